@@ -1,0 +1,23 @@
+#include "core/core_dumps.hpp"
+
+#include <sys/resource.h>
+
+#include <atomic>
+#include <cerrno>
+
+#include "core/message_format.hpp"
+#include "core/warnings.hpp"
+
+namespace quillbox {
+
+void suppress_core_dumps() {
+    static std::atomic<bool> attempted{false};
+    if (attempted.exchange(true)) return;
+    const rlimit no_core{0, 0};
+    if (::setrlimit(RLIMIT_CORE, &no_core) != 0) {
+        write_warning("setrlimit(RLIMIT_CORE, 0) failed: " + os_error_text(errno) +
+                      " — core dumps are NOT suppressed");
+    }
+}
+
+}  // namespace quillbox

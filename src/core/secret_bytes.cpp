@@ -1,0 +1,76 @@
+#include "core/secret_bytes.hpp"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <utility>
+
+namespace quillbox {
+
+void secure_zero(void* data, std::size_t size) {
+    if (size != 0) explicit_bzero(data, size);
+}
+
+SecretBytes::SecretBytes(std::string_view bytes) { append(bytes); }
+
+SecretBytes::SecretBytes(std::span<const unsigned char> bytes)
+    : SecretBytes(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size())) {}
+
+SecretBytes::~SecretBytes() { release(); }
+
+SecretBytes::SecretBytes(SecretBytes&& other) noexcept
+    : data_(std::exchange(other.data_, nullptr)),
+      size_(std::exchange(other.size_, 0)),
+      capacity_(std::exchange(other.capacity_, 0)) {}
+
+SecretBytes& SecretBytes::operator=(SecretBytes&& other) noexcept {
+    if (this != &other) {
+        release();
+        data_ = std::exchange(other.data_, nullptr);
+        size_ = std::exchange(other.size_, 0);
+        capacity_ = std::exchange(other.capacity_, 0);
+    }
+    return *this;
+}
+
+void SecretBytes::reserve(std::size_t capacity) {
+    if (capacity <= capacity_) return;
+    auto* grown = static_cast<unsigned char*>(::operator new(capacity));
+    if (size_ != 0) std::memcpy(grown, data_, size_);
+    const std::size_t kept = size_;
+    release();
+    data_ = grown;
+    size_ = kept;
+    capacity_ = capacity;
+}
+
+void SecretBytes::append(std::string_view bytes) {
+    if (bytes.empty()) return;
+    if (size_ + bytes.size() > capacity_) {
+        reserve(std::max(size_ + bytes.size(), capacity_ * 2));
+    }
+    std::memcpy(data_ + size_, bytes.data(), bytes.size());
+    size_ += bytes.size();
+}
+
+void SecretBytes::push_back(unsigned char byte) {
+    const char as_char = static_cast<char>(byte);
+    append(std::string_view(&as_char, 1));
+}
+
+void SecretBytes::wipe() {
+    if (capacity_ == 0) return;
+    secure_zero(data_, size_);
+    size_ = 0;
+    secure_zero(data_, capacity_);
+}
+
+void SecretBytes::release() {
+    if (data_ == nullptr) return;
+    wipe();
+    ::operator delete(data_, capacity_);
+    data_ = nullptr;
+    capacity_ = 0;
+}
+
+}  // namespace quillbox
