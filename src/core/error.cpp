@@ -22,7 +22,7 @@ const char* category_prefix(ErrorCategory category) {
 
 std::string path_text(const std::filesystem::path& path) {
     std::string out;
-    append_quoted_path(out, path.native());
+    append_quoted_text(out, path.native());
     return out;
 }
 

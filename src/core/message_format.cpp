@@ -43,16 +43,16 @@ void append_escaped_char(std::string& out, char32_t ch, Quote quote) {
 
 }  // namespace
 
-void append_quoted_path(std::string& out, std::string_view path_bytes) {
+void append_quoted_text(std::string& out, std::string_view bytes) {
     out += '"';
     std::size_t offset = 0;
-    while (offset < path_bytes.size()) {
-        const Utf8Step step = decode_utf8_step(path_bytes, offset);
+    while (offset < bytes.size()) {
+        const Utf8Step step = decode_utf8_step(bytes, offset);
         if (step.valid) {
             append_escaped_char(out, step.code_point, Quote::Double);
         } else {
             for (std::size_t i = 0; i < step.length; ++i) {
-                append_printf(out, "\\x%02X", static_cast<unsigned char>(path_bytes[offset + i]));
+                append_printf(out, "\\x%02X", static_cast<unsigned char>(bytes[offset + i]));
             }
         }
         offset += step.length;

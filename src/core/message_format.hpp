@@ -9,9 +9,10 @@ namespace quillbox {
 
 // Formatting of field values inside error messages.
 
-// A path: in double quotes, its bytes shown as escaped UTF-8 with every byte
-// that is not part of a valid sequence written as \xNN.
-void append_quoted_path(std::string& out, std::string_view path_bytes);
+// A path or other text: in double quotes, its bytes shown as escaped UTF-8
+// (quotes, backslashes, control, non-printable and combining characters), with
+// every byte that is not part of a valid sequence written as \xNN.
+void append_quoted_text(std::string& out, std::string_view bytes);
 
 // A character: in single quotes, with the same escapes as a path except that a
 // single quote is escaped and a double quote is not.

@@ -1,0 +1,54 @@
+#include <gtest/gtest.h>
+
+#include <optional>
+
+#include "core/secret_bytes.hpp"
+#include "support/release_watch.hpp"
+
+namespace quillbox {
+namespace {
+
+using testing::ReleaseWatch;
+
+TEST(SecretBytes, ReleaseZerosTheWholeAllocationBeforeFreeingIt) {
+    std::optional<SecretBytes> secret(std::in_place, "correct horse battery staple");
+    secret->reserve(200);  // spare capacity beyond the length must be wiped too
+    ReleaseWatch watch(secret->data());
+    secret.reset();
+    ASSERT_TRUE(watch.released());
+    EXPECT_EQ(watch.released_size(), 200u);
+    EXPECT_TRUE(watch.was_zero_when_released());
+}
+
+TEST(SecretBytes, GrowingWipesTheOldAllocation) {
+    SecretBytes secret("0123456789");
+    ReleaseWatch watch(secret.data());
+    secret.append(std::string(100, 'x'));
+    ASSERT_TRUE(watch.released());
+    EXPECT_TRUE(watch.was_zero_when_released());
+    EXPECT_EQ(secret.view(), "0123456789" + std::string(100, 'x'));
+}
+
+TEST(SecretBytes, WipeEmptiesAndZerosButKeepsTheAllocation) {
+    SecretBytes secret("token");
+    secret.reserve(64);
+    const unsigned char* storage = secret.data();
+    secret.wipe();
+    EXPECT_EQ(secret.size(), 0u);
+    EXPECT_EQ(secret.capacity(), 64u);
+    for (std::size_t i = 0; i < secret.capacity(); ++i) ASSERT_EQ(storage[i], 0) << i;
+}
+
+TEST(SecretBytes, MovesTransferOwnershipAndClonesAreIndependent) {
+    SecretBytes original("value");
+    SecretBytes copy = original.clone();
+    SecretBytes moved = std::move(original);
+    EXPECT_TRUE(original.empty());  // NOLINT(bugprone-use-after-move): checked on purpose
+    EXPECT_EQ(original.capacity(), 0u);
+    EXPECT_EQ(moved.view(), "value");
+    copy.wipe();
+    EXPECT_EQ(moved.view(), "value");
+}
+
+}  // namespace
+}  // namespace quillbox
