@@ -26,7 +26,9 @@ std::string path_text(const std::filesystem::path& path) {
     return out;
 }
 
-std::string number(std::uint64_t value) { return std::to_string(value); }
+std::string number(std::uint64_t value) {
+    return std::to_string(value);
+}
 
 // The kind's message, with every field formatted for display.
 struct MessageWriter {
@@ -171,13 +173,17 @@ ErrorCategory category_of(ErrorKind kind) {
     return ErrorCategory::Io;
 }
 
-CoreError CoreError::from_errno() { return errors::OsError{errno}; }
+CoreError CoreError::from_errno() {
+    return errors::OsError{errno};
+}
 
 ErrorKind CoreError::kind() const {
     return std::visit([](const auto& detail) { return detail.kind; }, detail_);
 }
 
-ErrorCategory CoreError::category() const { return category_of(kind()); }
+ErrorCategory CoreError::category() const {
+    return category_of(kind());
+}
 
 std::string CoreError::to_text() const {
     return category_prefix(category()) + std::visit(MessageWriter{}, detail_);

@@ -168,24 +168,25 @@ struct IoMessage {
 // The category that a kind belongs to; it decides the prefix of the error's text.
 ErrorCategory category_of(ErrorKind kind);
 
-using ErrorDetail = std::variant<
-    errors::RejectedMetacharacter, errors::MalformedPlaceholder, errors::InvalidPlaceholderKey,
-    errors::UnclosedSingleQuote, errors::UnclosedDoubleQuote, errors::TrailingBackslash,
-    errors::EmptyCommand, errors::VaultNotFound, errors::HeaderMacMismatch,
-    errors::CommitTagMismatch, errors::EntryTagMismatch, errors::InsecurePermissions,
-    errors::DecryptionFailed, errors::UnsupportedVersion, errors::InvalidVersion,
-    errors::EntryLimitExceeded, errors::LockTimeout, errors::BadMagic, errors::Truncated,
-    errors::UnresolvedPlaceholder, errors::CommandNotFound, errors::CommandNotExecutable,
-    errors::SpawnFailed, errors::AutomatonBuildFailed, errors::EnvVarNotSet, errors::OsError,
-    errors::IoMessage>;
+using ErrorDetail =
+    std::variant<errors::RejectedMetacharacter, errors::MalformedPlaceholder,
+                 errors::InvalidPlaceholderKey, errors::UnclosedSingleQuote,
+                 errors::UnclosedDoubleQuote, errors::TrailingBackslash, errors::EmptyCommand,
+                 errors::VaultNotFound, errors::HeaderMacMismatch, errors::CommitTagMismatch,
+                 errors::EntryTagMismatch, errors::InsecurePermissions, errors::DecryptionFailed,
+                 errors::UnsupportedVersion, errors::InvalidVersion, errors::EntryLimitExceeded,
+                 errors::LockTimeout, errors::BadMagic, errors::Truncated,
+                 errors::UnresolvedPlaceholder, errors::CommandNotFound,
+                 errors::CommandNotExecutable, errors::SpawnFailed, errors::AutomatonBuildFailed,
+                 errors::EnvVarNotSet, errors::OsError, errors::IoMessage>;
 
 // The one error value of the native core: a category, one kind and its fields.
 // It owns copies of all its texts and can be moved freely between threads.
 class CoreError {
-public:
+  public:
     template <typename Kind>
-        requires std::is_constructible_v<ErrorDetail, Kind&&>
-    CoreError(Kind&& kind) : detail_(std::forward<Kind>(kind)) {}  // NOLINT: implicit by design
+    requires std::is_constructible_v<ErrorDetail, Kind&&> CoreError(Kind&& kind)
+        : detail_(std::forward<Kind>(kind)) {}  // NOLINT: implicit by design
 
     // The error for the current value of errno.
     static CoreError from_errno();
@@ -197,7 +198,7 @@ public:
     // The full display text: the category's prefix followed by the kind's message.
     std::string to_text() const;
 
-private:
+  private:
     ErrorDetail detail_;
 };
 

@@ -12,7 +12,9 @@
 namespace quillbox {
 namespace {
 
-std::string bytes_count(std::uint64_t length) { return std::to_string(length) + " bytes"; }
+std::string bytes_count(std::uint64_t length) {
+    return std::to_string(length) + " bytes";
+}
 
 // The advice must never reach memory outside the value's own buffer, and a heap
 // buffer shares its first and last page with other data: only the whole pages

@@ -26,12 +26,8 @@ void append_escaped_char(std::string& out, char32_t ch, Quote quote) {
         case U'\n': out += "\\n"; return;
         case U'\0': out += "\\0"; return;
         case U'\\': out += "\\\\"; return;
-        case U'"':
-            out += quote == Quote::Double ? "\\\"" : "\"";
-            return;
-        case U'\'':
-            out += quote == Quote::Single ? "\\'" : "'";
-            return;
+        case U'"': out += quote == Quote::Double ? "\\\"" : "\""; return;
+        case U'\'': out += quote == Quote::Single ? "\\'" : "'"; return;
         default: break;
     }
     if (needs_escape_in_message(ch)) {

@@ -12,6 +12,8 @@ using Result = std::expected<T, CoreError>;
 
 using Status = std::expected<void, CoreError>;
 
-inline std::unexpected<CoreError> fail(CoreError error) { return std::unexpected(std::move(error)); }
+inline std::unexpected<CoreError> fail(CoreError error) {
+    return std::unexpected(std::move(error));
+}
 
 }  // namespace quillbox

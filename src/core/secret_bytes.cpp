@@ -11,12 +11,16 @@ void secure_zero(void* data, std::size_t size) {
     if (size != 0) explicit_bzero(data, size);
 }
 
-SecretBytes::SecretBytes(std::string_view bytes) { append(bytes); }
+SecretBytes::SecretBytes(std::string_view bytes) {
+    append(bytes);
+}
 
 SecretBytes::SecretBytes(std::span<const unsigned char> bytes)
     : SecretBytes(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size())) {}
 
-SecretBytes::~SecretBytes() { release(); }
+SecretBytes::~SecretBytes() {
+    release();
+}
 
 SecretBytes::SecretBytes(SecretBytes&& other) noexcept
     : data_(std::exchange(other.data_, nullptr)),

@@ -13,7 +13,7 @@ void secure_zero(void* data, std::size_t size);
 // back to the allocator (on release, or when growing moves it) the bytes in
 // use and then the whole allocation are overwritten with zeros.
 class SecretBytes {
-public:
+  public:
     SecretBytes() = default;
     explicit SecretBytes(std::string_view bytes);
     explicit SecretBytes(std::span<const unsigned char> bytes);
@@ -40,7 +40,7 @@ public:
     bool empty() const { return size_ == 0; }
     std::string_view view() const { return {reinterpret_cast<const char*>(data_), size_}; }
 
-private:
+  private:
     void release();
 
     unsigned char* data_ = nullptr;

@@ -7,7 +7,9 @@
 namespace quillbox {
 namespace {
 
-UChar32 as_icu(char32_t code_point) { return static_cast<UChar32>(code_point); }
+UChar32 as_icu(char32_t code_point) {
+    return static_cast<UChar32>(code_point);
+}
 
 }  // namespace
 

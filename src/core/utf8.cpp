@@ -1,12 +1,13 @@
 #include "core/utf8.hpp"
 
-
 namespace quillbox {
 namespace {
 
 constexpr std::string_view kReplacementCharacter = "\xEF\xBF\xBD";
 
-bool is_continuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
+bool is_continuation(unsigned char byte) {
+    return (byte & 0xC0) == 0x80;
+}
 
 // The valid range of the second byte depends on the lead byte; this is what
 // rules out overlong forms, surrogates and code points above U+10FFFF.

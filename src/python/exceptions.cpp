@@ -42,8 +42,8 @@ PyObject* create_exception_class(ExceptionClass which) {
         if (base == nullptr) return nullptr;
     }
     const ExceptionDefinition& definition = kDefinitions[static_cast<std::size_t>(which)];
-    PyObject* created = PyErr_NewExceptionWithDoc(definition.qualified_name, definition.doc,
-                                                  base, nullptr);
+    PyObject* created =
+        PyErr_NewExceptionWithDoc(definition.qualified_name, definition.doc, base, nullptr);
     if (created == nullptr) {
         PyErr_Format(PyExc_RuntimeError, "Failed to initialize new exception type. (%s)",
                      definition.qualified_name);

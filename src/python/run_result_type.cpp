@@ -10,8 +10,7 @@ namespace quillbox::python {
 namespace {
 
 struct RunResultObject {
-    PyObject_HEAD
-    RunResultFields fields;
+    PyObject_HEAD RunResultFields fields;
 };
 
 RunResultFields& fields_of(PyObject* self) {
@@ -60,10 +59,18 @@ PyObject* run_result_repr(PyObject* self) {
     });
 }
 
-PyObject* get_stdout(PyObject* self, void*) { return new_text(fields_of(self).stdout_text); }
-PyObject* get_stderr(PyObject* self, void*) { return new_text(fields_of(self).stderr_text); }
-PyObject* get_exit_code(PyObject* self, void*) { return PyLong_FromLong(fields_of(self).exit_code); }
-PyObject* get_timed_out(PyObject* self, void*) { return PyBool_FromLong(fields_of(self).timed_out); }
+PyObject* get_stdout(PyObject* self, void*) {
+    return new_text(fields_of(self).stdout_text);
+}
+PyObject* get_stderr(PyObject* self, void*) {
+    return new_text(fields_of(self).stderr_text);
+}
+PyObject* get_exit_code(PyObject* self, void*) {
+    return PyLong_FromLong(fields_of(self).exit_code);
+}
+PyObject* get_timed_out(PyObject* self, void*) {
+    return PyBool_FromLong(fields_of(self).timed_out);
+}
 
 PyGetSetDef run_result_getset[] = {
     {"stdout", get_stdout, nullptr, "Redacted stdout (UTF-8 lossy decoded).", nullptr},
@@ -99,7 +106,9 @@ PyTypeObject RunResultType = [] {
     return type;
 }();
 
-bool ready_run_result_type() { return PyType_Ready(&RunResultType) == 0; }
+bool ready_run_result_type() {
+    return PyType_Ready(&RunResultType) == 0;
+}
 
 PyObject* make_run_result(RunResultFields fields) {
     PyObject* self = RunResultType.tp_alloc(&RunResultType, 0);

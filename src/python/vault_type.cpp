@@ -33,6 +33,8 @@ PyTypeObject VaultType = [] {
     return type;
 }();
 
-bool ready_vault_type() { return PyType_Ready(&VaultType) == 0; }
+bool ready_vault_type() {
+    return PyType_Ready(&VaultType) == 0;
+}
 
 }  // namespace quillbox::python

@@ -122,10 +122,10 @@ TEST(CoreError, PathsAreQuotedAndEscaped) {
         {std::string("a\tb\rc\nd\0e", 9), R"("a\tb\rc\nd\0e")"},
         {"it's", R"("it's")"},
         {"\x1b[0m", R"("\u{1b}[0m")"},
-        {"e\xCC\x81", R"("e\u{301}")"},                   // combining acute accent
+        {"e\xCC\x81", R"("e\u{301}")"},                      // combining acute accent
         {"\xF0\x9F\x98\x80 ok", "\"\xF0\x9F\x98\x80 ok\""},  // printable emoji kept
-        {"\xF4\x8F\xBF\xBF", R"("\u{10ffff}")"},          // unassigned
-        {"\xE2\x80\x8B", R"("\u{200b}")"},                // zero-width space (format)
+        {"\xF4\x8F\xBF\xBF", R"("\u{10ffff}")"},             // unassigned
+        {"\xE2\x80\x8B", R"("\u{200b}")"},                   // zero-width space (format)
         {"caf\xC3\xA9", "\"caf\xC3\xA9\""},
         {"bad\xFFname", R"("bad\xFFname")"},
         {"cut\xE2\x82", R"("cut\xE2\x82")"},  // an incomplete sequence: each byte shown
@@ -140,7 +140,7 @@ TEST(CoreError, PathsAreQuotedAndEscaped) {
 
 TEST(CoreError, MetacharactersAreShownInSingleQuotesWithTheirOwnEscapes) {
     const std::vector<std::pair<char32_t, std::string>> cases = {
-        {U'|', "'|'"}, {U'\'', R"('\'')"}, {U'"', R"('"')"},  {U'\\', R"('\\')"},
+        {U'|', "'|'"},      {U'\'', R"('\'')"}, {U'"', R"('"')"},         {U'\\', R"('\\')"},
         {U'\n', R"('\n')"}, {U'\0', R"('\0')"}, {U'\x7f', R"('\u{7f}')"}, {U'é', "'é'"},
     };
     for (const auto& [ch, shown] : cases) {

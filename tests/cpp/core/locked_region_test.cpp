@@ -1,3 +1,5 @@
+#include "core/locked_region.hpp"
+
 #include <gtest/gtest.h>
 #include <linux/capability.h>
 #include <sys/resource.h>
@@ -6,7 +8,6 @@
 
 #include <string>
 
-#include "core/locked_region.hpp"
 #include "support/child_process.hpp"
 #include "support/release_watch.hpp"
 
@@ -31,7 +32,8 @@ void forbid_memory_locking() {
 VaultEntries entries_with_values(std::initializer_list<const char*> values) {
     VaultEntries entries;
     int n = 0;
-    for (const char* value : values) entries.push_back({"E" + std::to_string(n++), SecretBytes(value)});
+    for (const char* value : values)
+        entries.push_back({"E" + std::to_string(n++), SecretBytes(value)});
     return entries;
 }
 
@@ -40,8 +42,8 @@ LockedRegions lock_all(const VaultEntries& entries) {
     LockedRegions regions;
     for (const VaultEntry& entry : entries) {
         if (lock_region(entry.value.data(), entry.value.size())) {
-            regions.push_back({reinterpret_cast<std::uintptr_t>(entry.value.data()),
-                               entry.value.size()});
+            regions.push_back(
+                {reinterpret_cast<std::uintptr_t>(entry.value.data()), entry.value.size()});
         }
     }
     return regions;
@@ -58,12 +60,12 @@ TEST(LockedRegion, RefusedLocksWarnOncePerValueInOrderAndCloseStaysQuiet) {
         return entries.empty() ? 0 : 2;
     });
     ASSERT_EQ(outcome.exit_code, 0) << outcome.stderr_text;
-    const std::string suffix = " failed: Operation not permitted (os error 1) — secrets may be "
-                               "swapped to disk\n";
-    EXPECT_EQ(outcome.stderr_text, "[quillbox] WARNING: mlock(1 bytes)" + suffix +
-                                       "[quillbox] WARNING: mlock(2 bytes)" + suffix +
-                                       "[quillbox] WARNING: mlock(3 bytes)" + suffix +
-                                       "--close--\n");
+    const std::string suffix =
+        " failed: Operation not permitted (os error 1) — secrets may be "
+        "swapped to disk\n";
+    EXPECT_EQ(outcome.stderr_text,
+              "[quillbox] WARNING: mlock(1 bytes)" + suffix + "[quillbox] WARNING: mlock(2 bytes)" +
+                  suffix + "[quillbox] WARNING: mlock(3 bytes)" + suffix + "--close--\n");
 }
 
 TEST(LockedRegion, EmptyValueIsLockedWithoutASystemCall) {

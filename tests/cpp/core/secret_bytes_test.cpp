@@ -1,8 +1,9 @@
+#include "core/secret_bytes.hpp"
+
 #include <gtest/gtest.h>
 
 #include <optional>
 
-#include "core/secret_bytes.hpp"
 #include "support/release_watch.hpp"
 
 namespace quillbox {

@@ -1,9 +1,9 @@
+#include "core/utf8.hpp"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
-
-#include "core/utf8.hpp"
 
 namespace quillbox {
 namespace {
@@ -19,15 +19,17 @@ TEST(Utf8, LossyDecodingWritesOneReplacementPerMaximalInvalidSubpart) {
         {"plain ascii", "plain ascii"},
         {"caf\xC3\xA9", "caf\xC3\xA9"},
         {"\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"},
-        {"a\xFF" "b", "a" + R + "b"},
-        {"\xE2\x82", R},                    // truncated three-byte sequence: one subpart
+        {"a\xFF"
+         "b",
+         "a" + R + "b"},
+        {"\xE2\x82", R},  // truncated three-byte sequence: one subpart
         {"\xE2\x82z", R + "z"},
-        {"\xF0\x9F\x98", R},                // truncated four-byte sequence
-        {"\xC0\xAF", R + R},                // overlong lead bytes are never valid
-        {"\xED\xA0\x80", R + R + R},        // a surrogate: the second byte is out of range
+        {"\xF0\x9F\x98", R},                  // truncated four-byte sequence
+        {"\xC0\xAF", R + R},                  // overlong lead bytes are never valid
+        {"\xED\xA0\x80", R + R + R},          // a surrogate: the second byte is out of range
         {"\xF4\x90\x80\x80", R + R + R + R},  // above U+10FFFF
-        {"\x80\x80", R + R},                // lone continuation bytes
-        {"\xE0\x80\x80", R + R + R},        // overlong three-byte form
+        {"\x80\x80", R + R},                  // lone continuation bytes
+        {"\xE0\x80\x80", R + R + R},          // overlong three-byte form
     };
     for (const LossyCase& c : cases) {
         SCOPED_TRACE(c.input);

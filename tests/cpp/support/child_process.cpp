@@ -22,7 +22,8 @@ ChildOutcome run_in_child(const std::function<int()>& body) {
     std::string text;
     std::rewind(capture);
     char buffer[4096];
-    while (const std::size_t n = std::fread(buffer, 1, sizeof buffer, capture)) text.append(buffer, n);
+    while (const std::size_t n = std::fread(buffer, 1, sizeof buffer, capture))
+        text.append(buffer, n);
     std::fclose(capture);
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, text};
 }

@@ -44,10 +44,20 @@ void operator delete(void* block, std::size_t size) noexcept {
 
 namespace quillbox::testing {
 
-ReleaseWatch::ReleaseWatch(const void* block) { watch = WatchState{block, false, false, 0}; }
-ReleaseWatch::~ReleaseWatch() { watch = WatchState{}; }
-bool ReleaseWatch::released() const { return watch.released; }
-bool ReleaseWatch::was_zero_when_released() const { return watch.zero; }
-std::size_t ReleaseWatch::released_size() const { return watch.size; }
+ReleaseWatch::ReleaseWatch(const void* block) {
+    watch = WatchState{block, false, false, 0};
+}
+ReleaseWatch::~ReleaseWatch() {
+    watch = WatchState{};
+}
+bool ReleaseWatch::released() const {
+    return watch.released;
+}
+bool ReleaseWatch::was_zero_when_released() const {
+    return watch.zero;
+}
+std::size_t ReleaseWatch::released_size() const {
+    return watch.size;
+}
 
 }  // namespace quillbox::testing
