@@ -1,0 +1,28 @@
+#pragma once
+
+#include <Python.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace quillbox::python {
+
+// Conversions of method arguments. Each returns nothing with a Python error
+// set on failure; a TypeError's message is prefixed with "argument '{name}': ",
+// other errors (OverflowError, UnicodeEncodeError) are left as they are.
+
+// A str, as its UTF-8 bytes.
+std::optional<std::string> convert_str(PyObject* object, const char* name);
+
+// None, or a str as its UTF-8 bytes. The outer optional is empty on failure.
+std::optional<std::optional<std::string>> convert_optional_str(PyObject* object,
+                                                               const char* name);
+
+// Exactly True or False.
+std::optional<bool> convert_bool(PyObject* object, const char* name);
+
+// An int (or an object with __index__) from 0 to 2**64 - 1.
+std::optional<std::uint64_t> convert_u64(PyObject* object, const char* name);
+
+}  // namespace quillbox::python

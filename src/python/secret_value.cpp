@@ -1,0 +1,67 @@
+#include "python/secret_value.hpp"
+
+#include <string_view>
+
+#include "python/py_ref.hpp"
+
+namespace quillbox::python {
+namespace {
+
+std::optional<SecretBytes> unsupported_value() {
+    PyErr_SetString(PyExc_TypeError, "value must be str, bytes, or bytearray");
+    return std::nullopt;
+}
+
+std::optional<SecretBytes> copy_and_zero_bytearray(PyObject* value) {
+    const auto size = static_cast<std::size_t>(PyByteArray_Size(value));
+    char* bytes = PyByteArray_AsString(value);
+    SecretBytes copy(std::string_view(bytes, size));
+    secure_zero(bytes, size);
+    return copy;
+}
+
+std::optional<SecretBytes> copy_str(PyObject* value) {
+    Py_ssize_t size = 0;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(value, &size);
+    if (utf8 == nullptr) return std::nullopt;
+    return SecretBytes(std::string_view(utf8, static_cast<std::size_t>(size)));
+}
+
+std::optional<SecretBytes> copy_byte_sequence(PyObject* value) {
+    if (PyBytes_Check(value)) {
+        return SecretBytes(std::string_view(PyBytes_AS_STRING(value),
+                                            static_cast<std::size_t>(PyBytes_GET_SIZE(value))));
+    }
+    const Py_ssize_t length = PySequence_Size(value);
+    if (length < 0) {
+        PyErr_Clear();
+        return unsupported_value();
+    }
+    SecretBytes copy;
+    copy.reserve(static_cast<std::size_t>(length));
+    for (Py_ssize_t index = 0; index < length; ++index) {
+        PyRef item = PyRef::steal(PySequence_GetItem(value, index));
+        if (!item || !PyLong_Check(item.get())) {
+            PyErr_Clear();
+            return unsupported_value();
+        }
+        const long byte = PyLong_AsLong(item.get());
+        if (byte < 0 || byte > 255) {
+            PyErr_Clear();
+            return unsupported_value();
+        }
+        copy.push_back(static_cast<unsigned char>(byte));
+    }
+    return copy;
+}
+
+}  // namespace
+
+std::optional<SecretBytes> convert_secret_value(PyObject* value) {
+    if (PyByteArray_Check(value)) return copy_and_zero_bytearray(value);
+    if (PyUnicode_Check(value)) return copy_str(value);
+    if (PySequence_Check(value)) return copy_byte_sequence(value);
+    return unsupported_value();
+}
+
+}  // namespace quillbox::python
