@@ -10,11 +10,11 @@ namespace quillbox::python {
 namespace {
 
 struct RunResultObject {
-    PyObject_HEAD RunResultFields fields;
+    PyObject_HEAD RunOutcome outcome;
 };
 
-RunResultFields& fields_of(PyObject* self) {
-    return reinterpret_cast<RunResultObject*>(self)->fields;
+RunOutcome& outcome_of(PyObject* self) {
+    return reinterpret_cast<RunResultObject*>(self)->outcome;
 }
 
 PyObject* new_text(const std::string& text) {
@@ -42,34 +42,34 @@ PyObject* run_result_new(PyTypeObject*, PyObject*, PyObject*) {
 }
 
 void run_result_dealloc(PyObject* self) {
-    fields_of(self).~RunResultFields();
+    outcome_of(self).~RunOutcome();
     Py_TYPE(self)->tp_free(self);
 }
 
 PyObject* run_result_repr(PyObject* self) {
     return guard_python_entry<PyObject*>(nullptr, [&] {
-        const RunResultFields& fields = fields_of(self);
-        std::string repr = "RunResult(exit_code=" + std::to_string(fields.exit_code) +
-                           ", timed_out=" + (fields.timed_out ? "True" : "False") + ", stdout=";
-        append_repr_text(repr, fields.stdout_text);
+        const RunOutcome& outcome = outcome_of(self);
+        std::string repr = "RunResult(exit_code=" + std::to_string(outcome.exit_code) +
+                           ", timed_out=" + (outcome.timed_out ? "True" : "False") + ", stdout=";
+        append_repr_text(repr, outcome.stdout_text);
         repr += ", stderr=";
-        append_repr_text(repr, fields.stderr_text);
+        append_repr_text(repr, outcome.stderr_text);
         repr += ")";
         return new_text(repr);
     });
 }
 
 PyObject* get_stdout(PyObject* self, void*) {
-    return new_text(fields_of(self).stdout_text);
+    return new_text(outcome_of(self).stdout_text);
 }
 PyObject* get_stderr(PyObject* self, void*) {
-    return new_text(fields_of(self).stderr_text);
+    return new_text(outcome_of(self).stderr_text);
 }
 PyObject* get_exit_code(PyObject* self, void*) {
-    return PyLong_FromLong(fields_of(self).exit_code);
+    return PyLong_FromLong(outcome_of(self).exit_code);
 }
 PyObject* get_timed_out(PyObject* self, void*) {
-    return PyBool_FromLong(fields_of(self).timed_out);
+    return PyBool_FromLong(outcome_of(self).timed_out);
 }
 
 PyGetSetDef run_result_getset[] = {
@@ -110,10 +110,10 @@ bool ready_run_result_type() {
     return PyType_Ready(&RunResultType) == 0;
 }
 
-PyObject* make_run_result(RunResultFields fields) {
+PyObject* make_run_result(RunOutcome outcome) {
     PyObject* self = RunResultType.tp_alloc(&RunResultType, 0);
     if (self == nullptr) return nullptr;
-    new (&fields_of(self)) RunResultFields(std::move(fields));
+    new (&outcome_of(self)) RunOutcome(std::move(outcome));
     return self;
 }
 

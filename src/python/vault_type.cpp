@@ -1,25 +1,265 @@
 #include "python/vault_type.hpp"
 
+#include <new>
+#include <optional>
+#include <string>
+
+#include "python/arguments.hpp"
+#include "python/boundary.hpp"
+#include "python/py_ref.hpp"
+#include "python/run_pipeline.hpp"
+#include "python/secret_value.hpp"
+#include "python/vault_docstrings.hpp"
+#include "python/vault_object.hpp"
+#include "vault/store.hpp"
+#include "vault/transfer.hpp"
+
 namespace quillbox::python {
 namespace {
 
-constexpr const char* kVaultDoc =
-    "Vault(master_key_env, vault_path=None, allow_insecure_permissions=False)\n"
-    "--\n"
-    "\n"
-    "An open, decrypted quillbox vault.\n"
-    "\n"
-    "Use as a context manager to ensure the vault is closed (and all in-memory\n"
-    "secret data is zeroized) when you are done:\n"
-    "\n"
-    "```python\n"
-    "with quillbox.Vault(master_key_env=\"QUILLBOX_KEY\") as v:\n"
-    "    result = v.run(\"echo {{MY_SECRET}}\")\n"
-    "    print(result.stdout)\n"
-    "```\n"
-    "\n"
-    "The Python API does not expose `init` — use the `quillbox init` CLI command\n"
-    "to create a new vault before using this class.";
+// PyArg_ParseTupleAndKeywords takes the keyword list as non-const on older Pythons.
+char** keyword_list(const char* const* keywords) { return const_cast<char**>(keywords); }
+
+// Method table entries hold every kind of method function under one type.
+PyCFunction with_keywords(PyCFunctionWithKeywords function) {
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
+}
+
+PyObject* none() { Py_RETURN_NONE; }
+
+// Converts a run limit given by the caller; one not given keeps its default.
+bool convert_limit(PyObject* object, const char* name, std::uint64_t& limit) {
+    if (object == nullptr) return true;
+    const std::optional<std::uint64_t> value = convert_u64(object, name);
+    if (value) limit = *value;
+    return value.has_value();
+}
+
+PyObject* vault_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+    return guard_python_entry<PyObject*>(nullptr, [&]() -> PyObject* {
+        static const char* const keywords[] = {"master_key_env", "vault_path",
+                                               "allow_insecure_permissions", nullptr};
+        PyObject* key_env_object = nullptr;
+        PyObject* path_object = Py_None;
+        PyObject* allow_object = Py_False;
+        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|OO:Vault", keyword_list(keywords),
+                                         &key_env_object, &path_object, &allow_object)) {
+            return nullptr;
+        }
+        const std::optional<std::string> master_key_env =
+            convert_str(key_env_object, "master_key_env");
+        if (!master_key_env) return nullptr;
+        const auto vault_path = convert_optional_str(path_object, "vault_path");
+        if (!vault_path) return nullptr;
+        const std::optional<bool> allow_insecure =
+            convert_bool(allow_object, "allow_insecure_permissions");
+        if (!allow_insecure) return nullptr;
+
+        std::optional<std::filesystem::path> path;
+        if (*vault_path) path.emplace(**vault_path);
+        Result<VaultState> opened = without_interpreter_lock(
+            [&] { return open_vault(*master_key_env, path, *allow_insecure); });
+        if (!opened) return raise_core_error(opened.error());
+
+        PyObject* self = type->tp_alloc(type, 0);
+        if (self == nullptr) return nullptr;
+        new (&handle_of(self)) VaultHandle(std::move(*opened));
+        return self;
+    });
+}
+
+void vault_dealloc(PyObject* self) {
+    // Dropping a state that was never closed wipes it all the same.
+    handle_of(self).~VaultHandle();
+    Py_TYPE(self)->tp_free(self);
+}
+
+PyObject* vault_set(PyObject* self, PyObject* args, PyObject* kwargs) {
+    return guard_python_entry<PyObject*>(nullptr, [&]() -> PyObject* {
+        static const char* const keywords[] = {"key", "value", nullptr};
+        PyObject* key_object = nullptr;
+        PyObject* value_object = nullptr;
+        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OO:set", keyword_list(keywords),
+                                         &key_object, &value_object)) {
+            return nullptr;
+        }
+        const std::optional<std::string> key = convert_str(key_object, "key");
+        if (!key) return nullptr;
+        VaultHandle& vault = handle_of(self);
+        if (vault.is_closed()) return raise_quillbox_error("vault is closed");
+        // A bytearray is zeroed here, before anything below can fail.
+        std::optional<SecretBytes> value = convert_secret_value(value_object);
+        if (!value) return nullptr;
+        const auto outcome = without_interpreter_lock([&] {
+            return vault.with_state(
+                [&](VaultState& state) { return set_entry(state, *key, std::move(*value)); });
+        });
+        return deliver(outcome, none);
+    });
+}
+
+PyObject* vault_delete(PyObject* self, PyObject* args, PyObject* kwargs) {
+    return guard_python_entry<PyObject*>(nullptr, [&]() -> PyObject* {
+        static const char* const keywords[] = {"key", nullptr};
+        PyObject* key_object = nullptr;
+        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O:delete", keyword_list(keywords),
+                                         &key_object)) {
+            return nullptr;
+        }
+        const std::optional<std::string> key = convert_str(key_object, "key");
+        if (!key) return nullptr;
+        VaultHandle& vault = handle_of(self);
+        if (vault.is_closed()) return raise_quillbox_error("vault is closed");
+        const auto outcome = without_interpreter_lock([&] {
+            return vault.with_state([&](VaultState& state) { return delete_entry(state, *key); });
+        });
+        return deliver(outcome, [](bool removed) { return PyBool_FromLong(removed); });
+    });
+}
+
+PyObject* vault_list_keys(PyObject* self, PyObject*) {
+    return guard_python_entry<PyObject*>(nullptr, [&]() -> PyObject* {
+        VaultHandle& vault = handle_of(self);
+        if (vault.is_closed()) return raise_quillbox_error("vault is closed");
+        const auto names = vault.with_state(
+            [](VaultState& state) -> Result<std::vector<std::string>> {
+                return list_entry_names(state);
+            });
+        return deliver(names, [](const std::vector<std::string>& list) -> PyObject* {
+            PyRef result = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(list.size())));
+            if (!result) return nullptr;
+            for (std::size_t i = 0; i < list.size(); ++i) {
+                PyObject* name = PyUnicode_DecodeUTF8(
+                    list[i].data(), static_cast<Py_ssize_t>(list[i].size()), "replace");
+                if (name == nullptr) return nullptr;
+                PyList_SET_ITEM(result.get(), static_cast<Py_ssize_t>(i), name);
+            }
+            return result.release();
+        });
+    });
+}
+
+PyObject* vault_run(PyObject* self, PyObject* args, PyObject* kwargs) {
+    return guard_python_entry<PyObject*>(nullptr, [&]() -> PyObject* {
+        static const char* const keywords[] = {"command", "timeout_secs", "max_output_bytes",
+                                               "max_stderr_bytes", nullptr};
+        PyObject* command_object = nullptr;
+        PyObject* timeout_object = nullptr;
+        PyObject* max_output_object = nullptr;
+        PyObject* max_stderr_object = nullptr;
+        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|OOO:run", keyword_list(keywords),
+                                         &command_object, &timeout_object, &max_output_object,
+                                         &max_stderr_object)) {
+            return nullptr;
+        }
+        const std::optional<std::string> command = convert_str(command_object, "command");
+        if (!command) return nullptr;
+        RunLimits limits{.timeout_secs = 300,
+                         .max_output_bytes = 52428800,
+                         .max_stderr_bytes = 1048576};
+        if (!convert_limit(timeout_object, "timeout_secs", limits.timeout_secs) ||
+            !convert_limit(max_output_object, "max_output_bytes", limits.max_output_bytes) ||
+            !convert_limit(max_stderr_object, "max_stderr_bytes", limits.max_stderr_bytes)) {
+            return nullptr;
+        }
+        return run_pipeline(handle_of(self), *command, limits);
+    });
+}
+
+PyObject* vault_export(PyObject* self, PyObject* args, PyObject* kwargs) {
+    return guard_python_entry<PyObject*>(nullptr, [&]() -> PyObject* {
+        static const char* const keywords[] = {"out_path", nullptr};
+        PyObject* path_object = nullptr;
+        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O:export", keyword_list(keywords),
+                                         &path_object)) {
+            return nullptr;
+        }
+        const std::optional<std::string> out_path = convert_str(path_object, "out_path");
+        if (!out_path) return nullptr;
+        VaultHandle& vault = handle_of(self);
+        if (vault.is_closed()) return raise_quillbox_error("vault is closed");
+        const auto outcome = without_interpreter_lock([&] {
+            return vault.with_state(
+                [&](VaultState& state) { return export_vault(state, *out_path); });
+        });
+        return deliver(outcome, none);
+    });
+}
+
+PyObject* vault_import(PyObject* self, PyObject* args, PyObject* kwargs) {
+    return guard_python_entry<PyObject*>(nullptr, [&]() -> PyObject* {
+        static const char* const keywords[] = {"import_path", "overwrite", "import_key_env",
+                                               nullptr};
+        PyObject* path_object = nullptr;
+        PyObject* overwrite_object = Py_False;
+        PyObject* key_env_object = Py_None;
+        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|OO:import_vault",
+                                         keyword_list(keywords), &path_object, &overwrite_object,
+                                         &key_env_object)) {
+            return nullptr;
+        }
+        const std::optional<std::string> import_path = convert_str(path_object, "import_path");
+        if (!import_path) return nullptr;
+        const std::optional<bool> overwrite = convert_bool(overwrite_object, "overwrite");
+        if (!overwrite) return nullptr;
+        const auto import_key_env = convert_optional_str(key_env_object, "import_key_env");
+        if (!import_key_env) return nullptr;
+        VaultHandle& vault = handle_of(self);
+        if (vault.is_closed()) return raise_quillbox_error("vault is closed");
+        const auto outcome = without_interpreter_lock([&] {
+            return vault.with_state([&](VaultState& state) {
+                return import_vault_file(state, *import_path, *overwrite, *import_key_env);
+            });
+        });
+        return deliver(outcome, [](const ImportCounts& counts) {
+            return Py_BuildValue("(KKK)", static_cast<unsigned long long>(counts.added),
+                                 static_cast<unsigned long long>(counts.skipped),
+                                 static_cast<unsigned long long>(counts.replaced));
+        });
+    });
+}
+
+PyObject* vault_close(PyObject* self, PyObject*) {
+    return guard_python_entry<PyObject*>(nullptr, [&]() -> PyObject* {
+        handle_of(self).close();
+        return none();
+    });
+}
+
+PyObject* vault_enter(PyObject* self, PyObject*) {
+    Py_INCREF(self);
+    return self;
+}
+
+PyObject* vault_exit(PyObject* self, PyObject* args, PyObject* kwargs) {
+    static const char* const keywords[] = {"_exc_type", "_exc_val", "_exc_tb", nullptr};
+    PyObject* ignored[3] = {};
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OOO:__exit__", keyword_list(keywords),
+                                     &ignored[0], &ignored[1], &ignored[2])) {
+        return nullptr;
+    }
+    return vault_close(self, nullptr);
+}
+
+PyMethodDef vault_methods[] = {
+    {"set", with_keywords(vault_set),
+     METH_VARARGS | METH_KEYWORDS, docstrings::kSet},
+    {"delete", with_keywords(vault_delete),
+     METH_VARARGS | METH_KEYWORDS, docstrings::kDelete},
+    {"list_keys", vault_list_keys, METH_NOARGS, docstrings::kListKeys},
+    {"run", with_keywords(vault_run),
+     METH_VARARGS | METH_KEYWORDS, docstrings::kRun},
+    {"export", with_keywords(vault_export),
+     METH_VARARGS | METH_KEYWORDS, docstrings::kExport},
+    {"import_vault", with_keywords(vault_import),
+     METH_VARARGS | METH_KEYWORDS, docstrings::kImportVault},
+    {"close", vault_close, METH_NOARGS, docstrings::kClose},
+    {"__enter__", vault_enter, METH_NOARGS, docstrings::kEnter},
+    {"__exit__", with_keywords(vault_exit),
+     METH_VARARGS | METH_KEYWORDS, docstrings::kExit},
+    {"__del__", vault_close, METH_NOARGS, docstrings::kDel},
+    {nullptr, nullptr, 0, nullptr},
+};
 
 }  // namespace
 
@@ -27,14 +267,15 @@ PyTypeObject VaultType = [] {
     PyTypeObject type{};
     Py_SET_REFCNT(reinterpret_cast<PyObject*>(&type), 1);
     type.tp_name = "Vault";  // no module prefix: __module__ is "builtins"
-    type.tp_basicsize = sizeof(PyObject);
+    type.tp_basicsize = sizeof(VaultObject);
+    type.tp_dealloc = vault_dealloc;
     type.tp_flags = Py_TPFLAGS_DEFAULT;
-    type.tp_doc = kVaultDoc;
+    type.tp_doc = docstrings::kVault;
+    type.tp_methods = vault_methods;
+    type.tp_new = vault_new;
     return type;
 }();
 
-bool ready_vault_type() {
-    return PyType_Ready(&VaultType) == 0;
-}
+bool ready_vault_type() { return PyType_Ready(&VaultType) == 0; }
 
 }  // namespace quillbox::python

@@ -1,0 +1,60 @@
+#include "python/run_pipeline.hpp"
+
+#include <utility>
+#include <vector>
+
+#include "core/secret_bytes.hpp"
+#include "python/exceptions.hpp"
+#include "python/run_result_type.hpp"
+#include "python/vault_object.hpp"
+#include "spawn/executor.hpp"
+#include "tokenizer/placeholders.hpp"
+#include "tokenizer/tokenizer.hpp"
+
+namespace quillbox::python {
+namespace {
+
+// What the locked half of a run hands to the executor: the argument vector and
+// a copy of every entry for the redactor, not only those the command names.
+struct PreparedRun {
+    std::vector<SecretBytes> argv;
+    SecretList secrets;
+};
+
+SecretList copy_secrets(const VaultEntries& entries) {
+    SecretList secrets;
+    secrets.reserve(entries.size());
+    for (const VaultEntry& entry : entries) secrets.push_back({entry.name, entry.value.clone()});
+    return secrets;
+}
+
+Result<PreparedRun> prepare_run(std::string_view command, const VaultState& state) {
+    Result<std::vector<std::string>> words = tokenize(command);
+    if (!words) return fail(std::move(words.error()));
+    Result<std::vector<ParsedWord>> parsed = parse_words(std::move(*words));
+    if (!parsed) return fail(std::move(parsed.error()));
+    Result<std::vector<SecretBytes>> argv = resolve_placeholders(*parsed, state.entries);
+    if (!argv) return fail(std::move(argv.error()));
+    return PreparedRun{std::move(*argv), copy_secrets(state.entries)};
+}
+
+}  // namespace
+
+PyObject* run_pipeline(VaultHandle& vault, std::string_view command, const RunLimits& limits) {
+    if (vault.is_closed()) return raise_quillbox_error("vault is closed");
+    // The inner lock is taken with the interpreter lock held: its holders never
+    // wait for the interpreter lock, so this cannot deadlock.
+    std::optional<Result<PreparedRun>> prepared =
+        vault.with_state([&](VaultState& state) { return prepare_run(command, state); });
+    if (!prepared) return raise_quillbox_error("vault is closed");
+    if (!*prepared) return raise_core_error(prepared->error());
+
+    PreparedRun& run = **prepared;
+    Result<RunOutcome> outcome = without_interpreter_lock([&] {
+        return execute(ExecutorRequest{std::move(run.argv), run.secrets, limits});
+    });
+    if (!outcome) return raise_core_error(outcome.error());
+    return make_run_result(std::move(*outcome));
+}
+
+}  // namespace quillbox::python

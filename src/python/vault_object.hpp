@@ -1,0 +1,45 @@
+#pragma once
+
+#include <Python.h>
+
+#include <optional>
+#include <type_traits>
+
+#include "core/result.hpp"
+#include "python/exceptions.hpp"
+#include "python/interpreter_lock.hpp"
+#include "python/vault_handle.hpp"
+
+namespace quillbox::python {
+
+struct VaultObject {
+    PyObject_HEAD
+    VaultHandle handle;
+};
+
+inline VaultHandle& handle_of(PyObject* self) {
+    return reinterpret_cast<VaultObject*>(self)->handle;
+}
+
+// Runs `work` with the interpreter lock released and returns what it returns.
+template <typename Work>
+auto without_interpreter_lock(Work&& work) -> std::invoke_result_t<Work> {
+    InterpreterLockReleased released;
+    return work();
+}
+
+// Turns the outcome of an operation on the state into a Python result:
+// "vault is closed" when there was no state, the error's exception when it
+// failed, otherwise what `to_python` makes of the value.
+template <typename Value, typename ToPython>
+PyObject* deliver(const std::optional<Result<Value>>& outcome, ToPython&& to_python) {
+    if (!outcome) return raise_quillbox_error("vault is closed");
+    if (!*outcome) return raise_core_error(outcome->error());
+    if constexpr (std::is_void_v<Value>) {
+        return to_python();
+    } else {
+        return to_python(**outcome);
+    }
+}
+
+}  // namespace quillbox::python
