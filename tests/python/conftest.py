@@ -1,0 +1,57 @@
+"""Vault fixtures: files written by the independent implementation of the format,
+with tiny Argon2 parameters so that every open and save is fast."""
+
+from __future__ import annotations
+
+from pathlib import Path
+from typing import Callable, Iterator, Sequence
+
+import pytest
+
+import reference_vault
+from quillbox import Vault
+
+KEY_ENV = "QUILLBOX_TEST_KEY"
+PASSPHRASE = "correct horse battery staple"
+
+MakeVault = Callable[..., Path]
+
+
+@pytest.fixture
+def master_key(monkeypatch: pytest.MonkeyPatch) -> str:
+    monkeypatch.setenv(KEY_ENV, PASSPHRASE)
+    return PASSPHRASE
+
+
+@pytest.fixture
+def make_vault(tmp_path: Path, master_key: str) -> MakeVault:
+    """Writes a vault file holding `entries`, readable with the test passphrase."""
+
+    def make(
+        entries: Sequence[reference_vault.Entry] = (),
+        name: str = "vault.bin",
+        mode: int = 0o600,
+        passphrase: str = master_key,
+    ) -> Path:
+        path = tmp_path / name
+        path.write_bytes(reference_vault.encode(list(entries), passphrase.encode()))
+        path.chmod(mode)
+        return path
+
+    return make
+
+
+@pytest.fixture
+def vault_path(make_vault: MakeVault) -> Path:
+    return make_vault([("API_TOKEN", b"tok-3f9a1c77e2"), ("DB_PASSWORD", b"hunter2!")])
+
+
+@pytest.fixture
+def vault(vault_path: Path) -> Iterator[Vault]:
+    with Vault(KEY_ENV, str(vault_path)) as opened:
+        yield opened
+
+
+def read_entries(path: Path, passphrase: str = PASSPHRASE):
+    """What the independent implementation reads from a vault file."""
+    return reference_vault.decode(path.read_bytes(), passphrase.encode())
