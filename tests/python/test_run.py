@@ -1,0 +1,109 @@
+"""Vault.run end to end: tokenize, resolve, spawn, capture, redact."""
+
+from __future__ import annotations
+
+import base64
+
+import pytest
+
+from quillbox import CommandError, PlaceholderError, TokenizationError
+
+TOKEN = "tok-3f9a1c77e2"
+
+
+def test_placeholder_is_injected_and_the_output_redacted(vault):
+    result = vault.run("echo {{API_TOKEN}} and {{DB_PASSWORD}}")
+    assert result.stdout == "[REDACTED_API_TOKEN] and [REDACTED_DB_PASSWORD]\n"
+    assert result.stderr == ""
+    assert result.exit_code == 0
+    assert result.timed_out is False
+
+
+def test_a_secret_not_named_in_the_command_is_still_redacted(vault, tmp_path):
+    leak = tmp_path / "leak.txt"
+    encoded = base64.b64encode(TOKEN.encode()).decode()
+    leak.write_text(f"raw={TOKEN} b64={encoded} hex={TOKEN.encode().hex()}\n")
+    result = vault.run(f"cat '{leak}'")
+    assert result.stdout == (
+        "raw=[REDACTED_API_TOKEN] b64=[REDACTED_API_TOKEN_B64] hex=[REDACTED_API_TOKEN_HEX]\n"
+    )
+
+
+def test_stderr_and_exit_code_come_back(vault):
+    result = vault.run("sh -c 'echo {{API_TOKEN}} >&2; exit 3'")
+    assert result.stderr == "[REDACTED_API_TOKEN]\n"
+    assert result.exit_code == 3
+
+
+def test_timeout_stops_the_child(vault):
+    result = vault.run("sleep 5", timeout_secs=1)
+    assert (result.exit_code, result.timed_out) == (124, True)
+
+
+def test_the_child_gets_an_empty_environment(vault):
+    assert vault.run("env").stdout == ""
+
+
+@pytest.mark.parametrize(
+    "command, error, message",
+    [
+        ("", TokenizationError, "tokenization error: command string is empty — nothing to execute"),
+        (
+            "echo {{A}} | cat",
+            TokenizationError,
+            "tokenization error: rejected shell metacharacter '|' at byte offset 11 — wrap it in "
+            "quotes if it is intended to be literal",
+        ),
+        (
+            "echo {{API_TOKEN}} | cat",
+            TokenizationError,
+            "tokenization error: rejected shell metacharacter '|' at byte offset 19 — wrap it in "
+            "quotes if it is intended to be literal",
+        ),
+        (
+            "echo {{NOPE}} {{bad-key}}",
+            TokenizationError,
+            "tokenization error: invalid placeholder key name in {{bad-key}} — key names must "
+            "match [A-Za-z_][A-Za-z0-9_]* (start with a letter or underscore, contain only "
+            "letters, digits, and underscores)",
+        ),
+        (
+            "echo {{NOPE}}",
+            PlaceholderError,
+            "placeholder error: unresolved placeholder {{{key}}} — no entry with that name "
+            "exists in the vault. Use `quillbox set NOPE` to add it",
+        ),
+        (
+            "no-such-program-here",
+            CommandError,
+            "spawn error: command not found: no-such-program-here — verify the binary exists "
+            "and is on PATH",
+        ),
+    ],
+)
+def test_refusals_raise_their_exception_with_the_exact_message(vault, command, error, message):
+    with pytest.raises(error) as raised:
+        vault.run(command)
+    assert type(raised.value) is error
+    assert str(raised.value) == message
+
+
+def test_a_refused_command_starts_no_process(vault, tmp_path):
+    marker = tmp_path / "started"
+    with pytest.raises(PlaceholderError):
+        vault.run(f"touch '{marker}' {{{{NOPE}}}}")
+    assert not marker.exists()
+
+
+def test_a_program_named_by_a_placeholder_is_shown_by_its_label(vault):
+    with pytest.raises(CommandError) as raised:
+        vault.run("{{API_TOKEN}}")
+    assert TOKEN not in str(raised.value)
+    assert "[REDACTED_API_TOKEN]" in str(raised.value)
+
+
+def test_runs_see_entries_as_they_are_now(vault):
+    vault.set("LATE", "added-after-open")
+    assert vault.run("echo added-after-open").stdout == "[REDACTED_LATE]\n"
+    vault.delete("LATE")
+    assert vault.run("echo added-after-open").stdout == "added-after-open\n"

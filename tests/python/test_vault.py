@@ -1,0 +1,236 @@
+"""The Vault class: opening, entry methods, closing, argument handling."""
+
+from __future__ import annotations
+
+import inspect
+import os
+import stat
+
+import pytest
+
+from conftest import KEY_ENV, PASSPHRASE, read_entries
+from quillbox import (
+    MasterKeyError,
+    QuillBoxError,
+    TokenizationError,
+    Vault,
+    VaultCorruptError,
+    VaultNotFoundError,
+    VaultPermissionError,
+)
+
+
+def test_opens_a_vault_written_independently_and_saves_one_it_reads(vault, vault_path):
+    assert vault.list_keys() == ["API_TOKEN", "DB_PASSWORD"]
+    vault.set("API_TOKEN", "rotated")
+    vault.set("NEW", b"\x00\xffraw")
+    assert vault.delete("DB_PASSWORD") is True
+    assert vault.delete("DB_PASSWORD") is False
+    assert vault.list_keys() == ["API_TOKEN", "NEW"]
+    assert read_entries(vault_path) == [("API_TOKEN", b"rotated"), ("NEW", b"\x00\xffraw")]
+    assert stat.S_IMODE(os.stat(vault_path).st_mode) == 0o600
+
+
+def test_empty_vault_lists_nothing(make_vault):
+    with Vault(KEY_ENV, str(make_vault())) as vault:
+        assert vault.list_keys() == []
+
+
+@pytest.mark.parametrize(
+    "value, stored",
+    [
+        ("p\u00e4ss", "p\u00e4ss".encode()),
+        (b"secret", b"secret"),
+        ([115, 101], b"se"),
+        ((0, 255), b"\x00\xff"),
+        (memoryview(b"mv"), b"mv"),
+        (bytearray(b"ba"), b"ba"),
+    ],
+)
+def test_set_converts_every_accepted_value(vault, vault_path, value, stored):
+    vault.set("K", value)
+    assert read_entries(vault_path)[-1] == ("K", stored)
+
+
+def test_set_zeroes_a_bytearray_and_leaves_bytes_alone(vault):
+    secret = bytearray(b"secret")
+    vault.set("K", secret)
+    assert secret == bytearray(6)
+    frozen = b"secret"
+    vault.set("K", frozen)
+    assert frozen == b"secret"
+
+
+def test_set_zeroes_a_bytearray_even_when_the_name_is_refused(vault):
+    secret = bytearray(b"secret")
+    with pytest.raises(TokenizationError):
+        vault.set("bad-name", secret)
+    assert secret == bytearray(6)
+    assert vault.list_keys() == ["API_TOKEN", "DB_PASSWORD"]
+
+
+@pytest.mark.parametrize("value", [5, [300], [-1], ["a"], None, 1.5, {"a": 1}])
+def test_set_refuses_other_values(vault, value):
+    with pytest.raises(TypeError) as raised:
+        vault.set("K", value)
+    assert str(raised.value) == "value must be str, bytes, or bytearray"
+
+
+def test_close_is_idempotent_and_every_method_then_refuses(vault):
+    assert vault.close() is None
+    assert vault.close() is None
+    calls = [
+        lambda: vault.list_keys(),
+        lambda: vault.set("K", "v"),
+        lambda: vault.delete("K"),
+        lambda: vault.run("echo hi"),
+        lambda: vault.run("echo | bad {{"),  # the closed test comes first
+        lambda: vault.run(""),
+        lambda: vault.export("/tmp/never"),
+        lambda: vault.import_vault("/tmp/never"),
+    ]
+    for call in calls:
+        with pytest.raises(QuillBoxError) as raised:
+            call()
+        assert type(raised.value) is QuillBoxError
+        assert str(raised.value) == "vault is closed"
+    assert vault.__enter__() is vault
+
+
+def test_set_on_a_closed_vault_leaves_the_bytearray_alone(vault):
+    vault.close()
+    secret = bytearray(b"secret")
+    with pytest.raises(QuillBoxError, match="^vault is closed$"):
+        vault.set("K", secret)
+    assert secret == bytearray(b"secret")
+
+
+def test_with_block_binds_the_vault_closes_it_and_lets_exceptions_through(vault_path):
+    opened = Vault(KEY_ENV, str(vault_path))
+    with pytest.raises(ZeroDivisionError):
+        with opened as bound:
+            assert bound is opened
+            1 / 0
+    with pytest.raises(QuillBoxError, match="^vault is closed$"):
+        opened.list_keys()
+
+
+def test_del_closes(vault):
+    assert vault.__del__() is None
+    with pytest.raises(QuillBoxError, match="^vault is closed$"):
+        vault.list_keys()
+
+
+@pytest.mark.parametrize(
+    "call, prefix",
+    [
+        (lambda v: v.run(5), "argument 'command': "),
+        (lambda v: v.run("true", timeout_secs="1"), "argument 'timeout_secs': "),
+        (lambda v: v.run("true", max_output_bytes=1.0), "argument 'max_output_bytes': "),
+        (lambda v: v.set(1, "x"), "argument 'key': "),
+        (lambda v: v.delete(b"K"), "argument 'key': "),
+        (lambda v: v.export(None), "argument 'out_path': "),
+        (lambda v: v.import_vault("x", overwrite=1), "argument 'overwrite': "),
+        (lambda v: v.import_vault("x", import_key_env=3), "argument 'import_key_env': "),
+        (lambda v: Vault(KEY_ENV, allow_insecure_permissions=1), "argument 'allow_insecure_permissions': "),
+        (lambda v: Vault(KEY_ENV, vault_path=b"/x"), "argument 'vault_path': "),
+        (lambda v: Vault(None), "argument 'master_key_env': "),
+    ],
+)
+def test_argument_type_errors_name_the_argument(vault, call, prefix):
+    with pytest.raises(TypeError) as raised:
+        call(vault)
+    assert str(raised.value).startswith(prefix)
+
+
+@pytest.mark.parametrize("limit", [-1, 2**64])
+def test_limits_out_of_range_raise_overflow_error(vault, limit):
+    with pytest.raises(OverflowError):
+        vault.run("true", timeout_secs=limit)
+
+
+@pytest.mark.parametrize(
+    "call",
+    [
+        lambda v: v.set("K"),
+        lambda v: v.list_keys(1),
+        lambda v: v.run(),
+        lambda v: v.run("true", nonsense=1),
+        lambda v: v.delete("K", key="K"),
+        lambda v: v.__exit__(None, None),
+    ],
+)
+def test_binding_errors_are_the_usual_type_errors(vault, call):
+    with pytest.raises(TypeError):
+        call(vault)
+
+
+def test_opening_errors(make_vault, tmp_path, monkeypatch):
+    with pytest.raises(VaultNotFoundError, match='^vault error: vault not found at "'):
+        Vault(KEY_ENV, str(tmp_path / "missing.bin"))
+
+    insecure = make_vault(name="insecure.bin", mode=0o640)
+    with pytest.raises(VaultPermissionError, match=r"\(mode 0o100640\)"):
+        Vault(KEY_ENV, str(insecure))
+    Vault(KEY_ENV, str(insecure), allow_insecure_permissions=True).close()
+
+    other_passphrase = make_vault(name="other.bin", passphrase="a different passphrase")
+    with pytest.raises(VaultCorruptError, match="header HMAC mismatch"):
+        Vault(KEY_ENV, str(other_passphrase))
+
+    not_a_vault = tmp_path / "plain.bin"
+    not_a_vault.write_bytes(b"x" * 200)
+    not_a_vault.chmod(0o600)
+    with pytest.raises(VaultCorruptError, match="^vault error: vault file does not start with the expected magic bytes"):
+        Vault(KEY_ENV, str(not_a_vault))
+
+    monkeypatch.delenv(KEY_ENV)
+    with pytest.raises(MasterKeyError, match=f"^master key error: environment variable {KEY_ENV} is not set"):
+        Vault(KEY_ENV, str(make_vault(name="good.bin", passphrase=PASSPHRASE)))
+
+
+def test_export_and_import_through_the_class(vault, make_vault, tmp_path, monkeypatch):
+    exported = tmp_path / "backups" / "export.bin"
+    vault.export(str(exported))
+    assert stat.S_IMODE(os.stat(exported.parent).st_mode) == 0o700
+    assert read_entries(exported) == [("API_TOKEN", b"tok-3f9a1c77e2"), ("DB_PASSWORD", b"hunter2!")]
+
+    monkeypatch.setenv("OTHER_KEY", "the other vault's passphrase")
+    other = make_vault([("B", b"1"), ("API_TOKEN", b"newer"), ("C", b"2")], name="other.bin",
+                       passphrase="the other vault's passphrase")
+    assert vault.import_vault(str(other), import_key_env="OTHER_KEY") == (2, 1, 0)
+    assert vault.import_vault(str(other), True, "OTHER_KEY") == (0, 0, 3)
+    assert vault.list_keys() == ["API_TOKEN", "DB_PASSWORD", "B", "C"]
+
+
+SIGNATURES = {
+    "set": "(self, key, value)",
+    "delete": "(self, key)",
+    "list_keys": "(self)",
+    "run": "(self, command, timeout_secs=300, max_output_bytes=52428800, max_stderr_bytes=1048576)",
+    "export": "(self, out_path)",
+    "import_vault": "(self, import_path, overwrite=False, import_key_env=None)",
+    "close": "(self)",
+    "__enter__": "(self)",
+    "__exit__": "(self, _exc_type, _exc_val, _exc_tb)",
+    "__del__": "(self)",
+}
+
+
+@pytest.mark.parametrize("name, signature", SIGNATURES.items())
+def test_method_signatures(name, signature):
+    assert str(inspect.signature(getattr(Vault, name))) == signature
+
+
+def test_class_signature_and_docstrings():
+    assert str(inspect.signature(Vault)) == (
+        "(master_key_env, vault_path=None, allow_insecure_permissions=False)"
+    )
+    assert Vault.__doc__.startswith("An open, decrypted quillbox vault.\n")
+    assert Vault.close.__doc__ == (
+        "Zeroize all in-memory secret data and release the vault.\n\n"
+        "Safe to call multiple times — subsequent calls are no-ops."
+    )
+    assert Vault.__enter__.__doc__ == "Enter the context manager — returns `self`."
+    assert Vault.__exit__.__doc__ == "Exit the context manager — calls `close()`."
+    assert Vault.__del__.__doc__ == "Best-effort cleanup when the object is garbage-collected."
