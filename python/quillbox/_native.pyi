@@ -6,16 +6,30 @@ Import as ``quillbox._native`` (re-exported by ``quillbox.__init__``).
 from types import TracebackType
 from typing import List, Optional, Sequence, SupportsIndex, Tuple, Type, Union, final
 
-__all__: List[str]
+__all__ = [
+    "Vault",
+    "RunResult",
+    "QuillBoxError",
+    "VaultNotFoundError",
+    "VaultCorruptError",
+    "VaultPermissionError",
+    "DecryptionError",
+    "MasterKeyError",
+    "PlaceholderError",
+    "TokenizationError",
+    "CommandError",
+    "EntryLimitError",
+    "LockError",
+]
 
 @final
 class Vault:
-    def __init__(
-        self,
+    def __new__(
+        cls,
         master_key_env: str,
         vault_path: Optional[str] = None,
         allow_insecure_permissions: bool = False,
-    ) -> None: ...
+    ) -> Vault: ...
     def set(self, key: str, value: Union[str, bytes, bytearray, Sequence[int]]) -> None: ...
     def delete(self, key: str) -> bool: ...
     def list_keys(self) -> List[str]: ...
