@@ -45,7 +45,7 @@ SecretList bench_secrets(std::size_t count, std::string_view planted) {
     const std::string_view alphabet =
         "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
     SecretList secrets;
-    if (!planted.empty()) secrets.push_back({"PLANTED", SecretBytes(planted)});
+    if (count > 0 && !planted.empty()) secrets.push_back({"PLANTED", SecretBytes(planted)});
     while (secrets.size() < count) {
         std::string value;
         for (int i = 0; i < 24; ++i) value += alphabet[random() % alphabet.size()];

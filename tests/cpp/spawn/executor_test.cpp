@@ -7,6 +7,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <map>
 #include <set>
 #include <sstream>
@@ -56,6 +57,13 @@ TEST(Executor, StopsAChildStillRunningAtTheDeadline) {
         EXPECT_EQ(outcome.exit_code, 124);
         EXPECT_TRUE(outcome.timed_out);
     }
+}
+
+TEST(Executor, TreatsATimeoutBeyondTheClockAsNone) {
+    const RunOutcome outcome = expect_outcome(run_shell(
+        "sleep 0.1; exit 5", {std::numeric_limits<std::uint64_t>::max(), 52428800, 1048576}));
+    EXPECT_EQ(outcome.exit_code, 5);
+    EXPECT_FALSE(outcome.timed_out);
 }
 
 TEST(Executor, KeepsExactlyTheFirstLimitBytesOfAStream) {
