@@ -23,13 +23,6 @@ std::optional<AhoCorasickMatch> brute_force_find(const std::vector<std::string>&
     return std::nullopt;
 }
 
-AhoCorasick build_or_die(const std::vector<std::string>& patterns) {
-    const std::vector<std::string_view> views(patterns.begin(), patterns.end());
-    auto automaton = AhoCorasick::build(views);
-    if (!automaton) throw std::runtime_error(automaton.error());
-    return std::move(*automaton);
-}
-
 // All matches of successive searches, each resuming after the previous match.
 std::vector<std::tuple<std::size_t, std::size_t, std::size_t>> all_matches(
     const auto& find, std::string_view haystack) {
@@ -72,34 +65,54 @@ TEST(AhoCorasick, FixedCases) {
         {{"Secret"}, "secret", {}},
     };
     for (const Case& c : cases) {
-        const AhoCorasick automaton = build_or_die(c.patterns);
+        const std::vector<std::string_view> views(c.patterns.begin(), c.patterns.end());
+        const auto automaton = AhoCorasick::build(views);
+        ASSERT_TRUE(automaton.has_value());
         const auto find = [&](std::string_view h, std::size_t from) {
-            return automaton.find(h, from);
+            return automaton->find(h, from);
         };
         EXPECT_EQ(all_matches(find, c.haystack), c.expected) << "haystack " << c.haystack;
     }
 }
 
-TEST(AhoCorasick, AgreesWithBruteForceOnRandomSmallAlphabets) {
+struct RandomShape {
+    const char* name;
+    std::size_t min_pattern_length;
+    std::size_t max_pattern_length;
+    std::size_t max_text_length;
+    // Zero keeps only the root as a row, so that every other state is a trie node.
+    std::size_t row_budget_bytes;
+};
+
+class AhoCorasickRandom : public testing::TestWithParam<RandomShape> {};
+
+// Small alphabets make overlaps, shared prefixes and same-start ties frequent;
+// long patterns bring in the skip filter.
+TEST_P(AhoCorasickRandom, AgreesWithBruteForce) {
+    const RandomShape shape = GetParam();
     std::mt19937 random(20261210);
-    for (int round = 0; round < 3000; ++round) {
+    const auto pick = [&](std::size_t low, std::size_t high) {
+        return std::uniform_int_distribution<std::size_t>(low, high)(random);
+    };
+    for (int round = 0; round < 2000; ++round) {
         const std::string alphabet = round % 3 == 0 ? "ab" : (round % 3 == 1 ? "abc" : "ab\xFF");
         const auto random_string = [&](std::size_t min_length, std::size_t max_length) {
-            std::string text(
-                std::uniform_int_distribution<std::size_t>(min_length, max_length)(random), ' ');
-            for (char& c : text) {
-                c = alphabet[std::uniform_int_distribution<std::size_t>(
-                    0, alphabet.size() - 1)(random)];
-            }
+            std::string text(pick(min_length, max_length), ' ');
+            for (char& c : text) c = alphabet[pick(0, alphabet.size() - 1)];
             return text;
         };
-        std::vector<std::string> patterns(std::uniform_int_distribution<std::size_t>(1, 8)(random));
-        for (std::string& pattern : patterns) pattern = random_string(1, 6);
-        const AhoCorasick automaton = build_or_die(patterns);
+        std::vector<std::string> patterns(pick(1, 8));
+        for (std::string& pattern : patterns) {
+            pattern = random_string(shape.min_pattern_length, shape.max_pattern_length);
+        }
+        const std::vector<std::string_view> views(patterns.begin(), patterns.end());
+        const auto automaton =
+            AhoCorasick::build(views, {.row_budget_bytes = shape.row_budget_bytes});
+        ASSERT_TRUE(automaton.has_value());
         for (int text_round = 0; text_round < 5; ++text_round) {
-            const std::string haystack = random_string(0, 40);
+            const std::string haystack = random_string(0, shape.max_text_length);
             const auto ours = [&](std::string_view h, std::size_t from) {
-                return automaton.find(h, from);
+                return automaton->find(h, from);
             };
             const auto oracle = [&](std::string_view h, std::size_t from) {
                 return brute_force_find(patterns, h, from);
@@ -109,6 +122,13 @@ TEST(AhoCorasick, AgreesWithBruteForceOnRandomSmallAlphabets) {
         }
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Shapes, AhoCorasickRandom,
+                         testing::Values(RandomShape{"ShortRows", 1, 6, 40, 1 << 20},
+                                         RandomShape{"ShortNodes", 1, 6, 40, 0},
+                                         RandomShape{"LongRows", 8, 14, 300, 1 << 20},
+                                         RandomShape{"LongNodes", 8, 14, 300, 0}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(AhoCorasick, RefusesEmptyPatternsAndExhaustedLimits) {
     const std::vector<std::string_view> with_empty{"a", ""};
