@@ -51,7 +51,7 @@ ChildProcess::~ChildProcess() {
 }
 
 ChildStatus ChildProcess::try_reap() {
-    if (settled_) return {ChildState::status_failed, 1};
+    if (settled_) return {ChildState::status_failed, 0};
     // Look first without reaping: the id stays ours until the child has left
     // the forwarding set.
     siginfo_t info{};
@@ -62,7 +62,7 @@ ChildStatus ChildProcess::try_reap() {
     if (result != 0) {
         forwarding_.stop();
         settled_ = true;
-        return {ChildState::status_failed, 1};
+        return {ChildState::status_failed, 0};
     }
     if (info.si_pid == 0) return {ChildState::running, 0};
     forwarding_.stop();
