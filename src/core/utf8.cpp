@@ -1,12 +1,27 @@
 #include "core/utf8.hpp"
 
+#include <cstdint>
+#include <cstring>
+
 namespace quillbox {
 namespace {
 
 constexpr std::string_view kReplacementCharacter = "\xEF\xBF\xBD";
 
-bool is_continuation(unsigned char byte) {
-    return (byte & 0xC0) == 0x80;
+bool is_continuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
+
+// The end of the run of ASCII bytes that starts at `offset`. Captured output
+// is mostly ASCII, so it is skipped 32 bytes at a time.
+std::size_t ascii_run_end(std::string_view bytes, std::size_t offset) {
+    constexpr std::uint64_t kHighBits = 0x8080808080808080;
+    while (offset + 32 <= bytes.size()) {
+        std::uint64_t words[4];
+        std::memcpy(words, bytes.data() + offset, sizeof words);
+        if (((words[0] | words[1] | words[2] | words[3]) & kHighBits) != 0) break;
+        offset += 32;
+    }
+    while (offset < bytes.size() && static_cast<unsigned char>(bytes[offset]) < 0x80) ++offset;
+    return offset;
 }
 
 // The valid range of the second byte depends on the lead byte; this is what
@@ -58,11 +73,7 @@ Utf8Step decode_utf8_step(std::string_view bytes, std::size_t offset) {
 
 bool is_valid_utf8(std::string_view bytes) {
     std::size_t offset = 0;
-    while (offset < bytes.size()) {
-        if (static_cast<unsigned char>(bytes[offset]) < 0x80) {
-            ++offset;
-            continue;
-        }
+    while ((offset = ascii_run_end(bytes, offset)) < bytes.size()) {
         const Utf8Step step = decode_utf8_step(bytes, offset);
         if (!step.valid) return false;
         offset += step.length;
@@ -78,11 +89,7 @@ std::string decode_utf8_lossy(std::string_view bytes) {
         // Copy the run of ASCII and valid sequences in one go; output is mostly that.
         const std::size_t run_start = offset;
         Utf8Step step{0, 0, true};
-        while (offset < bytes.size()) {
-            if (static_cast<unsigned char>(bytes[offset]) < 0x80) {
-                ++offset;
-                continue;
-            }
+        while ((offset = ascii_run_end(bytes, offset)) < bytes.size()) {
             step = decode_utf8_step(bytes, offset);
             if (!step.valid) break;
             offset += step.length;

@@ -1,19 +1,31 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/result.hpp"
 #include "core/vault_entry.hpp"
+#include "redact/aho_corasick.hpp"
 
 namespace quillbox {
 
 class Redactor {
-public:
+  public:
     // Returns the text with every secret form replaced by its label, decoded
     // lossily as UTF-8. Cannot fail.
     std::string redact(std::string_view text) const;
-    // (implementation state to be defined with the matcher)
+
+  private:
+    friend Result<Redactor> build_redactor(const SecretList& secrets);
+    Redactor(std::vector<std::string> labels, std::optional<AhoCorasick> matcher)
+        : labels_(std::move(labels)), matcher_(std::move(matcher)) {}
+
+    // Pattern number i is replaced by labels_[i].
+    std::vector<std::string> labels_;
+    // Absent when no secret gave a pattern.
+    std::optional<AhoCorasick> matcher_;
 };
 
 // Builds the patterns (raw value and its encoded forms) of every non-empty

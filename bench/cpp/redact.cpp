@@ -1,0 +1,102 @@
+// Times the redaction matcher on files written by bench/redact.py:
+//   bench_redact SECRETS PATTERNS TEXT REPEATS
+// SECRETS holds "name<TAB>value" lines, PATTERNS one pattern a line. Prints
+// key=value lines: the best time of REPEATS runs of each step, the matches
+// found, and the automaton's memory.
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "redact/aho_corasick.hpp"
+#include "redact/redactor.hpp"
+
+namespace {
+
+using quillbox::AhoCorasick;
+
+std::string read_file(const char* path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::vector<std::string_view> split_lines(std::string_view text) {
+    std::vector<std::string_view> lines;
+    while (!text.empty()) {
+        const std::size_t end = text.find('\n');
+        lines.push_back(text.substr(0, end));
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+    }
+    return lines;
+}
+
+template <typename Action>
+double best_seconds(int repeats, Action&& action) {
+    double best = 1e300;
+    for (int i = 0; i < repeats; ++i) {
+        const auto start = std::chrono::steady_clock::now();
+        action();
+        const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+        best = std::min(best, elapsed.count());
+    }
+    return best;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 5) {
+        std::fprintf(stderr, "usage: %s SECRETS PATTERNS TEXT REPEATS\n", argv[0]);
+        return 2;
+    }
+    const std::string secrets_text = read_file(argv[1]);
+    const std::string patterns_text = read_file(argv[2]);
+    const std::string text = read_file(argv[3]);
+    const int repeats = std::stoi(argv[4]);
+
+    quillbox::SecretList secrets;
+    for (const std::string_view line : split_lines(secrets_text)) {
+        const std::size_t tab = line.find('\t');
+        secrets.push_back(
+            {std::string(line.substr(0, tab)), quillbox::SecretBytes(line.substr(tab + 1))});
+    }
+    const std::vector<std::string_view> patterns = split_lines(patterns_text);
+
+    const double matcher_build = best_seconds(repeats, [&] {
+        if (!AhoCorasick::build(patterns)) std::abort();
+    });
+    const double redactor_build = best_seconds(repeats, [&] {
+        if (!quillbox::build_redactor(secrets)) std::abort();
+    });
+
+    const auto matcher = AhoCorasick::build(patterns);
+    std::size_t match_count = 0;
+    std::uint64_t checksum = 0;
+    const double matcher_scan = best_seconds(repeats, [&] {
+        match_count = 0;
+        checksum = 0;
+        std::size_t offset = 0;
+        while (const auto match = matcher->find(text, offset)) {
+            ++match_count;
+            checksum =
+                checksum * 1'000'003 + match->pattern * 7919 + match->start * 31 + match->end;
+            offset = match->end;
+        }
+    });
+
+    const auto redactor = quillbox::build_redactor(secrets);
+    std::size_t redacted_size = 0;
+    const double redact =
+        best_seconds(repeats, [&] { redacted_size = redactor->redact(text).size(); });
+
+    std::printf("matcher_build_s=%.6f\nredactor_build_s=%.6f\nmatcher_scan_s=%.6f\nredact_s=%.6f\n",
+                matcher_build, redactor_build, matcher_scan, redact);
+    std::printf("matches=%zu\nchecksum=%llu\nmemory_bytes=%zu\nredacted_bytes=%zu\n", match_count,
+                static_cast<unsigned long long>(checksum), matcher->memory_bytes(), redacted_size);
+    return 0;
+}

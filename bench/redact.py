@@ -1,0 +1,156 @@
+"""Times the redaction matcher against ahocorasick-rs (leftmost-first) on the same input.
+
+Generates secrets shaped like API keys (32 characters of letters, digits, "-" and "_"),
+all their patterns (raw, base64, base64url, percent, lower and upper hex) and 50 MiB of
+log-like text holding about 100 occurrences of them, then runs the C++ benchmark program
+on those files and the reference in this process, and prints every time and the ratio
+ours / reference.
+
+Build the program first:
+    cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLBOX_BUILD_BENCHMARKS=ON
+    cmake --build build/release --target bench_redact -j2
+then run:
+    python bench/redact.py [--binary build/release/bench_redact]
+"""
+
+from __future__ import annotations
+
+import argparse
+import base64
+import random
+import string
+import subprocess
+import tempfile
+import time
+from pathlib import Path
+
+import ahocorasick_rs
+
+SEED = 20261210
+TEXT_BYTES = 50 * 1024 * 1024
+OCCURRENCES = 100
+TOKEN_ALPHABET = string.ascii_letters + string.digits + "-_"
+WORDS = (
+    "request response user session cache miss hit connect timeout retry upstream worker "
+    "queue job completed failed bytes latency ok error warning query select from where id "
+    "status token auth refresh client server pool thread shutdown started listening port "
+    "config loaded GET POST PUT DELETE handler payload invoice account billing deploy"
+).split()
+LEVELS = ["INFO", "INFO", "INFO", "DEBUG", "WARN", "ERROR"]
+
+
+def percent_encode(value: bytes) -> bytes:
+    alnum = set(string.ascii_letters.encode() + string.digits.encode())
+    return b"".join(bytes([b]) if b in alnum else b"%%%02X" % b for b in value)
+
+
+def forms(value: bytes) -> list[bytes]:
+    """The patterns of one value, in order, each encoded form skipped only when equal to it."""
+    encoded = [
+        base64.b64encode(value),
+        base64.urlsafe_b64encode(value),
+        percent_encode(value),
+        value.hex().encode(),
+        value.hex().upper().encode(),
+    ]
+    return [value] + [form for form in encoded if form != value]
+
+
+def make_secrets(rng: random.Random, count: int) -> list[tuple[str, bytes]]:
+    return [
+        (f"KEY_{i}", "".join(rng.choice(TOKEN_ALPHABET) for _ in range(32)).encode())
+        for i in range(count)
+    ]
+
+
+def log_line(rng: random.Random) -> str:
+    words = " ".join(rng.choice(WORDS) for _ in range(rng.randint(3, 9)))
+    return (
+        f"2026-12-10T{rng.randrange(24):02}:{rng.randrange(60):02}:{rng.randrange(60):02}."
+        f"{rng.randrange(1000):03}Z {rng.choice(LEVELS)} [{rng.choice(WORDS)}-{rng.randrange(16)}] "
+        f"{words} request_id={rng.getrandbits(64):016x} duration_ms={rng.randrange(5000)} "
+        f"path=/api/v{rng.randint(1, 3)}/{rng.choice(WORDS)}/{rng.randrange(100000)}\n"
+    )
+
+
+def make_text(rng: random.Random, patterns: list[bytes]) -> bytes:
+    lines: list[str] = []
+    size = 0
+    while size < TEXT_BYTES:
+        line = log_line(rng)
+        lines.append(line)
+        size += len(line)
+    chunks = [line.encode() for line in lines]
+    for index in rng.sample(range(len(chunks)), OCCURRENCES):
+        chunks[index] = chunks[index][:-1] + b" credential=" + rng.choice(patterns) + b"\n"
+    return b"".join(chunks)
+
+
+def best_of(repeats: int, action) -> tuple[float, object]:
+    best, result = float("inf"), None
+    for _ in range(repeats):
+        start = time.perf_counter()
+        result = action()
+        best = min(best, time.perf_counter() - start)
+    return best, result
+
+
+def checksum(matches) -> tuple[int, int]:
+    total = 0
+    for pattern, start, end in matches:
+        total = (total * 1_000_003 + pattern * 7919 + start * 31 + end) % (1 << 64)
+    return len(matches), total
+
+
+def run_case(binary: Path, workdir: Path, secret_count: int, repeats: int) -> None:
+    rng = random.Random(SEED + secret_count)
+    secrets = make_secrets(rng, secret_count)
+    patterns = [pattern for _, value in secrets for pattern in forms(value)]
+    text = make_text(rng, patterns)
+
+    secrets_file = workdir / f"secrets_{secret_count}.tsv"
+    patterns_file = workdir / f"patterns_{secret_count}.txt"
+    text_file = workdir / f"text_{secret_count}.log"
+    secrets_file.write_bytes(b"".join(name.encode() + b"\t" + value + b"\n" for name, value in secrets))
+    patterns_file.write_bytes(b"".join(pattern + b"\n" for pattern in patterns))
+    text_file.write_bytes(text)
+
+    output = subprocess.run(
+        [str(binary), str(secrets_file), str(patterns_file), str(text_file), str(repeats)],
+        check=True, capture_output=True, text=True,
+    ).stdout
+    ours = dict(line.split("=", 1) for line in output.split())
+
+    kind = ahocorasick_rs.MatchKind.LeftmostFirst
+    build, reference = best_of(repeats, lambda: ahocorasick_rs.BytesAhoCorasick(patterns, matchkind=kind))
+    scan, matches = best_of(repeats, lambda: reference.find_matches_as_indexes(text))
+    count, total = checksum(matches)
+    agree = (str(count), str(total)) == (ours["matches"], ours["checksum"])
+
+    print(f"{secret_count} secrets, {len(patterns)} patterns, {len(text) / 2**20:.0f} MiB text, "
+          f"{count} matches, same matches as reference: {'yes' if agree else 'NO'}")
+    rows = [
+        ("matcher build", float(ours["matcher_build_s"]), build),
+        ("redactor build (with encoding)", float(ours["redactor_build_s"]), build),
+        ("matcher scan", float(ours["matcher_scan_s"]), scan),
+        ("redact (scan, rebuild, decode)", float(ours["redact_s"]), scan),
+    ]
+    for label, ours_time, reference_time in rows:
+        print(f"  {label:32} ours {ours_time * 1e3:9.2f} ms   reference {reference_time * 1e3:9.2f} ms"
+              f"   ratio {ours_time / reference_time:5.2f}")
+    print(f"  automaton memory {int(ours['memory_bytes']) / 2**20:.1f} MiB")
+
+
+def main() -> None:
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--binary", type=Path, default=Path("build/release/bench_redact"))
+    parser.add_argument("--repeats", type=int, default=5)
+    parser.add_argument("--secrets", type=int, nargs="+", default=[10, 10_000])
+    args = parser.parse_args()
+    with tempfile.TemporaryDirectory() as workdir:
+        for secret_count in args.secrets:
+            run_case(args.binary.resolve(), Path(workdir), secret_count, args.repeats)
+
+
+if __name__ == "__main__":
+    main()

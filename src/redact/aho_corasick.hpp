@@ -1,0 +1,95 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <expected>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "redact/skip_filter.hpp"
+#include "redact/wiping_allocator.hpp"
+
+namespace quillbox {
+
+struct AhoCorasickMatch {
+    std::size_t pattern;  // index of the pattern in build order
+    std::size_t start;    // offset of the first matched byte
+    std::size_t end;      // offset just past the last matched byte
+};
+
+struct AhoCorasickOptions {
+    // Bounds on what one automaton may hold; a build that would exceed them fails.
+    std::size_t max_patterns = std::size_t{1} << 24;
+    std::size_t max_states = std::size_t{1} << 24;
+    // Memory for the table rows of the states nearest the root (whole depths
+    // at a time, the root always); deeper states are searched through their
+    // trie nodes.
+    std::size_t row_budget_bytes = std::size_t{16} << 20;
+};
+
+// A multi-pattern byte matcher with leftmost-first semantics: a search reports
+// the match that starts earliest, and among matches starting at the same byte
+// the one whose pattern comes first in build order, even when a later pattern
+// would be longer. Matching is byte for byte and unanchored, and a search
+// takes time linear in the text whatever the number of patterns.
+//
+// The states near the root, where a search spends nearly all its time, are
+// rows of a table indexed by byte class; the deeper states keep their trie
+// edges and failure links. The tables spell out the patterns, so they are
+// wiped when released.
+class AhoCorasick {
+  public:
+    // Fails with a description of the problem when a pattern is empty or the
+    // patterns exceed the limits.
+    static std::expected<AhoCorasick, std::string> build(std::span<const std::string_view> patterns,
+                                                         const AhoCorasickOptions& options = {});
+
+    // The leftmost-first match that starts at or after `from`, if any.
+    std::optional<AhoCorasickMatch> find(std::string_view haystack, std::size_t from = 0) const;
+
+    // Bytes held by the automaton's tables.
+    std::size_t memory_bytes() const;
+
+  private:
+    friend class AhoCorasickBuilder;
+
+    static constexpr std::uint32_t kNone = UINT32_MAX;
+
+    // A trie node. Searches use these only for the states below the rows.
+    struct Node {
+        std::uint32_t first_child = kNone;
+        std::uint32_t next_sibling = kNone;
+        // The state a search moves to when this one has no edge for a byte.
+        std::uint32_t fail = 0;
+        // The pattern reported on entering this state, or kNone.
+        std::uint32_t output = kNone;
+        // The class of the byte on the edge into this node.
+        std::uint8_t byte_class = 0;
+    };
+
+    AhoCorasick() = default;
+    // The state after `state` reads a byte of class `byte_class`.
+    std::uint32_t next_state(std::uint32_t state, std::uint8_t byte_class) const;
+
+    // States are named by references. Bit 0 is set on those that need more
+    // than a table step: the dead state, states that report a pattern, the
+    // root while the skip filter runs, and every state below the rows.
+    // Without that bit a reference is the offset of a row in `rows_`; row
+    // references are below `first_node_ref_`, and a node's reference is
+    // first_node_ref_ + 2 * node + 1.
+    std::array<std::uint8_t, 256> byte_classes_{};
+    std::uint32_t row_length_ = 0;
+    std::uint32_t dead_ref_ = 0;
+    std::uint32_t first_node_ref_ = 0;
+    WipedVector<std::uint32_t> rows_;
+    // The pattern reported on entering each row's state, or kNone.
+    WipedVector<std::uint32_t> row_outputs_;
+    WipedVector<Node> nodes_;
+    WipedVector<std::uint32_t> pattern_lengths_;
+    std::optional<SkipFilter> skip_filter_;
+};
+
+}  // namespace quillbox

@@ -1,0 +1,102 @@
+#include "spawn/child_wait.hpp"
+
+#include <poll.h>
+#include <signal.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+
+namespace quillbox {
+namespace {
+
+constexpr auto kGracePeriod = std::chrono::seconds(5);
+constexpr auto kLongestBackoff = std::chrono::milliseconds(50);
+
+UniqueFd open_exit_notice(pid_t pid, ExitWatch watch) {
+#ifdef SYS_pidfd_open
+    if (watch == ExitWatch::pidfd_where_available) {
+        // Fails on kernels without process descriptors; polling covers that.
+        return UniqueFd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
+    }
+#else
+    (void)pid;
+    (void)watch;
+#endif
+    return UniqueFd();
+}
+
+std::int32_t exit_code_of(const siginfo_t& info) {
+    if (info.si_code == CLD_EXITED) return info.si_status;
+    return 128 + info.si_status;
+}
+
+// Waits, without limit, for a child that has ended or been killed.
+void reap(pid_t pid) {
+    siginfo_t info{};
+    while (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED) != 0 && errno == EINTR) {
+    }
+}
+
+}  // namespace
+
+ChildProcess::ChildProcess(pid_t pid, ExitWatch watch)
+    : pid_(pid), exit_notice_(open_exit_notice(pid, watch)), forwarding_(pid) {}
+
+ChildProcess::~ChildProcess() {
+    kill_and_reap();
+}
+
+ChildStatus ChildProcess::try_reap() {
+    if (settled_) return {ChildState::status_failed, 0};
+    // Look first without reaping: the id stays ours until the child has left
+    // the forwarding set.
+    siginfo_t info{};
+    int result;
+    do {
+        result = ::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT);
+    } while (result != 0 && errno == EINTR);
+    if (result != 0) {
+        forwarding_.stop();
+        settled_ = true;
+        return {ChildState::status_failed, 0};
+    }
+    if (info.si_pid == 0) return {ChildState::running, 0};
+    forwarding_.stop();
+    reap(pid_);
+    settled_ = true;
+    return {ChildState::ended, exit_code_of(info)};
+}
+
+void ChildProcess::kill_and_reap() {
+    if (settled_) return;
+    ::kill(pid_, SIGTERM);
+    const Deadline grace_end = MonotonicClock::now() + kGracePeriod;
+    for (;;) {
+        if (try_reap().state != ChildState::running) return;
+        if (has_passed(grace_end)) break;
+        wait_for_change(-1, grace_end);
+    }
+    forwarding_.stop();
+    ::kill(pid_, SIGKILL);
+    reap(pid_);
+    settled_ = true;
+}
+
+void ChildProcess::wait_for_change(int wake_fd, Deadline until) {
+    std::array<pollfd, 2> watched = {pollfd{exit_notice_.get(), POLLIN, 0},
+                                     pollfd{wake_fd, POLLIN, 0}};
+    int timeout = poll_timeout_until(until);
+    if (!exit_notice_.valid()) {
+        const int step = static_cast<int>(backoff_.count());
+        timeout = timeout < 0 ? step : std::min(timeout, step);
+        backoff_ = std::min(backoff_ * 2, kLongestBackoff);
+    }
+    // An interruption by a signal is just an early return.
+    ::poll(watched.data(), watched.size(), timeout);
+}
+
+}  // namespace quillbox

@@ -1,0 +1,97 @@
+#include "spawn/wait_and_capture.hpp"
+
+#include <poll.h>
+
+#include "core/utf8.hpp"
+#include "spawn/child_wait.hpp"
+#include "spawn/deadline.hpp"
+#include "spawn/output_capture.hpp"
+
+namespace quillbox {
+namespace {
+
+constexpr std::int32_t kStoppedExitCode = 124;
+constexpr std::int32_t kStatusUnknownExitCode = 1;
+
+struct Ending {
+    std::int32_t exit_code;
+    bool timed_out;
+};
+
+bool any_overrun(const StreamReader& output, const StreamReader& error) {
+    return output.limit_exceeded() || error.limit_exceeded();
+}
+
+// Sleeps until something may have changed: the child ended, a reader ended or
+// the deadline came. Every wake-up checks, in this order, the limit flags, the
+// child's status and the deadline.
+Ending wait_for_ending(ChildProcess& child, const StreamReader& output, const StreamReader& error,
+                       Deadline deadline, const WakeEvent& reader_finished) {
+    for (;;) {
+        if (any_overrun(output, error)) {
+            child.kill_and_reap();
+            return {kStoppedExitCode, false};
+        }
+        const ChildStatus status = child.try_reap();
+        if (status.state == ChildState::ended) {
+            // Bytes beyond a limit may have come in with the child's end.
+            return {any_overrun(output, error) ? kStoppedExitCode : status.exit_code, false};
+        }
+        if (status.state == ChildState::status_failed) return {kStatusUnknownExitCode, false};
+        if (has_passed(deadline)) {
+            child.kill_and_reap();
+            return {kStoppedExitCode, true};
+        }
+        child.wait_for_change(reader_finished.fd(), deadline);
+        reader_finished.clear();
+    }
+}
+
+// The child is gone, but a descendant may have inherited its pipes. The
+// readers go on to end of file or to the deadline, whichever comes first; a
+// descendant cannot hold the run past its deadline.
+void let_readers_finish(const StreamReader& output, const StreamReader& error, Deadline deadline,
+                        const WakeEvent& reader_finished) {
+    while (!(output.finished() && error.finished()) && !has_passed(deadline)) {
+        pollfd watched{reader_finished.fd(), POLLIN, 0};
+        ::poll(&watched, 1, poll_timeout_until(deadline));
+        reader_finished.clear();
+    }
+}
+
+std::string decode_and_redact(const std::string& raw, const Redactor& redactor) {
+    // Output is nearly always valid already; checking is cheaper than copying.
+    if (is_valid_utf8(raw)) return redactor.redact(raw);
+    return redactor.redact(decode_utf8_lossy(raw));
+}
+
+}  // namespace
+
+Result<CaptureEvents> CaptureEvents::create() {
+    auto reader_finished = WakeEvent::create();
+    if (!reader_finished) return fail(reader_finished.error());
+    auto stop_readers = WakeEvent::create();
+    if (!stop_readers) return fail(stop_readers.error());
+    return CaptureEvents{std::move(*reader_finished), std::move(*stop_readers)};
+}
+
+RunOutcome wait_and_capture(SpawnedChild child, const RunLimits& limits, const Redactor& redactor,
+                            const CaptureEvents& events) {
+    ChildProcess process(child.pid);
+    StreamReader output(std::move(child.stdout_read), limits.max_output_bytes, events.stop_readers,
+                        events.reader_finished);
+    StreamReader error(std::move(child.stderr_read), limits.max_stderr_bytes, events.stop_readers,
+                       events.reader_finished);
+    const Deadline deadline = deadline_after(MonotonicClock::now(), limits.timeout_secs);
+
+    const Ending ending = wait_for_ending(process, output, error, deadline, events.reader_finished);
+    let_readers_finish(output, error, deadline, events.reader_finished);
+    events.stop_readers.notify();
+    const std::string output_bytes = output.take_bytes();
+    const std::string error_bytes = error.take_bytes();
+
+    return RunOutcome{decode_and_redact(output_bytes, redactor),
+                      decode_and_redact(error_bytes, redactor), ending.exit_code, ending.timed_out};
+}
+
+}  // namespace quillbox

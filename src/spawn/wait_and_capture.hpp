@@ -1,0 +1,49 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "core/result.hpp"
+#include "redact/redactor.hpp"
+#include "spawn/spawn_child.hpp"
+#include "spawn/wake_event.hpp"
+
+namespace quillbox {
+
+// How a run ended, with both outputs decoded and redacted.
+struct RunOutcome {
+    std::string stdout_text;
+    std::string stderr_text;
+    // The child's exit status, 128 + N for signal N, 124 for an output overrun
+    // or the deadline, 1 when the child's status could not be learnt.
+    std::int32_t exit_code = 0;
+    // True only when the deadline stopped the run.
+    bool timed_out = false;
+};
+
+struct RunLimits {
+    std::uint64_t timeout_secs;
+    std::uint64_t max_output_bytes;
+    std::uint64_t max_stderr_bytes;
+};
+
+// The wake-ups between the waiting thread and the two readers. They are made
+// before the child starts, so that nothing can fail once it runs.
+struct CaptureEvents {
+    // Raised by a reader when it ends (at end of file, a failed read, or an
+    // overrun, whose flag it sets first).
+    WakeEvent reader_finished;
+    // Raised by the waiting thread to end the readers.
+    WakeEvent stop_readers;
+
+    static Result<CaptureEvents> create();
+};
+
+// Runs a started child to its end: captures both streams under their limits,
+// waits for the child's end, an overrun or the deadline, whichever is first,
+// kills the child when it must, and redacts both outputs. A timeout or an
+// overrun is a result, not an error.
+RunOutcome wait_and_capture(SpawnedChild child, const RunLimits& limits, const Redactor& redactor,
+                            const CaptureEvents& events);
+
+}  // namespace quillbox

@@ -1,0 +1,147 @@
+#include "redact/aho_corasick.hpp"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+namespace quillbox {
+namespace {
+
+// Leftmost-first by definition: the first start at which any pattern matches,
+// and there the first pattern in build order.
+std::optional<AhoCorasickMatch> brute_force_find(const std::vector<std::string>& patterns,
+                                                 std::string_view haystack, std::size_t from) {
+    for (std::size_t start = from; start < haystack.size(); ++start) {
+        for (std::size_t index = 0; index < patterns.size(); ++index) {
+            if (haystack.substr(start).starts_with(patterns[index])) {
+                return AhoCorasickMatch{index, start, start + patterns[index].size()};
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+// All matches of successive searches, each resuming after the previous match.
+std::vector<std::tuple<std::size_t, std::size_t, std::size_t>> all_matches(
+    const auto& find, std::string_view haystack) {
+    std::vector<std::tuple<std::size_t, std::size_t, std::size_t>> found;
+    std::size_t offset = 0;
+    while (const std::optional<AhoCorasickMatch> match = find(haystack, offset)) {
+        found.emplace_back(match->pattern, match->start, match->end);
+        offset = match->end;
+    }
+    return found;
+}
+
+TEST(AhoCorasick, FixedCases) {
+    struct Case {
+        std::vector<std::string> patterns;
+        std::string haystack;
+        std::vector<std::tuple<std::size_t, std::size_t, std::size_t>> expected;
+    };
+    const std::vector<Case> cases = {
+        // A shorter pattern added first wins over a longer one at the same start.
+        {{"abc", "abcdef"}, "abcdef", {{0, 0, 3}}},
+        {{"abcdef", "abc"}, "abcdef", {{0, 0, 6}}},
+        // A longer pattern added first, absent from the text, yields to the shorter one.
+        {{"abcdef", "abc"}, "abcdex", {{1, 0, 3}}},
+        // The earliest start wins even over a lower pattern number.
+        {{"bc", "abcd"}, "xabcd", {{1, 1, 5}}},
+        {{"bcd", "ab"}, "abcd", {{1, 0, 2}}},
+        // A pending longer match that fails falls back to a later-starting one.
+        {{"abcd", "b"}, "abce", {{1, 1, 2}}},
+        {{"abcd", "bc", "c"}, "abcxc", {{1, 1, 3}, {2, 4, 5}}},
+        // Matches do not overlap.
+        {{"aa"}, "aaa", {{0, 0, 2}}},
+        {{"x"}, "xxyx", {{0, 0, 1}, {0, 1, 2}, {0, 3, 4}}},
+        // Duplicate patterns: the first one is reported.
+        {{"ab", "ab"}, "ab", {{0, 0, 2}}},
+        // Byte-wise: bytes above 0x7F and NUL are ordinary bytes.
+        {{std::string("\xC3\xA9", 2), std::string("\0b", 2)},
+         std::string("a\xC3\xA9\0b", 5),
+         {{0, 1, 3}, {1, 3, 5}}},
+        {{"Secret"}, "secret", {}},
+    };
+    for (const Case& c : cases) {
+        const std::vector<std::string_view> views(c.patterns.begin(), c.patterns.end());
+        const auto automaton = AhoCorasick::build(views);
+        ASSERT_TRUE(automaton.has_value());
+        const auto find = [&](std::string_view h, std::size_t from) {
+            return automaton->find(h, from);
+        };
+        EXPECT_EQ(all_matches(find, c.haystack), c.expected) << "haystack " << c.haystack;
+    }
+}
+
+struct RandomShape {
+    const char* name;
+    std::size_t min_pattern_length;
+    std::size_t max_pattern_length;
+    std::size_t max_text_length;
+    // Zero keeps only the root as a row, so that every other state is a trie node.
+    std::size_t row_budget_bytes;
+};
+
+class AhoCorasickRandom : public testing::TestWithParam<RandomShape> {};
+
+// Small alphabets make overlaps, shared prefixes and same-start ties frequent;
+// long patterns bring in the skip filter.
+TEST_P(AhoCorasickRandom, AgreesWithBruteForce) {
+    const RandomShape shape = GetParam();
+    std::mt19937 random(20261210);
+    const auto pick = [&](std::size_t low, std::size_t high) {
+        return std::uniform_int_distribution<std::size_t>(low, high)(random);
+    };
+    for (int round = 0; round < 2000; ++round) {
+        const std::string alphabet = round % 3 == 0 ? "ab" : (round % 3 == 1 ? "abc" : "ab\xFF");
+        const auto random_string = [&](std::size_t min_length, std::size_t max_length) {
+            std::string text(pick(min_length, max_length), ' ');
+            for (char& c : text) c = alphabet[pick(0, alphabet.size() - 1)];
+            return text;
+        };
+        std::vector<std::string> patterns(pick(1, 8));
+        for (std::string& pattern : patterns) {
+            pattern = random_string(shape.min_pattern_length, shape.max_pattern_length);
+        }
+        const std::vector<std::string_view> views(patterns.begin(), patterns.end());
+        const auto automaton =
+            AhoCorasick::build(views, {.row_budget_bytes = shape.row_budget_bytes});
+        ASSERT_TRUE(automaton.has_value());
+        for (int text_round = 0; text_round < 5; ++text_round) {
+            const std::string haystack = random_string(0, shape.max_text_length);
+            const auto ours = [&](std::string_view h, std::size_t from) {
+                return automaton->find(h, from);
+            };
+            const auto oracle = [&](std::string_view h, std::size_t from) {
+                return brute_force_find(patterns, h, from);
+            };
+            ASSERT_EQ(all_matches(ours, haystack), all_matches(oracle, haystack))
+                << "round " << round << " haystack " << haystack;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Shapes, AhoCorasickRandom,
+                         testing::Values(RandomShape{"ShortRows", 1, 6, 40, 1 << 20},
+                                         RandomShape{"ShortNodes", 1, 6, 40, 0},
+                                         RandomShape{"LongRows", 8, 14, 300, 1 << 20},
+                                         RandomShape{"LongNodes", 8, 14, 300, 0}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(AhoCorasick, RefusesEmptyPatternsAndExhaustedLimits) {
+    const std::vector<std::string_view> with_empty{"a", ""};
+    EXPECT_EQ(AhoCorasick::build(with_empty).error(), "pattern 1 is empty");
+
+    const std::vector<std::string_view> patterns{"abc", "abd", "xyz"};
+    EXPECT_EQ(AhoCorasick::build(patterns, {.max_patterns = 2, .max_states = 100}).error(),
+              "too many patterns: 3 exceeds the limit of 2");
+    // The root plus a, ab, abc, abd, x, xy, xyz is eight states.
+    EXPECT_TRUE(AhoCorasick::build(patterns, {.max_patterns = 3, .max_states = 8}).has_value());
+    EXPECT_EQ(AhoCorasick::build(patterns, {.max_patterns = 3, .max_states = 7}).error(),
+              "too many automaton states: the patterns need more than the limit of 7");
+}
+
+}  // namespace
+}  // namespace quillbox

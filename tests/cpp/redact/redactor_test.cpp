@@ -1,0 +1,72 @@
+#include "redact/redactor.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace quillbox {
+namespace {
+
+using Entries = std::vector<std::pair<std::string, std::string>>;
+
+SecretList secret_list(const Entries& entries) {
+    SecretList secrets;
+    for (const auto& [name, value] : entries) secrets.push_back({name, SecretBytes(value)});
+    return secrets;
+}
+
+std::string redact_with(const Entries& entries, std::string_view text) {
+    const Result<Redactor> redactor = build_redactor(secret_list(entries));
+    if (!redactor) throw std::runtime_error(redactor.error().to_text());
+    return redactor->redact(text);
+}
+
+TEST(Redactor, ReplacesEveryFormByItsLabel) {
+    struct Case {
+        Entries entries;
+        std::string input;
+        std::string expected;
+    };
+    const std::vector<Case> cases = {
+        {{{"K", "a b"}}, "x a b y", "x [REDACTED_K] y"},
+        {{{"K", "a b"}}, "YSBi", "[REDACTED_K_B64]"},
+        {{{"K", "a b"}}, "a%20b", "[REDACTED_K_URL]"},
+        {{{"K", "a b"}}, "612062", "[REDACTED_K_HEX]"},
+        {{{"K", "~~~"}}, "fn5+", "[REDACTED_K_B64]"},
+        {{{"K", "~~~"}}, "fn5-", "[REDACTED_K_B64URL]"},
+        {{{"K", "~~~"}}, "%7E%7E%7E", "[REDACTED_K_URL]"},
+        {{{"K", "~~~"}}, "7e7e7e 7E7E7E", "[REDACTED_K_HEX] [REDACTED_K_HEX]"},
+        // The base64 text equals the base64url text; the base64 pattern came first.
+        {{{"K", "abc"}}, "abc YWJj 616263", "[REDACTED_K] [REDACTED_K_B64] [REDACTED_K_HEX]"},
+        // Leftmost-first: at the same start the entry stored first wins.
+        {{{"A", "abc"}, {"B", "abcdef"}}, "abcdef", "[REDACTED_A]def"},
+        {{{"B", "abcdef"}, {"A", "abc"}}, "abcdef", "[REDACTED_B]"},
+        {{{"FIRST", "same"}, {"SECOND", "same"}}, "the same", "the [REDACTED_FIRST]"},
+        {{{"K", "x"}}, "xoxo", "[REDACTED_K]o[REDACTED_K]o"},
+        {{{"K", "SECRET"}}, "secret Secret", "secret Secret"},
+        {{{"K", "aa"}}, "aaa", "[REDACTED_K]a"},
+        // The name is used exactly as stored.
+        {{{"Db_Pass", "hunter2"}}, "pw=hunter2", "pw=[REDACTED_Db_Pass]"},
+        // Empty values give no pattern; other entries still do.
+        {{{"EMPTY", ""}, {"K", "tok"}}, "a tok b", "a [REDACTED_K] b"},
+        {{{"EMPTY", ""}}, "nothing to hide", "nothing to hide"},
+        {{}, "nothing to hide", "nothing to hide"},
+        // A value that is not UTF-8 is still found in its encoded forms.
+        {{{"K", "\xFF\xFE"}},
+         "//4= __4= %FF%FE fffe FFFE",
+         "[REDACTED_K_B64] [REDACTED_K_B64URL] [REDACTED_K_URL] [REDACTED_K_HEX] [REDACTED_K_HEX]"},
+        // Labels are not scanned again.
+        {{{"K", "RED"}}, "RED", "[REDACTED_K]"},
+        // A match ending inside a multi-byte character leaves its remaining
+        // byte behind, which decodes as U+FFFD.
+        {{{"K", "a\xC3"}}, "xa\xC3\xA9y", "x[REDACTED_K]\xEF\xBF\xBDy"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(redact_with(c.entries, c.input), c.expected) << "input " << c.input;
+    }
+}
+
+}  // namespace
+}  // namespace quillbox

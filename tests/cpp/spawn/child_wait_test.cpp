@@ -1,0 +1,68 @@
+#include "spawn/child_wait.hpp"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <cerrno>
+
+#include "spawn/spawn_child.hpp"
+#include "spawn_test_support.hpp"
+
+namespace quillbox {
+namespace {
+
+using namespace quillbox::testing;
+using namespace std::chrono_literals;
+
+pid_t start(const std::vector<std::string>& words) {
+    const Result<Redactor> redactor = build_redactor({});
+    Result<SpawnedChild> child = spawn_child(argv_of(words), *redactor);
+    if (!child) throw std::runtime_error(child.error().to_text());
+    return child->pid;
+}
+
+ChildStatus wait_until_settled(ChildProcess& child) {
+    const Deadline give_up = MonotonicClock::now() + 10s;
+    for (;;) {
+        const ChildStatus status = child.try_reap();
+        if (status.state != ChildState::running || has_passed(give_up)) return status;
+        child.wait_for_change(-1, give_up);
+    }
+}
+
+class ChildWait : public ::testing::TestWithParam<ExitWatch> {};
+
+TEST_P(ChildWait, LearnsHowTheChildEnded) {
+    struct Case {
+        std::string script;
+        std::int32_t exit_code;
+    };
+    for (const Case& c : {Case{"sleep 0.1; exit 7", 7}, Case{"kill -KILL $$", 137}}) {
+        SCOPED_TRACE(c.script);
+        ChildProcess child(start({"/bin/sh", "-c", c.script}), GetParam());
+        const ChildStatus status = wait_until_settled(child);
+        EXPECT_EQ(status.state, ChildState::ended);
+        EXPECT_EQ(status.exit_code, c.exit_code);
+    }
+}
+
+TEST_P(ChildWait, KillAndReapLeavesNoProcessBehind) {
+    ChildProcess child(start({"sleep", "30"}), GetParam());
+    child.kill_and_reap();
+    EXPECT_EQ(kill(child.pid(), 0), -1);
+    EXPECT_EQ(errno, ESRCH);
+}
+
+TEST_P(ChildWait, AChildReapedElsewhereEndsWithAFailedStatusRequest) {
+    const pid_t pid = start({"true"});
+    ASSERT_EQ(waitpid(pid, nullptr, 0), pid);
+    ChildProcess child(pid, GetParam());
+    EXPECT_EQ(child.try_reap().state, ChildState::status_failed);
+}
+
+INSTANTIATE_TEST_SUITE_P(EitherWatch, ChildWait,
+                         ::testing::Values(ExitWatch::pidfd_where_available, ExitWatch::polling));
+
+}  // namespace
+}  // namespace quillbox

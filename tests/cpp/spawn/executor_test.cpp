@@ -1,0 +1,206 @@
+#include "spawn/executor.hpp"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+
+#include "spawn_test_support.hpp"
+
+namespace quillbox {
+namespace {
+
+using namespace quillbox::testing;
+using namespace std::chrono_literals;
+
+RunOutcome expect_outcome(const Result<RunOutcome>& outcome) {
+    if (!outcome) throw std::runtime_error(outcome.error().to_text());
+    return *outcome;
+}
+
+TEST(Executor, ReportsTheChildsOwnEnding) {
+    struct Case {
+        std::string script;
+        std::string stdout_text;
+        std::int32_t exit_code;
+    };
+    const std::vector<Case> cases = {
+        {"echo hello; exit 3", "hello\n", 3},
+        {"kill -KILL $$", "", 137},
+        {"kill -INT $$", "", 130},
+        {"printf '\\377ok'", "\xEF\xBF\xBDok", 0},
+    };
+    // The child must not inherit an ignored SIGINT from the test's own starter.
+    const ScopedSignalAction default_interrupt(SIGINT, SIG_DFL);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.script);
+        const RunOutcome outcome = expect_outcome(run_shell(c.script));
+        EXPECT_EQ(outcome.stdout_text, c.stdout_text);
+        EXPECT_EQ(outcome.exit_code, c.exit_code);
+        EXPECT_FALSE(outcome.timed_out);
+    }
+}
+
+TEST(Executor, StopsAChildStillRunningAtTheDeadline) {
+    for (const std::uint64_t timeout_secs : {1, 0}) {
+        SCOPED_TRACE(timeout_secs);
+        const RunOutcome outcome =
+            expect_outcome(run_words({"sleep", "5"}, {timeout_secs, 52428800, 1048576}));
+        EXPECT_EQ(outcome.exit_code, 124);
+        EXPECT_TRUE(outcome.timed_out);
+    }
+}
+
+TEST(Executor, TreatsATimeoutBeyondTheClockAsNone) {
+    const RunOutcome outcome = expect_outcome(run_shell(
+        "sleep 0.1; exit 5", {std::numeric_limits<std::uint64_t>::max(), 52428800, 1048576}));
+    EXPECT_EQ(outcome.exit_code, 5);
+    EXPECT_FALSE(outcome.timed_out);
+}
+
+TEST(Executor, KeepsExactlyTheFirstLimitBytesOfAStream) {
+    struct Case {
+        std::string script;
+        std::uint64_t max_output_bytes;
+        std::string stdout_text;
+        std::int32_t exit_code;
+    };
+    const std::string two_thousand = "head -c 2000 /dev/zero | tr '\\0' a; ";
+    const std::vector<Case> cases = {
+        {two_thousand + "exec sleep 5", 1000, std::string(1000, 'a'), 124},
+        {two_thousand + "exec sleep 0.2", 2000, std::string(2000, 'a'), 0},
+        {"echo x; exec sleep 5", 0, "", 124},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.script);
+        const RunOutcome outcome =
+            expect_outcome(run_shell(c.script, {10, c.max_output_bytes, 1048576}));
+        EXPECT_EQ(outcome.stdout_text, c.stdout_text);
+        EXPECT_EQ(outcome.exit_code, c.exit_code);
+        EXPECT_FALSE(outcome.timed_out);
+    }
+}
+
+TEST(Executor, LimitsStandardErrorOnItsOwn) {
+    const RunOutcome outcome =
+        expect_outcome(run_shell("head -c 2097152 /dev/zero | tr '\\0' e >&2; exec sleep 5"));
+    EXPECT_EQ(outcome.stderr_text, std::string(1048576, 'e'));
+    EXPECT_EQ(outcome.stdout_text, "");
+    EXPECT_EQ(outcome.exit_code, 124);
+    EXPECT_FALSE(outcome.timed_out);
+}
+
+TEST(Executor, KillsAChildThatTrapsTerminationFiveSecondsLater) {
+    const auto started = std::chrono::steady_clock::now();
+    const RunOutcome outcome = expect_outcome(
+        run_shell("trap 'echo term' TERM; while :; do sleep 0.1; done", {1, 52428800, 1048576}));
+    // One second to the deadline, then five of grace after the SIGTERM.
+    EXPECT_GE(std::chrono::steady_clock::now() - started, 6s);
+    EXPECT_EQ(outcome.stdout_text, "term\n");
+    EXPECT_EQ(outcome.exit_code, 124);
+    EXPECT_TRUE(outcome.timed_out);
+}
+
+TEST(Executor, GivesTheChildAnEmptyEnvironment) {
+    const RunOutcome outcome = expect_outcome(run_words({"env"}));
+    EXPECT_EQ(outcome.stdout_text, "");
+    EXPECT_EQ(outcome.exit_code, 0);
+}
+
+TEST(Executor, RedactsBothStreams) {
+    const RunOutcome outcome = expect_outcome(
+        run_shell("echo hunter2; echo hunter2 >&2", kDefaultLimits, {{"API_TOKEN", "hunter2"}}));
+    EXPECT_EQ(outcome.stdout_text, "[REDACTED_API_TOKEN]\n");
+    EXPECT_EQ(outcome.stderr_text, "[REDACTED_API_TOKEN]\n");
+}
+
+TEST(Executor, ChildReadsTheHostsStandardInput) {
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    ASSERT_EQ(write(ends[1], "from-stdin\n", 11), 11);
+    close(ends[1]);
+    Result<RunOutcome> outcome = fail(errors::EmptyCommand{});
+    {
+        const ScopedDescriptor standard_input(STDIN_FILENO, ends[0]);
+        outcome = run_words({"cat"});
+    }
+    close(ends[0]);
+    EXPECT_EQ(expect_outcome(outcome).stdout_text, "from-stdin\n");
+}
+
+// Descriptor number -> link target, for the listing a child prints with find.
+std::map<int, std::string> parse_descriptor_listing(const std::string& listing) {
+    std::map<int, std::string> targets;
+    std::istringstream lines(listing);
+    int fd = 0;
+    std::string target;
+    while (lines >> fd >> target) targets[fd] = target;
+    return targets;
+}
+
+std::set<std::string> pipes_open_here() {
+    std::set<std::string> pipes;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code ignored;
+        const std::string target = std::filesystem::read_symlink(entry.path(), ignored).string();
+        if (target.starts_with("pipe:")) pipes.insert(target);
+    }
+    return pipes;
+}
+
+TEST(Executor, ChildHoldsNoPipeOfTheRunButItsOutputs) {
+    const std::set<std::string> inherited_from_harness = pipes_open_here();
+    const RunOutcome outcome = expect_outcome(
+        run_words({"find", "/proc/self/fd", "-mindepth", "1", "-printf", "%f %l\\n"}));
+    const std::map<int, std::string> targets = parse_descriptor_listing(outcome.stdout_text);
+
+    ASSERT_TRUE(targets.contains(1) && targets.contains(2)) << outcome.stdout_text;
+    EXPECT_TRUE(targets.at(1).starts_with("pipe:"));
+    EXPECT_TRUE(targets.at(2).starts_with("pipe:"));
+    EXPECT_NE(targets.at(1), targets.at(2));
+    for (const auto& [fd, target] : targets) {
+        if (fd <= 2 || !target.starts_with("pipe:")) continue;
+        EXPECT_TRUE(inherited_from_harness.contains(target)) << fd << " " << target;
+        EXPECT_NE(target, targets.at(1));
+        EXPECT_NE(target, targets.at(2));
+    }
+}
+
+// Running or sleeping, as opposed to gone or a zombie.
+bool is_alive(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (!std::getline(stat, line)) return false;
+    const std::size_t after_name = line.rfind(") ");
+    return after_name != std::string::npos && line.size() > after_name + 2 &&
+           line[after_name + 2] != 'Z' && line[after_name + 2] != 'X';
+}
+
+TEST(Executor, ReturnsByTheDeadlineWhileADescendantHoldsThePipes) {
+    // The descendant writes a line after the child has ended, then holds on.
+    const RunOutcome outcome = expect_outcome(
+        run_shell("(sleep 0.2; echo late; exec sleep 30) & echo $!", {1, 52428800, 1048576}));
+    std::istringstream lines(outcome.stdout_text);
+    pid_t descendant = 0;
+    std::string late;
+    lines >> descendant >> late;
+
+    EXPECT_EQ(late, "late");
+    EXPECT_EQ(outcome.exit_code, 0);
+    EXPECT_FALSE(outcome.timed_out);
+    // Still alive: the run did not wait for it.
+    ASSERT_GT(descendant, 0);
+    EXPECT_TRUE(is_alive(descendant));
+    kill(descendant, SIGKILL);
+}
+
+}  // namespace
+}  // namespace quillbox

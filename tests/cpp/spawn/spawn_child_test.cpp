@@ -1,0 +1,133 @@
+#include "spawn/spawn_child.hpp"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+
+#include "core/internal_error.hpp"
+#include "spawn/executor.hpp"
+#include "spawn_test_support.hpp"
+
+namespace quillbox {
+namespace {
+
+using namespace quillbox::testing;
+
+class SpawnFailure : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        directory_ =
+            std::filesystem::temp_directory_path() / ("quillbox-spawn-" + std::to_string(getpid()));
+        std::filesystem::create_directories(directory_);
+    }
+    void TearDown() override { std::filesystem::remove_all(directory_); }
+
+    std::string make_file(const std::string& name, const std::string& content, mode_t mode) {
+        const std::filesystem::path path = directory_ / name;
+        std::ofstream(path) << content;
+        chmod(path.c_str(), mode);
+        return path.string();
+    }
+
+    std::filesystem::path directory_;
+};
+
+bool has_unreaped_children() {
+    siginfo_t info{};
+    return waitid(P_ALL, 0, &info, WEXITED | WNOHANG | WNOWAIT) == 0 || errno != ECHILD;
+}
+
+TEST_F(SpawnFailure, NamesTheProgramAsItsRedactedText) {
+    const std::string plain_file = make_file("plain", "echo hi\n", 0644);
+    const std::string no_interpreter = make_file("garbage", "\x7f\x01\x02 not a program", 0755);
+    const std::string not_found_tail = " — verify the binary exists and is on PATH";
+    const std::string not_executable_tail =
+        " — check file permissions and ensure the file is a valid executable";
+    struct Case {
+        std::vector<SecretBytes> argv;
+        Entries entries;
+        std::string message;
+    };
+    std::vector<Case> cases;
+    cases.push_back(
+        {argv_of({"nosuchcmd"}), {}, "spawn error: command not found: nosuchcmd" + not_found_tail});
+    cases.push_back({argv_of({""}), {}, "spawn error: command not found: " + not_found_tail});
+    cases.push_back({argv_of({"nosuchtool-7f3a"}),
+                     {{"TOOL", "nosuchtool-7f3a"}},
+                     "spawn error: command not found: [REDACTED_TOOL]" + not_found_tail});
+    cases.push_back({argv_of({plain_file}),
+                     {},
+                     "spawn error: command not executable: " + plain_file + not_executable_tail});
+    cases.push_back(
+        {argv_of({no_interpreter}),
+         {},
+         "spawn error: command not executable: " + no_interpreter + not_executable_tail});
+    cases.push_back({argv_of({"/etc/passwd/x"}),
+                     {},
+                     "spawn error: failed to spawn /etc/passwd/x: Not a directory (os error 20)"});
+    cases.push_back({argv_of({"echo", std::string("a\0b", 3)}),
+                     {},
+                     "spawn error: failed to spawn echo: argv element contains interior NUL byte"});
+    cases.push_back({argv_of({"echo", std::string("s3cr\0t", 6)}),
+                     {{"TOOL", "echo"}},
+                     "spawn error: failed to spawn [REDACTED_TOOL]: argv element contains "
+                     "interior NUL byte"});
+    std::vector<SecretBytes> unterminated = argv_of({"echo"});
+    unterminated.emplace_back("no terminator");
+    cases.push_back({std::move(unterminated),
+                     {},
+                     "spawn error: failed to spawn echo: argv element contains interior NUL byte"});
+
+    for (Case& c : cases) {
+        SCOPED_TRACE(c.message);
+        const SecretList secrets = secret_list(c.entries);
+        const Result<RunOutcome> outcome =
+            execute(ExecutorRequest{std::move(c.argv), secrets, kDefaultLimits});
+        ASSERT_FALSE(outcome.has_value());
+        EXPECT_EQ(outcome.error().to_text(), c.message);
+        EXPECT_FALSE(has_unreaped_children());
+    }
+}
+
+std::string read_to_end(int fd) {
+    std::string bytes;
+    char chunk[256];
+    ssize_t got;
+    while ((got = read(fd, chunk, sizeof chunk)) > 0)
+        bytes.append(chunk, static_cast<std::size_t>(got));
+    return bytes;
+}
+
+TEST(SpawnChild, WiresOutputsWhenTheHostHasClosedItsOwn) {
+    const Result<Redactor> redactor = build_redactor({});
+    ASSERT_TRUE(redactor.has_value());
+    Result<SpawnedChild> child = fail(errors::EmptyCommand{});
+    {
+        // New pipes would get descriptors 1 and 2 here.
+        const ScopedDescriptor closed_output(STDOUT_FILENO, -1);
+        const ScopedDescriptor closed_error(STDERR_FILENO, -1);
+        child = spawn_child(argv_of({"/bin/sh", "-c", "echo out; echo err >&2"}), *redactor);
+    }
+    ASSERT_TRUE(child.has_value()) << child.error().to_text();
+    EXPECT_EQ(read_to_end(child->stdout_read.get()), "out\n");
+    EXPECT_EQ(read_to_end(child->stderr_read.get()), "err\n");
+    EXPECT_EQ(waitpid(child->pid, nullptr, 0), child->pid);
+}
+
+TEST(SpawnChild, RefusesAnEmptyArgumentVector) {
+    const Result<Redactor> redactor = build_redactor({});
+    ASSERT_TRUE(redactor.has_value());
+    try {
+        (void)spawn_child({}, *redactor);
+        FAIL() << "no InternalError";
+    } catch (const InternalError& error) {
+        EXPECT_STREQ(error.what(), "spawn_child: argv must not be empty");
+    }
+}
+
+}  // namespace
+}  // namespace quillbox
