@@ -1,10 +1,10 @@
-#include "python/run_result_type.hpp"
+#include "python/native/run_result_type.hpp"
 
 #include <new>
 #include <string_view>
 
 #include "core/message_format.hpp"
-#include "python/boundary.hpp"
+#include "python/shared/boundary.hpp"
 
 namespace quillbox::python {
 namespace {

@@ -1,16 +1,16 @@
-#include "python/vault_type.hpp"
+#include "python/native/vault_type.hpp"
 
 #include <new>
 #include <optional>
 #include <string>
 
-#include "python/arguments.hpp"
-#include "python/boundary.hpp"
-#include "python/py_ref.hpp"
-#include "python/run_pipeline.hpp"
-#include "python/secret_value.hpp"
-#include "python/vault_docstrings.hpp"
-#include "python/vault_object.hpp"
+#include "python/shared/arguments.hpp"
+#include "python/shared/boundary.hpp"
+#include "python/shared/py_ref.hpp"
+#include "python/native/run_pipeline.hpp"
+#include "python/native/secret_value.hpp"
+#include "python/native/vault_docstrings.hpp"
+#include "python/native/vault_object.hpp"
 #include "vault/store.hpp"
 #include "vault/transfer.hpp"
 

@@ -6,9 +6,9 @@
 #include <type_traits>
 
 #include "core/result.hpp"
-#include "python/exceptions.hpp"
-#include "python/interpreter_lock.hpp"
-#include "python/vault_handle.hpp"
+#include "python/native/exceptions.hpp"
+#include "python/shared/interpreter_lock.hpp"
+#include "python/native/vault_handle.hpp"
 
 namespace quillbox::python {
 

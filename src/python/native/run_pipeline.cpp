@@ -1,12 +1,12 @@
-#include "python/run_pipeline.hpp"
+#include "python/native/run_pipeline.hpp"
 
 #include <utility>
 #include <vector>
 
 #include "core/secret_bytes.hpp"
-#include "python/exceptions.hpp"
-#include "python/run_result_type.hpp"
-#include "python/vault_object.hpp"
+#include "python/native/exceptions.hpp"
+#include "python/native/run_result_type.hpp"
+#include "python/native/vault_object.hpp"
 #include "spawn/executor.hpp"
 #include "tokenizer/placeholders.hpp"
 #include "tokenizer/tokenizer.hpp"

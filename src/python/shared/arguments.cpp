@@ -1,6 +1,6 @@
-#include "python/arguments.hpp"
+#include "python/shared/arguments.hpp"
 
-#include "python/py_ref.hpp"
+#include "python/shared/py_ref.hpp"
 
 namespace quillbox::python {
 namespace {

@@ -1,4 +1,4 @@
-#include "python/vault_handle.hpp"
+#include "python/native/vault_handle.hpp"
 
 #include "vault/store.hpp"
 

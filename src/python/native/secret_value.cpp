@@ -1,8 +1,8 @@
-#include "python/secret_value.hpp"
+#include "python/native/secret_value.hpp"
 
 #include <string_view>
 
-#include "python/py_ref.hpp"
+#include "python/shared/py_ref.hpp"
 
 namespace quillbox::python {
 namespace {

@@ -4,7 +4,7 @@
 
 #include <string_view>
 
-#include "python/vault_handle.hpp"
+#include "python/native/vault_handle.hpp"
 #include "spawn/wait_and_capture.hpp"
 
 namespace quillbox::python {

@@ -1,4 +1,4 @@
-#include "python/boundary.hpp"
+#include "python/shared/boundary.hpp"
 
 namespace quillbox::python {
 

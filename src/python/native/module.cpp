@@ -2,11 +2,11 @@
 // module's only exported symbol.
 #include <Python.h>
 
-#include "python/boundary.hpp"
-#include "python/exceptions.hpp"
-#include "python/py_ref.hpp"
-#include "python/run_result_type.hpp"
-#include "python/vault_type.hpp"
+#include "python/shared/boundary.hpp"
+#include "python/native/exceptions.hpp"
+#include "python/shared/py_ref.hpp"
+#include "python/native/run_result_type.hpp"
+#include "python/native/vault_type.hpp"
 
 namespace quillbox::python {
 namespace {

@@ -1,0 +1,47 @@
+#include "python/native/exceptions.hpp"
+
+#include <array>
+#include <string>
+
+#include "python/shared/raise_message.hpp"
+
+namespace quillbox::python {
+namespace {
+
+// Class objects live for the life of the process; they are created and read
+// with the interpreter lock held, which makes each slot a once-initialised one.
+std::array<PyObject*, kExceptionClassCount> class_slots{};
+
+PyObject* create_exception_class(ExceptionClass which) {
+    PyObject* base = PyExc_Exception;
+    if (which != ExceptionClass::QuillBoxError) {
+        base = exception_class(ExceptionClass::QuillBoxError);
+        if (base == nullptr) return nullptr;
+    }
+    const std::string qualified_name = std::string("_native.") + exception_class_name(which);
+    PyObject* created = PyErr_NewExceptionWithDoc(
+        qualified_name.c_str(), exception_class_doc(which), base, nullptr);
+    if (created == nullptr) {
+        PyErr_Format(PyExc_RuntimeError, "Failed to initialize new exception type. (%s)",
+                     qualified_name.c_str());
+    }
+    return created;
+}
+
+}  // namespace
+
+PyObject* exception_class(ExceptionClass which) {
+    PyObject*& slot = class_slots[static_cast<std::size_t>(which)];
+    if (slot == nullptr) slot = create_exception_class(which);
+    return slot;
+}
+
+PyObject* raise_core_error(const CoreError& error) {
+    return raise_with_message(exception_class(exception_class_for(error)), error.to_text());
+}
+
+PyObject* raise_quillbox_error(std::string_view message) {
+    return raise_with_message(exception_class(ExceptionClass::QuillBoxError), message);
+}
+
+}  // namespace quillbox::python
