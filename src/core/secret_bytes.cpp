@@ -48,6 +48,16 @@ void SecretBytes::reserve(std::size_t capacity) {
     capacity_ = capacity;
 }
 
+void SecretBytes::resize(std::size_t size) {
+    if (size > size_) {
+        reserve(std::max(size, capacity_));
+        std::memset(data_ + size_, 0, size - size_);
+    } else {
+        secure_zero(data_ + size, size_ - size);
+    }
+    size_ = size;
+}
+
 void SecretBytes::append(std::string_view bytes) {
     if (bytes.empty()) return;
     if (size_ + bytes.size() > capacity_) {

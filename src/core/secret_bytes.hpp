@@ -29,6 +29,8 @@ class SecretBytes {
     void append(std::string_view bytes);
     void push_back(unsigned char byte);
     void reserve(std::size_t capacity);
+    // Grows with zero bytes, or shrinks after zeroing the bytes given up.
+    void resize(std::size_t size);
 
     // Zeros the bytes in use, empties the buffer, then zeros the whole allocation.
     void wipe();
@@ -39,6 +41,7 @@ class SecretBytes {
     std::size_t capacity() const { return capacity_; }
     bool empty() const { return size_ == 0; }
     std::string_view view() const { return {reinterpret_cast<const char*>(data_), size_}; }
+    std::span<const unsigned char> bytes() const { return {data_, size_}; }
 
   private:
     void release();

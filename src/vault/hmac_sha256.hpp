@@ -1,0 +1,22 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <optional>
+#include <span>
+
+namespace quillbox {
+
+inline constexpr std::size_t kMacSize = 32;
+using MacTag = std::array<unsigned char, kMacSize>;
+
+// HMAC-SHA256 of the data under the key; empty only if the library fails
+// (it cannot get memory).
+std::optional<MacTag> hmac_sha256(std::span<const unsigned char> key,
+                                  std::span<const unsigned char> data);
+
+// Compares a computed tag with a stored one in time independent of where they
+// differ, so a forger learns nothing from how fast a mismatch is reported.
+bool mac_tags_equal(const MacTag& computed, std::span<const unsigned char, kMacSize> stored);
+
+}  // namespace quillbox

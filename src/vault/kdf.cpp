@@ -1,0 +1,72 @@
+#include "vault/kdf.hpp"
+
+#include <cstdlib>
+#include <string>
+
+#include "core/utf8.hpp"
+#include "vault/argon2id.hpp"
+#include "vault/hkdf_sha256.hpp"
+
+namespace quillbox {
+namespace {
+
+inline constexpr std::size_t kKeySize = 32;
+inline constexpr std::string_view kEncryptionLabel = "quillbox-enc-v1";
+inline constexpr std::string_view kMacLabel = "quillbox-mac-v1";
+
+std::unexpected<CoreError> params_error(std::string_view reason) {
+    return fail(errors::IoMessage{"argon2 params error: " + std::string(reason)});
+}
+
+// The checks Argon2 itself would make, in a fixed order and with our own
+// words, then the memory cap.
+Status check_kdf_params(const KdfParams& params) {
+    // The product wraps in 32 bits, as the lane count is checked only after it.
+    const std::uint32_t minimum_for_lanes = 8u * params.p_cost;
+    if (params.m_cost < 8 || params.m_cost < minimum_for_lanes) {
+        return params_error("memory cost is too small");
+    }
+    if (params.t_cost == 0) return params_error("time cost is too small");
+    if (params.p_cost == 0) return params_error("not enough threads");
+    if (params.p_cost >= (1u << 24)) return params_error("too many threads");
+    if (params.m_cost > kMaxMemoryCostKib) return params_error("memory cost is too large");
+    return {};
+}
+
+// A name that getenv cannot look up as given (empty, or holding '=' or NUL,
+// which would make it find another variable) names no variable.
+bool is_lookup_name(std::string_view variable) {
+    return !variable.empty() &&
+           variable.find_first_of(std::string_view("=\0", 2)) == std::string_view::npos;
+}
+
+}  // namespace
+
+Result<SecretBytes> read_master_passphrase(std::string_view variable) {
+    const char* value =
+        is_lookup_name(variable) ? std::getenv(std::string(variable).c_str()) : nullptr;
+    // The value is checked where it lies, so a refused value is never copied.
+    if (value == nullptr || !is_valid_utf8(value)) {
+        return fail(errors::EnvVarNotSet{std::string(variable)});
+    }
+    return SecretBytes(std::string_view(value));
+}
+
+Result<VaultKeys> derive_vault_keys(std::string_view passphrase, SaltView salt,
+                                    const KdfParams& params) {
+    if (auto checked = check_kdf_params(params); !checked) return fail(checked.error());
+
+    const auto hashed = argon2id(passphrase, salt, params);
+    if (!hashed) return fail(hashed.error());
+    const auto prk = hkdf_sha256_extract(hashed->bytes());
+    if (!prk) return fail(errors::IoMessage{"HKDF extract failed"});
+
+    auto encryption_key = hkdf_sha256_expand(prk->bytes(), kEncryptionLabel, kKeySize);
+    if (!encryption_key) return fail(errors::IoMessage{"HKDF expand (enc) failed"});
+    auto mac_key = hkdf_sha256_expand(prk->bytes(), kMacLabel, kKeySize);
+    if (!mac_key) return fail(errors::IoMessage{"HKDF expand (mac) failed"});
+
+    return VaultKeys{std::move(*encryption_key), std::move(*mac_key)};
+}
+
+}  // namespace quillbox
