@@ -28,9 +28,11 @@ std::optional<SecretBytes> argon2id_with_libsodium(std::string_view password, Sa
     static_assert(kSaltSize == crypto_pwhash_SALTBYTES);
     if (!libsodium_accepts(password, params) || !sodium_ready()) return std::nullopt;
 
+    // libsodium insists on a pointer even for an empty password.
+    const char* password_bytes = password.empty() ? "" : password.data();
     SecretBytes output;
     output.resize(kArgon2OutputSize);
-    if (crypto_pwhash(output.data(), output.size(), password.data(), password.size(), salt.data(),
+    if (crypto_pwhash(output.data(), output.size(), password_bytes, password.size(), salt.data(),
                       params.t_cost, std::size_t{params.m_cost} * 1024,
                       crypto_pwhash_ALG_ARGON2ID13) != 0) {
         return std::nullopt;
