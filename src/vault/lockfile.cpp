@@ -110,10 +110,10 @@ Result<VaultLockGuard> acquire_vault_lock(const std::filesystem::path& vault_pat
             write_own_record(fd->get());
             return VaultLockGuard(std::move(lockfile), std::move(*fd));
         }
-        const auto waited = static_cast<std::uint64_t>(
-            std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() -
-                                                             start)
-                .count());
+        const auto waited =
+            static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::seconds>(
+                                           std::chrono::steady_clock::now() - start)
+                                           .count());
         if (waited >= kGiveUpSecs) return fail(errors::LockTimeout{lockfile, waited});
         // A stale lock is taken over at once, without sleeping. One that cannot
         // be removed is waited for like a live one, instead of spinning.

@@ -70,8 +70,8 @@ bool VaultState::remove_entry(std::string_view name) {
 
 void VaultState::lock_value(const SecretBytes& value) {
     if (lock_region(value.data(), value.size())) {
-        locked_regions.push_back(
-            {reinterpret_cast<std::uintptr_t>(value.data()), static_cast<std::uint64_t>(value.size())});
+        locked_regions.push_back({reinterpret_cast<std::uintptr_t>(value.data()),
+                                  static_cast<std::uint64_t>(value.size())});
     }
 }
 
