@@ -3,13 +3,13 @@
 //
 //   bench_kdf M_COST T_COST P_COST
 
+#include "vault/kdf.hpp"
+
 #include <array>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <string>
-
-#include "vault/kdf.hpp"
 
 int main(int argc, char** argv) {
     if (argc != 4) {

@@ -8,13 +8,11 @@
 #include <string>
 
 #include "vault/byte_order.hpp"
+#include "vault/entry_plaintext.hpp"
 #include "vault/openssl_handles.hpp"
 
 namespace quillbox {
 namespace {
-
-inline constexpr std::size_t kNameLengthSize = 2;
-inline constexpr std::size_t kMaxNameSize = std::numeric_limits<std::uint16_t>::max();
 
 enum class Direction { Encrypt = 1, Decrypt = 0 };
 
@@ -80,16 +78,6 @@ Status check_entry_fits(const VaultEntry& entry) {
     return {};
 }
 
-SecretBytes entry_plaintext(const VaultEntry& entry) {
-    SecretBytes plaintext;
-    plaintext.reserve(kNameLengthSize + entry.name.size() + entry.value.size());
-    plaintext.push_back(static_cast<unsigned char>(entry.name.size() & 0xff));
-    plaintext.push_back(static_cast<unsigned char>(entry.name.size() >> 8));
-    plaintext.append(entry.name);
-    plaintext.append(entry.value.view());
-    return plaintext;
-}
-
 }  // namespace
 
 std::optional<std::uint32_t> sealed_length_for(std::size_t name_size, std::size_t value_size) {
@@ -124,13 +112,12 @@ Result<std::vector<unsigned char>> seal_entries(const VaultEntries& entries,
     std::vector<unsigned char> records;
     for (std::size_t i = 0; i < entries.size(); ++i) {
         if (auto fits = check_entry_fits(entries[i]); !fits) return fail(fits.error());
-        const SecretBytes plaintext = entry_plaintext(entries[i]);
+        const SecretBytes plaintext = build_entry_plaintext(entries[i]);
 
         std::array<unsigned char, kNonceSize> nonce{};
         if (auto drawn = random(nonce); !drawn) return fail(drawn.error());
 
-        auto sealed = seal_plaintext(key, nonce, {plaintext.data(), plaintext.size()},
-                                     static_cast<std::uint32_t>(i));
+        auto sealed = seal_plaintext(key, nonce, plaintext.bytes(), static_cast<std::uint32_t>(i));
         if (!sealed) return fail(sealed.error());
 
         records.insert(records.end(), nonce.begin(), nonce.end());

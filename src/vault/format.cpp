@@ -4,9 +4,9 @@
 #include <limits>
 #include <string>
 
-#include "core/utf8.hpp"
 #include "vault/byte_order.hpp"
 #include "vault/entry_cipher.hpp"
+#include "vault/entry_plaintext.hpp"
 #include "vault/kdf.hpp"
 
 namespace quillbox {
@@ -19,7 +19,6 @@ inline constexpr std::size_t kTCostOffset = 14;
 inline constexpr std::size_t kPCostOffset = 18;
 inline constexpr std::size_t kSaltOffset = 22;
 inline constexpr std::size_t kEntryCountOffset = 38;
-inline constexpr std::size_t kNameLengthSize = 2;
 inline constexpr std::uint8_t kMarkerByte = 1;
 
 using ByteView = std::span<const unsigned char>;
@@ -69,19 +68,6 @@ Status authenticate(ByteView image, const SecretBytes& mac_key) {
         return fail(errors::CommitTagMismatch{});
     }
     return {};
-}
-
-// Splits a decrypted entry plaintext into its name and value.
-Result<VaultEntry> parse_entry_plaintext(const SecretBytes& plaintext) {
-    const ByteView bytes(plaintext.data(), plaintext.size());
-    if (bytes.size() < kNameLengthSize)
-        return fail(errors::Truncated{kNameLengthSize, bytes.size()});
-    const std::size_t name_end = kNameLengthSize + load_u16_le(bytes, 0);
-    if (bytes.size() < name_end) return fail(errors::Truncated{name_end, bytes.size()});
-    const std::string_view name(reinterpret_cast<const char*>(bytes.data()) + kNameLengthSize,
-                                name_end - kNameLengthSize);
-    if (!is_valid_utf8(name)) return fail(errors::IoMessage{"key name is not valid UTF-8"});
-    return VaultEntry{std::string(name), SecretBytes(bytes.subspan(name_end))};
 }
 
 // Walks the entry records of an authenticated image. The records must fill the
@@ -184,6 +170,7 @@ Result<DecodedVault> decode_vault(std::span<const unsigned char> image,
     // The costs are used as stored, before the header is authenticated; the
     // derivation caps the memory they may ask for.
     const KdfParams params = header_params(image);
+    // The passphrase is wiped as soon as the keys exist.
     const auto keys = [&]() -> Result<VaultKeys> {
         const auto passphrase = read_master_passphrase(passphrase_variable);
         if (!passphrase) return fail(passphrase.error());
