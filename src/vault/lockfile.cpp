@@ -41,6 +41,13 @@ bool holder_is_alive(std::uint32_t pid) {
     return ::kill(static_cast<pid_t>(pid), 0) == 0;
 }
 
+// Waiting is measured on the monotonic clock, which never goes backwards.
+std::uint64_t whole_seconds_since(std::chrono::steady_clock::time_point start) {
+    const auto waited = std::chrono::steady_clock::now() - start;
+    return static_cast<std::uint64_t>(
+        std::chrono::duration_cast<std::chrono::seconds>(waited).count());
+}
+
 struct StaleLock {
     std::uint32_t pid;
     std::uint64_t age_secs;
@@ -110,10 +117,7 @@ Result<VaultLockGuard> acquire_vault_lock(const std::filesystem::path& vault_pat
             write_own_record(fd->get());
             return VaultLockGuard(std::move(lockfile), std::move(*fd));
         }
-        const auto waited =
-            static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::seconds>(
-                                           std::chrono::steady_clock::now() - start)
-                                           .count());
+        const std::uint64_t waited = whole_seconds_since(start);
         if (waited >= kGiveUpSecs) return fail(errors::LockTimeout{lockfile, waited});
         // A stale lock is taken over at once, without sleeping. One that cannot
         // be removed is waited for like a live one, instead of spinning.
