@@ -26,6 +26,10 @@ std::string path_text(const std::filesystem::path& path) {
     return out;
 }
 
+constexpr const char* kKeyNameRule =
+    "key names must match [A-Za-z_][A-Za-z0-9_]* (start with a letter or underscore, contain "
+    "only letters, digits, and underscores)";
+
 std::string number(std::uint64_t value) {
     return std::to_string(value);
 }
@@ -42,9 +46,7 @@ struct MessageWriter {
         return "malformed placeholder: " + e.text + " — missing closing '}'";
     }
     std::string operator()(const errors::InvalidPlaceholderKey& e) const {
-        return "invalid placeholder key name in " + e.text +
-               " — key names must match [A-Za-z_][A-Za-z0-9_]* (start with a letter or "
-               "underscore, contain only letters, digits, and underscores)";
+        return "invalid placeholder key name in " + e.text + " — " + kKeyNameRule;
     }
     std::string operator()(const errors::UnclosedSingleQuote& e) const {
         return "unclosed single-quoted string starting at byte offset " + number(e.offset);
@@ -57,6 +59,9 @@ struct MessageWriter {
     }
     std::string operator()(const errors::EmptyCommand&) const {
         return "command string is empty — nothing to execute";
+    }
+    std::string operator()(const errors::EmptyKeyName&) const {
+        return "key name is empty — " + std::string(kKeyNameRule);
     }
     std::string operator()(const errors::VaultNotFound& e) const {
         return "vault not found at " + path_text(e.path) + " — run `quillbox init` to create one";
@@ -148,7 +153,8 @@ ErrorCategory category_of(ErrorKind kind) {
         case UnclosedSingleQuote:
         case UnclosedDoubleQuote:
         case TrailingBackslash:
-        case EmptyCommand: return ErrorCategory::Tokenization;
+        case EmptyCommand:
+        case EmptyKeyName: return ErrorCategory::Tokenization;
         case VaultNotFound:
         case HeaderMacMismatch:
         case CommitTagMismatch:

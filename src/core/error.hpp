@@ -20,6 +20,7 @@ enum class ErrorKind {
     UnclosedDoubleQuote,
     TrailingBackslash,
     EmptyCommand,
+    EmptyKeyName,
     // Vault
     VaultNotFound,
     HeaderMacMismatch,
@@ -77,6 +78,11 @@ struct TrailingBackslash {
 };
 struct EmptyCommand {
     static constexpr ErrorKind kind = ErrorKind::EmptyCommand;
+};
+// An entry name that is empty (names that break the key-name rule otherwise
+// are reported as RejectedMetacharacter with the offending character).
+struct EmptyKeyName {
+    static constexpr ErrorKind kind = ErrorKind::EmptyKeyName;
 };
 struct VaultNotFound {
     static constexpr ErrorKind kind = ErrorKind::VaultNotFound;
@@ -172,11 +178,11 @@ using ErrorDetail =
     std::variant<errors::RejectedMetacharacter, errors::MalformedPlaceholder,
                  errors::InvalidPlaceholderKey, errors::UnclosedSingleQuote,
                  errors::UnclosedDoubleQuote, errors::TrailingBackslash, errors::EmptyCommand,
-                 errors::VaultNotFound, errors::HeaderMacMismatch, errors::CommitTagMismatch,
-                 errors::EntryTagMismatch, errors::InsecurePermissions, errors::DecryptionFailed,
-                 errors::UnsupportedVersion, errors::InvalidVersion, errors::EntryLimitExceeded,
-                 errors::LockTimeout, errors::BadMagic, errors::Truncated,
-                 errors::UnresolvedPlaceholder, errors::CommandNotFound,
+                 errors::EmptyKeyName, errors::VaultNotFound, errors::HeaderMacMismatch,
+                 errors::CommitTagMismatch, errors::EntryTagMismatch, errors::InsecurePermissions,
+                 errors::DecryptionFailed, errors::UnsupportedVersion, errors::InvalidVersion,
+                 errors::EntryLimitExceeded, errors::LockTimeout, errors::BadMagic,
+                 errors::Truncated, errors::UnresolvedPlaceholder, errors::CommandNotFound,
                  errors::CommandNotExecutable, errors::SpawnFailed, errors::AutomatonBuildFailed,
                  errors::EnvVarNotSet, errors::OsError, errors::IoMessage>;
 

@@ -37,6 +37,9 @@ std::vector<ErrorCase> error_cases() {
          "tokenization error: trailing backslash at end of command string — nothing to escape"},
         {errors::EmptyCommand{}, C::Tokenization, K::EmptyCommand,
          "tokenization error: command string is empty — nothing to execute"},
+        {errors::EmptyKeyName{}, C::Tokenization, K::EmptyKeyName,
+         "tokenization error: key name is empty — key names must match [A-Za-z_][A-Za-z0-9_]* "
+         "(start with a letter or underscore, contain only letters, digits, and underscores)"},
         {errors::VaultNotFound{"/home/u/vault.bin"}, C::Vault, K::VaultNotFound,
          "vault error: vault not found at \"/home/u/vault.bin\" — run `quillbox init` to create "
          "one"},

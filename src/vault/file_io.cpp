@@ -1,0 +1,64 @@
+#include "vault/file_io.hpp"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace quillbox {
+
+Status check_no_nul(const std::filesystem::path& path) {
+    if (path.native().find('\0') != std::string::npos) {
+        return fail(errors::IoMessage{"file name contained an unexpected NUL byte"});
+    }
+    return {};
+}
+
+Result<UniqueFd> open_file(const std::filesystem::path& path, int flags, mode_t mode) {
+    if (Status checked = check_no_nul(path); !checked) return fail(checked.error());
+    for (;;) {
+        const int fd = ::open(path.c_str(), flags | O_CLOEXEC, mode);
+        if (fd >= 0) return UniqueFd(fd);
+        if (errno != EINTR) return fail(CoreError::from_errno());
+    }
+}
+
+Result<struct stat> stat_path(const std::filesystem::path& path) {
+    if (Status checked = check_no_nul(path); !checked) return fail(checked.error());
+    struct stat metadata {};
+    if (::stat(path.c_str(), &metadata) != 0) return fail(CoreError::from_errno());
+    return metadata;
+}
+
+Result<std::vector<unsigned char>> read_to_end(int fd) {
+    std::vector<unsigned char> bytes;
+    struct stat metadata {};
+    if (::fstat(fd, &metadata) == 0 && metadata.st_size > 0) {
+        bytes.reserve(static_cast<std::size_t>(metadata.st_size));
+    }
+    unsigned char chunk[64 * 1024];
+    for (;;) {
+        const ssize_t count = ::read(fd, chunk, sizeof chunk);
+        if (count == 0) return bytes;
+        if (count < 0) {
+            if (errno == EINTR) continue;
+            return fail(CoreError::from_errno());
+        }
+        bytes.insert(bytes.end(), chunk, chunk + count);
+    }
+}
+
+Status write_all(int fd, std::span<const unsigned char> bytes) {
+    while (!bytes.empty()) {
+        const ssize_t count = ::write(fd, bytes.data(), bytes.size());
+        if (count < 0) {
+            if (errno == EINTR) continue;
+            return fail(CoreError::from_errno());
+        }
+        if (count == 0) return fail(errors::IoMessage{"failed to write whole buffer"});
+        bytes = bytes.subspan(static_cast<std::size_t>(count));
+    }
+    return {};
+}
+
+}  // namespace quillbox

@@ -1,0 +1,85 @@
+#include "vault/transfer.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <system_error>
+#include <vector>
+
+#include "vault/atomic_write.hpp"
+#include "vault/file_io.hpp"
+#include "vault/format.hpp"
+#include "vault/kdf.hpp"
+#include "vault/store.hpp"
+
+namespace quillbox {
+namespace {
+
+// Creates a missing parent directory, with its missing ancestors, and makes it
+// private to the owner. A parent that exists keeps its mode.
+Status prepare_parent_directory(const std::filesystem::path& out_path) {
+    if (Status checked = check_no_nul(out_path); !checked) return checked;
+    const std::filesystem::path parent = out_path.parent_path();
+    if (parent.empty() || stat_path(parent)) return {};
+    std::error_code error;
+    std::filesystem::create_directories(parent, error);
+    if (error) return fail(errors::OsError{error.value()});
+    while (::chmod(parent.c_str(), 0700) != 0) {
+        if (errno != EINTR) return fail(CoreError::from_errno());
+    }
+    return {};
+}
+
+Result<std::vector<unsigned char>> read_import_file(const std::filesystem::path& import_path) {
+    Result<UniqueFd> fd = open_file(import_path, O_RDONLY);
+    if (!fd) return fail(fd.error());
+    return read_to_end(fd->get());
+}
+
+}  // namespace
+
+Status export_vault(const VaultState& state, const std::filesystem::path& out_path) {
+    // The passphrase is read before any directory is made for the export.
+    const Result<SecretBytes> passphrase = read_master_passphrase(state.master_key_env);
+    if (!passphrase) return fail(passphrase.error());
+    if (Status prepared = prepare_parent_directory(out_path); !prepared) return prepared;
+    const Result<VaultImage> image =
+        encode_vault_with_passphrase(state.entries, state.kdf_params, passphrase->view());
+    if (!image) return fail(image.error());
+    return write_atomically(out_path, *image);
+}
+
+Result<ImportCounts> import_vault_file(VaultState& state, const std::filesystem::path& import_path,
+                                       bool overwrite,
+                                       std::optional<std::string_view> import_key_env) {
+    const Result<std::vector<unsigned char>> image = read_import_file(import_path);
+    if (!image) return fail(image.error());
+    // The import file's KDF parameters serve only to read it.
+    Result<DecodedVault> decoded =
+        decode_vault(*image, import_key_env.value_or(state.master_key_env));
+    if (!decoded) return fail(decoded.error());
+
+    ImportCounts counts;
+    // Entries are handled one after the other, so a name that occurs twice in
+    // the file is added first and then counts as present.
+    for (VaultEntry& imported : decoded->entries) {
+        if (VaultEntry* existing = state.find_entry(imported.name)) {
+            if (overwrite) {
+                state.replace_value(*existing, std::move(imported.value));
+                ++counts.replaced;
+            } else {
+                ++counts.skipped;
+            }
+        } else if (Status added = state.append_entry(std::move(imported), ValueLocking::Lock);
+                   !added) {
+            return fail(added.error());
+        } else {
+            ++counts.added;
+        }
+    }
+    if (Status saved = save_vault(state); !saved) return fail(saved.error());
+    return counts;
+}
+
+}  // namespace quillbox

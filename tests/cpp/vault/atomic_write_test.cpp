@@ -1,0 +1,90 @@
+#include "vault/atomic_write.hpp"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+#include <string_view>
+
+#include "support/child_process.hpp"
+#include "vault/store_support.hpp"
+
+namespace quillbox {
+namespace {
+
+using testing::read_file;
+using testing::TempDir;
+using testing::write_file;
+
+std::span<const unsigned char> bytes_of(std::string_view text) {
+    return {reinterpret_cast<const unsigned char*>(text.data()), text.size()};
+}
+
+std::filesystem::path own_temporary(const std::filesystem::path& target) {
+    return target.parent_path() /
+           (target.filename().string() + ".tmp." + std::to_string(::getpid()));
+}
+
+TEST(WriteAtomically, EmptyBytesGiveAnEmptyPrivateFile) {
+    TempDir dir;
+    const auto target = dir / "vault.bin";
+    write_file(target, "old contents");
+    ::chmod(target.c_str(), 0644);
+
+    ASSERT_TRUE(write_atomically(target, {}));
+    EXPECT_EQ(read_file(target), "");
+    EXPECT_EQ(testing::mode_of(target) & 0777, 0600u);
+    EXPECT_FALSE(std::filesystem::exists(own_temporary(target)));
+}
+
+TEST(WriteAtomically, LeftoverTemporaryFileIsReplaced) {
+    TempDir dir;
+    const auto target = dir / "vault.bin";
+    write_file(own_temporary(target), "left behind by a failed write");
+
+    ASSERT_TRUE(write_atomically(target, bytes_of("new")));
+    EXPECT_EQ(read_file(target), "new");
+    EXPECT_FALSE(std::filesystem::exists(own_temporary(target)));
+}
+
+TEST(WriteAtomically, SymbolicLinkIsReplacedAndItsTargetKept) {
+    TempDir dir;
+    const auto pointee = dir / "elsewhere.bin";
+    const auto target = dir / "vault.bin";
+    write_file(pointee, "untouched");
+    std::filesystem::create_symlink(pointee, target);
+
+    ASSERT_TRUE(write_atomically(target, bytes_of("new")));
+    EXPECT_FALSE(std::filesystem::is_symlink(target));
+    EXPECT_EQ(read_file(target), "new");
+    EXPECT_EQ(read_file(pointee), "untouched");
+}
+
+TEST(WriteAtomically, UnwritableDirectoryLeavesTheTargetAlone) {
+    TempDir dir;
+    const auto shut = dir / "shut";
+    std::filesystem::create_directory(shut);
+    const auto target = shut / "vault.bin";
+    write_file(target, "old");
+    testing::hand_to_unprivileged_user(dir.path());
+    ::chmod(shut.c_str(), 0555);
+
+    const testing::ChildOutcome outcome = testing::run_in_child([&] {
+        testing::become_unprivileged_user();
+        const Status written = write_atomically(target, bytes_of("new"));
+        return !written && written.error().kind() == ErrorKind::OsError ? 0 : 1;
+    });
+    EXPECT_EQ(outcome.exit_code, 0);
+    EXPECT_EQ(read_file(target), "old");
+}
+
+TEST(WriteAtomically, NulInThePathIsRefused) {
+    const Status written =
+        write_atomically(std::filesystem::path(std::string("/tmp/a\0b", 8)), bytes_of("x"));
+    ASSERT_FALSE(written);
+    EXPECT_EQ(written.error().to_text(), "I/O error: file name contained an unexpected NUL byte");
+}
+
+}  // namespace
+}  // namespace quillbox

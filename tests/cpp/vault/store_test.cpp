@@ -1,0 +1,335 @@
+#include "vault/store.hpp"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "support/child_process.hpp"
+#include "support/release_watch.hpp"
+#include "vault/format.hpp"
+#include "vault/store_support.hpp"
+#include "vault/test_support.hpp"
+#include "vault/vault_vectors.hpp"
+
+namespace quillbox {
+namespace {
+
+using testing::kPassphraseVariable;
+using testing::make_entry;
+using testing::read_file;
+using testing::ScopedEnv;
+using testing::TempDir;
+using Names = std::vector<std::string>;
+
+VaultEntries entries_of(std::initializer_list<std::pair<const char*, const char*>> pairs) {
+    VaultEntries entries;
+    for (const auto& [name, value] : pairs) entries.push_back(make_entry(name, value));
+    return entries;
+}
+
+SecretBytes secret(std::string_view value) {
+    return SecretBytes(value);
+}
+
+class Store : public ::testing::Test {
+  protected:
+    VaultState open_existing(bool allow_insecure_permissions = false) {
+        Result<VaultState> state =
+            open_vault(kPassphraseVariable, vault_, allow_insecure_permissions);
+        if (!state) throw std::runtime_error(state.error().to_text());
+        return std::move(*state);
+    }
+
+    VaultState open_with(const VaultEntries& entries) {
+        testing::write_vault_file(vault_, entries);
+        return open_existing();
+    }
+
+    TempDir dir_;
+    ScopedEnv passphrase_{kPassphraseVariable, "correct horse"};
+    std::filesystem::path vault_ = dir_ / "vault.bin";
+};
+
+TEST(DefaultVaultPath, FollowsHomeOrFallsBackToTmp) {
+    struct Case {
+        std::optional<std::string> home;
+        std::string path;
+    };
+    const std::vector<Case> cases = {
+        {"/home/ada", "/home/ada/.local/share/quillbox/vault.bin"},
+        {std::nullopt, "/tmp/.local/share/quillbox/vault.bin"},
+        {"", ".local/share/quillbox/vault.bin"},
+        {"/home/\xff", "/tmp/.local/share/quillbox/vault.bin"},
+    };
+    for (const Case& c : cases) {
+        ScopedEnv home("HOME", c.home);
+        EXPECT_EQ(default_vault_path().native(), c.path);
+    }
+}
+
+TEST_F(Store, MissingVaultIsNotFound) {
+    const Result<VaultState> state = open_vault(kPassphraseVariable, vault_, false);
+    ASSERT_FALSE(state);
+    EXPECT_EQ(state.error().to_text(), "vault error: vault not found at \"" + vault_.string() +
+                                           "\" — run `quillbox init` to create one");
+}
+
+TEST_F(Store, GroupReadableVaultIsRefusedUnlessAllowedAndSavedPrivate) {
+    testing::write_vault_file(vault_, entries_of({{"A", "1"}}), kPassphraseVariable, 0640);
+
+    const Result<VaultState> refused = open_vault(kPassphraseVariable, vault_, false);
+    ASSERT_FALSE(refused);
+    EXPECT_EQ(refused.error().to_text(),
+              "vault error: vault file \"" + vault_.string() +
+                  "\" has insecure permissions (mode 0o100640) — expected 0600 (owner read/write "
+                  "only). Use --allow-insecure-permissions to override");
+
+    VaultState state = open_existing(true);
+    ASSERT_TRUE(set_entry(state, "B", secret("2")));
+    EXPECT_EQ(testing::mode_of(vault_) & 0777, 0600u);
+}
+
+TEST_F(Store, OwnerOnlyModesOpen) {
+    for (const mode_t mode : {0400, 0500, 0700}) {
+        testing::write_vault_file(vault_, entries_of({{"A", "1"}}), kPassphraseVariable, mode);
+        EXPECT_TRUE(open_vault(kPassphraseVariable, vault_, false)) << std::oct << mode;
+        ::chmod(vault_.c_str(), 0600);
+    }
+}
+
+TEST_F(Store, LockfileThatCannotBeCreatedFailsTheOpen) {
+    const auto shut = dir_ / "shut";
+    std::filesystem::create_directory(shut);
+    testing::write_vault_file(shut / "vault.bin", entries_of({{"A", "1"}}));
+    testing::hand_to_unprivileged_user(dir_.path());
+    testing::hand_to_unprivileged_user(shut / "vault.bin");
+    ::chmod(shut.c_str(), 0555);
+
+    const testing::ChildOutcome outcome = testing::run_in_child([&] {
+        testing::become_unprivileged_user();
+        const Result<VaultState> state = open_vault(kPassphraseVariable, shut / "vault.bin", false);
+        return !state && state.error().kind() == ErrorKind::OsError ? 0 : 1;
+    });
+    EXPECT_EQ(outcome.exit_code, 0) << outcome.stderr_text;
+}
+
+TEST_F(Store, UnsetPassphraseVariableFailsTheOpen) {
+    testing::write_vault_file(vault_, entries_of({{"A", "1"}}));
+    ScopedEnv unset(kPassphraseVariable, std::nullopt);
+    const Result<VaultState> state = open_vault(kPassphraseVariable, vault_, false);
+    ASSERT_FALSE(state);
+    EXPECT_EQ(state.error().kind(), ErrorKind::EnvVarNotSet);
+}
+
+TEST_F(Store, OpenKeepsTheFileOrderAndLocksEveryValue) {
+    const VaultState state = open_with(entries_of({{"B", "2"}, {"A", ""}, {"C", "33"}}));
+    EXPECT_EQ(state.vault_path, vault_);
+    EXPECT_EQ(state.master_key_env, kPassphraseVariable);
+    EXPECT_EQ(state.kdf_params, testing::kTinyParams);
+    EXPECT_EQ(list_entry_names(state), (Names{"B", "A", "C"}));
+    ASSERT_EQ(state.locked_regions.size(), 3u);
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(state.locked_regions[i].address,
+                  reinterpret_cast<std::uintptr_t>(state.entries[i].value.data()));
+        EXPECT_EQ(state.locked_regions[i].length, state.entries[i].value.size());
+    }
+}
+
+TEST_F(Store, SetReplacesInPlaceAppendsNewNamesAndSavesAtOnce) {
+    VaultState state = open_with(entries_of({{"A", "1"}, {"B", "2"}}));
+    const std::string before = read_file(vault_);
+
+    ASSERT_TRUE(set_entry(state, "A", secret("one")));
+    ASSERT_TRUE(set_entry(state, "C", secret("3")));
+
+    EXPECT_EQ(list_entry_names(state), (Names{"A", "B", "C"}));
+    EXPECT_NE(read_file(vault_), before);
+    const VaultEntries saved = testing::read_vault_file(vault_);
+    ASSERT_EQ(saved.size(), 3u);
+    EXPECT_EQ(saved[0].value.view(), "one");
+    EXPECT_EQ(saved[2].value.view(), "3");
+    EXPECT_EQ(read_file(dir_ / "vault.bin.lock"), "");
+}
+
+TEST_F(Store, BadKeyNamesFailBeforeAnythingChanges) {
+    struct Case {
+        std::string name;
+        std::string text;
+    };
+    const std::string rule =
+        " — key names must match [A-Za-z_][A-Za-z0-9_]* (start with a letter or underscore, "
+        "contain only letters, digits, and underscores)";
+    const std::vector<Case> cases = {
+        {"", "tokenization error: key name is empty" + rule},
+        {"1A",
+         "tokenization error: rejected shell metacharacter '1' at byte offset 0 — wrap it "
+         "in quotes if it is intended to be literal"},
+        {"A-B",
+         "tokenization error: rejected shell metacharacter '-' at byte offset 1 — wrap it "
+         "in quotes if it is intended to be literal"},
+        {"K\u00e9\u00e9",
+         "tokenization error: rejected shell metacharacter '\u00e9' at byte "
+         "offset 1 — wrap it in quotes if it is intended to be literal"},
+    };
+    VaultState state = open_with(entries_of({{"A", "1"}}));
+    const std::string before = read_file(vault_);
+    for (const Case& c : cases) {
+        const Status set = set_entry(state, c.name, secret("x"));
+        ASSERT_FALSE(set) << c.name;
+        EXPECT_EQ(set.error().category(), ErrorCategory::Tokenization);
+        EXPECT_EQ(set.error().to_text(), c.text);
+    }
+    EXPECT_EQ(list_entry_names(state), (Names{"A"}));
+    EXPECT_EQ(read_file(vault_), before);
+}
+
+TEST_F(Store, FullVaultRefusesNewNamesOnly) {
+    VaultEntries entries;
+    for (std::size_t i = 0; i < kMaxVaultEntries; ++i) {
+        entries.push_back(make_entry("K" + std::to_string(i), ""));
+    }
+    VaultState state = open_with(entries);
+    const std::string before = read_file(vault_);
+
+    const Status refused = set_entry(state, "NEW", secret("x"));
+    ASSERT_FALSE(refused);
+    EXPECT_EQ(refused.error().to_text(),
+              "vault error: vault entry limit exceeded — the vault already contains 10000 entries "
+              "(the maximum). Delete unused entries before adding new ones");
+    EXPECT_EQ(state.entries.size(), kMaxVaultEntries);
+    EXPECT_EQ(read_file(vault_), before);
+
+    EXPECT_TRUE(set_entry(state, "K9999", secret("x")));
+}
+
+TEST_F(Store, DeleteClosesTheGapAndSavesButAMissingNameChangesNothing) {
+    VaultState state = open_with(entries_of({{"A", "1"}, {"B", "2"}, {"C", "3"}}));
+    const std::string before = read_file(vault_);
+    struct stat untouched {};
+    ::stat(vault_.c_str(), &untouched);
+
+    const Result<bool> missing = delete_entry(state, "Z");
+    ASSERT_TRUE(missing);
+    EXPECT_FALSE(*missing);
+    struct stat after {};
+    ::stat(vault_.c_str(), &after);
+    EXPECT_EQ(read_file(vault_), before);
+    EXPECT_EQ(after.st_mtim.tv_sec, untouched.st_mtim.tv_sec);
+    EXPECT_EQ(after.st_mtim.tv_nsec, untouched.st_mtim.tv_nsec);
+
+    const Result<bool> deleted = delete_entry(state, "B");
+    ASSERT_TRUE(deleted);
+    EXPECT_TRUE(*deleted);
+    EXPECT_EQ(list_entry_names(state), (Names{"A", "C"}));
+    EXPECT_EQ(testing::read_vault_file(vault_).size(), 2u);
+}
+
+TEST_F(Store, ReplacedOrDeletedValuesLeaveNoLockedRegionBehind) {
+    VaultState state = open_with(entries_of({{"A", "1"}, {"B", "2"}, {"C", "3"}}));
+    const auto address_of = [&](std::size_t i) {
+        return reinterpret_cast<std::uintptr_t>(state.entries[i].value.data());
+    };
+    const std::uintptr_t a = address_of(0);
+    const std::uintptr_t b = address_of(1);
+    const std::uintptr_t c = address_of(2);
+
+    ASSERT_TRUE(set_entry(state, "B", secret("two")));
+    ASSERT_TRUE(delete_entry(state, "A"));
+
+    std::vector<std::uintptr_t> recorded;
+    for (const LockedRegion& region : state.locked_regions) recorded.push_back(region.address);
+    EXPECT_EQ(recorded, (std::vector<std::uintptr_t>{c}));
+    EXPECT_EQ(std::ranges::count(recorded, a), 0);
+    EXPECT_EQ(std::ranges::count(recorded, b), 0);
+}
+
+TEST_F(Store, FailedSaveKeepsTheChangeInMemoryAndTheOldFile) {
+    VaultState state = open_with(entries_of({{"A", "1"}}));
+    const std::string before = read_file(vault_);
+    ScopedEnv unset(kPassphraseVariable, std::nullopt);
+
+    const Status set = set_entry(state, "B", secret("2"));
+    ASSERT_FALSE(set);
+    EXPECT_EQ(set.error().to_text(),
+              std::string("master key error: environment variable ") + kPassphraseVariable +
+                  " is not set — set it to the master passphrase before running quillbox");
+    EXPECT_EQ(list_entry_names(state), (Names{"A", "B"}));
+    EXPECT_EQ(read_file(vault_), before);
+}
+
+TEST_F(Store, SaveRekeysUnderTheCurrentPassphrase) {
+    VaultState state = open_with(entries_of({{"A", "1"}}));
+    {
+        ScopedEnv changed(kPassphraseVariable, "a new passphrase");
+        ASSERT_TRUE(set_entry(state, "B", secret("2")));
+        EXPECT_TRUE(open_vault(kPassphraseVariable, vault_, false));
+    }
+    const Result<VaultState> with_old = open_vault(kPassphraseVariable, vault_, false);
+    ASSERT_FALSE(with_old);
+    EXPECT_EQ(with_old.error().kind(), ErrorKind::HeaderMacMismatch);
+}
+
+TEST_F(Store, CloseWipesOnceAndThenDoesNothing) {
+    std::optional<VaultState> state = open_with(entries_of({{"A", "a value long enough"}}));
+    testing::ReleaseWatch watch(state->entries[0].value.data());
+
+    ::testing::internal::CaptureStderr();
+    close_vault(state);
+    close_vault(state);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+
+    EXPECT_FALSE(state.has_value());
+    EXPECT_TRUE(watch.released());
+    EXPECT_TRUE(watch.was_zero_when_released());
+}
+
+TEST_F(Store, OpensVaultsWrittenByTheIndependentImplementation) {
+    for (const testing::VaultVector& vector : testing::vault_vectors()) {
+        SCOPED_TRACE(vector.label);
+        const testing::Bytes image = testing::from_hex(vector.image_hex);
+        testing::write_file(vault_, testing::bytes_text(image));
+        ::chmod(vault_.c_str(), 0600);
+        ScopedEnv passphrase(kPassphraseVariable,
+                             testing::bytes_text(testing::from_hex(vector.passphrase_hex)));
+
+        const VaultState state = open_existing();
+        EXPECT_EQ(state.kdf_params, vector.params);
+        ASSERT_EQ(state.entries.size(), vector.entries.size());
+        for (std::size_t i = 0; i < vector.entries.size(); ++i) {
+            EXPECT_EQ(state.entries[i].name,
+                      testing::bytes_text(testing::from_hex(vector.entries[i].name_hex)));
+            EXPECT_EQ(state.entries[i].value.view(),
+                      testing::bytes_text(testing::from_hex(vector.entries[i].value_hex)));
+        }
+    }
+}
+
+// The one test that waits for the full lock timeout.
+TEST_F(Store, SaveGivesUpAfterThirtySecondsAndWritesNothing) {
+    VaultState state = open_with(entries_of({{"A", "1"}}));
+    const std::string before = read_file(vault_);
+    const auto lockfile = dir_ / "vault.bin.lock";
+    // A lone process ID is no record: such a lock is never taken for stale.
+    testing::LockHolder holder(lockfile, "1234\n");
+
+    const Status set = set_entry(state, "B", secret("2"));
+    ASSERT_FALSE(set);
+    ASSERT_EQ(set.error().kind(), ErrorKind::LockTimeout);
+    const auto& timeout = std::get<errors::LockTimeout>(set.error().detail());
+    EXPECT_TRUE(timeout.waited_secs == 30 || timeout.waited_secs == 31) << timeout.waited_secs;
+    EXPECT_EQ(set.error().to_text(),
+              "vault error: vault is locked by another process (lockfile: \"" + lockfile.string() +
+                  "\"). Waited " + std::to_string(timeout.waited_secs) +
+                  "s without acquiring the lock. If the lock is stale, delete the lockfile and "
+                  "retry");
+    EXPECT_EQ(read_file(vault_), before);
+    EXPECT_EQ(read_file(lockfile), "1234\n");
+    EXPECT_EQ(list_entry_names(state), (Names{"A", "B"}));
+}
+
+}  // namespace
+}  // namespace quillbox
