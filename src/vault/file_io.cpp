@@ -1,9 +1,11 @@
 #include "vault/file_io.hpp"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <system_error>
 
 namespace quillbox {
 
@@ -57,6 +59,19 @@ Status write_all(int fd, std::span<const unsigned char> bytes) {
         }
         if (count == 0) return fail(errors::IoMessage{"failed to write whole buffer"});
         bytes = bytes.subspan(static_cast<std::size_t>(count));
+    }
+    return {};
+}
+
+Status create_missing_parent_directory(const std::filesystem::path& path) {
+    if (Status checked = check_no_nul(path); !checked) return checked;
+    const std::filesystem::path parent = path.parent_path();
+    if (parent.empty() || stat_path(parent)) return {};
+    std::error_code error;
+    std::filesystem::create_directories(parent, error);
+    if (error) return fail(errors::OsError{error.value()});
+    while (::chmod(parent.c_str(), 0700) != 0) {
+        if (errno != EINTR) return fail(CoreError::from_errno());
     }
     return {};
 }

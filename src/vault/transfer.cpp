@@ -1,10 +1,7 @@
 #include "vault/transfer.hpp"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 
-#include <cerrno>
-#include <system_error>
 #include <vector>
 
 #include "vault/atomic_write.hpp"
@@ -15,21 +12,6 @@
 
 namespace quillbox {
 namespace {
-
-// Creates a missing parent directory, with its missing ancestors, and makes it
-// private to the owner. A parent that exists keeps its mode.
-Status prepare_parent_directory(const std::filesystem::path& out_path) {
-    if (Status checked = check_no_nul(out_path); !checked) return checked;
-    const std::filesystem::path parent = out_path.parent_path();
-    if (parent.empty() || stat_path(parent)) return {};
-    std::error_code error;
-    std::filesystem::create_directories(parent, error);
-    if (error) return fail(errors::OsError{error.value()});
-    while (::chmod(parent.c_str(), 0700) != 0) {
-        if (errno != EINTR) return fail(CoreError::from_errno());
-    }
-    return {};
-}
 
 Result<std::vector<unsigned char>> read_import_file(const std::filesystem::path& import_path) {
     Result<UniqueFd> fd = open_file(import_path, O_RDONLY);
@@ -43,7 +25,7 @@ Status export_vault(const VaultState& state, const std::filesystem::path& out_pa
     // The passphrase is read before any directory is made for the export.
     const Result<SecretBytes> passphrase = read_master_passphrase(state.master_key_env);
     if (!passphrase) return fail(passphrase.error());
-    if (Status prepared = prepare_parent_directory(out_path); !prepared) return prepared;
+    if (Status prepared = create_missing_parent_directory(out_path); !prepared) return prepared;
     const Result<VaultImage> image =
         encode_vault_with_passphrase(state.entries, state.kdf_params, passphrase->view());
     if (!image) return fail(image.error());

@@ -21,13 +21,6 @@ inline VaultHandle& handle_of(PyObject* self) {
     return reinterpret_cast<VaultObject*>(self)->handle;
 }
 
-// Runs `work` with the interpreter lock released and returns what it returns.
-template <typename Work>
-auto without_interpreter_lock(Work&& work) -> std::invoke_result_t<Work> {
-    InterpreterLockReleased released;
-    return work();
-}
-
 // Turns the outcome of an operation on the state into a Python result:
 // "vault is closed" when there was no state, the error's exception when it
 // failed, otherwise what `to_python` makes of the value.

@@ -6,6 +6,7 @@
 
 #include "python/shared/arguments.hpp"
 #include "python/shared/boundary.hpp"
+#include "python/shared/method_table.hpp"
 #include "python/shared/py_ref.hpp"
 #include "python/native/run_pipeline.hpp"
 #include "python/native/secret_value.hpp"
@@ -16,14 +17,6 @@
 
 namespace quillbox::python {
 namespace {
-
-// PyArg_ParseTupleAndKeywords takes the keyword list as non-const on older Pythons.
-char** keyword_list(const char* const* keywords) { return const_cast<char**>(keywords); }
-
-// Method table entries hold every kind of method function under one type.
-PyCFunction with_keywords(PyCFunctionWithKeywords function) {
-    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
-}
 
 PyObject* none() { Py_RETURN_NONE; }
 

@@ -2,6 +2,8 @@
 
 #include <Python.h>
 
+#include <type_traits>
+
 namespace quillbox::python {
 
 // Releases the interpreter lock for the life of the object, so that other
@@ -17,5 +19,12 @@ public:
 private:
     PyThreadState* saved_;
 };
+
+// Runs `work` with the interpreter lock released and returns what it returns.
+template <typename Work>
+auto without_interpreter_lock(Work&& work) -> std::invoke_result_t<Work> {
+    InterpreterLockReleased released;
+    return work();
+}
 
 }  // namespace quillbox::python

@@ -1,0 +1,108 @@
+// quillbox._vaultfile: the command-line tool's private way to create a new,
+// empty vault. The public module never creates one.
+#include <Python.h>
+
+#include <cstdint>
+#include <limits>
+#include <optional>
+#include <string>
+
+#include "python/shared/arguments.hpp"
+#include "python/shared/boundary.hpp"
+#include "python/shared/exception_classes.hpp"
+#include "python/shared/interpreter_lock.hpp"
+#include "python/shared/method_table.hpp"
+#include "python/shared/py_ref.hpp"
+#include "python/shared/raise_message.hpp"
+#include "vault/vault_creation.hpp"
+
+namespace quillbox::python {
+namespace {
+
+// Raises the error as the public module's exception class, so that callers
+// catch one family of exceptions whichever module failed.
+PyObject* raise_as_public_exception(const CoreError& error) {
+    PyRef module = PyRef::steal(PyImport_ImportModule("quillbox._native"));
+    if (!module) return nullptr;
+    PyRef type = PyRef::steal(
+        PyObject_GetAttrString(module.get(), exception_class_name(exception_class_for(error))));
+    return raise_with_message(type.get(), error.to_text());
+}
+
+std::optional<std::uint32_t> convert_u32(PyObject* object, const char* name) {
+    const std::optional<std::uint64_t> value = convert_u64(object, name);
+    if (!value) return std::nullopt;
+    if (*value > std::numeric_limits<std::uint32_t>::max()) {
+        PyErr_Format(PyExc_OverflowError, "argument '%s': must be at most 4294967295", name);
+        return std::nullopt;
+    }
+    return static_cast<std::uint32_t>(*value);
+}
+
+PyObject* create_vault(PyObject*, PyObject* args, PyObject* kwargs) {
+    return guard_python_entry<PyObject*>(nullptr, [&]() -> PyObject* {
+        static const char* const keywords[] = {"vault_path", "m_cost", "t_cost", "p_cost",
+                                               "master_key_env", nullptr};
+        PyObject* objects[5] = {};
+        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OOOOO:create_vault",
+                                         keyword_list(keywords), &objects[0], &objects[1],
+                                         &objects[2], &objects[3], &objects[4])) {
+            return nullptr;
+        }
+        const auto vault_path = convert_optional_str(objects[0], "vault_path");
+        if (!vault_path) return nullptr;
+        const std::optional<std::uint32_t> m_cost = convert_u32(objects[1], "m_cost");
+        if (!m_cost) return nullptr;
+        const std::optional<std::uint32_t> t_cost = convert_u32(objects[2], "t_cost");
+        if (!t_cost) return nullptr;
+        const std::optional<std::uint32_t> p_cost = convert_u32(objects[3], "p_cost");
+        if (!p_cost) return nullptr;
+        const std::optional<std::string> key_env = convert_str(objects[4], "master_key_env");
+        if (!key_env) return nullptr;
+
+        std::optional<std::filesystem::path> path;
+        if (*vault_path) path.emplace(**vault_path);
+        const KdfParams params{.m_cost = *m_cost, .t_cost = *t_cost, .p_cost = *p_cost};
+        const Result<std::filesystem::path> created =
+            without_interpreter_lock([&] { return create_vault_file(path, params, *key_env); });
+        if (!created) return raise_as_public_exception(created.error());
+        const std::string& written = created->native();
+        return PyUnicode_DecodeFSDefaultAndSize(written.data(),
+                                                static_cast<Py_ssize_t>(written.size()));
+    });
+}
+
+PyMethodDef module_functions[] = {
+    {"create_vault",
+     with_keywords(create_vault),
+     METH_VARARGS | METH_KEYWORDS,
+     "create_vault(vault_path, m_cost, t_cost, p_cost, master_key_env)\n"
+     "--\n"
+     "\n"
+     "Write a new vault without entries and return its path.\n"
+     "\n"
+     "The passphrase is read from the environment variable named by\n"
+     "``master_key_env``; ``vault_path`` None means the default path. An existing\n"
+     "file is never replaced."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyModuleDef module_definition = {
+    PyModuleDef_HEAD_INIT,
+    "_vaultfile",
+    "Private to the quillbox command-line tool: creates new vault files.",
+    0,
+    module_functions,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+}  // namespace
+}  // namespace quillbox::python
+
+PyMODINIT_FUNC PyInit__vaultfile() {
+    return quillbox::python::guard_python_entry<PyObject*>(
+        nullptr, [] { return PyModule_Create(&quillbox::python::module_definition); });
+}

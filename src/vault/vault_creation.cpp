@@ -1,0 +1,59 @@
+#include "vault/vault_creation.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+
+#include "core/message_format.hpp"
+#include "vault/file_io.hpp"
+#include "vault/format.hpp"
+#include "vault/store.hpp"
+
+namespace quillbox {
+namespace {
+
+CoreError already_exists(const std::filesystem::path& path) {
+    std::string message = "a file already exists at ";
+    append_quoted_text(message, path.native());
+    message += " — a new vault never replaces it; remove it first or choose another path";
+    return errors::IoMessage{std::move(message)};
+}
+
+// Creates the file exclusively, so that a vault made meanwhile by someone else
+// is not overwritten either; a file left half written is removed again.
+Status write_new_file(const std::filesystem::path& path, const VaultImage& image) {
+    Result<UniqueFd> fd = open_file(path, O_WRONLY | O_CREAT | O_EXCL, 0600);
+    if (!fd) {
+        const auto* os_error = std::get_if<errors::OsError>(&fd.error().detail());
+        if (os_error != nullptr && os_error->code == EEXIST) return fail(already_exists(path));
+        return fail(fd.error());
+    }
+    Status written = write_all(fd->get(), image);
+    if (written && ::fchmod(fd->get(), 0600) != 0) written = fail(CoreError::from_errno());
+    if (written && ::fsync(fd->get()) != 0) written = fail(CoreError::from_errno());
+    if (!written) ::unlink(path.c_str());
+    return written;
+}
+
+}  // namespace
+
+Result<std::filesystem::path> create_vault_file(
+    const std::optional<std::filesystem::path>& vault_path, const KdfParams& params,
+    std::string_view passphrase_variable) {
+    const std::filesystem::path path = vault_path.value_or(default_vault_path());
+    // Refuse early, before the slow key derivation; the exclusive create below
+    // is what guarantees it.
+    if (stat_path(path)) return fail(already_exists(path));
+    const Result<VaultImage> image = encode_vault({}, params, passphrase_variable);
+    if (!image) return fail(image.error());
+    if (Status prepared = create_missing_parent_directory(path); !prepared) {
+        return fail(prepared.error());
+    }
+    if (Status written = write_new_file(path, *image); !written) return fail(written.error());
+    return path;
+}
+
+}  // namespace quillbox

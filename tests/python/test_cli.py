@@ -1,0 +1,126 @@
+"""The `quillbox` command, run as a separate process like a user would."""
+
+from __future__ import annotations
+
+import base64
+import os
+import stat
+import subprocess
+import sys
+from pathlib import Path
+
+import pytest
+
+PASSPHRASE = "a demo passphrase of some length"
+SECRET = "sk-live-5d1e9c3a"
+
+
+def quillbox(*arguments: str, stdin: str = "", env_extra=None, key=PASSPHRASE):
+    env = {k: v for k, v in os.environ.items() if k != "QUILLBOX_KEY"}
+    if key is not None:
+        env["QUILLBOX_KEY"] = key
+    env.update(env_extra or {})
+    return subprocess.run(
+        [sys.executable, "-m", "quillbox", *arguments],
+        input=stdin,
+        capture_output=True,
+        text=True,
+        env=env,
+        timeout=120,
+    )
+
+
+@pytest.fixture
+def vault_file(tmp_path: Path) -> Path:
+    path = tmp_path / "store" / "vault.bin"
+    created = quillbox("init", "--vault", str(path), "--m-cost", "8", "--t-cost", "1")
+    assert created.returncode == 0, created.stderr
+    return path
+
+
+def test_a_whole_session(vault_file: Path, tmp_path: Path):
+    assert stat.S_IMODE(os.stat(vault_file).st_mode) == 0o600
+    assert stat.S_IMODE(os.stat(vault_file.parent).st_mode) == 0o700
+    vault = ("--vault", str(vault_file))
+
+    assert quillbox("set", "API_TOKEN", *vault, stdin=SECRET + "\n").returncode == 0
+    assert quillbox("set", "OTHER", *vault, stdin="x").returncode == 0
+    assert quillbox("list", *vault).stdout == "API_TOKEN\nOTHER\n"
+
+    encoded = base64.b64encode(SECRET.encode()).decode()
+    run = quillbox("run", f"sh -c 'echo {{{{API_TOKEN}}}}; echo {encoded} >&2; exit 7'", *vault)
+    assert run.stdout == "[REDACTED_API_TOKEN]\n"
+    assert run.stderr == "[REDACTED_API_TOKEN_B64]\n"
+    assert run.returncode == 7
+
+    assert quillbox("delete", "OTHER", *vault).returncode == 0
+    assert quillbox("list", *vault).stdout == "API_TOKEN\n"
+
+    exported = tmp_path / "backup" / "export.bin"
+    assert quillbox("export", str(exported), *vault).returncode == 0
+
+    second = tmp_path / "second.bin"
+    assert quillbox("init", "--vault", str(second), "--m-cost", "8", "--t-cost", "1",
+                    key="the second vault's passphrase").returncode == 0
+    imported = quillbox(
+        "import", str(exported), "--vault", str(second), "--import-key-env", "FIRST_KEY",
+        key="the second vault's passphrase", env_extra={"FIRST_KEY": PASSPHRASE},
+    )
+    assert imported.stdout == "1 added, 0 skipped, 0 replaced\n"
+    shown = quillbox("run", "echo {{API_TOKEN}}", "--vault", str(second),
+                     key="the second vault's passphrase")
+    assert shown.stdout == "[REDACTED_API_TOKEN]\n"
+
+
+def test_set_keeps_the_newline_only_when_asked(vault_file: Path):
+    vault = ("--vault", str(vault_file))
+    quillbox("set", "A", *vault, stdin="first\n")
+    quillbox("set", "B", "--keep-newline", *vault, stdin="second\n")
+    assert quillbox("run", "printf '<%s>' first", *vault).stdout == "<[REDACTED_A]>"
+    # With its newline kept, "second" alone is not the secret.
+    assert quillbox("run", "printf '<%s>' second", *vault).stdout == "<second>"
+    assert quillbox("run", "printf 'second\\n'", *vault).stdout == "[REDACTED_B]"
+
+
+@pytest.mark.parametrize(
+    "arguments, key, message",
+    [
+        (("init",), "tooshort", "quillbox: the master passphrase is too short (8 characters) — use at least 12\n"),
+        (("init",), None, "quillbox: environment variable QUILLBOX_KEY is not set"),
+        (("init",), PASSPHRASE, "quillbox: I/O error: a file already exists at"),
+        (("run", "echo {{NOPE}}"), PASSPHRASE, "quillbox: placeholder error: unresolved placeholder"),
+        (("run", "echo a | b"), PASSPHRASE, "quillbox: tokenization error: rejected shell metacharacter '|'"),
+        (("list",), "the wrong passphrase", "quillbox: vault error: vault header HMAC mismatch"),
+        (("delete", "NOPE"), PASSPHRASE, "quillbox: no entry named NOPE"),
+    ],
+)
+def test_errors_are_one_line_with_status_1(vault_file: Path, arguments, key, message):
+    result = quillbox(*arguments, "--vault", str(vault_file), key=key)
+    assert result.returncode == 1
+    assert result.stderr.startswith(message)
+    assert result.stderr.count("\n") == 1
+    assert "Traceback" not in result.stderr
+
+
+def test_insecure_permissions_need_the_flag(vault_file: Path):
+    vault_file.chmod(0o644)
+    refused = quillbox("list", "--vault", str(vault_file))
+    assert refused.returncode == 1
+    assert "(mode 0o100644)" in refused.stderr
+    allowed = quillbox("list", "--vault", str(vault_file), "--allow-insecure-permissions")
+    assert allowed.returncode == 0
+
+
+def test_timeout_is_reported_and_passed_on(vault_file: Path):
+    result = quillbox("run", "sleep 5", "--timeout", "1", "--vault", str(vault_file))
+    assert result.returncode == 124
+    assert result.stderr == "quillbox: the command was stopped after its timeout of 1 s\n"
+
+
+def test_usage_errors_have_status_2_and_every_subcommand_has_help():
+    assert quillbox("frobnicate").returncode == 2
+    assert quillbox("run").returncode == 2
+    for subcommand in ("init", "set", "list", "delete", "export", "import", "run"):
+        shown = quillbox(subcommand, "--help")
+        assert shown.returncode == 0
+        assert "example: quillbox" in shown.stdout.replace("\n", " ") or "| quillbox" in shown.stdout
