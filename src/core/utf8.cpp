@@ -1,5 +1,7 @@
 #include "core/utf8.hpp"
 
+#include <cstdint>
+#include <cstring>
 
 namespace quillbox {
 namespace {
@@ -7,6 +9,12 @@ namespace {
 constexpr std::string_view kReplacementCharacter = "\xEF\xBF\xBD";
 
 bool is_continuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
+
+bool is_ascii_word(const char* bytes) {
+    std::uint64_t word;
+    std::memcpy(&word, bytes, sizeof(word));
+    return (word & 0x8080808080808080u) == 0;
+}
 
 // The valid range of the second byte depends on the lead byte; this is what
 // rules out overlong forms, surrogates and code points above U+10FFFF.
@@ -58,6 +66,12 @@ Utf8Step decode_utf8_step(std::string_view bytes, std::size_t offset) {
 bool is_valid_utf8(std::string_view bytes) {
     std::size_t offset = 0;
     while (offset < bytes.size()) {
+        // Most text is ASCII, which is checked a word at a time.
+        if (offset + sizeof(std::uint64_t) <= bytes.size() &&
+            is_ascii_word(bytes.data() + offset)) {
+            offset += sizeof(std::uint64_t);
+            continue;
+        }
         if (static_cast<unsigned char>(bytes[offset]) < 0x80) {
             ++offset;
             continue;

@@ -18,13 +18,15 @@ constexpr std::size_t kStateCeiling = std::size_t{1} << 30;
 // order.
 class AhoCorasickBuilder {
   public:
-    AhoCorasickBuilder(std::span<const std::string_view> patterns, const AhoCorasickOptions& options)
+    AhoCorasickBuilder(std::span<const std::string_view> patterns,
+                       const AhoCorasickOptions& options)
         : patterns_(patterns), options_(options) {}
 
     std::expected<AhoCorasick, std::string> run() {
         if (patterns_.size() > options_.max_patterns) {
             return std::unexpected("too many patterns: " + std::to_string(patterns_.size()) +
-                                   " exceeds the limit of " + std::to_string(options_.max_patterns));
+                                   " exceeds the limit of " +
+                                   std::to_string(options_.max_patterns));
         }
         for (std::size_t index = 0; index < patterns_.size(); ++index) {
             if (patterns_[index].empty()) {
@@ -120,7 +122,8 @@ class AhoCorasickBuilder {
     // The shallowest states, as many whole depths as the budget allows, become rows.
     void choose_rows() {
         const std::size_t row_bytes = automaton_.row_length_ * sizeof(std::uint32_t);
-        const std::size_t budget = std::max<std::size_t>(options_.row_budget_bytes / row_bytes, 2) - 1;
+        const std::size_t budget =
+            std::max<std::size_t>(options_.row_budget_bytes / row_bytes, 2) - 1;
         row_count_ = 0;
         for (const std::size_t count : nodes_at_depth_) {
             if (row_count_ + count > budget && row_count_ != 0) break;
@@ -202,7 +205,7 @@ std::expected<AhoCorasick, std::string> AhoCorasick::build(
     return AhoCorasickBuilder(patterns, options).run();
 }
 
-std::uint32_t AhoCorasick::next_state(std::uint32_t state, std::uint8_t byte_class) const {
+inline std::uint32_t AhoCorasick::next_state(std::uint32_t state, std::uint8_t byte_class) const {
     while (true) {
         const std::uint32_t clean = state & ~kAttention;
         if (clean < first_node_ref_) return rows_[clean + byte_class];

@@ -69,6 +69,8 @@ std::string Redactor::redact(std::string_view text) const {
         offset = match->end;
     }
     out.append(text.substr(offset));
+    // Only a match that cut a multi-byte character leaves anything to replace.
+    if (is_valid_utf8(out)) return out;
     return decode_utf8_lossy(out);
 }
 

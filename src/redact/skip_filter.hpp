@@ -30,7 +30,6 @@ class SkipFilter {
 
   private:
     SkipFilter(std::size_t window, unsigned hash_bits);
-    std::size_t hash_slot(const char* gram) const;
 
     std::size_t window_;
     unsigned hash_bits_;
