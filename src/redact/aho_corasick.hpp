@@ -58,28 +58,28 @@ class AhoCorasick {
 
     static constexpr std::uint32_t kNone = UINT32_MAX;
 
-    // A trie node. Searches use these only for the states below the rows.
-    struct Node {
-        std::uint32_t first_child = kNone;
-        std::uint32_t next_sibling = kNone;
-        // The state a search moves to when this one has no edge for a byte.
-        std::uint32_t fail = 0;
-        // The pattern reported on entering this state, or kNone.
-        std::uint32_t output = kNone;
-        // The class of the byte on the edge into this node.
-        std::uint8_t byte_class = 0;
+    // An edge to a child other than the node numbered next after its parent.
+    struct SideEdge {
+        std::uint32_t parent;
+        std::uint32_t child;
+        std::uint8_t byte_class;
+    };
+    struct NodeOutput {
+        std::uint32_t node;
+        std::uint32_t pattern;
     };
 
     AhoCorasick() = default;
     // The state after `state` reads a byte of class `byte_class`.
     std::uint32_t next_state(std::uint32_t state, std::uint8_t byte_class) const;
+    std::uint32_t node_output(std::uint32_t node) const;
 
     // States are named by references. Bit 0 is set on those that need more
     // than a table step: the dead state, states that report a pattern, the
     // root while the skip filter runs, and every state below the rows.
     // Without that bit a reference is the offset of a row in `rows_`; row
-    // references are below `first_node_ref_`, and a node's reference is
-    // first_node_ref_ + 2 * node + 1.
+    // references are below `first_node_ref_`, and the reference of trie
+    // node n is first_node_ref_ + 2 * n + 1.
     std::array<std::uint8_t, 256> byte_classes_{};
     std::uint32_t row_length_ = 0;
     std::uint32_t dead_ref_ = 0;
@@ -87,7 +87,16 @@ class AhoCorasick {
     WipedVector<std::uint32_t> rows_;
     // The pattern reported on entering each row's state, or kNone.
     WipedVector<std::uint32_t> row_outputs_;
-    WipedVector<Node> nodes_;
+    // Below the rows, states are trie nodes numbered in the order the
+    // patterns created them, so that a node's only child is most often the
+    // next node. Each has a word holding its failure reference and flags,
+    // and the class of the byte on the edge into it.
+    WipedVector<std::uint32_t> node_words_;
+    WipedVector<std::uint8_t> node_classes_;
+    // Sorted by parent, then class.
+    WipedVector<SideEdge> side_edges_;
+    // Sorted by node.
+    WipedVector<NodeOutput> node_outputs_;
     WipedVector<std::uint32_t> pattern_lengths_;
     std::optional<SkipFilter> skip_filter_;
 };
