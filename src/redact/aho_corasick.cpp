@@ -177,11 +177,13 @@ class AhoCorasickBuilder {
         automaton_.first_node_ref_ = automaton_.dead_ref_ + automaton_.row_length_;
     }
 
-    std::uint32_t output_of(std::uint32_t state, const std::vector<std::uint32_t>& order) const {
+    // The pattern reported on entering a state whose own output is known.
+    std::uint32_t output_of(std::uint32_t state) const {
+        // A row state without the flag reports nothing.
+        if ((state & kAttention) == 0) return kNone;
         const std::uint32_t clean = state & ~kAttention;
-        if (clean == automaton_.dead_ref_) return kNone;
         if (clean < automaton_.first_node_ref_) {
-            return links_[order[clean / automaton_.row_length_]].output;
+            return automaton_.row_outputs_[clean / automaton_.row_length_];
         }
         return links_[(clean - automaton_.first_node_ref_) >> 1].output;
     }
@@ -198,6 +200,7 @@ class AhoCorasickBuilder {
         const std::uint32_t dead = a.dead_ref_ | kAttention;
         a.rows_.assign((row_count_ + 1) * row_length, root_ref);
         std::fill_n(a.rows_.begin() + a.dead_ref_, row_length, dead);
+        a.row_outputs_.assign(row_count_ + 1, kNone);
 
         std::vector<std::uint32_t> order;
         order.reserve(links_.size());
@@ -220,9 +223,10 @@ class AhoCorasickBuilder {
                 std::uint32_t fail = dead;
                 if (output == kNone) {
                     fail = parent == 0 ? root_ref : a.next_state(parent_fail, byte_class);
-                    output = output_of(fail, order);
+                    output = output_of(fail);
                 }
                 a.node_words_[child] |= fail | (output != kNone ? kReports : 0);
+                if (child_position < row_count_) a.row_outputs_[child_position] = output;
                 if (parent_is_row) {
                     a.rows_[parent_row + byte_class] =
                         child_position < row_count_
@@ -232,11 +236,6 @@ class AhoCorasickBuilder {
                 }
             }
         }
-        a.row_outputs_.resize(row_count_ + 1);
-        for (std::size_t row = 0; row < row_count_; ++row) {
-            a.row_outputs_[row] = links_[order[row]].output;
-        }
-        a.row_outputs_[row_count_] = kNone;
         for (std::uint32_t node = 0; node < links_.size(); ++node) {
             if (links_[node].output != kNone)
                 a.node_outputs_.push_back({node, links_[node].output});
