@@ -84,6 +84,10 @@ struct RandomShape {
     std::size_t row_budget_bytes;
 };
 
+void PrintTo(const RandomShape& shape, std::ostream* out) {
+    *out << shape.name;
+}
+
 class AhoCorasickRandom : public testing::TestWithParam<RandomShape> {};
 
 // Small alphabets make overlaps, shared prefixes and same-start ties frequent;
