@@ -66,11 +66,12 @@ class AhoCorasickBuilder {
 
     // Bytes that no pattern holds share one class; every other byte has its own.
     void assign_byte_classes() {
-        std::array<bool, 256> used{};
+        WipedVector<std::uint8_t> used(256, 0);
         for (const std::string_view pattern : patterns_) {
-            for (const char c : pattern) used[static_cast<std::uint8_t>(c)] = true;
+            for (const char c : pattern) used[static_cast<std::uint8_t>(c)] = 1;
         }
         unsigned next_class = std::ranges::all_of(used, std::identity{}) ? 0 : 1;
+        automaton_.byte_classes_.resize(used.size());
         for (std::size_t byte = 0; byte < used.size(); ++byte) {
             automaton_.byte_classes_[byte] =
                 used[byte] ? static_cast<std::uint8_t>(next_class++) : 0;
@@ -110,8 +111,7 @@ class AhoCorasickBuilder {
         add_node(0);
         nodes_at_depth_.assign(longest + 1, 0);
         nodes_at_depth_[0] = 1;
-        std::array<std::uint32_t, 256> root_children;
-        root_children.fill(kNone);
+        WipedVector<std::uint32_t> root_children(256, kNone);
 
         a.pattern_lengths_.reserve(patterns_.size());
         for (std::size_t index = 0; index < patterns_.size(); ++index) {
@@ -284,6 +284,7 @@ std::uint32_t AhoCorasick::node_output(std::uint32_t node) const {
 std::optional<AhoCorasickMatch> AhoCorasick::find(std::string_view haystack,
                                                   std::size_t from) const {
     const auto* text = reinterpret_cast<const std::uint8_t*>(haystack.data());
+    const std::uint8_t* byte_classes = byte_classes_.data();
     const std::size_t end = haystack.size();
     std::optional<AhoCorasickMatch> last;
     const auto report = [&](std::uint32_t pattern, std::size_t match_end) {
@@ -293,7 +294,7 @@ std::optional<AhoCorasickMatch> AhoCorasick::find(std::string_view haystack,
     std::size_t offset = skip_filter_ ? skip_filter_->next_candidate(haystack, from) : from;
     std::uint32_t state = kRootRef;
     while (offset < end) {
-        std::uint32_t next = rows_[state + byte_classes_[text[offset++]]];
+        std::uint32_t next = rows_[state + byte_classes[text[offset++]]];
         if ((next & kAttention) == 0) {
             state = next;
             continue;
@@ -316,7 +317,7 @@ std::optional<AhoCorasickMatch> AhoCorasick::find(std::string_view haystack,
             const std::uint32_t node = (clean - first_node_ref_) >> 1;
             if ((node_words_[node] & kReports) != 0) report(node_output(node), offset);
             if (offset == end) return last;
-            next = next_state(next, byte_classes_[text[offset++]]);
+            next = next_state(next, byte_classes[text[offset++]]);
             if ((next & kAttention) == 0) {
                 state = next;
                 break;
@@ -332,7 +333,7 @@ std::size_t AhoCorasick::memory_bytes() const {
            node_words_.capacity() * sizeof(std::uint32_t) + node_classes_.capacity() +
            side_edges_.capacity() * sizeof(SideEdge) +
            node_outputs_.capacity() * sizeof(NodeOutput) +
-           pattern_lengths_.capacity() * sizeof(std::uint32_t) +
+           pattern_lengths_.capacity() * sizeof(std::uint32_t) + byte_classes_.capacity() +
            (skip_filter_ ? skip_filter_->memory_bytes() : 0);
 }
 

@@ -80,7 +80,7 @@ class AhoCorasick {
     // Without that bit a reference is the offset of a row in `rows_`; row
     // references are below `first_node_ref_`, and the reference of trie
     // node n is first_node_ref_ + 2 * n + 1.
-    std::array<std::uint8_t, 256> byte_classes_{};
+    WipedVector<std::uint8_t> byte_classes_;
     std::uint32_t row_length_ = 0;
     std::uint32_t dead_ref_ = 0;
     std::uint32_t first_node_ref_ = 0;
