@@ -32,6 +32,10 @@ std::string label_for(std::string_view name, std::string_view suffix) {
 }  // namespace
 
 Result<Redactor> build_redactor(const SecretList& secrets) {
+    return build_redactor(secrets, {});
+}
+
+Result<Redactor> build_redactor(const SecretList& secrets, const AhoCorasickOptions& options) {
     std::vector<SecretBytes> patterns;
     std::vector<std::string> labels;
     for (const VaultEntry& entry : secrets) {
@@ -53,7 +57,7 @@ Result<Redactor> build_redactor(const SecretList& secrets) {
     std::vector<std::string_view> views;
     views.reserve(patterns.size());
     for (const SecretBytes& pattern : patterns) views.push_back(pattern.view());
-    auto matcher = AhoCorasick::build(views);
+    auto matcher = AhoCorasick::build(views, options);
     if (!matcher) return fail(errors::AutomatonBuildFailed{std::move(matcher.error())});
     return Redactor(std::move(labels), std::move(*matcher));
 }
