@@ -109,7 +109,7 @@ class AhoCorasickBuilder {
         a.node_words_.reserve(expected_states);
         a.node_classes_.reserve(expected_states);
         add_node(0);
-        nodes_at_depth_.assign(longest + 1, 0);
+        nodes_at_depth_.assign(std::min(longest, max_states) + 1, 0);
         nodes_at_depth_[0] = 1;
         WipedVector<std::uint32_t> root_children(256, kNone);
 

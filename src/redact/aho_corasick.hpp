@@ -1,6 +1,5 @@
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <expected>
@@ -33,8 +32,10 @@ struct AhoCorasickOptions {
 // A multi-pattern byte matcher with leftmost-first semantics: a search reports
 // the match that starts earliest, and among matches starting at the same byte
 // the one whose pattern comes first in build order, even when a later pattern
-// would be longer. Matching is byte for byte and unanchored, and a search
-// takes time linear in the text whatever the number of patterns.
+// would be longer. Matching is byte for byte and unanchored. A search reads
+// each byte of the text at most once, whatever the number of patterns; one
+// resumed after a match may read again what the last one read beyond that
+// match, which is never more than the longest pattern.
 //
 // The states near the root, where a search spends nearly all its time, are
 // rows of a table indexed by byte class; the deeper states keep their trie
@@ -42,6 +43,12 @@ struct AhoCorasickOptions {
 // wiped when released.
 class AhoCorasick {
   public:
+    AhoCorasick(AhoCorasick&&) noexcept = default;
+    AhoCorasick& operator=(AhoCorasick&&) noexcept = default;
+    // The tables are never duplicated.
+    AhoCorasick(const AhoCorasick&) = delete;
+    AhoCorasick& operator=(const AhoCorasick&) = delete;
+
     // Fails with a description of the problem when a pattern is empty or the
     // patterns exceed the limits.
     static std::expected<AhoCorasick, std::string> build(std::span<const std::string_view> patterns,

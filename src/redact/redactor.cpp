@@ -38,6 +38,8 @@ Result<Redactor> build_redactor(const SecretList& secrets) {
 Result<Redactor> build_redactor(const SecretList& secrets, const AhoCorasickOptions& options) {
     std::vector<SecretBytes> patterns;
     std::vector<std::string> labels;
+    patterns.reserve(secrets.size() * (kEncodedForms.size() + 1));
+    labels.reserve(secrets.size() * (kEncodedForms.size() + 1));
     for (const VaultEntry& entry : secrets) {
         const std::string_view raw = entry.value.view();
         if (raw.empty()) continue;
