@@ -1,6 +1,8 @@
 #include "redact/aho_corasick.hpp"
 
 #include <algorithm>
+#include <functional>
+#include <tuple>
 #include <vector>
 
 namespace quillbox {
@@ -8,8 +10,18 @@ namespace {
 
 constexpr std::uint32_t kAttention = 1;
 constexpr std::uint32_t kRootRef = 0;
-// Node references must fit in 32 bits.
-constexpr std::size_t kStateCeiling = std::size_t{1} << 30;
+// Flags of a node word, above its failure reference.
+constexpr std::uint32_t kNextIsChild = 1u << 31;
+constexpr std::uint32_t kHasSideEdges = 1u << 30;
+constexpr std::uint32_t kReports = 1u << 29;
+constexpr std::uint32_t kFailMask = kReports - 1;
+// Every reference must fit below the flags.
+constexpr std::size_t kStateCeiling = std::size_t{1} << 27;
+constexpr std::size_t kRowCeilingBytes = std::size_t{1} << 26;
+
+std::uint32_t node_reference(std::uint32_t first_node_ref, std::uint32_t node) {
+    return first_node_ref + 2 * node + kAttention;
+}
 
 }  // namespace
 
@@ -18,13 +30,15 @@ constexpr std::size_t kStateCeiling = std::size_t{1} << 30;
 // order.
 class AhoCorasickBuilder {
   public:
-    AhoCorasickBuilder(std::span<const std::string_view> patterns, const AhoCorasickOptions& options)
+    AhoCorasickBuilder(std::span<const std::string_view> patterns,
+                       const AhoCorasickOptions& options)
         : patterns_(patterns), options_(options) {}
 
     std::expected<AhoCorasick, std::string> run() {
         if (patterns_.size() > options_.max_patterns) {
             return std::unexpected("too many patterns: " + std::to_string(patterns_.size()) +
-                                   " exceeds the limit of " + std::to_string(options_.max_patterns));
+                                   " exceeds the limit of " +
+                                   std::to_string(options_.max_patterns));
         }
         for (std::size_t index = 0; index < patterns_.size(); ++index) {
             if (patterns_[index].empty()) {
@@ -40,16 +54,24 @@ class AhoCorasickBuilder {
     }
 
   private:
-    using Node = AhoCorasick::Node;
     static constexpr std::uint32_t kNone = AhoCorasick::kNone;
+
+    // The trie's own links, needed only while building.
+    struct TrieLinks {
+        std::uint32_t first_child = kNone;
+        std::uint32_t next_sibling = kNone;
+        // The pattern reported on entering the node, or kNone.
+        std::uint32_t output = kNone;
+    };
 
     // Bytes that no pattern holds share one class; every other byte has its own.
     void assign_byte_classes() {
-        std::array<bool, 256> used{};
+        WipedVector<std::uint8_t> used(256, 0);
         for (const std::string_view pattern : patterns_) {
-            for (const char c : pattern) used[static_cast<std::uint8_t>(c)] = true;
+            for (const char c : pattern) used[static_cast<std::uint8_t>(c)] = 1;
         }
         unsigned next_class = std::ranges::all_of(used, std::identity{}) ? 0 : 1;
+        automaton_.byte_classes_.resize(used.size());
         for (std::size_t byte = 0; byte < used.size(); ++byte) {
             automaton_.byte_classes_[byte] =
                 used[byte] ? static_cast<std::uint8_t>(next_class++) : 0;
@@ -58,8 +80,23 @@ class AhoCorasickBuilder {
         automaton_.row_length_ = next_class + (next_class & 1);
     }
 
+    std::uint32_t add_node(std::uint8_t byte_class) {
+        links_.emplace_back();
+        automaton_.node_words_.push_back(0);
+        automaton_.node_classes_.push_back(byte_class);
+        return static_cast<std::uint32_t>(links_.size() - 1);
+    }
+
+    std::uint32_t find_child(std::uint32_t parent, std::uint8_t byte_class) const {
+        std::uint32_t child = links_[parent].first_child;
+        while (child != kNone && automaton_.node_classes_[child] != byte_class) {
+            child = links_[child].next_sibling;
+        }
+        return child;
+    }
+
     std::optional<std::string> build_trie() {
-        auto& nodes = automaton_.nodes_;
+        auto& a = automaton_;
         std::size_t total_bytes = 0;
         std::size_t longest = 0;
         for (const std::string_view pattern : patterns_) {
@@ -67,60 +104,70 @@ class AhoCorasickBuilder {
             longest = std::max(longest, pattern.size());
         }
         const std::size_t max_states = std::min(options_.max_states, kStateCeiling);
-        nodes.reserve(std::min(total_bytes + 1, max_states));
-        nodes.emplace_back();
-        nodes_at_depth_.assign(longest + 1, 0);
+        const std::size_t expected_states = std::min(total_bytes + 1, max_states);
+        links_.reserve(expected_states);
+        a.node_words_.reserve(expected_states);
+        a.node_classes_.reserve(expected_states);
+        add_node(0);
+        nodes_at_depth_.assign(std::min(longest, max_states) + 1, 0);
         nodes_at_depth_[0] = 1;
-        std::array<std::uint32_t, 256> root_children;
-        root_children.fill(kNone);
+        WipedVector<std::uint32_t> root_children(256, kNone);
 
-        automaton_.pattern_lengths_.reserve(patterns_.size());
+        a.pattern_lengths_.reserve(patterns_.size());
         for (std::size_t index = 0; index < patterns_.size(); ++index) {
             const std::string_view pattern = patterns_[index];
-            automaton_.pattern_lengths_.push_back(static_cast<std::uint32_t>(pattern.size()));
+            a.pattern_lengths_.push_back(static_cast<std::uint32_t>(pattern.size()));
             std::uint32_t state = 0;
             bool reachable = true;
             for (std::size_t depth = 1; depth <= pattern.size(); ++depth) {
                 // An earlier pattern is a prefix of this one: it always wins
                 // at the same start, so this pattern can never be reported.
-                if (nodes[state].output != kNone) {
+                if (links_[state].output != kNone) {
                     reachable = false;
                     break;
                 }
                 const auto byte = static_cast<std::uint8_t>(pattern[depth - 1]);
-                const std::uint8_t byte_class = automaton_.byte_classes_[byte];
-                std::uint32_t child = state == 0 ? root_children[byte] : nodes[state].first_child;
-                if (state != 0) {
-                    while (child != kNone && nodes[child].byte_class != byte_class) {
-                        child = nodes[child].next_sibling;
-                    }
-                }
+                const std::uint8_t byte_class = a.byte_classes_[byte];
+                std::uint32_t child =
+                    state == 0 ? root_children[byte] : find_child(state, byte_class);
                 if (child == kNone) {
-                    if (nodes.size() >= max_states) {
-                        return "too many automaton states: the patterns need more than the limit "
-                               "of " +
+                    if (links_.size() >= max_states) {
+                        return "too many automaton states: the patterns need more than the "
+                               "limit of " +
                                std::to_string(max_states);
                     }
-                    child = static_cast<std::uint32_t>(nodes.size());
-                    nodes.push_back(
-                        {.next_sibling = nodes[state].first_child, .byte_class = byte_class});
-                    nodes[state].first_child = child;
+                    child = add_node(byte_class);
+                    links_[child].next_sibling = links_[state].first_child;
+                    links_[state].first_child = child;
+                    if (child == state + 1) {
+                        a.node_words_[state] |= kNextIsChild;
+                    } else {
+                        a.node_words_[state] |= kHasSideEdges;
+                        a.side_edges_.push_back({state, child, byte_class});
+                    }
                     if (state == 0) root_children[byte] = child;
                     ++nodes_at_depth_[depth];
                 }
                 state = child;
             }
-            if (reachable && nodes[state].output == kNone) {
-                nodes[state].output = static_cast<std::uint32_t>(index);
+            if (reachable && links_[state].output == kNone) {
+                links_[state].output = static_cast<std::uint32_t>(index);
             }
         }
+        std::ranges::sort(a.side_edges_, {}, [](const AhoCorasick::SideEdge& edge) {
+            return std::tuple(edge.parent, edge.byte_class);
+        });
+        a.node_words_.shrink_to_fit();
+        a.node_classes_.shrink_to_fit();
+        a.side_edges_.shrink_to_fit();
         return std::nullopt;
     }
 
     // The shallowest states, as many whole depths as the budget allows, become rows.
     void choose_rows() {
         const std::size_t row_bytes = automaton_.row_length_ * sizeof(std::uint32_t);
-        const std::size_t budget = std::max<std::size_t>(options_.row_budget_bytes / row_bytes, 2) - 1;
+        const std::size_t budget_bytes = std::min(options_.row_budget_bytes, kRowCeilingBytes);
+        const std::size_t budget = std::max<std::size_t>(budget_bytes / row_bytes, 2) - 1;
         row_count_ = 0;
         for (const std::size_t count : nodes_at_depth_) {
             if (row_count_ + count > budget && row_count_ != 0) break;
@@ -130,13 +177,15 @@ class AhoCorasickBuilder {
         automaton_.first_node_ref_ = automaton_.dead_ref_ + automaton_.row_length_;
     }
 
-    std::uint32_t output_of(std::uint32_t state, const std::vector<std::uint32_t>& order) const {
+    // The pattern reported on entering a state whose own output is known.
+    std::uint32_t output_of(std::uint32_t state) const {
+        // A row state without the flag reports nothing.
+        if ((state & kAttention) == 0) return kNone;
         const std::uint32_t clean = state & ~kAttention;
-        if (clean == automaton_.dead_ref_) return kNone;
         if (clean < automaton_.first_node_ref_) {
-            return automaton_.nodes_[order[clean / automaton_.row_length_]].output;
+            return automaton_.row_outputs_[clean / automaton_.row_length_];
         }
-        return automaton_.nodes_[(clean - automaton_.first_node_ref_) >> 1].output;
+        return links_[(clean - automaton_.first_node_ref_) >> 1].output;
     }
 
     // Breadth-first, so that a state's failure target (which is shallower) is
@@ -151,48 +200,52 @@ class AhoCorasickBuilder {
         const std::uint32_t dead = a.dead_ref_ | kAttention;
         a.rows_.assign((row_count_ + 1) * row_length, root_ref);
         std::fill_n(a.rows_.begin() + a.dead_ref_, row_length, dead);
+        a.row_outputs_.assign(row_count_ + 1, kNone);
 
         std::vector<std::uint32_t> order;
-        order.reserve(a.nodes_.size());
+        order.reserve(links_.size());
         order.push_back(0);
         for (std::size_t position = 0; position < order.size(); ++position) {
             const std::uint32_t parent = order[position];
+            const std::uint32_t parent_fail = a.node_words_[parent] & kFailMask;
             const bool parent_is_row = position < row_count_;
             const std::size_t parent_row = position * row_length;
             if (parent_is_row && parent != 0) {
-                const std::uint32_t fail_row = a.nodes_[parent].fail & ~kAttention;
-                std::copy_n(a.rows_.begin() + fail_row, row_length, a.rows_.begin() + parent_row);
+                std::copy_n(a.rows_.begin() + (parent_fail & ~kAttention), row_length,
+                            a.rows_.begin() + parent_row);
             }
-            for (std::uint32_t child = a.nodes_[parent].first_child; child != kNone;
-                 child = a.nodes_[child].next_sibling) {
+            for (std::uint32_t child = links_[parent].first_child; child != kNone;
+                 child = links_[child].next_sibling) {
                 const std::size_t child_position = order.size();
                 order.push_back(child);
-                Node& node = a.nodes_[child];
-                if (node.output != kNone) {
-                    node.fail = dead;
-                } else {
-                    node.fail = parent == 0 ? root_ref
-                                            : a.next_state(a.nodes_[parent].fail, node.byte_class);
-                    node.output = output_of(node.fail, order);
+                const std::uint8_t byte_class = a.node_classes_[child];
+                std::uint32_t& output = links_[child].output;
+                std::uint32_t fail = dead;
+                if (output == kNone) {
+                    fail = parent == 0 ? root_ref : a.next_state(parent_fail, byte_class);
+                    output = output_of(fail);
                 }
+                a.node_words_[child] |= fail | (output != kNone ? kReports : 0);
+                if (child_position < row_count_) a.row_outputs_[child_position] = output;
                 if (parent_is_row) {
-                    a.rows_[parent_row + node.byte_class] =
+                    a.rows_[parent_row + byte_class] =
                         child_position < row_count_
                             ? static_cast<std::uint32_t>(child_position * row_length) |
-                                  (node.output != kNone ? kAttention : 0)
-                            : a.first_node_ref_ + 2 * child + kAttention;
+                                  (output != kNone ? kAttention : 0)
+                            : node_reference(a.first_node_ref_, child);
                 }
             }
         }
-        a.row_outputs_.resize(row_count_ + 1);
-        for (std::size_t row = 0; row < row_count_; ++row)
-            a.row_outputs_[row] = a.nodes_[order[row]].output;
-        a.row_outputs_[row_count_] = kNone;
+        for (std::uint32_t node = 0; node < links_.size(); ++node) {
+            if (links_[node].output != kNone)
+                a.node_outputs_.push_back({node, links_[node].output});
+        }
     }
 
     std::span<const std::string_view> patterns_;
     AhoCorasickOptions options_;
     AhoCorasick automaton_;
+    WipedVector<TrieLinks> links_;
     std::vector<std::size_t> nodes_at_depth_;
     std::size_t row_count_ = 0;
 };
@@ -202,23 +255,36 @@ std::expected<AhoCorasick, std::string> AhoCorasick::build(
     return AhoCorasickBuilder(patterns, options).run();
 }
 
-std::uint32_t AhoCorasick::next_state(std::uint32_t state, std::uint8_t byte_class) const {
+inline std::uint32_t AhoCorasick::next_state(std::uint32_t state, std::uint8_t byte_class) const {
     while (true) {
         const std::uint32_t clean = state & ~kAttention;
         if (clean < first_node_ref_) return rows_[clean + byte_class];
-        const Node& node = nodes_[(clean - first_node_ref_) >> 1];
-        for (std::uint32_t child = node.first_child; child != kNone;
-             child = nodes_[child].next_sibling) {
-            if (nodes_[child].byte_class == byte_class)
-                return first_node_ref_ + 2 * child + kAttention;
+        const std::uint32_t node = (clean - first_node_ref_) >> 1;
+        const std::uint32_t word = node_words_[node];
+        if ((word & kNextIsChild) != 0 && node_classes_[node + 1] == byte_class) {
+            return node_reference(first_node_ref_, node + 1);
         }
-        state = node.fail;
+        if ((word & kHasSideEdges) != 0) {
+            const auto edge = std::ranges::lower_bound(
+                side_edges_, std::tuple(node, byte_class), {},
+                [](const SideEdge& e) { return std::tuple(e.parent, e.byte_class); });
+            if (edge != side_edges_.end() && edge->parent == node &&
+                edge->byte_class == byte_class) {
+                return node_reference(first_node_ref_, edge->child);
+            }
+        }
+        state = word & kFailMask;
     }
+}
+
+std::uint32_t AhoCorasick::node_output(std::uint32_t node) const {
+    return std::ranges::lower_bound(node_outputs_, node, {}, &NodeOutput::node)->pattern;
 }
 
 std::optional<AhoCorasickMatch> AhoCorasick::find(std::string_view haystack,
                                                   std::size_t from) const {
     const auto* text = reinterpret_cast<const std::uint8_t*>(haystack.data());
+    const std::uint8_t* byte_classes = byte_classes_.data();
     const std::size_t end = haystack.size();
     std::optional<AhoCorasickMatch> last;
     const auto report = [&](std::uint32_t pattern, std::size_t match_end) {
@@ -228,7 +294,7 @@ std::optional<AhoCorasickMatch> AhoCorasick::find(std::string_view haystack,
     std::size_t offset = skip_filter_ ? skip_filter_->next_candidate(haystack, from) : from;
     std::uint32_t state = kRootRef;
     while (offset < end) {
-        std::uint32_t next = rows_[state + byte_classes_[text[offset++]]];
+        std::uint32_t next = rows_[state + byte_classes[text[offset++]]];
         if ((next & kAttention) == 0) {
             state = next;
             continue;
@@ -248,10 +314,10 @@ std::optional<AhoCorasickMatch> AhoCorasick::find(std::string_view haystack,
                 state = clean;
                 break;
             }
-            const Node& node = nodes_[(clean - first_node_ref_) >> 1];
-            if (node.output != kNone) report(node.output, offset);
+            const std::uint32_t node = (clean - first_node_ref_) >> 1;
+            if ((node_words_[node] & kReports) != 0) report(node_output(node), offset);
             if (offset == end) return last;
-            next = next_state(next, byte_classes_[text[offset++]]);
+            next = next_state(next, byte_classes[text[offset++]]);
             if ((next & kAttention) == 0) {
                 state = next;
                 break;
@@ -263,8 +329,11 @@ std::optional<AhoCorasickMatch> AhoCorasick::find(std::string_view haystack,
 
 std::size_t AhoCorasick::memory_bytes() const {
     return sizeof(*this) + rows_.capacity() * sizeof(std::uint32_t) +
-           row_outputs_.capacity() * sizeof(std::uint32_t) + nodes_.capacity() * sizeof(Node) +
-           pattern_lengths_.capacity() * sizeof(std::uint32_t) +
+           row_outputs_.capacity() * sizeof(std::uint32_t) +
+           node_words_.capacity() * sizeof(std::uint32_t) + node_classes_.capacity() +
+           side_edges_.capacity() * sizeof(SideEdge) +
+           node_outputs_.capacity() * sizeof(NodeOutput) +
+           pattern_lengths_.capacity() * sizeof(std::uint32_t) + byte_classes_.capacity() +
            (skip_filter_ ? skip_filter_->memory_bytes() : 0);
 }
 

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <expected>
@@ -33,8 +32,10 @@ struct AhoCorasickOptions {
 // A multi-pattern byte matcher with leftmost-first semantics: a search reports
 // the match that starts earliest, and among matches starting at the same byte
 // the one whose pattern comes first in build order, even when a later pattern
-// would be longer. Matching is byte for byte and unanchored, and a search
-// takes time linear in the text whatever the number of patterns.
+// would be longer. Matching is byte for byte and unanchored. A search reads
+// each byte of the text at most once, whatever the number of patterns; one
+// resumed after a match may read again what the last one read beyond that
+// match, which is never more than the longest pattern.
 //
 // The states near the root, where a search spends nearly all its time, are
 // rows of a table indexed by byte class; the deeper states keep their trie
@@ -42,6 +43,12 @@ struct AhoCorasickOptions {
 // wiped when released.
 class AhoCorasick {
   public:
+    AhoCorasick(AhoCorasick&&) noexcept = default;
+    AhoCorasick& operator=(AhoCorasick&&) noexcept = default;
+    // The tables are never duplicated.
+    AhoCorasick(const AhoCorasick&) = delete;
+    AhoCorasick& operator=(const AhoCorasick&) = delete;
+
     // Fails with a description of the problem when a pattern is empty or the
     // patterns exceed the limits.
     static std::expected<AhoCorasick, std::string> build(std::span<const std::string_view> patterns,
@@ -58,36 +65,45 @@ class AhoCorasick {
 
     static constexpr std::uint32_t kNone = UINT32_MAX;
 
-    // A trie node. Searches use these only for the states below the rows.
-    struct Node {
-        std::uint32_t first_child = kNone;
-        std::uint32_t next_sibling = kNone;
-        // The state a search moves to when this one has no edge for a byte.
-        std::uint32_t fail = 0;
-        // The pattern reported on entering this state, or kNone.
-        std::uint32_t output = kNone;
-        // The class of the byte on the edge into this node.
-        std::uint8_t byte_class = 0;
+    // An edge to a child other than the node numbered next after its parent.
+    struct SideEdge {
+        std::uint32_t parent;
+        std::uint32_t child;
+        std::uint8_t byte_class;
+    };
+    struct NodeOutput {
+        std::uint32_t node;
+        std::uint32_t pattern;
     };
 
     AhoCorasick() = default;
     // The state after `state` reads a byte of class `byte_class`.
     std::uint32_t next_state(std::uint32_t state, std::uint8_t byte_class) const;
+    std::uint32_t node_output(std::uint32_t node) const;
 
     // States are named by references. Bit 0 is set on those that need more
     // than a table step: the dead state, states that report a pattern, the
     // root while the skip filter runs, and every state below the rows.
     // Without that bit a reference is the offset of a row in `rows_`; row
-    // references are below `first_node_ref_`, and a node's reference is
-    // first_node_ref_ + 2 * node + 1.
-    std::array<std::uint8_t, 256> byte_classes_{};
+    // references are below `first_node_ref_`, and the reference of trie
+    // node n is first_node_ref_ + 2 * n + 1.
+    WipedVector<std::uint8_t> byte_classes_;
     std::uint32_t row_length_ = 0;
     std::uint32_t dead_ref_ = 0;
     std::uint32_t first_node_ref_ = 0;
     WipedVector<std::uint32_t> rows_;
     // The pattern reported on entering each row's state, or kNone.
     WipedVector<std::uint32_t> row_outputs_;
-    WipedVector<Node> nodes_;
+    // Below the rows, states are trie nodes numbered in the order the
+    // patterns created them, so that a node's only child is most often the
+    // next node. Each has a word holding its failure reference and flags,
+    // and the class of the byte on the edge into it.
+    WipedVector<std::uint32_t> node_words_;
+    WipedVector<std::uint8_t> node_classes_;
+    // Sorted by parent, then class.
+    WipedVector<SideEdge> side_edges_;
+    // Sorted by node.
+    WipedVector<NodeOutput> node_outputs_;
     WipedVector<std::uint32_t> pattern_lengths_;
     std::optional<SkipFilter> skip_filter_;
 };

@@ -32,8 +32,14 @@ std::string label_for(std::string_view name, std::string_view suffix) {
 }  // namespace
 
 Result<Redactor> build_redactor(const SecretList& secrets) {
+    return build_redactor(secrets, {});
+}
+
+Result<Redactor> build_redactor(const SecretList& secrets, const AhoCorasickOptions& options) {
     std::vector<SecretBytes> patterns;
     std::vector<std::string> labels;
+    patterns.reserve(secrets.size() * (kEncodedForms.size() + 1));
+    labels.reserve(secrets.size() * (kEncodedForms.size() + 1));
     for (const VaultEntry& entry : secrets) {
         const std::string_view raw = entry.value.view();
         if (raw.empty()) continue;
@@ -53,7 +59,7 @@ Result<Redactor> build_redactor(const SecretList& secrets) {
     std::vector<std::string_view> views;
     views.reserve(patterns.size());
     for (const SecretBytes& pattern : patterns) views.push_back(pattern.view());
-    auto matcher = AhoCorasick::build(views);
+    auto matcher = AhoCorasick::build(views, options);
     if (!matcher) return fail(errors::AutomatonBuildFailed{std::move(matcher.error())});
     return Redactor(std::move(labels), std::move(*matcher));
 }
@@ -69,6 +75,8 @@ std::string Redactor::redact(std::string_view text) const {
         offset = match->end;
     }
     out.append(text.substr(offset));
+    // Only a match that cut a multi-byte character leaves anything to replace.
+    if (is_valid_utf8(out)) return out;
     return decode_utf8_lossy(out);
 }
 

@@ -18,7 +18,8 @@ class Redactor {
     std::string redact(std::string_view text) const;
 
   private:
-    friend Result<Redactor> build_redactor(const SecretList& secrets);
+    friend Result<Redactor> build_redactor(const SecretList& secrets,
+                                           const AhoCorasickOptions& options);
     Redactor(std::vector<std::string> labels, std::optional<AhoCorasick> matcher)
         : labels_(std::move(labels)), matcher_(std::move(matcher)) {}
 
@@ -31,5 +32,8 @@ class Redactor {
 // Builds the patterns (raw value and its encoded forms) of every non-empty
 // secret and the matcher over them.
 Result<Redactor> build_redactor(const SecretList& secrets);
+
+// The same with the matcher's limits and memory budget given.
+Result<Redactor> build_redactor(const SecretList& secrets, const AhoCorasickOptions& options);
 
 }  // namespace quillbox

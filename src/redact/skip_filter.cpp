@@ -9,22 +9,25 @@ namespace {
 
 constexpr std::size_t kGram = 4;
 constexpr std::size_t kMinWindow = 8;
-// Longer windows would add table entries faster than they add distance.
+// Longer windows would fill the table faster than they lengthen blocks.
 constexpr std::size_t kMaxWindow = 64;
-// Below this mean distance per look-up, running the automaton is faster.
-constexpr double kMinMeanShift = 4.0;
+// When more of the table is set, too many blocks pass for skipping to pay.
+constexpr double kMaxFill = 0.1;
+
+std::size_t hash_of(const char* gram, unsigned hash_bits) {
+    std::uint32_t value;
+    std::memcpy(&value, gram, kGram);
+    return (value * 0x9E3779B1u) >> (32 - hash_bits);
+}
 
 }  // namespace
 
 SkipFilter::SkipFilter(std::size_t window, unsigned hash_bits)
-    : window_(window),
-      hash_bits_(hash_bits),
-      shifts_(std::size_t{1} << hash_bits, static_cast<std::uint8_t>(window - kGram + 1)) {}
+    : window_(window), hash_bits_(hash_bits), present_((std::size_t{1} << hash_bits) / 64, 0) {}
 
-std::size_t SkipFilter::hash_slot(const char* gram) const {
-    std::uint32_t value;
-    std::memcpy(&value, gram, kGram);
-    return (value * 0x9E3779B1u) >> (32 - hash_bits_);
+bool SkipFilter::may_hold(const char* gram) const {
+    const std::size_t hash = hash_of(gram, hash_bits_);
+    return (present_[hash / 64] >> (hash % 64) & 1) != 0;
 }
 
 std::optional<SkipFilter> SkipFilter::build(std::span<const std::string_view> patterns) {
@@ -36,33 +39,34 @@ std::optional<SkipFilter> SkipFilter::build(std::span<const std::string_view> pa
     const std::size_t window = std::min(shortest, kMaxWindow);
     const std::size_t grams_per_pattern = window - kGram + 1;
     const std::size_t entries = patterns.size() * grams_per_pattern;
-    // About eight slots per entry, so that most slots keep the full distance.
+    // About sixty-four bits per entry keeps the table sparse while it is small.
     const auto hash_bits = static_cast<unsigned>(
-        std::clamp<std::size_t>(static_cast<std::size_t>(std::bit_width(entries)) + 3, 10, 18));
+        std::clamp<std::size_t>(static_cast<std::size_t>(std::bit_width(entries)) + 6, 12, 24));
     SkipFilter filter(window, hash_bits);
     for (const std::string_view pattern : patterns) {
         for (std::size_t offset = 0; offset < grams_per_pattern; ++offset) {
-            std::uint8_t& shift = filter.shifts_[filter.hash_slot(pattern.data() + offset)];
-            shift = std::min(shift, static_cast<std::uint8_t>(window - kGram - offset));
+            const std::size_t hash = hash_of(pattern.data() + offset, hash_bits);
+            filter.present_[hash / 64] |= std::uint64_t{1} << (hash % 64);
         }
     }
-    double total = 0;
-    for (const std::uint8_t shift : filter.shifts_) total += shift;
-    if (total / static_cast<double>(filter.shifts_.size()) < kMinMeanShift) return std::nullopt;
+    std::size_t set_bits = 0;
+    for (const std::uint64_t word : filter.present_) set_bits += std::popcount(word);
+    if (static_cast<double>(set_bits) >
+        kMaxFill * static_cast<double>(std::size_t{1} << hash_bits)) {
+        return std::nullopt;
+    }
     return filter;
 }
 
 std::size_t SkipFilter::next_candidate(std::string_view haystack, std::size_t from) const {
     const char* text = haystack.data();
-    std::size_t offset = from;
-    // A pattern starting here would overlap the window's last bytes; where the
-    // window does not fit, no pattern fits either.
-    while (offset + window_ <= haystack.size()) {
-        const std::uint8_t shift = shifts_[hash_slot(text + offset + window_ - kGram)];
-        if (shift == 0) return offset;
-        offset += shift;
+    const std::size_t size = haystack.size();
+    const std::size_t block_length = window_ - kGram + 1;
+    // Where the checked bytes no longer fit, no pattern fits either.
+    for (std::size_t block = from; block + window_ <= size; block += block_length) {
+        if (may_hold(text + block + window_ - kGram)) return block;
     }
-    return haystack.size();
+    return size;
 }
 
 }  // namespace quillbox

@@ -10,32 +10,33 @@
 
 namespace quillbox {
 
-// Skips stretches of text where no pattern can start. A window as long as the
-// shortest pattern is judged by its last four bytes: when no pattern holds
-// them (by hash) within its first window-length bytes, no pattern starts in
-// the window and it moves on by as far as the nearest such occurrence allows.
-// Each step costs one table look-up, so the filter pays off when windows are
-// long and the patterns few.
+// Skips stretches of text where no pattern can start. Let w be the length of
+// the shortest pattern (at most a fixed bound) and q = 4. The text is cut
+// into blocks of w - q + 1 possible starts; any pattern starting in a block
+// covers the q bytes that begin w - q bytes after the block's start. So when
+// those q bytes occur (by hash) nowhere within the first w bytes of any
+// pattern, no pattern starts in the block. The checks of successive blocks
+// do not depend on one another, so they run at the speed of memory.
 class SkipFilter {
   public:
-    // Nothing when the patterns are too short, or so many that windows would
-    // rarely move far.
+    // Nothing when the patterns are too short, or so many that most blocks
+    // would pass.
     static std::optional<SkipFilter> build(std::span<const std::string_view> patterns);
 
     // The first offset at or after `from` where a pattern may start, or the
     // text's length when there is none.
     std::size_t next_candidate(std::string_view haystack, std::size_t from) const;
 
-    std::size_t memory_bytes() const { return shifts_.capacity(); }
+    std::size_t memory_bytes() const { return present_.capacity() * sizeof(std::uint64_t); }
 
   private:
     SkipFilter(std::size_t window, unsigned hash_bits);
-    std::size_t hash_slot(const char* gram) const;
+    bool may_hold(const char* gram) const;
 
     std::size_t window_;
     unsigned hash_bits_;
-    // How far a window whose last bytes hash to each slot may move.
-    WipedVector<std::uint8_t> shifts_;
+    // One bit per hash value of the q-byte pieces of the patterns' first w bytes.
+    WipedVector<std::uint64_t> present_;
 };
 
 }  // namespace quillbox

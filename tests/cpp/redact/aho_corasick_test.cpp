@@ -84,10 +84,14 @@ struct RandomShape {
     std::size_t row_budget_bytes;
 };
 
+void PrintTo(const RandomShape& shape, std::ostream* out) {
+    *out << shape.name;
+}
+
 class AhoCorasickRandom : public testing::TestWithParam<RandomShape> {};
 
 // Small alphabets make overlaps, shared prefixes and same-start ties frequent;
-// long patterns bring in the skip filter.
+// long patterns bring in the skip filter, whose window stops at 64 bytes.
 TEST_P(AhoCorasickRandom, AgreesWithBruteForce) {
     const RandomShape shape = GetParam();
     std::mt19937 random(20261210);
@@ -105,12 +109,32 @@ TEST_P(AhoCorasickRandom, AgreesWithBruteForce) {
         for (std::string& pattern : patterns) {
             pattern = random_string(shape.min_pattern_length, shape.max_pattern_length);
         }
+        // Texts mix random bytes with whole patterns and pieces of them.
+        const auto random_haystack = [&] {
+            std::string text;
+            const std::size_t length = pick(0, shape.max_text_length);
+            while (text.size() < length) {
+                const std::string& pattern = patterns[pick(0, patterns.size() - 1)];
+                const std::size_t start = pick(0, pattern.size() - 1);
+                switch (pick(0, 2)) {
+                    case 0:
+                        text += random_string(1, 6);
+                        break;
+                    case 1:
+                        text += pattern;
+                        break;
+                    default:
+                        text += pattern.substr(start, pick(1, pattern.size() - start));
+                }
+            }
+            return text;
+        };
         const std::vector<std::string_view> views(patterns.begin(), patterns.end());
         const auto automaton =
             AhoCorasick::build(views, {.row_budget_bytes = shape.row_budget_bytes});
         ASSERT_TRUE(automaton.has_value());
         for (int text_round = 0; text_round < 5; ++text_round) {
-            const std::string haystack = random_string(0, shape.max_text_length);
+            const std::string haystack = random_haystack();
             const auto ours = [&](std::string_view h, std::size_t from) {
                 return automaton->find(h, from);
             };
@@ -127,7 +151,8 @@ INSTANTIATE_TEST_SUITE_P(Shapes, AhoCorasickRandom,
                          testing::Values(RandomShape{"ShortRows", 1, 6, 40, 1 << 20},
                                          RandomShape{"ShortNodes", 1, 6, 40, 0},
                                          RandomShape{"LongRows", 8, 14, 300, 1 << 20},
-                                         RandomShape{"LongNodes", 8, 14, 300, 0}),
+                                         RandomShape{"LongNodes", 8, 14, 300, 0},
+                                         RandomShape{"BeyondFilterWindow", 60, 80, 600, 1 << 20}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(AhoCorasick, RefusesEmptyPatternsAndExhaustedLimits) {

@@ -68,5 +68,16 @@ TEST(Redactor, ReplacesEveryFormByItsLabel) {
     }
 }
 
+TEST(Redactor, ReportsMatcherBuildFailureInItsOwnWords) {
+    // "hunter2" alone needs eight states: the root and one per byte.
+    const Result<Redactor> redactor =
+        build_redactor(secret_list({{"K", "hunter2"}}), {.max_states = 7});
+    ASSERT_FALSE(redactor.has_value());
+    EXPECT_EQ(redactor.error().kind(), ErrorKind::AutomatonBuildFailed);
+    EXPECT_EQ(redactor.error().to_text(),
+              "redaction error: failed to build redaction pattern automaton: too many automaton "
+              "states: the patterns need more than the limit of 7");
+}
+
 }  // namespace
 }  // namespace quillbox
