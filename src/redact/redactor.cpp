@@ -65,7 +65,7 @@ Result<Redactor> build_redactor(const SecretList& secrets, const AhoCorasickOpti
 }
 
 std::string Redactor::redact(std::string_view text) const {
-    if (!matcher_) return std::string(text);
+    if (!matcher_) return decode_utf8_lossy(text);
     std::string out;
     out.reserve(text.size());
     std::size_t offset = 0;
@@ -75,7 +75,7 @@ std::string Redactor::redact(std::string_view text) const {
         offset = match->end;
     }
     out.append(text.substr(offset));
-    // Only a match that cut a multi-byte character leaves anything to replace.
+    // Output is nearly always valid already; checking is cheaper than copying.
     if (is_valid_utf8(out)) return out;
     return decode_utf8_lossy(out);
 }

@@ -13,8 +13,9 @@ namespace quillbox {
 
 class Redactor {
   public:
-    // Returns the text with every secret form replaced by its label, decoded
-    // lossily as UTF-8. Cannot fail.
+    // Returns the bytes with every secret form replaced by its label, decoded
+    // as UTF-8 with U+FFFD for each invalid sequence. Matching happens before
+    // decoding, so secrets that are not valid UTF-8 are found too. Cannot fail.
     std::string redact(std::string_view text) const;
 
   private:

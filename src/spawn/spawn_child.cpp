@@ -10,7 +10,6 @@
 
 #include "core/internal_error.hpp"
 #include "core/message_format.hpp"
-#include "core/utf8.hpp"
 #include "spawn/zeroizing_cstring.hpp"
 
 namespace quillbox {
@@ -45,16 +44,13 @@ using FileActions = SpawnSetting<posix_spawn_file_actions_t, posix_spawn_file_ac
 using SpawnAttributes =
     SpawnSetting<posix_spawnattr_t, posix_spawnattr_init, posix_spawnattr_destroy>;
 
-// The program as messages name it: argument 0 without its final NUL, decoded
-// and redacted.
+// The program as messages name it: argument 0 without its final NUL, redacted
+// and decoded. Secrets are matched in the raw bytes, before invalid sequences
+// become U+FFFD, so that a secret which is not valid UTF-8 is found as well.
 std::string program_text(const SecretBytes& program, const Redactor& redactor) {
     std::string_view bytes = program.view();
     if (!bytes.empty() && bytes.back() == '\0') bytes.remove_suffix(1);
-    std::string decoded = decode_utf8_lossy(bytes);
-    std::string text = redactor.redact(decoded);
-    // The decoded copy may be a secret itself.
-    secure_zero(decoded.data(), decoded.size());
-    return text;
+    return redactor.redact(bytes);
 }
 
 // Every argument must hold exactly one NUL, as its last byte; anything else

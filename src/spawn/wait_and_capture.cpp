@@ -2,7 +2,6 @@
 
 #include <poll.h>
 
-#include "core/utf8.hpp"
 #include "spawn/child_wait.hpp"
 #include "spawn/deadline.hpp"
 #include "spawn/output_capture.hpp"
@@ -59,12 +58,6 @@ void let_readers_finish(const StreamReader& output, const StreamReader& error, D
     }
 }
 
-std::string decode_and_redact(const std::string& raw, const Redactor& redactor) {
-    // Output is nearly always valid already; checking is cheaper than copying.
-    if (is_valid_utf8(raw)) return redactor.redact(raw);
-    return redactor.redact(decode_utf8_lossy(raw));
-}
-
 }  // namespace
 
 Result<CaptureEvents> CaptureEvents::create() {
@@ -90,8 +83,11 @@ RunOutcome wait_and_capture(SpawnedChild child, const RunLimits& limits, const R
     const std::string output_bytes = output.take_bytes();
     const std::string error_bytes = error.take_bytes();
 
-    return RunOutcome{decode_and_redact(output_bytes, redactor),
-                      decode_and_redact(error_bytes, redactor), ending.exit_code, ending.timed_out};
+    // Secrets are matched in the raw bytes and the result decoded afterwards:
+    // decoding first would turn the invalid bytes of a secret that is not
+    // valid UTF-8 into U+FFFD and leave the rest of it in plain sight.
+    return RunOutcome{redactor.redact(output_bytes), redactor.redact(error_bytes), ending.exit_code,
+                      ending.timed_out};
 }
 
 }  // namespace quillbox

@@ -57,6 +57,12 @@ TEST(Redactor, ReplacesEveryFormByItsLabel) {
         {{{"K", "\xFF\xFE"}},
          "//4= __4= %FF%FE fffe FFFE",
          "[REDACTED_K_B64] [REDACTED_K_B64URL] [REDACTED_K_URL] [REDACTED_K_HEX] [REDACTED_K_HEX]"},
+        // ... and in raw form: output is matched before it is decoded, so no
+        // valid part of such a secret is left in sight.
+        {{{"K", "hunter2\xFF"}}, "pw=hunter2\xFF!", "pw=[REDACTED_K]!"},
+        // Invalid bytes that are no secret's become U+FFFD, with or without secrets.
+        {{{"K", "tok"}}, "tok\xFF", "[REDACTED_K]\xEF\xBF\xBD"},
+        {{}, "bad\xFF", "bad\xEF\xBF\xBD"},
         // Labels are not scanned again.
         {{{"K", "RED"}}, "RED", "[REDACTED_K]"},
         // A match ending inside a multi-byte character leaves its remaining

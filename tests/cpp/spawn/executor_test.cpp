@@ -122,6 +122,12 @@ TEST(Executor, RedactsBothStreams) {
     EXPECT_EQ(outcome.stderr_text, "[REDACTED_API_TOKEN]\n");
 }
 
+TEST(Executor, RedactsASecretThatIsNotUtf8WithoutLeavingPartOfIt) {
+    const RunOutcome outcome = expect_outcome(
+        run_shell("printf 'pw=hunter2\\377\\n'", kDefaultLimits, {{"PW", "hunter2\xFF"}}));
+    EXPECT_EQ(outcome.stdout_text, "pw=[REDACTED_PW]\n");
+}
+
 TEST(Executor, ChildReadsTheHostsStandardInput) {
     int ends[2];
     ASSERT_EQ(pipe(ends), 0);
