@@ -12,16 +12,9 @@ namespace quillbox {
 namespace {
 
 using testing::Bytes;
-using testing::make_entry;
+using testing::entries_of;
 
 const Bytes kKey(kEncryptionKeySize, 0x42);
-
-VaultEntries entries_of(
-    std::initializer_list<std::pair<std::string_view, std::string_view>> pairs) {
-    VaultEntries entries;
-    for (const auto& [name, value] : pairs) entries.push_back(make_entry(name, value));
-    return entries;
-}
 
 struct Record {
     std::array<unsigned char, kNonceSize> nonce;

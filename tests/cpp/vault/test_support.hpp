@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdlib>
+#include <initializer_list>
 #include <optional>
 #include <span>
 #include <string>
@@ -20,6 +21,9 @@ std::string bytes_text(std::span<const unsigned char> bytes);
 std::string to_hex(std::span<const unsigned char> bytes);
 
 VaultEntry make_entry(std::string_view name, std::string_view value);
+
+// Entries in the given order, each a (name, value) pair.
+VaultEntries entries_of(std::initializer_list<std::pair<std::string_view, std::string_view>> pairs);
 
 // A random source that hands out the given bytes in order and fails once they
 // run out.

@@ -14,17 +14,12 @@ namespace quillbox {
 namespace {
 
 using testing::kPassphraseVariable;
+using testing::entries_of;
 using testing::make_entry;
 using testing::read_file;
 using testing::ScopedEnv;
 using testing::TempDir;
 using Names = std::vector<std::string>;
-
-VaultEntries entries_of(std::initializer_list<std::pair<const char*, const char*>> pairs) {
-    VaultEntries entries;
-    for (const auto& [name, value] : pairs) entries.push_back(make_entry(name, value));
-    return entries;
-}
 
 std::vector<std::pair<std::string, std::string>> contents_of(const VaultEntries& entries) {
     std::vector<std::pair<std::string, std::string>> contents;
