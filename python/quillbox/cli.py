@@ -30,7 +30,8 @@ class CliError(Exception):
 
 def init_vault(args: argparse.Namespace) -> int:
     passphrase = os.environ.get(args.key_env)
-    if passphrase is None:
+    asked = passphrase is None
+    if asked:
         if not sys.stdin.isatty():
             raise CliError(
                 f"environment variable {args.key_env} is not set — set it to the new master "
@@ -46,6 +47,8 @@ def init_vault(args: argparse.Namespace) -> int:
         )
     path = _vaultfile.create_vault(args.vault, args.m_cost, args.t_cost, args.p_cost, args.key_env)
     print(f"created an empty vault at {path}")
+    if asked:
+        print(f"the other commands read this passphrase from {args.key_env}: export it there")
     return 0
 
 
