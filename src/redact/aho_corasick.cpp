@@ -1,7 +1,6 @@
 #include "redact/aho_corasick.hpp"
 
 #include <algorithm>
-#include <functional>
 #include <tuple>
 #include <vector>
 
@@ -18,9 +17,17 @@ constexpr std::uint32_t kFailMask = kReports - 1;
 // Every reference must fit below the flags.
 constexpr std::size_t kStateCeiling = std::size_t{1} << 27;
 constexpr std::size_t kRowCeilingBytes = std::size_t{1} << 26;
+// A depth whose states a search is expected to be in at fewer than this share
+// of the text's bytes costs the build more than its rows would save a search.
+constexpr double kMinRowReach = 1.0 / 1024;
 
 std::uint32_t node_reference(std::uint32_t first_node_ref, std::uint32_t node) {
     return first_node_ref + 2 * node + kAttention;
+}
+
+template <typename T>
+void give_back_slack(WipedVector<T>& table) {
+    if (table.capacity() - table.size() > table.size() / 8) table.shrink_to_fit();
 }
 
 }  // namespace
@@ -70,7 +77,8 @@ class AhoCorasickBuilder {
         for (const std::string_view pattern : patterns_) {
             for (const char c : pattern) used[static_cast<std::uint8_t>(c)] = 1;
         }
-        unsigned next_class = std::ranges::all_of(used, std::identity{}) ? 0 : 1;
+        pattern_byte_values_ = static_cast<std::size_t>(std::ranges::count(used, 1));
+        unsigned next_class = pattern_byte_values_ == used.size() ? 0 : 1;
         automaton_.byte_classes_.resize(used.size());
         for (std::size_t byte = 0; byte < used.size(); ++byte) {
             automaton_.byte_classes_[byte] =
@@ -111,7 +119,15 @@ class AhoCorasickBuilder {
         add_node(0);
         nodes_at_depth_.assign(std::min(longest, max_states) + 1, 0);
         nodes_at_depth_[0] = 1;
-        WipedVector<std::uint32_t> root_children(256, kNone);
+        // The children of the root and of the root's children, by class:
+        // their sibling lists are the longest, and every pattern passes them.
+        const std::uint32_t row_length = a.row_length_;
+        WipedVector<std::uint32_t> shallow_children((row_length + 1) * row_length, kNone);
+        const auto shallow_child = [&](std::uint32_t parent, std::size_t parent_depth,
+                                       std::uint8_t byte_class) -> std::uint32_t& {
+            const std::size_t slot = parent_depth == 0 ? 0 : 1 + a.node_classes_[parent];
+            return shallow_children[slot * row_length + byte_class];
+        };
 
         a.pattern_lengths_.reserve(patterns_.size());
         for (std::size_t index = 0; index < patterns_.size(); ++index) {
@@ -126,10 +142,11 @@ class AhoCorasickBuilder {
                     reachable = false;
                     break;
                 }
-                const auto byte = static_cast<std::uint8_t>(pattern[depth - 1]);
-                const std::uint8_t byte_class = a.byte_classes_[byte];
-                std::uint32_t child =
-                    state == 0 ? root_children[byte] : find_child(state, byte_class);
+                const std::uint8_t byte_class =
+                    a.byte_classes_[static_cast<std::uint8_t>(pattern[depth - 1])];
+                const bool shallow = depth <= 2;
+                std::uint32_t child = shallow ? shallow_child(state, depth - 1, byte_class)
+                                              : find_child(state, byte_class);
                 if (child == kNone) {
                     if (links_.size() >= max_states) {
                         return "too many automaton states: the patterns need more than the "
@@ -145,7 +162,7 @@ class AhoCorasickBuilder {
                         a.node_words_[state] |= kHasSideEdges;
                         a.side_edges_.push_back({state, child, byte_class});
                     }
-                    if (state == 0) root_children[byte] = child;
+                    if (shallow) shallow_child(state, depth - 1, byte_class) = child;
                     ++nodes_at_depth_[depth];
                 }
                 state = child;
@@ -157,24 +174,49 @@ class AhoCorasickBuilder {
         std::ranges::sort(a.side_edges_, {}, [](const AhoCorasick::SideEdge& edge) {
             return std::tuple(edge.parent, edge.byte_class);
         });
-        a.node_words_.shrink_to_fit();
-        a.node_classes_.shrink_to_fit();
-        a.side_edges_.shrink_to_fit();
+        // Shared prefixes leave room reserved for states never made; it is
+        // given back where that is worth a copy.
+        give_back_slack(a.node_words_);
+        give_back_slack(a.node_classes_);
+        give_back_slack(a.side_edges_);
         return std::nullopt;
     }
 
-    // The shallowest states, as many whole depths as the budget allows, become rows.
+    // The shallowest states become rows, whole depths at a time, while the
+    // budget allows and a search is likely to pass through them. A text whose
+    // bytes spread over the b byte values of the patterns ends in one of the
+    // n states at depth d at about n / b^d of its bytes; below the first depth
+    // too sparse for that to matter, trie nodes serve.
     void choose_rows() {
         const std::size_t row_bytes = automaton_.row_length_ * sizeof(std::uint32_t);
         const std::size_t budget_bytes = std::min(options_.row_budget_bytes, kRowCeilingBytes);
         const std::size_t budget = std::max<std::size_t>(budget_bytes / row_bytes, 2) - 1;
-        row_count_ = 0;
-        for (const std::size_t count : nodes_at_depth_) {
-            if (row_count_ + count > budget && row_count_ != 0) break;
+        row_count_ = 1;
+        double prefixes = 1;
+        for (std::size_t depth = 1; depth < nodes_at_depth_.size(); ++depth) {
+            const std::size_t count = nodes_at_depth_[depth];
+            prefixes *= static_cast<double>(pattern_byte_values_);
+            const bool sparse = static_cast<double>(count) < kMinRowReach * prefixes;
+            if (sparse || row_count_ + count > budget) break;
             row_count_ += count;
         }
         automaton_.dead_ref_ = static_cast<std::uint32_t>(row_count_ * automaton_.row_length_);
         automaton_.first_node_ref_ = automaton_.dead_ref_ + automaton_.row_length_;
+    }
+
+    // The state after `state` reads a byte of class `byte_class`, where every
+    // state up to `state`'s depth is linked. Below the rows, the trie's own
+    // links find a node's child faster than a search of the side edges.
+    std::uint32_t transition(std::uint32_t state, std::uint8_t byte_class) const {
+        const auto& a = automaton_;
+        while (true) {
+            const std::uint32_t clean = state & ~kAttention;
+            if (clean < a.first_node_ref_) return a.rows_[clean + byte_class];
+            const std::uint32_t node = (clean - a.first_node_ref_) >> 1;
+            const std::uint32_t child = find_child(node, byte_class);
+            if (child != kNone) return node_reference(a.first_node_ref_, child);
+            state = a.node_words_[node] & kFailMask;
+        }
     }
 
     // The pattern reported on entering a state whose own output is known.
@@ -222,7 +264,7 @@ class AhoCorasickBuilder {
                 std::uint32_t& output = links_[child].output;
                 std::uint32_t fail = dead;
                 if (output == kNone) {
-                    fail = parent == 0 ? root_ref : a.next_state(parent_fail, byte_class);
+                    fail = parent == 0 ? root_ref : transition(parent_fail, byte_class);
                     output = output_of(fail);
                 }
                 a.node_words_[child] |= fail | (output != kNone ? kReports : 0);
@@ -247,6 +289,8 @@ class AhoCorasickBuilder {
     AhoCorasick automaton_;
     WipedVector<TrieLinks> links_;
     std::vector<std::size_t> nodes_at_depth_;
+    // How many distinct byte values the patterns hold.
+    std::size_t pattern_byte_values_ = 0;
     std::size_t row_count_ = 0;
 };
 

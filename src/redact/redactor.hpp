@@ -21,11 +21,18 @@ class Redactor {
   private:
     friend Result<Redactor> build_redactor(const SecretList& secrets,
                                            const AhoCorasickOptions& options);
-    Redactor(std::vector<std::string> labels, std::optional<AhoCorasick> matcher)
-        : labels_(std::move(labels)), matcher_(std::move(matcher)) {}
+    Redactor(std::string label_text, std::vector<std::size_t> label_ends,
+             std::optional<AhoCorasick> matcher)
+        : label_text_(std::move(label_text)),
+          label_ends_(std::move(label_ends)),
+          matcher_(std::move(matcher)) {}
 
-    // Pattern number i is replaced by labels_[i].
-    std::vector<std::string> labels_;
+    // The label that replaces pattern number `pattern`.
+    std::string_view label(std::size_t pattern) const;
+
+    // Every label, one after another in pattern order; label i ends at label_ends_[i].
+    std::string label_text_;
+    std::vector<std::size_t> label_ends_;
     // Absent when no secret gave a pattern.
     std::optional<AhoCorasick> matcher_;
 };

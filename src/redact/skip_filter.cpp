@@ -43,14 +43,16 @@ std::optional<SkipFilter> SkipFilter::build(std::span<const std::string_view> pa
     const auto hash_bits = static_cast<unsigned>(
         std::clamp<std::size_t>(static_cast<std::size_t>(std::bit_width(entries)) + 6, 12, 24));
     SkipFilter filter(window, hash_bits);
+    std::size_t set_bits = 0;
     for (const std::string_view pattern : patterns) {
         for (std::size_t offset = 0; offset < grams_per_pattern; ++offset) {
             const std::size_t hash = hash_of(pattern.data() + offset, hash_bits);
-            filter.present_[hash / 64] |= std::uint64_t{1} << (hash % 64);
+            std::uint64_t& word = filter.present_[hash / 64];
+            const std::uint64_t bit = std::uint64_t{1} << (hash % 64);
+            set_bits += (word & bit) == 0;
+            word |= bit;
         }
     }
-    std::size_t set_bits = 0;
-    for (const std::uint64_t word : filter.present_) set_bits += std::popcount(word);
     if (static_cast<double>(set_bits) >
         kMaxFill * static_cast<double>(std::size_t{1} << hash_bits)) {
         return std::nullopt;
