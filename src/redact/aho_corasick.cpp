@@ -1,6 +1,7 @@
 #include "redact/aho_corasick.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <tuple>
 #include <vector>
 
@@ -29,6 +30,50 @@ template <typename T>
 void give_back_slack(WipedVector<T>& table) {
     if (table.capacity() - table.size() > table.size() / 8) table.shrink_to_fit();
 }
+
+// No trie node: a child that is missing.
+constexpr std::uint32_t kNoNode = UINT32_MAX;
+
+// The children of trie nodes other than the node numbered next after their
+// parent, by parent and class, while a trie is built: a hash table with open
+// addressing, sized for a given number of children and kept at most half full.
+class SideChildIndex {
+  public:
+    SideChildIndex() = default;
+    explicit SideChildIndex(std::size_t capacity)
+        : slots_(std::bit_ceil(2 * capacity + 1)), mask_(slots_.size() - 1) {}
+
+    std::uint32_t find(std::uint32_t parent, std::uint8_t byte_class) const {
+        for (std::size_t slot = first_slot(parent, byte_class);; slot = (slot + 1) & mask_) {
+            const Slot& entry = slots_[slot];
+            if (entry.parent == kNoNode) return kNoNode;
+            if (entry.parent == parent && entry.byte_class == byte_class) return entry.child;
+        }
+    }
+
+    // The pair must not be present yet, and no more pairs than the capacity given.
+    void insert(std::uint32_t parent, std::uint8_t byte_class, std::uint32_t child) {
+        std::size_t slot = first_slot(parent, byte_class);
+        while (slots_[slot].parent != kNoNode) slot = (slot + 1) & mask_;
+        slots_[slot] = {parent, child, byte_class};
+    }
+
+  private:
+    // An empty slot has no parent.
+    struct Slot {
+        std::uint32_t parent = kNoNode;
+        std::uint32_t child = 0;
+        std::uint8_t byte_class = 0;
+    };
+
+    std::size_t first_slot(std::uint32_t parent, std::uint8_t byte_class) const {
+        const std::uint64_t key = std::uint64_t{parent} << 8 | byte_class;
+        return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15u) >> 32) & mask_;
+    }
+
+    WipedVector<Slot> slots_;
+    std::size_t mask_ = 0;
+};
 
 }  // namespace
 
@@ -62,14 +107,7 @@ class AhoCorasickBuilder {
 
   private:
     static constexpr std::uint32_t kNone = AhoCorasick::kNone;
-
-    // The trie's own links, needed only while building.
-    struct TrieLinks {
-        std::uint32_t first_child = kNone;
-        std::uint32_t next_sibling = kNone;
-        // The pattern reported on entering the node, or kNone.
-        std::uint32_t output = kNone;
-    };
+    static_assert(kNone == kNoNode);
 
     // Bytes that no pattern holds share one class; every other byte has its own.
     void assign_byte_classes() {
@@ -89,18 +127,19 @@ class AhoCorasickBuilder {
     }
 
     std::uint32_t add_node(std::uint8_t byte_class) {
-        links_.emplace_back();
         automaton_.node_words_.push_back(0);
         automaton_.node_classes_.push_back(byte_class);
-        return static_cast<std::uint32_t>(links_.size() - 1);
+        outputs_.push_back(kNone);
+        return static_cast<std::uint32_t>(outputs_.size() - 1);
     }
 
+    // The child of a trie node by the class of the byte leading to it, or kNone.
     std::uint32_t find_child(std::uint32_t parent, std::uint8_t byte_class) const {
-        std::uint32_t child = links_[parent].first_child;
-        while (child != kNone && automaton_.node_classes_[child] != byte_class) {
-            child = links_[child].next_sibling;
+        const std::uint32_t word = automaton_.node_words_[parent];
+        if ((word & kNextIsChild) != 0 && automaton_.node_classes_[parent + 1] == byte_class) {
+            return parent + 1;
         }
-        return child;
+        return (word & kHasSideEdges) != 0 ? side_children_.find(parent, byte_class) : kNone;
     }
 
     std::optional<std::string> build_trie() {
@@ -113,21 +152,15 @@ class AhoCorasickBuilder {
         }
         const std::size_t max_states = std::min(options_.max_states, kStateCeiling);
         const std::size_t expected_states = std::min(total_bytes + 1, max_states);
-        links_.reserve(expected_states);
         a.node_words_.reserve(expected_states);
         a.node_classes_.reserve(expected_states);
+        outputs_.reserve(expected_states);
         add_node(0);
         nodes_at_depth_.assign(std::min(longest, max_states) + 1, 0);
         nodes_at_depth_[0] = 1;
-        // The children of the root and of the root's children, by class:
-        // their sibling lists are the longest, and every pattern passes them.
-        const std::uint32_t row_length = a.row_length_;
-        WipedVector<std::uint32_t> shallow_children((row_length + 1) * row_length, kNone);
-        const auto shallow_child = [&](std::uint32_t parent, std::size_t parent_depth,
-                                       std::uint8_t byte_class) -> std::uint32_t& {
-            const std::size_t slot = parent_depth == 0 ? 0 : 1 + a.node_classes_[parent];
-            return shallow_children[slot * row_length + byte_class];
-        };
+        // Only the first node that a pattern adds can hang off an older node;
+        // the rest follow it.
+        side_children_ = SideChildIndex(patterns_.size());
 
         a.pattern_lengths_.reserve(patterns_.size());
         for (std::size_t index = 0; index < patterns_.size(); ++index) {
@@ -138,37 +171,33 @@ class AhoCorasickBuilder {
             for (std::size_t depth = 1; depth <= pattern.size(); ++depth) {
                 // An earlier pattern is a prefix of this one: it always wins
                 // at the same start, so this pattern can never be reported.
-                if (links_[state].output != kNone) {
+                if (outputs_[state] != kNone) {
                     reachable = false;
                     break;
                 }
                 const std::uint8_t byte_class =
                     a.byte_classes_[static_cast<std::uint8_t>(pattern[depth - 1])];
-                const bool shallow = depth <= 2;
-                std::uint32_t child = shallow ? shallow_child(state, depth - 1, byte_class)
-                                              : find_child(state, byte_class);
+                std::uint32_t child = find_child(state, byte_class);
                 if (child == kNone) {
-                    if (links_.size() >= max_states) {
+                    if (outputs_.size() >= max_states) {
                         return "too many automaton states: the patterns need more than the "
                                "limit of " +
                                std::to_string(max_states);
                     }
                     child = add_node(byte_class);
-                    links_[child].next_sibling = links_[state].first_child;
-                    links_[state].first_child = child;
                     if (child == state + 1) {
                         a.node_words_[state] |= kNextIsChild;
                     } else {
                         a.node_words_[state] |= kHasSideEdges;
                         a.side_edges_.push_back({state, child, byte_class});
+                        side_children_.insert(state, byte_class, child);
                     }
-                    if (shallow) shallow_child(state, depth - 1, byte_class) = child;
                     ++nodes_at_depth_[depth];
                 }
                 state = child;
             }
-            if (reachable && links_[state].output == kNone) {
-                links_[state].output = static_cast<std::uint32_t>(index);
+            if (reachable && outputs_[state] == kNone) {
+                outputs_[state] = static_cast<std::uint32_t>(index);
             }
         }
         std::ranges::sort(a.side_edges_, {}, [](const AhoCorasick::SideEdge& edge) {
@@ -205,8 +234,7 @@ class AhoCorasickBuilder {
     }
 
     // The state after `state` reads a byte of class `byte_class`, where every
-    // state up to `state`'s depth is linked. Below the rows, the trie's own
-    // links find a node's child faster than a search of the side edges.
+    // state up to `state`'s depth is linked.
     std::uint32_t transition(std::uint32_t state, std::uint8_t byte_class) const {
         const auto& a = automaton_;
         while (true) {
@@ -227,7 +255,7 @@ class AhoCorasickBuilder {
         if (clean < automaton_.first_node_ref_) {
             return automaton_.row_outputs_[clean / automaton_.row_length_];
         }
-        return links_[(clean - automaton_.first_node_ref_) >> 1].output;
+        return outputs_[(clean - automaton_.first_node_ref_) >> 1];
     }
 
     // Breadth-first, so that a state's failure target (which is shallower) is
@@ -245,23 +273,23 @@ class AhoCorasickBuilder {
         a.row_outputs_.assign(row_count_ + 1, kNone);
 
         std::vector<std::uint32_t> order;
-        order.reserve(links_.size());
+        order.reserve(outputs_.size());
         order.push_back(0);
         for (std::size_t position = 0; position < order.size(); ++position) {
             const std::uint32_t parent = order[position];
-            const std::uint32_t parent_fail = a.node_words_[parent] & kFailMask;
+            const std::uint32_t parent_word = a.node_words_[parent];
+            const std::uint32_t parent_fail = parent_word & kFailMask;
             const bool parent_is_row = position < row_count_;
             const std::size_t parent_row = position * row_length;
             if (parent_is_row && parent != 0) {
                 std::copy_n(a.rows_.begin() + (parent_fail & ~kAttention), row_length,
                             a.rows_.begin() + parent_row);
             }
-            for (std::uint32_t child = links_[parent].first_child; child != kNone;
-                 child = links_[child].next_sibling) {
+            const auto link_child = [&](std::uint32_t child) {
                 const std::size_t child_position = order.size();
                 order.push_back(child);
                 const std::uint8_t byte_class = a.node_classes_[child];
-                std::uint32_t& output = links_[child].output;
+                std::uint32_t& output = outputs_[child];
                 std::uint32_t fail = dead;
                 if (output == kNone) {
                     fail = parent == 0 ? root_ref : transition(parent_fail, byte_class);
@@ -276,18 +304,27 @@ class AhoCorasickBuilder {
                                   (output != kNone ? kAttention : 0)
                             : node_reference(a.first_node_ref_, child);
                 }
+            };
+            if ((parent_word & kNextIsChild) != 0) link_child(parent + 1);
+            if ((parent_word & kHasSideEdges) != 0) {
+                for (auto edge = std::ranges::lower_bound(a.side_edges_, parent, {},
+                                                          &AhoCorasick::SideEdge::parent);
+                     edge != a.side_edges_.end() && edge->parent == parent; ++edge) {
+                    link_child(edge->child);
+                }
             }
         }
-        for (std::uint32_t node = 0; node < links_.size(); ++node) {
-            if (links_[node].output != kNone)
-                a.node_outputs_.push_back({node, links_[node].output});
+        for (std::uint32_t node = 0; node < outputs_.size(); ++node) {
+            if (outputs_[node] != kNone) a.node_outputs_.push_back({node, outputs_[node]});
         }
     }
 
     std::span<const std::string_view> patterns_;
     AhoCorasickOptions options_;
     AhoCorasick automaton_;
-    WipedVector<TrieLinks> links_;
+    // The pattern reported on entering each trie node, or kNone.
+    WipedVector<std::uint32_t> outputs_;
+    SideChildIndex side_children_;
     std::vector<std::size_t> nodes_at_depth_;
     // How many distinct byte values the patterns hold.
     std::size_t pattern_byte_values_ = 0;

@@ -1,6 +1,7 @@
 #include "redact/redactor.hpp"
 
 #include <array>
+#include <cstring>
 
 #include "core/utf8.hpp"
 #include "redact/encodings.hpp"
@@ -87,6 +88,13 @@ PatternList list_patterns(const SecretList& secrets) {
     return list;
 }
 
+// The bytes as text: nearly always valid UTF-8 already, and checking is
+// cheaper than copying.
+std::string decoded(std::string&& bytes) {
+    if (is_valid_utf8(bytes)) return std::move(bytes);
+    return decode_utf8_lossy(bytes);
+}
+
 }  // namespace
 
 Result<Redactor> build_redactor(const SecretList& secrets) {
@@ -107,20 +115,56 @@ std::string_view Redactor::label(std::size_t pattern) const {
     return std::string_view(label_text_).substr(start, label_ends_[pattern] - start);
 }
 
+void Redactor::append_redacted(std::string& out, std::string_view text, std::size_t from) const {
+    while (const auto match = matcher_->find(text, from)) {
+        out.append(text.substr(from, match->start - from));
+        out.append(label(match->pattern));
+        from = match->end;
+    }
+    out.append(text.substr(from));
+}
+
 std::string Redactor::redact(std::string_view text) const {
     if (!matcher_) return decode_utf8_lossy(text);
     std::string out;
     out.reserve(text.size());
-    std::size_t offset = 0;
-    while (const auto match = matcher_->find(text, offset)) {
-        out.append(text.substr(offset, match->start - offset));
-        out.append(label(match->pattern));
-        offset = match->end;
+    append_redacted(out, text, 0);
+    return decoded(std::move(out));
+}
+
+std::string Redactor::redact(std::string&& text) const {
+    if (!matcher_) return decoded(std::move(text));
+    // The result is written at the front of the buffer, never beyond the end
+    // of the last match, where the search goes on.
+    std::size_t written = 0;
+    std::size_t from = 0;
+    // Moves the next `count` bytes from where the search stands to the result.
+    const auto keep = [&](std::size_t count) {
+        if (written != from) std::memmove(text.data() + written, text.data() + from, count);
+        written += count;
+    };
+    while (const auto match = matcher_->find(text, from)) {
+        const std::string_view replacement = label(match->pattern);
+        const std::size_t kept = match->start - from;
+        if (written + kept + replacement.size() > match->end) {
+            // This label would overwrite bytes not yet searched: the rest
+            // goes to a new buffer.
+            std::string out;
+            out.reserve(text.size());
+            out.append(text, 0, written);
+            append_redacted(out, text, from);
+            return decoded(std::move(out));
+        }
+        keep(kept);
+        std::memcpy(text.data() + written, replacement.data(), replacement.size());
+        written += replacement.size();
+        from = match->end;
     }
-    out.append(text.substr(offset));
-    // Output is nearly always valid already; checking is cheaper than copying.
-    if (is_valid_utf8(out)) return out;
-    return decode_utf8_lossy(out);
+    keep(text.size() - from);
+    // What lies beyond the result may be part of a secret.
+    secure_zero(text.data() + written, text.size() - written);
+    text.resize(written);
+    return decoded(std::move(text));
 }
 
 }  // namespace quillbox

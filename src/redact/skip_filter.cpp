@@ -41,7 +41,7 @@ std::optional<SkipFilter> SkipFilter::build(std::span<const std::string_view> pa
     const std::size_t entries = patterns.size() * grams_per_pattern;
     // About sixty-four bits per entry keeps the table sparse while it is small.
     const auto hash_bits = static_cast<unsigned>(
-        std::clamp<std::size_t>(static_cast<std::size_t>(std::bit_width(entries)) + 6, 12, 24));
+        std::clamp<std::size_t>(static_cast<std::size_t>(std::bit_width(entries)) + 5, 12, 24));
     SkipFilter filter(window, hash_bits);
     std::size_t set_bits = 0;
     for (const std::string_view pattern : patterns) {

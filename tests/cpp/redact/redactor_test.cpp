@@ -17,10 +17,14 @@ SecretList secret_list(const Entries& entries) {
     return secrets;
 }
 
+// Redacts both ways: from a view into a new buffer, and within a buffer handed
+// over, which must come to the same.
 std::string redact_with(const Entries& entries, std::string_view text) {
     const Result<Redactor> redactor = build_redactor(secret_list(entries));
     if (!redactor) throw std::runtime_error(redactor.error().to_text());
-    return redactor->redact(text);
+    std::string from_view = redactor->redact(text);
+    EXPECT_EQ(redactor->redact(std::string(text)), from_view) << "input " << text;
+    return from_view;
 }
 
 TEST(Redactor, ReplacesEveryFormByItsLabel) {
@@ -63,6 +67,11 @@ TEST(Redactor, ReplacesEveryFormByItsLabel) {
         // Invalid bytes that are no secret's become U+FFFD, with or without secrets.
         {{{"K", "tok"}}, "tok\xFF", "[REDACTED_K]\xEF\xBF\xBD"},
         {{}, "bad\xFF", "bad\xEF\xBF\xBD"},
+        // Labels shorter than their secrets leave room for a longer one later;
+        // once it runs out, the rest goes to a new buffer.
+        {{{"LONG", "0123456789abcdefghijklmnopqrstuv"}, {"X", "xy"}},
+         "0123456789abcdefghijklmnopqrstuv:xy:xy:end",
+         "[REDACTED_LONG]:[REDACTED_X]:[REDACTED_X]:end"},
         // Labels are not scanned again.
         {{{"K", "RED"}}, "RED", "[REDACTED_K]"},
         // A match ending inside a multi-byte character leaves its remaining
