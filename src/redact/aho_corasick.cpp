@@ -126,11 +126,31 @@ class AhoCorasickBuilder {
         automaton_.row_length_ = next_class + (next_class & 1);
     }
 
-    std::uint32_t add_node(std::uint8_t byte_class) {
-        automaton_.node_words_.push_back(0);
-        automaton_.node_classes_.push_back(byte_class);
-        outputs_.push_back(kNone);
-        return static_cast<std::uint32_t>(outputs_.size() - 1);
+    std::uint8_t class_of(char byte) const {
+        return automaton_.byte_classes_[static_cast<std::uint8_t>(byte)];
+    }
+
+    // Adds the bytes of `pattern` from `depth` on below `parent` as a chain
+    // of new nodes, each numbered after its parent, and returns the last.
+    std::uint32_t add_chain(std::uint32_t parent, std::string_view pattern, std::size_t depth) {
+        auto& a = automaton_;
+        const auto first = static_cast<std::uint32_t>(outputs_.size());
+        const std::size_t added = pattern.size() - depth;
+        if (first == parent + 1) {
+            a.node_words_[parent] |= kNextIsChild;
+        } else {
+            a.node_words_[parent] |= kHasSideEdges;
+            a.side_edges_.push_back({parent, first, class_of(pattern[depth])});
+            side_children_.insert(parent, class_of(pattern[depth]), first);
+        }
+        for (std::size_t offset = depth; offset < pattern.size(); ++offset) {
+            a.node_classes_.push_back(class_of(pattern[offset]));
+            ++nodes_at_depth_[offset + 1];
+        }
+        a.node_words_.resize(first + added, kNextIsChild);
+        a.node_words_.back() = 0;
+        outputs_.resize(first + added, kNone);
+        return static_cast<std::uint32_t>(first + added - 1);
     }
 
     // The child of a trie node by the class of the byte leading to it, or kNone.
@@ -155,7 +175,10 @@ class AhoCorasickBuilder {
         a.node_words_.reserve(expected_states);
         a.node_classes_.reserve(expected_states);
         outputs_.reserve(expected_states);
-        add_node(0);
+        // The root.
+        a.node_words_.push_back(0);
+        a.node_classes_.push_back(0);
+        outputs_.push_back(kNone);
         nodes_at_depth_.assign(std::min(longest, max_states) + 1, 0);
         nodes_at_depth_[0] = 1;
         // Only the first node that a pattern adds can hang off an older node;
@@ -166,39 +189,27 @@ class AhoCorasickBuilder {
         for (std::size_t index = 0; index < patterns_.size(); ++index) {
             const std::string_view pattern = patterns_[index];
             a.pattern_lengths_.push_back(static_cast<std::uint32_t>(pattern.size()));
+            // Follow the part of the pattern that the trie holds already.
             std::uint32_t state = 0;
-            bool reachable = true;
-            for (std::size_t depth = 1; depth <= pattern.size(); ++depth) {
-                // An earlier pattern is a prefix of this one: it always wins
-                // at the same start, so this pattern can never be reported.
-                if (outputs_[state] != kNone) {
-                    reachable = false;
-                    break;
-                }
-                const std::uint8_t byte_class =
-                    a.byte_classes_[static_cast<std::uint8_t>(pattern[depth - 1])];
-                std::uint32_t child = find_child(state, byte_class);
-                if (child == kNone) {
-                    if (outputs_.size() >= max_states) {
-                        return "too many automaton states: the patterns need more than the "
-                               "limit of " +
-                               std::to_string(max_states);
-                    }
-                    child = add_node(byte_class);
-                    if (child == state + 1) {
-                        a.node_words_[state] |= kNextIsChild;
-                    } else {
-                        a.node_words_[state] |= kHasSideEdges;
-                        a.side_edges_.push_back({state, child, byte_class});
-                        side_children_.insert(state, byte_class, child);
-                    }
-                    ++nodes_at_depth_[depth];
-                }
+            std::size_t depth = 0;
+            while (depth < pattern.size() && outputs_[state] == kNone) {
+                const std::uint32_t child = find_child(state, class_of(pattern[depth]));
+                if (child == kNone) break;
                 state = child;
+                ++depth;
             }
-            if (reachable && outputs_[state] == kNone) {
-                outputs_[state] = static_cast<std::uint32_t>(index);
+            // An earlier pattern ends here: it is this one or a prefix of it,
+            // and wins at the same start, so this one is never reported.
+            if (outputs_[state] != kNone) continue;
+            if (depth < pattern.size()) {
+                if (outputs_.size() + (pattern.size() - depth) > max_states) {
+                    return "too many automaton states: the patterns need more than the "
+                           "limit of " +
+                           std::to_string(max_states);
+                }
+                state = add_chain(state, pattern, depth);
             }
+            outputs_[state] = static_cast<std::uint32_t>(index);
         }
         std::ranges::sort(a.side_edges_, {}, [](const AhoCorasick::SideEdge& edge) {
             return std::tuple(edge.parent, edge.byte_class);

@@ -39,7 +39,8 @@ std::optional<SkipFilter> SkipFilter::build(std::span<const std::string_view> pa
     const std::size_t window = std::min(shortest, kMaxWindow);
     const std::size_t grams_per_pattern = window - kGram + 1;
     const std::size_t entries = patterns.size() * grams_per_pattern;
-    // About sixty-four bits per entry keeps the table sparse while it is small.
+    // Thirty-two to sixty-four bits per entry keep the table sparse (a few
+    // hundredths of it set) while small enough to fill and wipe in a moment.
     const auto hash_bits = static_cast<unsigned>(
         std::clamp<std::size_t>(static_cast<std::size_t>(std::bit_width(entries)) + 5, 12, 24));
     SkipFilter filter(window, hash_bits);
