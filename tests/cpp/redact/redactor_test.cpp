@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -80,6 +81,34 @@ TEST(Redactor, ReplacesEveryFormByItsLabel) {
     };
     for (const Case& c : cases) {
         EXPECT_EQ(redact_with(c.entries, c.input), c.expected) << "input " << c.input;
+    }
+}
+
+// Secrets of every length, in texts made of them: within the buffer handed
+// over, labels sometimes fit in what they replace and sometimes do not.
+TEST(Redactor, RedactsWithinTheBufferAsIntoANewOne) {
+    std::mt19937 random(20261210);
+    const auto pick = [&](std::size_t low, std::size_t high) {
+        return std::uniform_int_distribution<std::size_t>(low, high)(random);
+    };
+    const auto random_string = [&](std::size_t min_length, std::size_t max_length) {
+        std::string text(pick(min_length, max_length), ' ');
+        for (char& c : text) c = "ab-\xFF"[pick(0, 3)];
+        return text;
+    };
+    for (int round = 0; round < 500; ++round) {
+        Entries entries(pick(1, 4));
+        for (auto& [name, value] : entries) {
+            name = "K" + std::to_string(pick(0, 9));
+            value = random_string(1, 40);
+        }
+        std::string text;
+        const std::size_t length = pick(0, 300);
+        while (text.size() < length) {
+            text +=
+                pick(0, 1) == 0 ? entries[pick(0, entries.size() - 1)].second : random_string(1, 6);
+        }
+        redact_with(entries, text);
     }
 }
 
