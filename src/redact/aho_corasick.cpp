@@ -1,7 +1,7 @@
 #include "redact/aho_corasick.hpp"
 
 #include <algorithm>
-#include <functional>
+#include <bit>
 #include <tuple>
 #include <vector>
 
@@ -18,10 +18,62 @@ constexpr std::uint32_t kFailMask = kReports - 1;
 // Every reference must fit below the flags.
 constexpr std::size_t kStateCeiling = std::size_t{1} << 27;
 constexpr std::size_t kRowCeilingBytes = std::size_t{1} << 26;
+// A depth whose states a search is expected to be in at fewer than this share
+// of the text's bytes costs the build more than its rows would save a search.
+constexpr double kMinRowReach = 1.0 / 1024;
 
 std::uint32_t node_reference(std::uint32_t first_node_ref, std::uint32_t node) {
     return first_node_ref + 2 * node + kAttention;
 }
+
+template <typename T>
+void give_back_slack(WipedVector<T>& table) {
+    if (table.capacity() - table.size() > table.size() / 8) table.shrink_to_fit();
+}
+
+// No trie node: a child that is missing.
+constexpr std::uint32_t kNoNode = UINT32_MAX;
+
+// The children of trie nodes other than the node numbered next after their
+// parent, by parent and class, while a trie is built: a hash table with open
+// addressing, sized for a given number of children and kept at most half full.
+class SideChildIndex {
+  public:
+    SideChildIndex() = default;
+    explicit SideChildIndex(std::size_t capacity)
+        : slots_(std::bit_ceil(2 * capacity + 1)), mask_(slots_.size() - 1) {}
+
+    std::uint32_t find(std::uint32_t parent, std::uint8_t byte_class) const {
+        for (std::size_t slot = first_slot(parent, byte_class);; slot = (slot + 1) & mask_) {
+            const Slot& entry = slots_[slot];
+            if (entry.parent == kNoNode) return kNoNode;
+            if (entry.parent == parent && entry.byte_class == byte_class) return entry.child;
+        }
+    }
+
+    // The pair must not be present yet, and no more pairs than the capacity given.
+    void insert(std::uint32_t parent, std::uint8_t byte_class, std::uint32_t child) {
+        std::size_t slot = first_slot(parent, byte_class);
+        while (slots_[slot].parent != kNoNode) slot = (slot + 1) & mask_;
+        slots_[slot] = {parent, child, byte_class};
+    }
+
+  private:
+    // An empty slot has no parent.
+    struct Slot {
+        std::uint32_t parent = kNoNode;
+        std::uint32_t child = 0;
+        std::uint8_t byte_class = 0;
+    };
+
+    std::size_t first_slot(std::uint32_t parent, std::uint8_t byte_class) const {
+        const std::uint64_t key = std::uint64_t{parent} << 8 | byte_class;
+        return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15u) >> 32) & mask_;
+    }
+
+    WipedVector<Slot> slots_;
+    std::size_t mask_ = 0;
+};
 
 }  // namespace
 
@@ -55,14 +107,7 @@ class AhoCorasickBuilder {
 
   private:
     static constexpr std::uint32_t kNone = AhoCorasick::kNone;
-
-    // The trie's own links, needed only while building.
-    struct TrieLinks {
-        std::uint32_t first_child = kNone;
-        std::uint32_t next_sibling = kNone;
-        // The pattern reported on entering the node, or kNone.
-        std::uint32_t output = kNone;
-    };
+    static_assert(kNone == kNoNode);
 
     // Bytes that no pattern holds share one class; every other byte has its own.
     void assign_byte_classes() {
@@ -70,7 +115,8 @@ class AhoCorasickBuilder {
         for (const std::string_view pattern : patterns_) {
             for (const char c : pattern) used[static_cast<std::uint8_t>(c)] = 1;
         }
-        unsigned next_class = std::ranges::all_of(used, std::identity{}) ? 0 : 1;
+        pattern_byte_values_ = static_cast<std::size_t>(std::ranges::count(used, 1));
+        unsigned next_class = pattern_byte_values_ == used.size() ? 0 : 1;
         automaton_.byte_classes_.resize(used.size());
         for (std::size_t byte = 0; byte < used.size(); ++byte) {
             automaton_.byte_classes_[byte] =
@@ -80,19 +126,40 @@ class AhoCorasickBuilder {
         automaton_.row_length_ = next_class + (next_class & 1);
     }
 
-    std::uint32_t add_node(std::uint8_t byte_class) {
-        links_.emplace_back();
-        automaton_.node_words_.push_back(0);
-        automaton_.node_classes_.push_back(byte_class);
-        return static_cast<std::uint32_t>(links_.size() - 1);
+    std::uint8_t class_of(char byte) const {
+        return automaton_.byte_classes_[static_cast<std::uint8_t>(byte)];
     }
 
-    std::uint32_t find_child(std::uint32_t parent, std::uint8_t byte_class) const {
-        std::uint32_t child = links_[parent].first_child;
-        while (child != kNone && automaton_.node_classes_[child] != byte_class) {
-            child = links_[child].next_sibling;
+    // Adds the bytes of `pattern` from `depth` on below `parent` as a chain
+    // of new nodes, each numbered after its parent, and returns the last.
+    std::uint32_t add_chain(std::uint32_t parent, std::string_view pattern, std::size_t depth) {
+        auto& a = automaton_;
+        const auto first = static_cast<std::uint32_t>(outputs_.size());
+        const std::size_t added = pattern.size() - depth;
+        if (first == parent + 1) {
+            a.node_words_[parent] |= kNextIsChild;
+        } else {
+            a.node_words_[parent] |= kHasSideEdges;
+            a.side_edges_.push_back({parent, first, class_of(pattern[depth])});
+            side_children_.insert(parent, class_of(pattern[depth]), first);
         }
-        return child;
+        for (std::size_t offset = depth; offset < pattern.size(); ++offset) {
+            a.node_classes_.push_back(class_of(pattern[offset]));
+            ++nodes_at_depth_[offset + 1];
+        }
+        a.node_words_.resize(first + added, kNextIsChild);
+        a.node_words_.back() = 0;
+        outputs_.resize(first + added, kNone);
+        return static_cast<std::uint32_t>(first + added - 1);
+    }
+
+    // The child of a trie node by the class of the byte leading to it, or kNone.
+    std::uint32_t find_child(std::uint32_t parent, std::uint8_t byte_class) const {
+        const std::uint32_t word = automaton_.node_words_[parent];
+        if ((word & kNextIsChild) != 0 && automaton_.node_classes_[parent + 1] == byte_class) {
+            return parent + 1;
+        }
+        return (word & kHasSideEdges) != 0 ? side_children_.find(parent, byte_class) : kNone;
     }
 
     std::optional<std::string> build_trie() {
@@ -105,76 +172,90 @@ class AhoCorasickBuilder {
         }
         const std::size_t max_states = std::min(options_.max_states, kStateCeiling);
         const std::size_t expected_states = std::min(total_bytes + 1, max_states);
-        links_.reserve(expected_states);
         a.node_words_.reserve(expected_states);
         a.node_classes_.reserve(expected_states);
-        add_node(0);
+        outputs_.reserve(expected_states);
+        // The root.
+        a.node_words_.push_back(0);
+        a.node_classes_.push_back(0);
+        outputs_.push_back(kNone);
         nodes_at_depth_.assign(std::min(longest, max_states) + 1, 0);
         nodes_at_depth_[0] = 1;
-        WipedVector<std::uint32_t> root_children(256, kNone);
+        // Only the first node that a pattern adds can hang off an older node;
+        // the rest follow it.
+        side_children_ = SideChildIndex(patterns_.size());
 
         a.pattern_lengths_.reserve(patterns_.size());
         for (std::size_t index = 0; index < patterns_.size(); ++index) {
             const std::string_view pattern = patterns_[index];
             a.pattern_lengths_.push_back(static_cast<std::uint32_t>(pattern.size()));
+            // Follow the part of the pattern that the trie holds already.
             std::uint32_t state = 0;
-            bool reachable = true;
-            for (std::size_t depth = 1; depth <= pattern.size(); ++depth) {
-                // An earlier pattern is a prefix of this one: it always wins
-                // at the same start, so this pattern can never be reported.
-                if (links_[state].output != kNone) {
-                    reachable = false;
-                    break;
-                }
-                const auto byte = static_cast<std::uint8_t>(pattern[depth - 1]);
-                const std::uint8_t byte_class = a.byte_classes_[byte];
-                std::uint32_t child =
-                    state == 0 ? root_children[byte] : find_child(state, byte_class);
-                if (child == kNone) {
-                    if (links_.size() >= max_states) {
-                        return "too many automaton states: the patterns need more than the "
-                               "limit of " +
-                               std::to_string(max_states);
-                    }
-                    child = add_node(byte_class);
-                    links_[child].next_sibling = links_[state].first_child;
-                    links_[state].first_child = child;
-                    if (child == state + 1) {
-                        a.node_words_[state] |= kNextIsChild;
-                    } else {
-                        a.node_words_[state] |= kHasSideEdges;
-                        a.side_edges_.push_back({state, child, byte_class});
-                    }
-                    if (state == 0) root_children[byte] = child;
-                    ++nodes_at_depth_[depth];
-                }
+            std::size_t depth = 0;
+            while (depth < pattern.size() && outputs_[state] == kNone) {
+                const std::uint32_t child = find_child(state, class_of(pattern[depth]));
+                if (child == kNone) break;
                 state = child;
+                ++depth;
             }
-            if (reachable && links_[state].output == kNone) {
-                links_[state].output = static_cast<std::uint32_t>(index);
+            // An earlier pattern ends here: it is this one or a prefix of it,
+            // and wins at the same start, so this one is never reported.
+            if (outputs_[state] != kNone) continue;
+            if (depth < pattern.size()) {
+                if (outputs_.size() + (pattern.size() - depth) > max_states) {
+                    return "too many automaton states: the patterns need more than the "
+                           "limit of " +
+                           std::to_string(max_states);
+                }
+                state = add_chain(state, pattern, depth);
             }
+            outputs_[state] = static_cast<std::uint32_t>(index);
         }
         std::ranges::sort(a.side_edges_, {}, [](const AhoCorasick::SideEdge& edge) {
             return std::tuple(edge.parent, edge.byte_class);
         });
-        a.node_words_.shrink_to_fit();
-        a.node_classes_.shrink_to_fit();
-        a.side_edges_.shrink_to_fit();
+        // Shared prefixes leave room reserved for states never made; it is
+        // given back where that is worth a copy.
+        give_back_slack(a.node_words_);
+        give_back_slack(a.node_classes_);
+        give_back_slack(a.side_edges_);
         return std::nullopt;
     }
 
-    // The shallowest states, as many whole depths as the budget allows, become rows.
+    // The shallowest states become rows, whole depths at a time, while the
+    // budget allows and a search is likely to pass through them. A text whose
+    // bytes spread over the b byte values of the patterns ends in one of the
+    // n states at depth d at about n / b^d of its bytes; below the first depth
+    // too sparse for that to matter, trie nodes serve.
     void choose_rows() {
         const std::size_t row_bytes = automaton_.row_length_ * sizeof(std::uint32_t);
         const std::size_t budget_bytes = std::min(options_.row_budget_bytes, kRowCeilingBytes);
         const std::size_t budget = std::max<std::size_t>(budget_bytes / row_bytes, 2) - 1;
-        row_count_ = 0;
-        for (const std::size_t count : nodes_at_depth_) {
-            if (row_count_ + count > budget && row_count_ != 0) break;
+        row_count_ = 1;
+        double prefixes = 1;
+        for (std::size_t depth = 1; depth < nodes_at_depth_.size(); ++depth) {
+            const std::size_t count = nodes_at_depth_[depth];
+            prefixes *= static_cast<double>(pattern_byte_values_);
+            const bool sparse = static_cast<double>(count) < kMinRowReach * prefixes;
+            if (sparse || row_count_ + count > budget) break;
             row_count_ += count;
         }
         automaton_.dead_ref_ = static_cast<std::uint32_t>(row_count_ * automaton_.row_length_);
         automaton_.first_node_ref_ = automaton_.dead_ref_ + automaton_.row_length_;
+    }
+
+    // The state after `state` reads a byte of class `byte_class`, where every
+    // state up to `state`'s depth is linked.
+    std::uint32_t transition(std::uint32_t state, std::uint8_t byte_class) const {
+        const auto& a = automaton_;
+        while (true) {
+            const std::uint32_t clean = state & ~kAttention;
+            if (clean < a.first_node_ref_) return a.rows_[clean + byte_class];
+            const std::uint32_t node = (clean - a.first_node_ref_) >> 1;
+            const std::uint32_t child = find_child(node, byte_class);
+            if (child != kNone) return node_reference(a.first_node_ref_, child);
+            state = a.node_words_[node] & kFailMask;
+        }
     }
 
     // The pattern reported on entering a state whose own output is known.
@@ -185,7 +266,7 @@ class AhoCorasickBuilder {
         if (clean < automaton_.first_node_ref_) {
             return automaton_.row_outputs_[clean / automaton_.row_length_];
         }
-        return links_[(clean - automaton_.first_node_ref_) >> 1].output;
+        return outputs_[(clean - automaton_.first_node_ref_) >> 1];
     }
 
     // Breadth-first, so that a state's failure target (which is shallower) is
@@ -203,26 +284,26 @@ class AhoCorasickBuilder {
         a.row_outputs_.assign(row_count_ + 1, kNone);
 
         std::vector<std::uint32_t> order;
-        order.reserve(links_.size());
+        order.reserve(outputs_.size());
         order.push_back(0);
         for (std::size_t position = 0; position < order.size(); ++position) {
             const std::uint32_t parent = order[position];
-            const std::uint32_t parent_fail = a.node_words_[parent] & kFailMask;
+            const std::uint32_t parent_word = a.node_words_[parent];
+            const std::uint32_t parent_fail = parent_word & kFailMask;
             const bool parent_is_row = position < row_count_;
             const std::size_t parent_row = position * row_length;
             if (parent_is_row && parent != 0) {
                 std::copy_n(a.rows_.begin() + (parent_fail & ~kAttention), row_length,
                             a.rows_.begin() + parent_row);
             }
-            for (std::uint32_t child = links_[parent].first_child; child != kNone;
-                 child = links_[child].next_sibling) {
+            const auto link_child = [&](std::uint32_t child) {
                 const std::size_t child_position = order.size();
                 order.push_back(child);
                 const std::uint8_t byte_class = a.node_classes_[child];
-                std::uint32_t& output = links_[child].output;
+                std::uint32_t& output = outputs_[child];
                 std::uint32_t fail = dead;
                 if (output == kNone) {
-                    fail = parent == 0 ? root_ref : a.next_state(parent_fail, byte_class);
+                    fail = parent == 0 ? root_ref : transition(parent_fail, byte_class);
                     output = output_of(fail);
                 }
                 a.node_words_[child] |= fail | (output != kNone ? kReports : 0);
@@ -234,19 +315,30 @@ class AhoCorasickBuilder {
                                   (output != kNone ? kAttention : 0)
                             : node_reference(a.first_node_ref_, child);
                 }
+            };
+            if ((parent_word & kNextIsChild) != 0) link_child(parent + 1);
+            if ((parent_word & kHasSideEdges) != 0) {
+                for (auto edge = std::ranges::lower_bound(a.side_edges_, parent, {},
+                                                          &AhoCorasick::SideEdge::parent);
+                     edge != a.side_edges_.end() && edge->parent == parent; ++edge) {
+                    link_child(edge->child);
+                }
             }
         }
-        for (std::uint32_t node = 0; node < links_.size(); ++node) {
-            if (links_[node].output != kNone)
-                a.node_outputs_.push_back({node, links_[node].output});
+        for (std::uint32_t node = 0; node < outputs_.size(); ++node) {
+            if (outputs_[node] != kNone) a.node_outputs_.push_back({node, outputs_[node]});
         }
     }
 
     std::span<const std::string_view> patterns_;
     AhoCorasickOptions options_;
     AhoCorasick automaton_;
-    WipedVector<TrieLinks> links_;
+    // The pattern reported on entering each trie node, or kNone.
+    WipedVector<std::uint32_t> outputs_;
+    SideChildIndex side_children_;
     std::vector<std::size_t> nodes_at_depth_;
+    // How many distinct byte values the patterns hold.
+    std::size_t pattern_byte_values_ = 0;
     std::size_t row_count_ = 0;
 };
 

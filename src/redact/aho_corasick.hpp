@@ -23,8 +23,9 @@ struct AhoCorasickOptions {
     // Bounds on what one automaton may hold; a build that would exceed them fails.
     std::size_t max_patterns = std::size_t{1} << 24;
     std::size_t max_states = std::size_t{1} << 24;
-    // Memory for the table rows of the states nearest the root (whole depths
-    // at a time, the root always); deeper states are searched through their
+    // The most memory for the table rows of the states nearest the root
+    // (whole depths at a time, the root always); deeper states, and depths too
+    // sparse for a search to pass through often, are searched through their
     // trie nodes.
     std::size_t row_budget_bytes = std::size_t{16} << 20;
 };

@@ -18,14 +18,28 @@ class Redactor {
     // decoding, so secrets that are not valid UTF-8 are found too. Cannot fail.
     std::string redact(std::string_view text) const;
 
+    // The same, reusing the buffer of `text` for the result where each label
+    // fits in the bytes it replaces, as with secrets longer than their labels.
+    std::string redact(std::string&& text) const;
+
   private:
     friend Result<Redactor> build_redactor(const SecretList& secrets,
                                            const AhoCorasickOptions& options);
-    Redactor(std::vector<std::string> labels, std::optional<AhoCorasick> matcher)
-        : labels_(std::move(labels)), matcher_(std::move(matcher)) {}
+    Redactor(std::string label_text, std::vector<std::size_t> label_ends,
+             std::optional<AhoCorasick> matcher)
+        : label_text_(std::move(label_text)),
+          label_ends_(std::move(label_ends)),
+          matcher_(std::move(matcher)) {}
 
-    // Pattern number i is replaced by labels_[i].
-    std::vector<std::string> labels_;
+    // The label that replaces pattern number `pattern`.
+    std::string_view label(std::size_t pattern) const;
+
+    // Appends `text` from `from` on to `out`, each match replaced by its label.
+    void append_redacted(std::string& out, std::string_view text, std::size_t from) const;
+
+    // Every label, one after another in pattern order; label i ends at label_ends_[i].
+    std::string label_text_;
+    std::vector<std::size_t> label_ends_;
     // Absent when no secret gave a pattern.
     std::optional<AhoCorasick> matcher_;
 };

@@ -39,18 +39,21 @@ std::optional<SkipFilter> SkipFilter::build(std::span<const std::string_view> pa
     const std::size_t window = std::min(shortest, kMaxWindow);
     const std::size_t grams_per_pattern = window - kGram + 1;
     const std::size_t entries = patterns.size() * grams_per_pattern;
-    // About sixty-four bits per entry keeps the table sparse while it is small.
+    // Thirty-two to sixty-four bits per entry keep the table sparse (a few
+    // hundredths of it set) while small enough to fill and wipe in a moment.
     const auto hash_bits = static_cast<unsigned>(
-        std::clamp<std::size_t>(static_cast<std::size_t>(std::bit_width(entries)) + 6, 12, 24));
+        std::clamp<std::size_t>(static_cast<std::size_t>(std::bit_width(entries)) + 5, 12, 24));
     SkipFilter filter(window, hash_bits);
+    std::size_t set_bits = 0;
     for (const std::string_view pattern : patterns) {
         for (std::size_t offset = 0; offset < grams_per_pattern; ++offset) {
             const std::size_t hash = hash_of(pattern.data() + offset, hash_bits);
-            filter.present_[hash / 64] |= std::uint64_t{1} << (hash % 64);
+            std::uint64_t& word = filter.present_[hash / 64];
+            const std::uint64_t bit = std::uint64_t{1} << (hash % 64);
+            set_bits += (word & bit) == 0;
+            word |= bit;
         }
     }
-    std::size_t set_bits = 0;
-    for (const std::uint64_t word : filter.present_) set_bits += std::popcount(word);
     if (static_cast<double>(set_bits) >
         kMaxFill * static_cast<double>(std::size_t{1} << hash_bits)) {
         return std::nullopt;

@@ -80,14 +80,12 @@ RunOutcome wait_and_capture(SpawnedChild child, const RunLimits& limits, const R
     const Ending ending = wait_for_ending(process, output, error, deadline, events.reader_finished);
     let_readers_finish(output, error, deadline, events.reader_finished);
     events.stop_readers.notify();
-    const std::string output_bytes = output.take_bytes();
-    const std::string error_bytes = error.take_bytes();
-
     // Secrets are matched in the raw bytes and the result decoded afterwards:
     // decoding first would turn the invalid bytes of a secret that is not
-    // valid UTF-8 into U+FFFD and leave the rest of it in plain sight.
-    return RunOutcome{redactor.redact(output_bytes), redactor.redact(error_bytes), ending.exit_code,
-                      ending.timed_out};
+    // valid UTF-8 into U+FFFD and leave the rest of it in plain sight. The
+    // captured buffers are handed over, so that the result can reuse them.
+    return RunOutcome{redactor.redact(output.take_bytes()), redactor.redact(error.take_bytes()),
+                      ending.exit_code, ending.timed_out};
 }
 
 }  // namespace quillbox

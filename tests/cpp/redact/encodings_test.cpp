@@ -8,6 +8,25 @@
 namespace quillbox {
 namespace {
 
+// Each encoder on its own, appending to an empty buffer.
+std::string base64(std::string_view bytes, Base64Alphabet alphabet) {
+    SecretBytes out;
+    append_base64(out, bytes, alphabet);
+    return std::string(out.view());
+}
+
+std::string percent(std::string_view bytes) {
+    SecretBytes out;
+    append_percent(out, bytes);
+    return std::string(out.view());
+}
+
+std::string hex(std::string_view bytes, HexCase letter_case) {
+    SecretBytes out;
+    append_hex(out, bytes, letter_case);
+    return std::string(out.view());
+}
+
 TEST(Encodings, Base64PadsAndUsesTheChosenAlphabet) {
     const std::vector<std::pair<std::string, std::string>> standard = {
         {"", ""},
@@ -20,21 +39,33 @@ TEST(Encodings, Base64PadsAndUsesTheChosenAlphabet) {
         {"\xFB\xFF", "+/8="},
     };
     for (const auto& [input, expected] : standard) {
-        EXPECT_EQ(encode_base64(input, Base64Alphabet::Standard).view(), expected);
+        EXPECT_EQ(base64(input, Base64Alphabet::Standard), expected);
     }
-    EXPECT_EQ(encode_base64("\xFB\xFF", Base64Alphabet::UrlSafe).view(), "-_8=");
-    EXPECT_EQ(encode_base64("~~~", Base64Alphabet::UrlSafe).view(), "fn5-");
+    EXPECT_EQ(base64("\xFB\xFF", Base64Alphabet::UrlSafe), "-_8=");
+    EXPECT_EQ(base64("~~~", Base64Alphabet::UrlSafe), "fn5-");
 }
 
 TEST(Encodings, PercentKeepsOnlyLettersAndDigits) {
-    EXPECT_EQ(encode_percent("aZ09").view(), "aZ09");
-    EXPECT_EQ(encode_percent("a-b._~ /").view(), "a%2Db%2E%5F%7E%20%2F");
-    EXPECT_EQ(encode_percent(std::string("\0\x7F\x80\xFF", 4)).view(), "%00%7F%80%FF");
+    EXPECT_EQ(percent("aZ09"), "aZ09");
+    EXPECT_EQ(percent("a-b._~ /"), "a%2Db%2E%5F%7E%20%2F");
+    EXPECT_EQ(percent(std::string("\0\x7F\x80\xFF", 4)), "%00%7F%80%FF");
 }
 
 TEST(Encodings, HexWritesHighNibbleFirst) {
-    EXPECT_EQ(encode_hex(std::string("\x01\xAB\xF0", 3), HexCase::Lower).view(), "01abf0");
-    EXPECT_EQ(encode_hex(std::string("\x01\xAB\xF0", 3), HexCase::Upper).view(), "01ABF0");
+    EXPECT_EQ(hex(std::string("\x01\xAB\xF0", 3), HexCase::Lower), "01abf0");
+    EXPECT_EQ(hex(std::string("\x01\xAB\xF0", 3), HexCase::Upper), "01ABF0");
+}
+
+TEST(Encodings, FormsFollowOneAnotherInOneBuffer) {
+    SecretBytes out("x");
+    for (int round = 0; round < 100; ++round) {
+        append_percent(out, "a b");
+        append_hex(out, "~", HexCase::Upper);
+        append_base64(out, "fo", Base64Alphabet::Standard);
+    }
+    std::string expected = "x";
+    for (int round = 0; round < 100; ++round) expected += "a%20b7EZm8=";
+    EXPECT_EQ(out.view(), expected);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -17,10 +18,14 @@ SecretList secret_list(const Entries& entries) {
     return secrets;
 }
 
+// Redacts both ways: from a view into a new buffer, and within a buffer handed
+// over, which must come to the same.
 std::string redact_with(const Entries& entries, std::string_view text) {
     const Result<Redactor> redactor = build_redactor(secret_list(entries));
     if (!redactor) throw std::runtime_error(redactor.error().to_text());
-    return redactor->redact(text);
+    std::string from_view = redactor->redact(text);
+    EXPECT_EQ(redactor->redact(std::string(text)), from_view) << "input " << text;
+    return from_view;
 }
 
 TEST(Redactor, ReplacesEveryFormByItsLabel) {
@@ -63,6 +68,11 @@ TEST(Redactor, ReplacesEveryFormByItsLabel) {
         // Invalid bytes that are no secret's become U+FFFD, with or without secrets.
         {{{"K", "tok"}}, "tok\xFF", "[REDACTED_K]\xEF\xBF\xBD"},
         {{}, "bad\xFF", "bad\xEF\xBF\xBD"},
+        // Labels shorter than their secrets leave room for a longer one later;
+        // once it runs out, the rest goes to a new buffer.
+        {{{"LONG", "0123456789abcdefghijklmnopqrstuv"}, {"X", "xy"}},
+         "0123456789abcdefghijklmnopqrstuv:xy:xy:end",
+         "[REDACTED_LONG]:[REDACTED_X]:[REDACTED_X]:end"},
         // Labels are not scanned again.
         {{{"K", "RED"}}, "RED", "[REDACTED_K]"},
         // A match ending inside a multi-byte character leaves its remaining
@@ -71,6 +81,34 @@ TEST(Redactor, ReplacesEveryFormByItsLabel) {
     };
     for (const Case& c : cases) {
         EXPECT_EQ(redact_with(c.entries, c.input), c.expected) << "input " << c.input;
+    }
+}
+
+// Secrets of every length, in texts made of them: within the buffer handed
+// over, labels sometimes fit in what they replace and sometimes do not.
+TEST(Redactor, RedactsWithinTheBufferAsIntoANewOne) {
+    std::mt19937 random(20261210);
+    const auto pick = [&](std::size_t low, std::size_t high) {
+        return std::uniform_int_distribution<std::size_t>(low, high)(random);
+    };
+    const auto random_string = [&](std::size_t min_length, std::size_t max_length) {
+        std::string text(pick(min_length, max_length), ' ');
+        for (char& c : text) c = "ab-\xFF"[pick(0, 3)];
+        return text;
+    };
+    for (int round = 0; round < 500; ++round) {
+        Entries entries(pick(1, 4));
+        for (auto& [name, value] : entries) {
+            name = "K" + std::to_string(pick(0, 9));
+            value = random_string(1, 40);
+        }
+        std::string text;
+        const std::size_t length = pick(0, 300);
+        while (text.size() < length) {
+            text +=
+                pick(0, 1) == 0 ? entries[pick(0, entries.size() - 1)].second : random_string(1, 6);
+        }
+        redact_with(entries, text);
     }
 }
 
