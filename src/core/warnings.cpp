@@ -21,7 +21,11 @@ void write_stderr_line(std::string_view line) {
 }
 
 void write_warning(std::string_view message) {
-    write_stderr_line(std::string("[quillbox] WARNING: ").append(message));
+    constexpr std::string_view kPrefix = "[quillbox] WARNING: ";
+    std::string line;
+    line.reserve(kPrefix.size() + message.size());
+    line.append(kPrefix).append(message);
+    write_stderr_line(line);
 }
 
 }  // namespace quillbox
