@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs everything, then runs the whole test suite: the C++ tests (CTest)
-# and the Python tests (pytest). Fails when either fails.
+# Installs everything, then runs the whole test suite: the C++ tests (CTest),
+# again built with AddressSanitizer and UndefinedBehaviorSanitizer, the Python
+# tests (pytest) and a short run of every fuzz target. Fails when any fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -10,5 +11,13 @@ cmake -S . -B build/cpp -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 cmake --build build/cpp -j"$(nproc)"
 ctest --test-dir build/cpp --output-on-failure -j"$(nproc)"
 
+cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DQUILLBOX_BUILD_TESTS=ON -DQUILLBOX_WERROR=ON -DQUILLBOX_SANITIZE=ON
+cmake --build build/asan -j"$(nproc)"
+ctest --test-dir build/asan --output-on-failure -j"$(nproc)"
+
 scripts/build.sh
 .venv/bin/python -m pytest
+
+# About 20 seconds per target; `fuzz/run.sh SECONDS` runs them for longer.
+fuzz/run.sh 20

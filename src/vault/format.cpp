@@ -12,13 +12,6 @@
 namespace quillbox {
 namespace {
 
-inline constexpr std::size_t kVersionOffset = 8;
-inline constexpr std::size_t kMarkerOffset = 9;
-inline constexpr std::size_t kMCostOffset = 10;
-inline constexpr std::size_t kTCostOffset = 14;
-inline constexpr std::size_t kPCostOffset = 18;
-inline constexpr std::size_t kSaltOffset = 22;
-inline constexpr std::size_t kEntryCountOffset = 38;
 inline constexpr std::uint8_t kMarkerByte = 1;
 
 using ByteView = std::span<const unsigned char>;

@@ -28,6 +28,13 @@ namespace quillbox {
 inline constexpr std::array<unsigned char, 8> kVaultMagic = {'Q', 'U', 'I', 'L',
                                                              'L', 'B', 'O', 'X'};
 inline constexpr std::uint8_t kVaultFormatVersion = 1;
+inline constexpr std::size_t kVersionOffset = 8;
+inline constexpr std::size_t kMarkerOffset = 9;
+inline constexpr std::size_t kMCostOffset = 10;
+inline constexpr std::size_t kTCostOffset = 14;
+inline constexpr std::size_t kPCostOffset = 18;
+inline constexpr std::size_t kSaltOffset = 22;
+inline constexpr std::size_t kEntryCountOffset = 38;
 inline constexpr std::size_t kHeaderSize = 74;
 inline constexpr std::size_t kEntryRecordsOffset = kHeaderSize + kMacSize;
 inline constexpr std::size_t kMinImageSize = kEntryRecordsOffset + kMacSize;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/utf8.hpp"
+#include "vault/wall_time.hpp"
 
 namespace quillbox {
 namespace {
@@ -76,8 +77,12 @@ std::optional<LockRecord> parse_lock_record(std::string_view contents) {
 
 std::uint64_t lock_record_age_secs(const LockRecord& record, WallTime now) {
     if (!record.acquired_at || now < *record.acquired_at) return 0;
-    const auto age = std::chrono::duration_cast<std::chrono::seconds>(now - *record.acquired_at);
-    return static_cast<std::uint64_t>(age.count());
+    // Two times of the clock's range can lie further apart than its
+    // nanoseconds count, so whole seconds and the rest are subtracted apart.
+    const SplitWallTime from = split_wall_time(*record.acquired_at);
+    const SplitWallTime to = split_wall_time(now);
+    const auto whole = (to.whole - from.whole).count();
+    return static_cast<std::uint64_t>(to.past < from.past ? whole - 1 : whole);
 }
 
 }  // namespace quillbox

@@ -70,19 +70,25 @@ std::optional<sys_days> read_date(DigitReader& in) {
     return sys_days(date);
 }
 
+struct TimeOfDay {
+    seconds whole;
+    nanoseconds fraction;
+};
+
 // The time of day; a leap second is folded onto the second before it.
-std::optional<nanoseconds> read_time(DigitReader& in) {
+std::optional<TimeOfDay> read_time(DigitReader& in) {
     const auto hour = in.digits(2);
     if (!hour || *hour > 23 || !in.expect(':')) return std::nullopt;
     const auto minute = in.digits(2);
     if (!minute || *minute > 59 || !in.expect(':')) return std::nullopt;
     const auto second = in.digits(2);
     if (!second || *second > 60) return std::nullopt;
-    nanoseconds time = hours(*hour) + minutes(*minute) + seconds(*second == 60 ? 59 : *second);
+    TimeOfDay time{hours(*hour) + minutes(*minute) + seconds(*second == 60 ? 59 : *second),
+                   nanoseconds::zero()};
     if (in.expect('.')) {
         const auto fraction = in.fraction();
         if (!fraction) return std::nullopt;
-        time += *fraction;
+        time.fraction = *fraction;
     }
     return time;
 }
@@ -117,9 +123,12 @@ void append_fraction(std::string& out, std::int64_t nanos) {
 }  // namespace
 
 std::string format_rfc3339_utc(WallTime time) {
-    const sys_days date = floor<days>(time);
+    // Whole seconds first: at the ends of the clock's range the start of the
+    // day lies outside it.
+    const SplitWallTime split = split_wall_time(time);
+    const sys_days date = floor<days>(split.whole);
     const year_month_day ymd(date);
-    const hh_mm_ss<nanoseconds> clock(time - date);
+    const hh_mm_ss<seconds> clock(split.whole - date);
     char text[64];
     std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02d", static_cast<int>(ymd.year()),
                   static_cast<unsigned>(ymd.month()), static_cast<unsigned>(ymd.day()),
@@ -127,7 +136,7 @@ std::string format_rfc3339_utc(WallTime time) {
                   static_cast<int>(clock.minutes().count()),
                   static_cast<int>(clock.seconds().count()));
     std::string out = text;
-    append_fraction(out, clock.subseconds().count());
+    append_fraction(out, split.past.count());
     return out + "+00:00";
 }
 
@@ -139,7 +148,9 @@ std::optional<WallTime> parse_rfc3339(std::string_view text) {
     if (!time) return std::nullopt;
     const auto offset = read_offset(in);
     if (!offset || !in.at_end()) return std::nullopt;
-    return WallTime(*date) + *time - *offset;
+    // Counted in whole seconds, any four-digit year fits; only the result
+    // must fit the clock.
+    return join_wall_time({*date + time->whole - *offset, time->fraction});
 }
 
 }  // namespace quillbox

@@ -6,40 +6,19 @@
 #include <string>
 #include <vector>
 
+#include "support/leftmost_first.hpp"
+
 namespace quillbox {
 namespace {
 
-// Leftmost-first by definition: the first start at which any pattern matches,
-// and there the first pattern in build order.
-std::optional<AhoCorasickMatch> brute_force_find(const std::vector<std::string>& patterns,
-                                                 std::string_view haystack, std::size_t from) {
-    for (std::size_t start = from; start < haystack.size(); ++start) {
-        for (std::size_t index = 0; index < patterns.size(); ++index) {
-            if (haystack.substr(start).starts_with(patterns[index])) {
-                return AhoCorasickMatch{index, start, start + patterns[index].size()};
-            }
-        }
-    }
-    return std::nullopt;
-}
-
-// All matches of successive searches, each resuming after the previous match.
-std::vector<std::tuple<std::size_t, std::size_t, std::size_t>> all_matches(
-    const auto& find, std::string_view haystack) {
-    std::vector<std::tuple<std::size_t, std::size_t, std::size_t>> found;
-    std::size_t offset = 0;
-    while (const std::optional<AhoCorasickMatch> match = find(haystack, offset)) {
-        found.emplace_back(match->pattern, match->start, match->end);
-        offset = match->end;
-    }
-    return found;
-}
+using testing::all_matches;
+using testing::LeftmostFirstMatch;
 
 TEST(AhoCorasick, FixedCases) {
     struct Case {
         std::vector<std::string> patterns;
         std::string haystack;
-        std::vector<std::tuple<std::size_t, std::size_t, std::size_t>> expected;
+        std::vector<LeftmostFirstMatch> expected;
     };
     const std::vector<Case> cases = {
         // A shorter pattern added first wins over a longer one at the same start.
@@ -88,7 +67,7 @@ void PrintTo(const RandomShape& shape, std::ostream* out) {
     *out << shape.name;
 }
 
-class AhoCorasickRandom : public testing::TestWithParam<RandomShape> {};
+class AhoCorasickRandom : public ::testing::TestWithParam<RandomShape> {};
 
 // Small alphabets make overlaps, shared prefixes and same-start ties frequent;
 // long patterns bring in the skip filter, whose window stops at 64 bytes.
@@ -139,7 +118,7 @@ TEST_P(AhoCorasickRandom, AgreesWithBruteForce) {
                 return automaton->find(h, from);
             };
             const auto oracle = [&](std::string_view h, std::size_t from) {
-                return brute_force_find(patterns, h, from);
+                return testing::leftmost_first_find(patterns, h, from);
             };
             ASSERT_EQ(all_matches(ours, haystack), all_matches(oracle, haystack))
                 << "round " << round << " haystack " << haystack;
@@ -148,7 +127,7 @@ TEST_P(AhoCorasickRandom, AgreesWithBruteForce) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Shapes, AhoCorasickRandom,
-                         testing::Values(RandomShape{"ShortRows", 1, 6, 40, 1 << 20},
+                         ::testing::Values(RandomShape{"ShortRows", 1, 6, 40, 1 << 20},
                                          RandomShape{"ShortNodes", 1, 6, 40, 0},
                                          RandomShape{"LongRows", 8, 14, 300, 1 << 20},
                                          RandomShape{"LongNodes", 8, 14, 300, 0},

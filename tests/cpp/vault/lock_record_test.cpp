@@ -65,5 +65,14 @@ TEST(LockRecord, AgeIsWholeSecondsTruncatedAndNeverNegative) {
     EXPECT_EQ(lock_record_age_secs(LockRecord{1, std::nullopt}, kMidnight), 0u);
 }
 
+// The whole range of the clock spans more nanoseconds than 64 bits count.
+TEST(LockRecord, AgeAcrossTheClocksWholeRangeIsExact) {
+    const LockRecord oldest{1, WallTime::min()};
+    // 2262-04-11T23:47:16.854775807 minus 1677-09-21T00:12:43.145224192
+    EXPECT_EQ(lock_record_age_secs(oldest, WallTime::max()), 18446744073u);
+    EXPECT_EQ(lock_record_age_secs(oldest, kMidnight), 10801208836u);
+    EXPECT_EQ(lock_record_age_secs(LockRecord{1, WallTime::max()}, WallTime::min()), 0u);
+}
+
 }  // namespace
 }  // namespace quillbox

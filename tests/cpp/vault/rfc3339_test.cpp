@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace quillbox {
@@ -53,6 +54,34 @@ TEST(Rfc3339, ParsesEveryAcceptedForm) {
         const std::optional<WallTime> parsed = parse_rfc3339(c.text);
         ASSERT_TRUE(parsed.has_value());
         EXPECT_EQ(*parsed, c.time);
+    }
+}
+
+// The clock counts nanoseconds in 64 bits, from 1677-09-21T00:12:43.145224192Z
+// to 2262-04-11T23:47:16.854775807Z; its first and last instants format and
+// parse back without overflow.
+TEST(Rfc3339, HandlesTheEndsOfTheClocksRange) {
+    const std::vector<std::pair<WallTime, std::string>> cases = {
+        {WallTime::min(), "1677-09-21T00:12:43.145224192+00:00"},
+        {WallTime::max(), "2262-04-11T23:47:16.854775807+00:00"},
+    };
+    for (const auto& [time, text] : cases) {
+        EXPECT_EQ(format_rfc3339_utc(time), text);
+        EXPECT_EQ(parse_rfc3339(text), time) << text;
+    }
+}
+
+// Years that RFC 3339 allows but the clock cannot count are refused like
+// malformed text, never wrapped into another time.
+TEST(Rfc3339, RefusesTimesBeyondTheClocksRange) {
+    const std::vector<std::pair<std::string, bool>> cases = {
+        {"0000-01-01T00:00:00Z", false},           {"1677-09-21T00:12:43.145224191Z", false},
+        {"1677-09-21T01:12:44+01:00", true},  // 00:12:44 UTC
+        {"2262-04-11T22:47:16-01:00", true},  // 23:47:16 UTC
+        {"2262-04-11T23:47:16.854775808Z", false}, {"9999-12-31T23:59:59Z", false},
+    };
+    for (const auto& [text, accepted] : cases) {
+        EXPECT_EQ(parse_rfc3339(text).has_value(), accepted) << text;
     }
 }
 

@@ -1,0 +1,89 @@
+// The Aho-Corasick matcher against the leftmost-first definition, on
+// fuzz-chosen patterns, limits and row budgets (so that states are table rows,
+// trie nodes or both) and texts built from pieces of the patterns.
+
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "redact/aho_corasick.hpp"
+#include "support/fuzz_check.hpp"
+#include "support/leftmost_first.hpp"
+#include "support/text_pieces.hpp"
+
+namespace {
+
+using quillbox::fuzzing::fuzz_check;
+
+// The states a trie of all the patterns would need: the root and one per
+// distinct prefix. The matcher may need fewer, never more.
+std::size_t trie_states(const std::vector<std::string>& patterns) {
+    std::set<std::string_view> prefixes;
+    for (const std::string& pattern : patterns) {
+        for (std::size_t length = 1; length <= pattern.size(); ++length) {
+            prefixes.insert(std::string_view(pattern).substr(0, length));
+        }
+    }
+    return prefixes.size() + 1;
+}
+
+quillbox::AhoCorasickOptions options_from(FuzzedDataProvider& input) {
+    quillbox::AhoCorasickOptions options;
+    // From the root alone as a row to every state a row.
+    constexpr std::array<std::size_t, 4> kRowBudgets = {0, 256, 4096, std::size_t{16} << 20};
+    options.row_budget_bytes = input.PickValueInArray(kRowBudgets);
+    if (input.ConsumeBool())
+        options.max_patterns = input.ConsumeIntegralInRange<std::size_t>(0, 16);
+    if (input.ConsumeBool()) options.max_states = input.ConsumeIntegralInRange<std::size_t>(1, 64);
+    return options;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    FuzzedDataProvider input(data, size);
+    const quillbox::AhoCorasickOptions options = options_from(input);
+    std::vector<std::string> patterns(input.ConsumeIntegralInRange<std::size_t>(1, 12));
+    for (std::string& pattern : patterns) pattern = input.ConsumeRandomLengthString(16);
+    const std::vector<std::string_view> views(patterns.begin(), patterns.end());
+
+    const auto matcher = quillbox::AhoCorasick::build(views, options);
+    bool has_empty = false;
+    for (const std::string& pattern : patterns) has_empty = has_empty || pattern.empty();
+    if (patterns.size() > options.max_patterns || has_empty) {
+        fuzz_check(!matcher, "too many patterns or an empty one are refused");
+        return 0;
+    }
+    if (!matcher) {
+        fuzz_check(trie_states(patterns) > options.max_states,
+                   "a build fails only for want of states");
+        return 0;
+    }
+
+    const std::string text = quillbox::fuzzing::text_from_pieces(input, patterns);
+    const auto ours = [&](std::string_view haystack, std::size_t from) {
+        return matcher->find(haystack, from);
+    };
+    const auto oracle = [&](std::string_view haystack, std::size_t from) {
+        return quillbox::testing::leftmost_first_find(patterns, haystack, from);
+    };
+    fuzz_check(
+        quillbox::testing::all_matches(ours, text) == quillbox::testing::all_matches(oracle, text),
+        "the matches are the leftmost-first ones");
+    // Searches that start inside a match or between matches agree too.
+    for (std::size_t from = 0; from <= text.size(); from += 1 + from / 8) {
+        const auto found = ours(text, from);
+        const auto expected = oracle(text, from);
+        fuzz_check(found.has_value() == expected.has_value() &&
+                       (!found || (found->pattern == expected->pattern &&
+                                   found->start == expected->start && found->end == expected->end)),
+                   "a search from any offset finds the leftmost-first match");
+    }
+    return 0;
+}

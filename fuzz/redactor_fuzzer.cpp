@@ -1,0 +1,123 @@
+// The redactor against a brute-force one written from the rules: the raw
+// value and each encoded form that differs from it, in order, as patterns;
+// leftmost-first replacement by labels; the result decoded as UTF-8.
+
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/utf8.hpp"
+#include "redact/redactor.hpp"
+#include "support/fuzz_check.hpp"
+#include "support/leftmost_first.hpp"
+#include "support/text_pieces.hpp"
+
+namespace {
+
+using quillbox::fuzzing::fuzz_check;
+
+std::string base64(std::string_view bytes, std::string_view last_two) {
+    const std::string alphabet =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789" + std::string(last_two);
+    std::string out;
+    for (std::size_t i = 0; i < bytes.size(); i += 3) {
+        std::uint32_t group = 0;
+        for (std::size_t j = 0; j < 3; ++j) {
+            group =
+                group << 8 | (i + j < bytes.size() ? static_cast<std::uint8_t>(bytes[i + j]) : 0);
+        }
+        const std::size_t present = std::min<std::size_t>(3, bytes.size() - i);
+        for (std::size_t k = 0; k < 4; ++k) {
+            out += k <= present ? alphabet[(group >> (18 - 6 * k)) & 63] : '=';
+        }
+    }
+    return out;
+}
+
+std::string hex(std::string_view bytes, std::string_view digits) {
+    std::string out;
+    for (const char ch : bytes) {
+        const auto byte = static_cast<std::uint8_t>(ch);
+        out += digits[byte >> 4];
+        out += digits[byte & 15];
+    }
+    return out;
+}
+
+std::string percent(std::string_view bytes) {
+    std::string out;
+    for (const char ch : bytes) {
+        const bool kept =
+            (ch >= 'A' && ch <= 'Z') || (ch >= 'a' && ch <= 'z') || (ch >= '0' && ch <= '9');
+        out += kept ? std::string(1, ch) : "%" + hex(std::string_view(&ch, 1), "0123456789ABCDEF");
+    }
+    return out;
+}
+
+struct Pattern {
+    std::string bytes;
+    std::string label;
+};
+
+// Every pattern of the secrets, in the order the redactor must number them.
+std::vector<Pattern> patterns_of(const quillbox::SecretList& secrets) {
+    std::vector<Pattern> patterns;
+    for (const quillbox::VaultEntry& secret : secrets) {
+        const std::string raw(secret.value.view());
+        if (raw.empty()) continue;
+        const std::string label = "[REDACTED_" + secret.name;
+        patterns.push_back({raw, label + "]"});
+        const Pattern forms[] = {
+            {base64(raw, "+/"), label + "_B64]"},
+            {base64(raw, "-_"), label + "_B64URL]"},
+            {percent(raw), label + "_URL]"},
+            {hex(raw, "0123456789abcdef"), label + "_HEX]"},
+            {hex(raw, "0123456789ABCDEF"), label + "_HEX]"},
+        };
+        for (const Pattern& form : forms) {
+            if (form.bytes != raw) patterns.push_back(form);
+        }
+    }
+    return patterns;
+}
+
+std::string redact_by_brute_force(const std::vector<Pattern>& patterns, std::string_view text) {
+    std::vector<std::string> bytes;
+    for (const Pattern& pattern : patterns) bytes.push_back(pattern.bytes);
+    std::string out;
+    std::size_t offset = 0;
+    while (const auto match = quillbox::testing::leftmost_first_find(bytes, text, offset)) {
+        out.append(text.substr(offset, match->start - offset));
+        out.append(patterns[match->pattern].label);
+        offset = match->end;
+    }
+    out.append(text.substr(offset));
+    return quillbox::decode_utf8_lossy(out);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    FuzzedDataProvider input(data, size);
+    quillbox::SecretList secrets(input.ConsumeIntegralInRange<std::size_t>(0, 5));
+    for (quillbox::VaultEntry& secret : secrets) {
+        secret.name = input.ConsumeRandomLengthString(6);
+        secret.value = quillbox::SecretBytes(input.ConsumeRandomLengthString(10));
+    }
+    const std::vector<Pattern> patterns = patterns_of(secrets);
+    std::vector<std::string> pieces;
+    for (const Pattern& pattern : patterns) pieces.push_back(pattern.bytes);
+    // The redactor sees output that was already decoded, so always UTF-8.
+    const std::string text =
+        quillbox::decode_utf8_lossy(quillbox::fuzzing::text_from_pieces(input, pieces));
+
+    const auto redactor = quillbox::build_redactor(secrets);
+    fuzz_check(redactor.has_value(), "a few short secrets always give a redactor");
+    fuzz_check(redactor->redact(text) == redact_by_brute_force(patterns, text),
+               "the redactor replaces the leftmost-first form of each secret by its label");
+    return 0;
+}
