@@ -189,7 +189,7 @@ using ErrorDetail =
 // The one error value of the native core: a category, one kind and its fields.
 // It owns copies of all its texts and can be moved freely between threads.
 class CoreError {
-  public:
+public:
     template <typename Kind>
     requires std::is_constructible_v<ErrorDetail, Kind&&> CoreError(Kind&& kind)
         : detail_(std::forward<Kind>(kind)) {}  // NOLINT: implicit by design
@@ -204,7 +204,7 @@ class CoreError {
     // The full display text: the category's prefix followed by the kind's message.
     std::string to_text() const;
 
-  private:
+private:
     ErrorDetail detail_;
 };
 

@@ -9,14 +9,14 @@ namespace quillbox {
 // is the only C++ exception allowed to cross a function boundary; the binding
 // turns it into a Python exception, never a crash.
 class InternalError : public std::logic_error {
-  public:
+public:
     InternalError(const std::string& message, std::string source)
         : std::logic_error(message), source_(std::move(source)) {}
 
     // Where the failure was detected, e.g. "src/spawn".
     const std::string& source() const { return source_; }
 
-  private:
+private:
     std::string source_;
 };
 

@@ -9,7 +9,9 @@ bool is_ascii_letter(unsigned char byte) {
     return (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z');
 }
 
-bool is_ascii_digit(unsigned char byte) { return byte >= '0' && byte <= '9'; }
+bool is_ascii_digit(unsigned char byte) {
+    return byte >= '0' && byte <= '9';
+}
 
 bool fits_key_name(unsigned char byte, bool is_first) {
     return byte == '_' || is_ascii_letter(byte) || (!is_first && is_ascii_digit(byte));

@@ -13,7 +13,7 @@ void secure_zero(void* data, std::size_t size);
 // back to the allocator (on release, or when growing moves it) the bytes in
 // use and then the whole allocation are overwritten with zeros.
 class SecretBytes {
-  public:
+public:
     SecretBytes() = default;
     explicit SecretBytes(std::string_view bytes);
     explicit SecretBytes(std::span<const unsigned char> bytes);
@@ -43,7 +43,7 @@ class SecretBytes {
     std::string_view view() const { return {reinterpret_cast<const char*>(data_), size_}; }
     std::span<const unsigned char> bytes() const { return {data_, size_}; }
 
-  private:
+private:
     void release();
 
     unsigned char* data_ = nullptr;

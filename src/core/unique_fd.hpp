@@ -8,7 +8,7 @@ namespace quillbox {
 
 // Sole owner of a file descriptor: closes it when dropped. -1 means "none".
 class UniqueFd {
-  public:
+public:
     UniqueFd() = default;
     explicit UniqueFd(int fd) : fd_(fd) {}
     ~UniqueFd() { reset(); }
@@ -34,7 +34,7 @@ class UniqueFd {
         fd_ = fd;
     }
 
-  private:
+private:
     int fd_ = -1;
 };
 

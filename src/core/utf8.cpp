@@ -8,7 +8,9 @@ namespace {
 
 constexpr std::string_view kReplacementCharacter = "\xEF\xBF\xBD";
 
-bool is_continuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
+bool is_continuation(unsigned char byte) {
+    return (byte & 0xC0) == 0x80;
+}
 
 // The end of the run of ASCII bytes that starts at `offset`. Captured output
 // is mostly ASCII, so it is skipped 32 bytes at a time.

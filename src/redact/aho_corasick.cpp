@@ -38,7 +38,7 @@ constexpr std::uint32_t kNoNode = UINT32_MAX;
 // parent, by parent and class, while a trie is built: a hash table with open
 // addressing, sized for a given number of children and kept at most half full.
 class SideChildIndex {
-  public:
+public:
     SideChildIndex() = default;
     explicit SideChildIndex(std::size_t capacity)
         : slots_(std::bit_ceil(2 * capacity + 1)), mask_(slots_.size() - 1) {}
@@ -58,7 +58,7 @@ class SideChildIndex {
         slots_[slot] = {parent, child, byte_class};
     }
 
-  private:
+private:
     // An empty slot has no parent.
     struct Slot {
         std::uint32_t parent = kNoNode;
@@ -81,7 +81,7 @@ class SideChildIndex {
 // states become rows, then failure links, outputs and rows in breadth-first
 // order.
 class AhoCorasickBuilder {
-  public:
+public:
     AhoCorasickBuilder(std::span<const std::string_view> patterns,
                        const AhoCorasickOptions& options)
         : patterns_(patterns), options_(options) {}
@@ -105,7 +105,7 @@ class AhoCorasickBuilder {
         return std::move(automaton_);
     }
 
-  private:
+private:
     static constexpr std::uint32_t kNone = AhoCorasick::kNone;
     static_assert(kNone == kNoNode);
 

@@ -43,7 +43,7 @@ struct AhoCorasickOptions {
 // edges and failure links. The tables spell out the patterns, so they are
 // wiped when released.
 class AhoCorasick {
-  public:
+public:
     AhoCorasick(AhoCorasick&&) noexcept = default;
     AhoCorasick& operator=(AhoCorasick&&) noexcept = default;
     // The tables are never duplicated.
@@ -61,7 +61,7 @@ class AhoCorasick {
     // Bytes held by the automaton's tables.
     std::size_t memory_bytes() const;
 
-  private:
+private:
     friend class AhoCorasickBuilder;
 
     static constexpr std::uint32_t kNone = UINT32_MAX;

@@ -12,7 +12,7 @@
 namespace quillbox {
 
 class Redactor {
-  public:
+public:
     // Returns the bytes with every secret form replaced by its label, decoded
     // as UTF-8 with U+FFFD for each invalid sequence. Matching happens before
     // decoding, so secrets that are not valid UTF-8 are found too. Cannot fail.
@@ -22,7 +22,7 @@ class Redactor {
     // fits in the bytes it replaces, as with secrets longer than their labels.
     std::string redact(std::string&& text) const;
 
-  private:
+private:
     friend Result<Redactor> build_redactor(const SecretList& secrets,
                                            const AhoCorasickOptions& options);
     Redactor(std::string label_text, std::vector<std::size_t> label_ends,

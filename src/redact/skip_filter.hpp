@@ -18,7 +18,7 @@ namespace quillbox {
 // pattern, no pattern starts in the block. The checks of successive blocks
 // do not depend on one another, so they run at the speed of memory.
 class SkipFilter {
-  public:
+public:
     // Nothing when the patterns are too short, or so many that most blocks
     // would pass.
     static std::optional<SkipFilter> build(std::span<const std::string_view> patterns);
@@ -29,7 +29,7 @@ class SkipFilter {
 
     std::size_t memory_bytes() const { return present_.capacity() * sizeof(std::uint64_t); }
 
-  private:
+private:
     SkipFilter(std::size_t window, unsigned hash_bits);
     bool may_hold(const char* gram) const;
 

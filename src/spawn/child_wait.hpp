@@ -32,7 +32,7 @@ struct ChildStatus {
 // signals until it is reaped, and it is reaped exactly once: by try_reap() or
 // kill_and_reap(), or, if neither did, when it is dropped.
 class ChildProcess {
-  public:
+public:
     explicit ChildProcess(pid_t pid, ExitWatch watch = ExitWatch::pidfd_where_available);
     ~ChildProcess();
 
@@ -53,7 +53,7 @@ class ChildProcess {
     // becomes readable, or `until` passes. It may return earlier.
     void wait_for_change(int wake_fd, Deadline until);
 
-  private:
+private:
     pid_t pid_;
     UniqueFd exit_notice_;
     SignalForwarding forwarding_;

@@ -28,7 +28,7 @@ struct CaptureState {
 // then it takes what the pipe holds at that moment, closes its end and
 // raises `finished`.
 class StreamReader {
-  public:
+public:
     StreamReader(UniqueFd source, std::uint64_t limit, const WakeEvent& stop,
                  const WakeEvent& finished);
     // A reader still running is stopped and waited for.
@@ -43,7 +43,7 @@ class StreamReader {
     // Waits for the reader to end and hands over the captured bytes.
     std::string take_bytes();
 
-  private:
+private:
     mutable CaptureState state_;
     const WakeEvent& stop_;
     std::thread thread_;

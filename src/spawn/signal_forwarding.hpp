@@ -20,7 +20,7 @@ void forward_signal(int signal_number);
 
 // One child's membership of the set, from construction until stop().
 class SignalForwarding {
-  public:
+public:
     explicit SignalForwarding(pid_t child);
     ~SignalForwarding() { stop(); }
 
@@ -31,7 +31,7 @@ class SignalForwarding {
     // forwarded signal can reach a process that later got the same id.
     void stop();
 
-  private:
+private:
     std::atomic<pid_t>* slot_;
 };
 

@@ -23,7 +23,7 @@ struct Pipe {
 // Owns one of the objects that posix_spawnp reads its settings from.
 template <typename Object, int (*init)(Object*), int (*destroy)(Object*)>
 class SpawnSetting {
-  public:
+public:
     SpawnSetting() : init_error_(init(&object_)) {}
     ~SpawnSetting() {
         if (init_error_ == 0) destroy(&object_);
@@ -34,7 +34,7 @@ class SpawnSetting {
     int init_error() const { return init_error_; }
     Object* get() { return &object_; }
 
-  private:
+private:
     Object object_;
     int init_error_;
 };
@@ -99,13 +99,10 @@ Result<Pipe> make_pipe() {
 
 CoreError spawn_error(int error_number, const std::string& program) {
     switch (error_number) {
-        case ENOENT:
-            return errors::CommandNotFound{program};
+        case ENOENT: return errors::CommandNotFound{program};
         case ENOEXEC:
-        case EACCES:
-            return errors::CommandNotExecutable{program};
-        default:
-            return errors::SpawnFailed{program, os_error_text(error_number)};
+        case EACCES: return errors::CommandNotExecutable{program};
+        default: return errors::SpawnFailed{program, os_error_text(error_number)};
     }
 }
 

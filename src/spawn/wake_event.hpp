@@ -9,7 +9,7 @@ namespace quillbox {
 // descriptor stays readable from notify() until clear(). notify() may be called
 // from any thread and never blocks.
 class WakeEvent {
-  public:
+public:
     static Result<WakeEvent> create();
 
     void notify() const;
@@ -19,7 +19,7 @@ class WakeEvent {
     // The descriptor to poll for POLLIN.
     int fd() const { return read_end_.get(); }
 
-  private:
+private:
     WakeEvent(UniqueFd read_end, UniqueFd write_end)
         : read_end_(std::move(read_end)), write_end_(std::move(write_end)) {}
 

@@ -20,7 +20,7 @@ std::filesystem::path lockfile_path(const std::filesystem::path& vault_path);
 // The exclusive lock of one save. Dropping it unlocks, then empties the
 // lockfile; the lockfile itself stays.
 class VaultLockGuard {
-  public:
+public:
     VaultLockGuard(std::filesystem::path lockfile, UniqueFd fd);
     ~VaultLockGuard();
     VaultLockGuard(VaultLockGuard&&) noexcept = default;
@@ -28,7 +28,7 @@ class VaultLockGuard {
     VaultLockGuard(const VaultLockGuard&) = delete;
     VaultLockGuard& operator=(const VaultLockGuard&) = delete;
 
-  private:
+private:
     std::filesystem::path lockfile_;
     UniqueFd fd_;
 };
@@ -43,7 +43,7 @@ Result<VaultLockGuard> acquire_vault_lock(const std::filesystem::path& vault_pat
 // The shared lock an open holds while it reads the vault file. It waits for as
 // long as a save holds the lock; dropping it unlocks. Holders write nothing.
 class SharedVaultLock {
-  public:
+public:
     explicit SharedVaultLock(UniqueFd fd) : fd_(std::move(fd)) {}
     ~SharedVaultLock();
     SharedVaultLock(SharedVaultLock&&) noexcept = default;
@@ -51,7 +51,7 @@ class SharedVaultLock {
     SharedVaultLock(const SharedVaultLock&) = delete;
     SharedVaultLock& operator=(const SharedVaultLock&) = delete;
 
-  private:
+private:
     UniqueFd fd_;
 };
 

@@ -10,7 +10,7 @@ using namespace std::chrono;
 
 // Reads exactly `count` decimal digits.
 class DigitReader {
-  public:
+public:
     explicit DigitReader(std::string_view text) : text_(text) {}
 
     std::optional<unsigned> digits(std::size_t count) {
@@ -52,7 +52,7 @@ class DigitReader {
 
     bool at_end() const { return position_ == text_.size(); }
 
-  private:
+private:
     std::string_view text_;
     std::size_t position_ = 0;
 };

@@ -64,7 +64,7 @@ struct VaultState {
     // gap without reordering; false when there is none.
     bool remove_entry(std::string_view name);
 
-  private:
+private:
     void lock_value(const SecretBytes& value);
     void forget_locked_value(const SecretBytes& value);
     void release();

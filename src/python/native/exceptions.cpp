@@ -19,8 +19,8 @@ PyObject* create_exception_class(ExceptionClass which) {
         if (base == nullptr) return nullptr;
     }
     const std::string qualified_name = std::string("_native.") + exception_class_name(which);
-    PyObject* created = PyErr_NewExceptionWithDoc(
-        qualified_name.c_str(), exception_class_doc(which), base, nullptr);
+    PyObject* created = PyErr_NewExceptionWithDoc(qualified_name.c_str(),
+                                                  exception_class_doc(which), base, nullptr);
     if (created == nullptr) {
         PyErr_Format(PyExc_RuntimeError, "Failed to initialize new exception type. (%s)",
                      qualified_name.c_str());

@@ -2,11 +2,11 @@
 // module's only exported symbol.
 #include <Python.h>
 
-#include "python/shared/boundary.hpp"
 #include "python/native/exceptions.hpp"
-#include "python/shared/py_ref.hpp"
 #include "python/native/run_result_type.hpp"
 #include "python/native/vault_type.hpp"
+#include "python/shared/boundary.hpp"
+#include "python/shared/py_ref.hpp"
 
 namespace quillbox::python {
 namespace {

@@ -7,14 +7,13 @@
 
 #include "core/result.hpp"
 #include "python/native/exceptions.hpp"
-#include "python/shared/interpreter_lock.hpp"
 #include "python/native/vault_handle.hpp"
+#include "python/shared/interpreter_lock.hpp"
 
 namespace quillbox::python {
 
 struct VaultObject {
-    PyObject_HEAD
-    VaultHandle handle;
+    PyObject_HEAD VaultHandle handle;
 };
 
 inline VaultHandle& handle_of(PyObject* self) {

@@ -4,21 +4,23 @@
 #include <optional>
 #include <string>
 
-#include "python/shared/arguments.hpp"
-#include "python/shared/boundary.hpp"
-#include "python/shared/method_table.hpp"
-#include "python/shared/py_ref.hpp"
 #include "python/native/run_pipeline.hpp"
 #include "python/native/secret_value.hpp"
 #include "python/native/vault_docstrings.hpp"
 #include "python/native/vault_object.hpp"
+#include "python/shared/arguments.hpp"
+#include "python/shared/boundary.hpp"
+#include "python/shared/method_table.hpp"
+#include "python/shared/py_ref.hpp"
 #include "vault/store.hpp"
 #include "vault/transfer.hpp"
 
 namespace quillbox::python {
 namespace {
 
-PyObject* none() { Py_RETURN_NONE; }
+PyObject* none() {
+    Py_RETURN_NONE;
+}
 
 // Converts a run limit given by the caller; one not given keeps its default.
 bool convert_limit(PyObject* object, const char* name, std::uint64_t& limit) {
@@ -114,8 +116,8 @@ PyObject* vault_list_keys(PyObject* self, PyObject*) {
     return guard_python_entry<PyObject*>(nullptr, [&]() -> PyObject* {
         VaultHandle& vault = handle_of(self);
         if (vault.is_closed()) return raise_quillbox_error("vault is closed");
-        const auto names = vault.with_state(
-            [](VaultState& state) -> Result<std::vector<std::string>> {
+        const auto names =
+            vault.with_state([](VaultState& state) -> Result<std::vector<std::string>> {
                 return list_entry_names(state);
             });
         return deliver(names, [](const std::vector<std::string>& list) -> PyObject* {
@@ -147,9 +149,8 @@ PyObject* vault_run(PyObject* self, PyObject* args, PyObject* kwargs) {
         }
         const std::optional<std::string> command = convert_str(command_object, "command");
         if (!command) return nullptr;
-        RunLimits limits{.timeout_secs = 300,
-                         .max_output_bytes = 52428800,
-                         .max_stderr_bytes = 1048576};
+        RunLimits limits{
+            .timeout_secs = 300, .max_output_bytes = 52428800, .max_stderr_bytes = 1048576};
         if (!convert_limit(timeout_object, "timeout_secs", limits.timeout_secs) ||
             !convert_limit(max_output_object, "max_output_bytes", limits.max_output_bytes) ||
             !convert_limit(max_stderr_object, "max_stderr_bytes", limits.max_stderr_bytes)) {
@@ -186,9 +187,8 @@ PyObject* vault_import(PyObject* self, PyObject* args, PyObject* kwargs) {
         PyObject* path_object = nullptr;
         PyObject* overwrite_object = Py_False;
         PyObject* key_env_object = Py_None;
-        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|OO:import_vault",
-                                         keyword_list(keywords), &path_object, &overwrite_object,
-                                         &key_env_object)) {
+        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|OO:import_vault", keyword_list(keywords),
+                                         &path_object, &overwrite_object, &key_env_object)) {
             return nullptr;
         }
         const std::optional<std::string> import_path = convert_str(path_object, "import_path");
@@ -235,21 +235,16 @@ PyObject* vault_exit(PyObject* self, PyObject* args, PyObject* kwargs) {
 }
 
 PyMethodDef vault_methods[] = {
-    {"set", with_keywords(vault_set),
-     METH_VARARGS | METH_KEYWORDS, docstrings::kSet},
-    {"delete", with_keywords(vault_delete),
-     METH_VARARGS | METH_KEYWORDS, docstrings::kDelete},
+    {"set", with_keywords(vault_set), METH_VARARGS | METH_KEYWORDS, docstrings::kSet},
+    {"delete", with_keywords(vault_delete), METH_VARARGS | METH_KEYWORDS, docstrings::kDelete},
     {"list_keys", vault_list_keys, METH_NOARGS, docstrings::kListKeys},
-    {"run", with_keywords(vault_run),
-     METH_VARARGS | METH_KEYWORDS, docstrings::kRun},
-    {"export", with_keywords(vault_export),
-     METH_VARARGS | METH_KEYWORDS, docstrings::kExport},
-    {"import_vault", with_keywords(vault_import),
-     METH_VARARGS | METH_KEYWORDS, docstrings::kImportVault},
+    {"run", with_keywords(vault_run), METH_VARARGS | METH_KEYWORDS, docstrings::kRun},
+    {"export", with_keywords(vault_export), METH_VARARGS | METH_KEYWORDS, docstrings::kExport},
+    {"import_vault", with_keywords(vault_import), METH_VARARGS | METH_KEYWORDS,
+     docstrings::kImportVault},
     {"close", vault_close, METH_NOARGS, docstrings::kClose},
     {"__enter__", vault_enter, METH_NOARGS, docstrings::kEnter},
-    {"__exit__", with_keywords(vault_exit),
-     METH_VARARGS | METH_KEYWORDS, docstrings::kExit},
+    {"__exit__", with_keywords(vault_exit), METH_VARARGS | METH_KEYWORDS, docstrings::kExit},
     {"__del__", vault_close, METH_NOARGS, docstrings::kDel},
     {nullptr, nullptr, 0, nullptr},
 };
@@ -269,6 +264,8 @@ PyTypeObject VaultType = [] {
     return type;
 }();
 
-bool ready_vault_type() { return PyType_Ready(&VaultType) == 0; }
+bool ready_vault_type() {
+    return PyType_Ready(&VaultType) == 0;
+}
 
 }  // namespace quillbox::python

@@ -38,8 +38,7 @@ std::optional<std::string> convert_str(PyObject* object, const char* name) {
     return std::string(utf8, static_cast<std::size_t>(size));
 }
 
-std::optional<std::optional<std::string>> convert_optional_str(PyObject* object,
-                                                               const char* name) {
+std::optional<std::optional<std::string>> convert_optional_str(PyObject* object, const char* name) {
     if (object == Py_None) return std::optional<std::string>();
     std::optional<std::string> text = convert_str(object, name);
     if (!text) return std::nullopt;

@@ -16,8 +16,7 @@ namespace quillbox::python {
 std::optional<std::string> convert_str(PyObject* object, const char* name);
 
 // None, or a str as its UTF-8 bytes. The outer optional is empty on failure.
-std::optional<std::optional<std::string>> convert_optional_str(PyObject* object,
-                                                               const char* name);
+std::optional<std::optional<std::string>> convert_optional_str(PyObject* object, const char* name);
 
 // Exactly True or False.
 std::optional<bool> convert_bool(PyObject* object, const char* name);

@@ -45,9 +45,13 @@ ExceptionClass vault_exception_class(ErrorKind kind) {
 
 }  // namespace
 
-const char* exception_class_name(ExceptionClass which) { return texts_of(which).name; }
+const char* exception_class_name(ExceptionClass which) {
+    return texts_of(which).name;
+}
 
-const char* exception_class_doc(ExceptionClass which) { return texts_of(which).doc; }
+const char* exception_class_doc(ExceptionClass which) {
+    return texts_of(which).doc;
+}
 
 ExceptionClass exception_class_for(const CoreError& error) {
     switch (error.category()) {

@@ -10,6 +10,8 @@ inline PyCFunction with_keywords(PyCFunctionWithKeywords function) {
 }
 
 // PyArg_ParseTupleAndKeywords takes its keyword list as non-const on older Pythons.
-inline char** keyword_list(const char* const* keywords) { return const_cast<char**>(keywords); }
+inline char** keyword_list(const char* const* keywords) {
+    return const_cast<char**>(keywords);
+}
 
 }  // namespace quillbox::python

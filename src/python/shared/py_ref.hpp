@@ -8,7 +8,7 @@ namespace quillbox::python {
 
 // An owned reference to a Python object, released when it goes out of scope.
 class PyRef {
-  public:
+public:
     PyRef() = default;
     static PyRef steal(PyObject* object) { return PyRef(object); }
     static PyRef borrow(PyObject* object) {
@@ -33,7 +33,7 @@ class PyRef {
     PyObject* release() { return std::exchange(object_, nullptr); }
     explicit operator bool() const { return object_ != nullptr; }
 
-  private:
+private:
     explicit PyRef(PyObject* object) : object_(object) {}
 
     PyObject* object_ = nullptr;

@@ -41,12 +41,12 @@ std::optional<std::uint32_t> convert_u32(PyObject* object, const char* name) {
 
 PyObject* create_vault(PyObject*, PyObject* args, PyObject* kwargs) {
     return guard_python_entry<PyObject*>(nullptr, [&]() -> PyObject* {
-        static const char* const keywords[] = {"vault_path", "m_cost", "t_cost", "p_cost",
-                                               "master_key_env", nullptr};
+        static const char* const keywords[] = {"vault_path", "m_cost",         "t_cost",
+                                               "p_cost",     "master_key_env", nullptr};
         PyObject* objects[5] = {};
-        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OOOOO:create_vault",
-                                         keyword_list(keywords), &objects[0], &objects[1],
-                                         &objects[2], &objects[3], &objects[4])) {
+        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OOOOO:create_vault", keyword_list(keywords),
+                                         &objects[0], &objects[1], &objects[2], &objects[3],
+                                         &objects[4])) {
             return nullptr;
         }
         const auto vault_path = convert_optional_str(objects[0], "vault_path");
@@ -73,9 +73,7 @@ PyObject* create_vault(PyObject*, PyObject* args, PyObject* kwargs) {
 }
 
 PyMethodDef module_functions[] = {
-    {"create_vault",
-     with_keywords(create_vault),
-     METH_VARARGS | METH_KEYWORDS,
+    {"create_vault", with_keywords(create_vault), METH_VARARGS | METH_KEYWORDS,
      "create_vault(vault_path, m_cost, t_cost, p_cost, master_key_env)\n"
      "--\n"
      "\n"

@@ -96,14 +96,9 @@ TEST_P(AhoCorasickRandom, AgreesWithBruteForce) {
                 const std::string& pattern = patterns[pick(0, patterns.size() - 1)];
                 const std::size_t start = pick(0, pattern.size() - 1);
                 switch (pick(0, 2)) {
-                    case 0:
-                        text += random_string(1, 6);
-                        break;
-                    case 1:
-                        text += pattern;
-                        break;
-                    default:
-                        text += pattern.substr(start, pick(1, pattern.size() - start));
+                    case 0: text += random_string(1, 6); break;
+                    case 1: text += pattern; break;
+                    default: text += pattern.substr(start, pick(1, pattern.size() - start));
                 }
             }
             return text;
@@ -128,10 +123,10 @@ TEST_P(AhoCorasickRandom, AgreesWithBruteForce) {
 
 INSTANTIATE_TEST_SUITE_P(Shapes, AhoCorasickRandom,
                          ::testing::Values(RandomShape{"ShortRows", 1, 6, 40, 1 << 20},
-                                         RandomShape{"ShortNodes", 1, 6, 40, 0},
-                                         RandomShape{"LongRows", 8, 14, 300, 1 << 20},
-                                         RandomShape{"LongNodes", 8, 14, 300, 0},
-                                         RandomShape{"BeyondFilterWindow", 60, 80, 600, 1 << 20}),
+                                           RandomShape{"ShortNodes", 1, 6, 40, 0},
+                                           RandomShape{"LongRows", 8, 14, 300, 1 << 20},
+                                           RandomShape{"LongNodes", 8, 14, 300, 0},
+                                           RandomShape{"BeyondFilterWindow", 60, 80, 600, 1 << 20}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(AhoCorasick, RefusesEmptyPatternsAndExhaustedLimits) {

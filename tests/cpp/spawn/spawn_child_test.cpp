@@ -18,7 +18,7 @@ namespace {
 using namespace quillbox::testing;
 
 class SpawnFailure : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         directory_ =
             std::filesystem::temp_directory_path() / ("quillbox-spawn-" + std::to_string(getpid()));

@@ -50,7 +50,7 @@ inline Result<RunOutcome> run_shell(const std::string& script,
 
 // Puts a handler in place for one signal and puts the previous action back.
 class ScopedSignalAction {
-  public:
+public:
     ScopedSignalAction(int signal_number, sighandler_t handler) : signal_number_(signal_number) {
         struct sigaction action {};
         action.sa_handler = handler;
@@ -61,7 +61,7 @@ class ScopedSignalAction {
     ScopedSignalAction(const ScopedSignalAction&) = delete;
     ScopedSignalAction& operator=(const ScopedSignalAction&) = delete;
 
-  private:
+private:
     int signal_number_;
     struct sigaction saved_ {};
 };
@@ -75,7 +75,7 @@ inline sighandler_t current_handler(int signal_number) {
 // Makes descriptor `target` a copy of `replacement`, or closes it when
 // `replacement` is negative, and restores the original on the way out.
 class ScopedDescriptor {
-  public:
+public:
     ScopedDescriptor(int target, int replacement) : target_(target), saved_(dup(target)) {
         if (replacement >= 0) {
             dup2(replacement, target);
@@ -90,7 +90,7 @@ class ScopedDescriptor {
     ScopedDescriptor(const ScopedDescriptor&) = delete;
     ScopedDescriptor& operator=(const ScopedDescriptor&) = delete;
 
-  private:
+private:
     int target_;
     int saved_;
 };

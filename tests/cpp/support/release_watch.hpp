@@ -8,7 +8,7 @@ namespace quillbox::testing {
 // whether every byte of it was zero at that moment. The test binary replaces
 // the global allocation functions to make this possible.
 class ReleaseWatch {
-  public:
+public:
     explicit ReleaseWatch(const void* block);
     ~ReleaseWatch();
     ReleaseWatch(const ReleaseWatch&) = delete;

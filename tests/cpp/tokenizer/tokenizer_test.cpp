@@ -172,7 +172,9 @@ private:
     std::mt19937 rng_{20240611};
 };
 
-bool is_blank(char byte) { return byte == ' ' || byte == '\t'; }
+bool is_blank(char byte) {
+    return byte == ' ' || byte == '\t';
+}
 
 bool is_character_boundary(std::string_view text, std::size_t offset) {
     return (static_cast<unsigned char>(text[offset]) & 0xC0) != 0x80;

@@ -42,7 +42,7 @@ std::string entry_tag_mismatch(std::uint32_t index) {
 // A valid five-entry image made by the independent implementation, and the
 // means to build variants of it whose tags are valid under its key.
 class Valid {
-  public:
+public:
     const testing::VaultVector& vector = testing::vault_vector("several_entries");
     const Bytes image = from_hex(vector.image_hex);
     const std::string passphrase = bytes_text(from_hex(vector.passphrase_hex));
@@ -83,7 +83,7 @@ class Valid {
         return out;
     }
 
-  private:
+private:
     void append_mac(Bytes& data) const {
         const auto mac = hmac_sha256(from_hex(vector.mac_key_hex), data).value();
         data.insert(data.end(), mac.begin(), mac.end());

@@ -20,7 +20,7 @@ inline constexpr const char* kPassphraseVariable = "QUILLBOX_STORE_TEST_PASSPHRA
 // A fresh directory under the system's temporary directory, removed with
 // everything in it (whatever its modes) when the object goes.
 class TempDir {
-  public:
+public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -29,7 +29,7 @@ class TempDir {
     const std::filesystem::path& path() const { return path_; }
     std::filesystem::path operator/(std::string_view name) const { return path_ / name; }
 
-  private:
+private:
     std::filesystem::path path_;
 };
 
@@ -50,14 +50,14 @@ VaultEntries read_vault_file(const std::filesystem::path& path,
 // `record` into it. It holds the lock until the object goes, or, when
 // `hold_for` is given, until that time has passed.
 class LockHolder {
-  public:
+public:
     LockHolder(const std::filesystem::path& lockfile, std::string_view record,
                std::optional<std::chrono::milliseconds> hold_for = std::nullopt);
     ~LockHolder();
     LockHolder(const LockHolder&) = delete;
     LockHolder& operator=(const LockHolder&) = delete;
 
-  private:
+private:
     pid_t pid_;
 };
 

@@ -18,8 +18,8 @@
 namespace quillbox {
 namespace {
 
-using testing::kPassphraseVariable;
 using testing::entries_of;
+using testing::kPassphraseVariable;
 using testing::make_entry;
 using testing::read_file;
 using testing::ScopedEnv;
@@ -31,7 +31,7 @@ SecretBytes secret(std::string_view value) {
 }
 
 class Store : public ::testing::Test {
-  protected:
+protected:
     VaultState open_existing(bool allow_insecure_permissions = false) {
         Result<VaultState> state =
             open_vault(kPassphraseVariable, vault_, allow_insecure_permissions);

@@ -32,7 +32,8 @@ VaultEntry make_entry(std::string_view name, std::string_view value) {
     return VaultEntry{std::string(name), SecretBytes(value)};
 }
 
-VaultEntries entries_of(std::initializer_list<std::pair<std::string_view, std::string_view>> pairs) {
+VaultEntries entries_of(
+    std::initializer_list<std::pair<std::string_view, std::string_view>> pairs) {
     VaultEntries entries;
     for (const auto& [name, value] : pairs) entries.push_back(make_entry(name, value));
     return entries;

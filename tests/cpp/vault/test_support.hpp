@@ -32,13 +32,13 @@ RandomSource fixed_random(Bytes stream);
 // Sets or unsets an environment variable for the life of the object and then
 // puts back what was there before.
 class ScopedEnv {
-  public:
+public:
     ScopedEnv(std::string name, std::optional<std::string> value);
     ~ScopedEnv();
     ScopedEnv(const ScopedEnv&) = delete;
     ScopedEnv& operator=(const ScopedEnv&) = delete;
 
-  private:
+private:
     void apply(const std::optional<std::string>& value) const;
 
     std::string name_;

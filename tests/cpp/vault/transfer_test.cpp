@@ -13,8 +13,8 @@
 namespace quillbox {
 namespace {
 
-using testing::kPassphraseVariable;
 using testing::entries_of;
+using testing::kPassphraseVariable;
 using testing::make_entry;
 using testing::read_file;
 using testing::ScopedEnv;
@@ -30,7 +30,7 @@ std::vector<std::pair<std::string, std::string>> contents_of(const VaultEntries&
 }
 
 class Transfer : public ::testing::Test {
-  protected:
+protected:
     VaultState open_with(const VaultEntries& entries) {
         testing::write_vault_file(vault_, entries);
         Result<VaultState> state = open_vault(kPassphraseVariable, vault_, false);
