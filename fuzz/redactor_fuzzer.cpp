@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "core/utf8.hpp"
@@ -58,41 +59,46 @@ std::string percent(std::string_view bytes) {
     return out;
 }
 
-struct Pattern {
-    std::string bytes;
-    std::string label;
+// The patterns of the secrets, numbered in the order the redactor must add
+// them, and the label of each.
+struct Patterns {
+    std::vector<std::string> bytes;
+    std::vector<std::string> labels;
+
+    void add(std::string pattern, std::string label) {
+        bytes.push_back(std::move(pattern));
+        labels.push_back(std::move(label));
+    }
 };
 
-// Every pattern of the secrets, in the order the redactor must number them.
-std::vector<Pattern> patterns_of(const quillbox::SecretList& secrets) {
-    std::vector<Pattern> patterns;
+Patterns patterns_of(const quillbox::SecretList& secrets) {
+    Patterns patterns;
     for (const quillbox::VaultEntry& secret : secrets) {
         const std::string raw(secret.value.view());
         if (raw.empty()) continue;
         const std::string label = "[REDACTED_" + secret.name;
-        patterns.push_back({raw, label + "]"});
-        const Pattern forms[] = {
+        patterns.add(raw, label + "]");
+        const std::pair<std::string, std::string> forms[] = {
             {base64(raw, "+/"), label + "_B64]"},
             {base64(raw, "-_"), label + "_B64URL]"},
             {percent(raw), label + "_URL]"},
             {hex(raw, "0123456789abcdef"), label + "_HEX]"},
             {hex(raw, "0123456789ABCDEF"), label + "_HEX]"},
         };
-        for (const Pattern& form : forms) {
-            if (form.bytes != raw) patterns.push_back(form);
+        for (const auto& [form, form_label] : forms) {
+            if (form != raw) patterns.add(form, form_label);
         }
     }
     return patterns;
 }
 
-std::string redact_by_brute_force(const std::vector<Pattern>& patterns, std::string_view text) {
-    std::vector<std::string> bytes;
-    for (const Pattern& pattern : patterns) bytes.push_back(pattern.bytes);
+std::string redact_by_brute_force(const Patterns& patterns, std::string_view text) {
     std::string out;
     std::size_t offset = 0;
-    while (const auto match = quillbox::testing::leftmost_first_find(bytes, text, offset)) {
+    while (const auto match =
+               quillbox::testing::leftmost_first_find(patterns.bytes, text, offset)) {
         out.append(text.substr(offset, match->start - offset));
-        out.append(patterns[match->pattern].label);
+        out.append(patterns.labels[match->pattern]);
         offset = match->end;
     }
     out.append(text.substr(offset));
@@ -108,12 +114,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         secret.name = input.ConsumeRandomLengthString(6);
         secret.value = quillbox::SecretBytes(input.ConsumeRandomLengthString(10));
     }
-    const std::vector<Pattern> patterns = patterns_of(secrets);
-    std::vector<std::string> pieces;
-    for (const Pattern& pattern : patterns) pieces.push_back(pattern.bytes);
+    const Patterns patterns = patterns_of(secrets);
     // The redactor sees output that was already decoded, so always UTF-8.
     const std::string text =
-        quillbox::decode_utf8_lossy(quillbox::fuzzing::text_from_pieces(input, pieces));
+        quillbox::decode_utf8_lossy(quillbox::fuzzing::text_from_pieces(input, patterns.bytes));
 
     const auto redactor = quillbox::build_redactor(secrets);
     fuzz_check(redactor.has_value(), "a few short secrets always give a redactor");
