@@ -20,6 +20,15 @@ inline VaultHandle& handle_of(PyObject* self) {
     return reinterpret_cast<VaultObject*>(self)->handle;
 }
 
+// Runs `operation` on the state under the inner lock with the interpreter lock
+// released for the whole of it: saving, exporting and importing do disk and
+// cryptographic work. The inner lock is taken only after the interpreter lock
+// is given up, so no holder of the inner lock ever waits for it.
+template <typename Operation>
+auto with_state_outside_interpreter(VaultHandle& vault, Operation&& operation) {
+    return without_interpreter_lock([&] { return vault.with_state(operation); });
+}
+
 // Turns the outcome of an operation on the state into a Python result:
 // "vault is closed" when there was no state, the error's exception when it
 // failed, otherwise what `to_python` makes of the value.

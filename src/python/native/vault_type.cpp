@@ -85,10 +85,8 @@ PyObject* vault_set(PyObject* self, PyObject* args, PyObject* kwargs) {
         // A bytearray is zeroed here, before anything below can fail.
         std::optional<SecretBytes> value = convert_secret_value(value_object);
         if (!value) return nullptr;
-        const auto outcome = without_interpreter_lock([&] {
-            return vault.with_state(
-                [&](VaultState& state) { return set_entry(state, *key, std::move(*value)); });
-        });
+        const auto outcome = with_state_outside_interpreter(
+            vault, [&](VaultState& state) { return set_entry(state, *key, std::move(*value)); });
         return deliver(outcome, none);
     });
 }
@@ -105,9 +103,8 @@ PyObject* vault_delete(PyObject* self, PyObject* args, PyObject* kwargs) {
         if (!key) return nullptr;
         VaultHandle& vault = handle_of(self);
         if (vault.is_closed()) return raise_quillbox_error("vault is closed");
-        const auto outcome = without_interpreter_lock([&] {
-            return vault.with_state([&](VaultState& state) { return delete_entry(state, *key); });
-        });
+        const auto outcome = with_state_outside_interpreter(
+            vault, [&](VaultState& state) { return delete_entry(state, *key); });
         return deliver(outcome, [](bool removed) { return PyBool_FromLong(removed); });
     });
 }
@@ -172,10 +169,8 @@ PyObject* vault_export(PyObject* self, PyObject* args, PyObject* kwargs) {
         if (!out_path) return nullptr;
         VaultHandle& vault = handle_of(self);
         if (vault.is_closed()) return raise_quillbox_error("vault is closed");
-        const auto outcome = without_interpreter_lock([&] {
-            return vault.with_state(
-                [&](VaultState& state) { return export_vault(state, *out_path); });
-        });
+        const auto outcome = with_state_outside_interpreter(
+            vault, [&](VaultState& state) { return export_vault(state, *out_path); });
         return deliver(outcome, none);
     });
 }
@@ -199,10 +194,8 @@ PyObject* vault_import(PyObject* self, PyObject* args, PyObject* kwargs) {
         if (!import_key_env) return nullptr;
         VaultHandle& vault = handle_of(self);
         if (vault.is_closed()) return raise_quillbox_error("vault is closed");
-        const auto outcome = without_interpreter_lock([&] {
-            return vault.with_state([&](VaultState& state) {
-                return import_vault_file(state, *import_path, *overwrite, *import_key_env);
-            });
+        const auto outcome = with_state_outside_interpreter(vault, [&](VaultState& state) {
+            return import_vault_file(state, *import_path, *overwrite, *import_key_env);
         });
         return deliver(outcome, [](const ImportCounts& counts) {
             return Py_BuildValue("(KKK)", static_cast<unsigned long long>(counts.added),
