@@ -179,6 +179,7 @@ private:
         a.node_words_.push_back(0);
         a.node_classes_.push_back(0);
         outputs_.push_back(kNone);
+        a.longest_pattern_ = longest;
         nodes_at_depth_.assign(std::min(longest, max_states) + 1, 0);
         nodes_at_depth_[0] = 1;
         // Only the first node that a pattern adds can hang off an older node;
@@ -282,6 +283,7 @@ private:
         a.rows_.assign((row_count_ + 1) * row_length, root_ref);
         std::fill_n(a.rows_.begin() + a.dead_ref_, row_length, dead);
         a.row_outputs_.assign(row_count_ + 1, kNone);
+        a.row_nodes_.assign(row_count_, 0);
 
         std::vector<std::uint32_t> order;
         order.reserve(outputs_.size());
@@ -307,7 +309,10 @@ private:
                     output = output_of(fail);
                 }
                 a.node_words_[child] |= fail | (output != kNone ? kReports : 0);
-                if (child_position < row_count_) a.row_outputs_[child_position] = output;
+                if (child_position < row_count_) {
+                    a.row_outputs_[child_position] = output;
+                    a.row_nodes_[child_position] = child;
+                }
                 if (parent_is_row) {
                     a.rows_[parent_row + byte_class] =
                         child_position < row_count_
@@ -419,9 +424,50 @@ std::optional<AhoCorasickMatch> AhoCorasick::find(std::string_view haystack,
     return last;
 }
 
+bool AhoCorasick::reports(std::uint32_t state) const {
+    if ((state & kAttention) == 0) return false;
+    const std::uint32_t clean = state & ~kAttention;
+    if (clean < first_node_ref_) return row_outputs_[clean / row_length_] != kNone;
+    return (node_words_[(clean - first_node_ref_) >> 1] & kReports) != 0;
+}
+
+std::uint32_t AhoCorasick::node_of(std::uint32_t state) const {
+    const std::uint32_t clean = state & ~kAttention;
+    if (clean < first_node_ref_) return row_nodes_[clean / row_length_];
+    return (clean - first_node_ref_) >> 1;
+}
+
+std::optional<AhoCorasickPrefix> AhoCorasick::unfinished_match(std::string_view haystack,
+                                                               std::size_t from) const {
+    // A pattern that the text begins but does not complete began fewer bytes
+    // before the end than the pattern is long.
+    const std::size_t end = haystack.size();
+    const std::size_t start = std::max(from, end - std::min(end, longest_pattern_ - 1));
+    const auto* text = reinterpret_cast<const std::uint8_t*>(haystack.data());
+    std::uint32_t state = kRootRef;
+    for (std::size_t offset = start; offset < end; ++offset) {
+        state = next_state(state, byte_classes_[text[offset]]);
+        if ((state & ~kAttention) == dead_ref_) return std::nullopt;
+    }
+    if (reports(state)) return std::nullopt;
+    std::uint32_t node = node_of(state);
+    if (node == 0) return std::nullopt;
+    // Nodes are numbered in the order the patterns made them, each pattern's
+    // new nodes one after another: following the next-numbered child leads to
+    // the end of the pattern that made this node, the first that passes it.
+    std::size_t below = 0;
+    while ((node_words_[node] & kNextIsChild) != 0) {
+        ++node;
+        ++below;
+    }
+    const std::uint32_t pattern = node_output(node);
+    return AhoCorasickPrefix{pattern, pattern_lengths_[pattern] - below};
+}
+
 std::size_t AhoCorasick::memory_bytes() const {
     return sizeof(*this) + rows_.capacity() * sizeof(std::uint32_t) +
            row_outputs_.capacity() * sizeof(std::uint32_t) +
+           row_nodes_.capacity() * sizeof(std::uint32_t) +
            node_words_.capacity() * sizeof(std::uint32_t) + node_classes_.capacity() +
            side_edges_.capacity() * sizeof(SideEdge) +
            node_outputs_.capacity() * sizeof(NodeOutput) +

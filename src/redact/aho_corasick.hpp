@@ -19,6 +19,12 @@ struct AhoCorasickMatch {
     std::size_t end;      // offset just past the last matched byte
 };
 
+// The end of a text that begins a pattern without completing it.
+struct AhoCorasickPrefix {
+    std::size_t pattern;  // the first pattern in build order that begins so
+    std::size_t length;   // how many bytes at the end of the text begin it
+};
+
 struct AhoCorasickOptions {
     // Bounds on what one automaton may hold; a build that would exceed them fails.
     std::size_t max_patterns = std::size_t{1} << 24;
@@ -58,6 +64,12 @@ public:
     // The leftmost-first match that starts at or after `from`, if any.
     std::optional<AhoCorasickMatch> find(std::string_view haystack, std::size_t from = 0) const;
 
+    // The longest end of the text, from `from` on, that begins a pattern, for
+    // the text after the last match: nothing when a pattern ends in the bytes
+    // read. Only the last bytes, fewer than the longest pattern, are read.
+    std::optional<AhoCorasickPrefix> unfinished_match(std::string_view haystack,
+                                                      std::size_t from) const;
+
     // Bytes held by the automaton's tables.
     std::size_t memory_bytes() const;
 
@@ -81,6 +93,10 @@ private:
     // The state after `state` reads a byte of class `byte_class`.
     std::uint32_t next_state(std::uint32_t state, std::uint8_t byte_class) const;
     std::uint32_t node_output(std::uint32_t node) const;
+    // Whether a pattern ends on entering the state.
+    bool reports(std::uint32_t state) const;
+    // The trie node of a state other than the dead one.
+    std::uint32_t node_of(std::uint32_t state) const;
 
     // States are named by references. Bit 0 is set on those that need more
     // than a table step: the dead state, states that report a pattern, the
@@ -95,6 +111,8 @@ private:
     WipedVector<std::uint32_t> rows_;
     // The pattern reported on entering each row's state, or kNone.
     WipedVector<std::uint32_t> row_outputs_;
+    // The trie node of each row's state.
+    WipedVector<std::uint32_t> row_nodes_;
     // Below the rows, states are trie nodes numbered in the order the
     // patterns created them, so that a node's only child is most often the
     // next node. Each has a word holding its failure reference and flags,
@@ -106,6 +124,7 @@ private:
     // Sorted by node.
     WipedVector<NodeOutput> node_outputs_;
     WipedVector<std::uint32_t> pattern_lengths_;
+    std::size_t longest_pattern_ = 0;
     std::optional<SkipFilter> skip_filter_;
 };
 

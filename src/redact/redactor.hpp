@@ -11,6 +11,14 @@
 
 namespace quillbox {
 
+// How a text ends: where its writer ended it, or cut off by us (at a size
+// limit or when the writer was stopped), perhaps inside a secret.
+enum class TextEnd { Whole, Cut };
+
+// Below this many bytes, the start of a secret left at the end of a cut text
+// tells too little of it to be worth a label.
+inline constexpr std::size_t kMinCutSecretBytes = 4;
+
 class Redactor {
 public:
     // Returns the bytes with every secret form replaced by its label, decoded
@@ -20,7 +28,9 @@ public:
 
     // The same, reusing the buffer of `text` for the result where each label
     // fits in the bytes it replaces, as with secrets longer than their labels.
-    std::string redact(std::string&& text) const;
+    // A cut text that ends in the first kMinCutSecretBytes or more bytes of a
+    // secret form has them replaced by that form's label too.
+    std::string redact(std::string&& text, TextEnd end = TextEnd::Whole) const;
 
 private:
     friend Result<Redactor> build_redactor(const SecretList& secrets,
@@ -35,7 +45,13 @@ private:
     std::string_view label(std::size_t pattern) const;
 
     // Appends `text` from `from` on to `out`, each match replaced by its label.
-    void append_redacted(std::string& out, std::string_view text, std::size_t from) const;
+    void append_redacted(std::string& out, std::string_view text, std::size_t from,
+                         TextEnd end) const;
+
+    // The secret form whose start ends a cut text after its last match at
+    // `from`, if it is long enough to be labelled.
+    std::optional<AhoCorasickPrefix> cut_secret(std::string_view text, std::size_t from,
+                                                TextEnd end) const;
 
     // Every label, one after another in pattern order; label i ends at label_ends_[i].
     std::string label_text_;
@@ -44,8 +60,8 @@ private:
     std::optional<AhoCorasick> matcher_;
 };
 
-// Builds the patterns (raw value and its encoded forms) of every non-empty
-// secret and the matcher over them.
+// Builds the patterns of every non-empty secret (the value and its encoded
+// forms, as list_secret_patterns gives them) and the matcher over them.
 Result<Redactor> build_redactor(const SecretList& secrets);
 
 // The same with the matcher's limits and memory budget given.

@@ -82,6 +82,8 @@ void read_stream(int source, std::uint64_t limit, CaptureState& state, const Wak
         const Readiness readiness = wait_readable(source, stop);
         if (readiness == Readiness::stop) {
             take_pending(source, limit, state, buffer);
+            const std::lock_guard lock(state.mutex);
+            state.stopped = true;
             return;
         }
         if (readiness == Readiness::failed) return;
@@ -134,6 +136,11 @@ bool StreamReader::limit_exceeded() const {
 bool StreamReader::finished() const {
     const std::lock_guard lock(state_.mutex);
     return state_.finished;
+}
+
+bool StreamReader::cut_short() const {
+    const std::lock_guard lock(state_.mutex);
+    return state_.limit_exceeded || state_.stopped;
 }
 
 std::string StreamReader::take_bytes() {

@@ -18,6 +18,8 @@ struct CaptureState {
     std::string bytes;
     // The stream delivered more than its limit.
     bool limit_exceeded = false;
+    // The reader was told to stop before the stream ended.
+    bool stopped = false;
     // The reader has ended and closed its end of the pipe.
     bool finished = false;
 };
@@ -39,6 +41,9 @@ public:
 
     bool limit_exceeded() const;
     bool finished() const;
+    // Whether the captured bytes stop short of the stream's end: at the limit,
+    // or because the reader was told to stop.
+    bool cut_short() const;
 
     // Waits for the reader to end and hands over the captured bytes.
     std::string take_bytes();

@@ -15,6 +15,8 @@ constexpr std::int32_t kStatusUnknownExitCode = 1;
 struct Ending {
     std::int32_t exit_code;
     bool timed_out;
+    // We ended the child, perhaps in the middle of what it was writing.
+    bool stopped_by_us;
 };
 
 bool any_overrun(const StreamReader& output, const StreamReader& error) {
@@ -29,17 +31,19 @@ Ending wait_for_ending(ChildProcess& child, const StreamReader& output, const St
     for (;;) {
         if (any_overrun(output, error)) {
             child.kill_and_reap();
-            return {kStoppedExitCode, false};
+            return {kStoppedExitCode, false, true};
         }
         const ChildStatus status = child.try_reap();
         if (status.state == ChildState::ended) {
             // Bytes beyond a limit may have come in with the child's end.
-            return {any_overrun(output, error) ? kStoppedExitCode : status.exit_code, false};
+            return {any_overrun(output, error) ? kStoppedExitCode : status.exit_code, false, false};
         }
-        if (status.state == ChildState::status_failed) return {kStatusUnknownExitCode, false};
+        if (status.state == ChildState::status_failed) {
+            return {kStatusUnknownExitCode, false, false};
+        }
         if (has_passed(deadline)) {
             child.kill_and_reap();
-            return {kStoppedExitCode, true};
+            return {kStoppedExitCode, true, true};
         }
         child.wait_for_change(reader_finished.fd(), deadline);
         reader_finished.clear();
@@ -83,9 +87,16 @@ RunOutcome wait_and_capture(SpawnedChild child, const RunLimits& limits, const R
     // Secrets are matched in the raw bytes and the result decoded afterwards:
     // decoding first would turn the invalid bytes of a secret that is not
     // valid UTF-8 into U+FFFD and leave the rest of it in plain sight. The
-    // captured buffers are handed over, so that the result can reuse them.
-    return RunOutcome{redactor.redact(output.take_bytes()), redactor.redact(error.take_bytes()),
-                      ending.exit_code, ending.timed_out};
+    // captured buffers are handed over, so that the result can reuse them. A
+    // stream we cut may end in the first bytes of a secret.
+    const auto end_of = [&](const StreamReader& stream) {
+        return ending.stopped_by_us || stream.cut_short() ? TextEnd::Cut : TextEnd::Whole;
+    };
+    std::string output_bytes = output.take_bytes();
+    std::string error_bytes = error.take_bytes();
+    return RunOutcome{redactor.redact(std::move(output_bytes), end_of(output)),
+                      redactor.redact(std::move(error_bytes), end_of(error)), ending.exit_code,
+                      ending.timed_out};
 }
 
 }  // namespace quillbox

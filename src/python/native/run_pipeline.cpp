@@ -10,9 +10,13 @@
 #include "spawn/executor.hpp"
 #include "tokenizer/placeholders.hpp"
 #include "tokenizer/tokenizer.hpp"
+#include "vault/kdf.hpp"
 
 namespace quillbox::python {
 namespace {
+
+// A shorter passphrase would redact ordinary words.
+constexpr std::size_t kMinRedactedPassphraseBytes = 8;
 
 // What the locked half of a run hands to the executor: the argument vector and
 // a copy of every entry for the redactor, not only those the command names.
@@ -21,10 +25,20 @@ struct PreparedRun {
     SecretList secrets;
 };
 
-SecretList copy_secrets(const VaultEntries& entries) {
+// Every entry, then the master passphrase under the name of its variable: a
+// child may come upon it elsewhere, in a CI job's environment for example. It
+// is read now, as a save reads it; when it cannot be read, the run goes on
+// without it.
+SecretList collect_secrets(const VaultState& state) {
     SecretList secrets;
-    secrets.reserve(entries.size());
-    for (const VaultEntry& entry : entries) secrets.push_back({entry.name, entry.value.clone()});
+    secrets.reserve(state.entries.size() + 1);
+    for (const VaultEntry& entry : state.entries) {
+        secrets.push_back({entry.name, entry.value.clone()});
+    }
+    if (Result<SecretBytes> passphrase = read_master_passphrase(state.master_key_env);
+        passphrase && passphrase->size() >= kMinRedactedPassphraseBytes) {
+        secrets.push_back({state.master_key_env, std::move(*passphrase)});
+    }
     return secrets;
 }
 
@@ -35,7 +49,7 @@ Result<PreparedRun> prepare_run(std::string_view command, const VaultState& stat
     if (!parsed) return fail(std::move(parsed.error()));
     Result<std::vector<SecretBytes>> argv = resolve_placeholders(*parsed, state.entries);
     if (!argv) return fail(std::move(argv.error()));
-    return PreparedRun{std::move(*argv), copy_secrets(state.entries)};
+    return PreparedRun{std::move(*argv), collect_secrets(state)};
 }
 
 }  // namespace
