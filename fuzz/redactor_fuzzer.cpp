@@ -1,9 +1,13 @@
-// The redactor against a brute-force one written from the rules: the raw
-// value and each encoded form that differs from it, in order, as patterns;
-// leftmost-first replacement by labels; the result decoded as UTF-8.
+// The redactor against a brute-force one written from the rules. The
+// patterns begin with the raw value and each standard form that differs from
+// it, in order, for every value, as written here anew; the encoders' forms
+// that follow are checked against real encoders by the Python tests. Matches
+// are replaced leftmost-first by labels, a cut text's unfinished start of a
+// pattern too, and the result is decoded as UTF-8.
 
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -13,6 +17,7 @@
 
 #include "core/utf8.hpp"
 #include "redact/redactor.hpp"
+#include "redact/secret_patterns.hpp"
 #include "support/fuzz_check.hpp"
 #include "support/leftmost_first.hpp"
 #include "support/text_pieces.hpp"
@@ -71,7 +76,7 @@ struct Patterns {
     }
 };
 
-Patterns patterns_of(const quillbox::SecretList& secrets) {
+Patterns standard_patterns_of(const quillbox::SecretList& secrets) {
     Patterns patterns;
     for (const quillbox::VaultEntry& secret : secrets) {
         const std::string raw(secret.value.view());
@@ -92,7 +97,21 @@ Patterns patterns_of(const quillbox::SecretList& secrets) {
     return patterns;
 }
 
-std::string redact_by_brute_force(const Patterns& patterns, std::string_view text) {
+Patterns patterns_listed(const quillbox::SecretList& secrets) {
+    const quillbox::SecretPatterns listed = quillbox::list_secret_patterns(secrets);
+    Patterns patterns;
+    for (std::size_t index = 0; index < listed.size(); ++index) {
+        patterns.add(std::string(listed.pattern(index)), std::string(listed.label(index)));
+    }
+    return patterns;
+}
+
+bool begins_with(const std::vector<std::string>& list, const std::vector<std::string>& start) {
+    return list.size() >= start.size() && std::equal(start.begin(), start.end(), list.begin());
+}
+
+std::string redact_by_brute_force(const Patterns& patterns, std::string_view text,
+                                  quillbox::TextEnd end) {
     std::string out;
     std::size_t offset = 0;
     while (const auto match =
@@ -101,7 +120,16 @@ std::string redact_by_brute_force(const Patterns& patterns, std::string_view tex
         out.append(patterns.labels[match->pattern]);
         offset = match->end;
     }
-    out.append(text.substr(offset));
+    const auto unfinished =
+        end == quillbox::TextEnd::Cut
+            ? quillbox::testing::longest_unfinished_match(patterns.bytes, text, offset)
+            : std::nullopt;
+    if (unfinished && unfinished->length >= quillbox::kMinCutSecretBytes) {
+        out.append(text.substr(offset, text.size() - offset - unfinished->length));
+        out.append(patterns.labels[unfinished->pattern]);
+    } else {
+        out.append(text.substr(offset));
+    }
     return quillbox::decode_utf8_lossy(out);
 }
 
@@ -112,16 +140,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     quillbox::SecretList secrets(input.ConsumeIntegralInRange<std::size_t>(0, 5));
     for (quillbox::VaultEntry& secret : secrets) {
         secret.name = input.ConsumeRandomLengthString(6);
-        secret.value = quillbox::SecretBytes(input.ConsumeRandomLengthString(10));
+        secret.value = quillbox::SecretBytes(input.ConsumeRandomLengthString(12));
     }
-    const Patterns patterns = patterns_of(secrets);
+    const Patterns patterns = patterns_listed(secrets);
+    const Patterns standard = standard_patterns_of(secrets);
+    fuzz_check(begins_with(patterns.bytes, standard.bytes) &&
+                   begins_with(patterns.labels, standard.labels),
+               "the standard forms of every value come first, in order");
     // The redactor sees output that was already decoded, so always UTF-8.
     const std::string text =
         quillbox::decode_utf8_lossy(quillbox::fuzzing::text_from_pieces(input, patterns.bytes));
 
     const auto redactor = quillbox::build_redactor(secrets);
     fuzz_check(redactor.has_value(), "a few short secrets always give a redactor");
-    fuzz_check(redactor->redact(text) == redact_by_brute_force(patterns, text),
-               "the redactor replaces the leftmost-first form of each secret by its label");
+    fuzz_check(
+        redactor->redact(text) == redact_by_brute_force(patterns, text, quillbox::TextEnd::Whole),
+        "the redactor replaces the leftmost-first form of each secret by its label");
+    fuzz_check(redactor->redact(std::string(text), quillbox::TextEnd::Cut) ==
+                   redact_by_brute_force(patterns, text, quillbox::TextEnd::Cut),
+               "a cut text's unfinished start of a secret form is labelled too");
     return 0;
 }

@@ -30,6 +30,9 @@ template <typename... Handlers>
 struct Overloaded : Handlers... {
     using Handlers::operator()...;
 };
+// Clang 16 does not deduce an aggregate's arguments by itself.
+template <typename... Handlers>
+Overloaded(Handlers...) -> Overloaded<Handlers...>;
 
 void append_form(SecretBytes& out, std::string_view value, const Encoding& encoding) {
     std::visit(Overloaded{
@@ -68,8 +71,8 @@ std::vector<SecretForm> make_encoder_forms() {
             forms.push_back({Base64Run{alphabet, group_offset}, base64_suffix(alphabet)});
         }
     }
-    for (const PercentKept kept :
-         {PercentKept::LettersAndDigits, PercentKept::Unreserved, PercentKept::UnreservedAndSlash}) {
+    for (const PercentKept kept : {PercentKept::LettersAndDigits, PercentKept::Unreserved,
+                                   PercentKept::UnreservedAndSlash}) {
         for (const bool space_as_plus : {false, true}) {
             for (const HexCase hex_case : {HexCase::Upper, HexCase::Lower}) {
                 forms.push_back({PercentStyle{kept, hex_case, space_as_plus}, "_URL"});

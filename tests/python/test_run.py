@@ -6,6 +6,7 @@ import base64
 
 import pytest
 
+from conftest import KEY_ENV
 from quillbox import CommandError, PlaceholderError, TokenizationError
 
 TOKEN = "tok-3f9a1c77e2"
@@ -107,3 +108,39 @@ def test_runs_see_entries_as_they_are_now(vault):
     assert vault.run("echo added-after-open").stdout == "[REDACTED_LATE]\n"
     vault.delete("LATE")
     assert vault.run("echo added-after-open").stdout == "added-after-open\n"
+
+
+@pytest.mark.parametrize(
+    "script, limits, expected_stream, expected",
+    [
+        # The output limit, or the error limit, cuts inside the secret.
+        ('printf "token: %s" "$1"; exec sleep 5', {"max_output_bytes": 15}, "stdout",
+         "token: [REDACTED_API_TOKEN]"),
+        ('printf "token: %s" "$1" >&2; exec sleep 5', {"max_stderr_bytes": 15}, "stderr",
+         "token: [REDACTED_API_TOKEN]"),
+        # The deadline stops a child that has printed the start of it.
+        ('printf "token: %.8s" "$1"; exec sleep 5', {"timeout_secs": 1}, "stdout",
+         "token: [REDACTED_API_TOKEN]"),
+        # Three bytes are too few to tell.
+        ('printf "token: %s" "$1"; exec sleep 5', {"max_output_bytes": 10}, "stdout", "token: tok"),
+        # A child that ends by itself printed what it meant to.
+        ('printf "token: %.8s" "$1"', {}, "stdout", "token: tok-3f9a"),
+    ],
+)
+def test_a_cut_stream_does_not_end_in_the_start_of_a_secret(
+    vault, script, limits, expected_stream, expected
+):
+    result = vault.run(f"sh -c '{script}' sh {{{{API_TOKEN}}}}", **limits)
+    assert getattr(result, expected_stream) == expected
+
+
+def test_the_master_passphrase_is_redacted_while_long_enough(vault, master_key, monkeypatch):
+    encoded = base64.b64encode(master_key.encode()).decode()
+    result = vault.run(f"printf '%s %s' '{master_key}' {encoded}")
+    assert result.stdout == "[REDACTED_QUILLBOX_TEST_KEY] [REDACTED_QUILLBOX_TEST_KEY_B64]"
+
+    # The passphrase is read at every run; a short one would redact ordinary words.
+    monkeypatch.setenv(KEY_ENV, "1234567")
+    assert vault.run(f"printf '%s %s' '{master_key}' 1234567").stdout == f"{master_key} 1234567"
+    monkeypatch.delenv(KEY_ENV)
+    assert vault.run("echo {{API_TOKEN}}").stdout == "[REDACTED_API_TOKEN]\n"

@@ -13,6 +13,7 @@ namespace {
 
 using testing::all_matches;
 using testing::LeftmostFirstMatch;
+using testing::UnfinishedMatch;
 
 TEST(AhoCorasick, FixedCases) {
     struct Case {
@@ -115,7 +116,16 @@ TEST_P(AhoCorasickRandom, AgreesWithBruteForce) {
             const auto oracle = [&](std::string_view h, std::size_t from) {
                 return testing::leftmost_first_find(patterns, h, from);
             };
-            ASSERT_EQ(all_matches(ours, haystack), all_matches(oracle, haystack))
+            const std::vector<LeftmostFirstMatch> matches = all_matches(ours, haystack);
+            ASSERT_EQ(matches, all_matches(oracle, haystack))
+                << "round " << round << " haystack " << haystack;
+            // After the last match, the text may end in the start of a pattern.
+            const std::size_t last_end = matches.empty() ? 0 : matches.back().end;
+            const auto unfinished = automaton->unfinished_match(haystack, last_end);
+            ASSERT_EQ(unfinished
+                          ? std::optional(UnfinishedMatch{unfinished->pattern, unfinished->length})
+                          : std::nullopt,
+                      testing::longest_unfinished_match(patterns, haystack, last_end))
                 << "round " << round << " haystack " << haystack;
         }
     }

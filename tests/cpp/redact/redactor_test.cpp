@@ -112,6 +112,71 @@ TEST(Redactor, RedactsWithinTheBufferAsIntoANewOne) {
     }
 }
 
+TEST(Redactor, FindsSecretsAsEncodersWriteThem) {
+    const Entries entries = {{"K", "p@ss w/rd"}, {"J", "p\"ss w/rd"}, {"SHORT", "p@ss w/"}};
+    struct Case {
+        std::string input;
+        std::string expected;
+    };
+    const std::vector<Case> cases = {
+        // HTTP Basic credentials "u:" + K put K two bytes into a Base64 group;
+        // the digits that also hold bits of "u:" or of the padding stay.
+        {"Basic dTpwQHNzIHcvcmQ=", "Basic dTp[REDACTED_K_B64]Q="},
+        // Three bytes before it keep the alignment of the padded form.
+        {"Basic YWI6cEBzcyB3L3Jk", "Basic YWI6[REDACTED_K_B64]"},
+        // K and a line feed.
+        {"cEBzcyB3L3JkCg==", "[REDACTED_K_B64]Cg=="},
+        // URL-safe and unpadded, one byte into a group.
+        {"eHBAc3Mgdy9yZA", "eH[REDACTED_K_B64]A"},
+        // quote_plus, quote (which keeps "/"), lower-case hex.
+        {"p%40ss+w%2Frd p%40ss%20w/rd p%40ss%20w%2frd",
+         "[REDACTED_K_URL] [REDACTED_K_URL] [REDACTED_K_URL]"},
+        {R"({"password": "p\"ss w\/rd"})", R"({"password": "[REDACTED_J_JSON]"})"},
+        // A value under eight bytes gives only the standard forms.
+        {"p%40ss+w%2F", "p%40ss+w%2F"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(redact_with(entries, c.input), c.expected) << "input " << c.input;
+    }
+    // At the same start a standard form wins over an encoder's: the padded
+    // Base64 of "p@ss w/r" is taken whole, not its unpadded run.
+    EXPECT_EQ(redact_with({{"K", "p@ss w/r"}}, "cEBzcyB3L3I="), "[REDACTED_K_B64]");
+}
+
+// A text we cut may end in the start of a secret form: four bytes or more of
+// it are labelled, fewer are not, and a text that ended by itself is left
+// as it is.
+TEST(Redactor, LabelsTheStartOfASecretThatACutLeaves) {
+    struct Case {
+        std::string input;
+        std::string cut;
+        std::string whole;
+    };
+    const Entries entries = {{"TOKEN", "ghp_R2d2C3poBb8x"}, {"A_RATHER_LONG_NAME", "0123456789"}};
+    const std::vector<Case> cases = {
+        {"token: ghp_R2d2C3poBb", "token: [REDACTED_TOKEN]", "token: ghp_R2d2C3poBb"},
+        {"token: ghp_", "token: [REDACTED_TOKEN]", "token: ghp_"},
+        {"token: ghp", "token: ghp", "token: ghp"},
+        // The start of an encoded form.
+        {"Z2hwX1Iy", "[REDACTED_TOKEN_B64]", "Z2hwX1Iy"},
+        // After a match.
+        {"ghp_R2d2C3poBb8x,ghp_R2d2", "[REDACTED_TOKEN],[REDACTED_TOKEN]",
+         "[REDACTED_TOKEN],ghp_R2d2"},
+        // A label longer than the text it ends.
+        {"01234", "[REDACTED_A_RATHER_LONG_NAME]", "01234"},
+    };
+    const Result<Redactor> redactor = build_redactor(secret_list(entries));
+    ASSERT_TRUE(redactor.has_value());
+    for (const Case& c : cases) {
+        EXPECT_EQ(redactor->redact(std::string(c.input), TextEnd::Cut), c.cut) << c.input;
+        EXPECT_EQ(redactor->redact(std::string(c.input), TextEnd::Whole), c.whole) << c.input;
+        // With room to spare, the label is written in place.
+        std::string roomy = c.input;
+        roomy.reserve(256);
+        EXPECT_EQ(redactor->redact(std::move(roomy), TextEnd::Cut), c.cut) << c.input;
+    }
+}
+
 TEST(Redactor, ReportsMatcherBuildFailureInItsOwnWords) {
     // "hunter2" alone needs eight states: the root and one per byte.
     const Result<Redactor> redactor =

@@ -40,6 +40,33 @@ inline std::optional<LeftmostFirstMatch> leftmost_first_find(std::span<const std
     return std::nullopt;
 }
 
+struct UnfinishedMatch {
+    std::size_t pattern;
+    std::size_t length;
+
+    bool operator==(const UnfinishedMatch&) const = default;
+};
+
+inline std::ostream& operator<<(std::ostream& out, const UnfinishedMatch& unfinished) {
+    return out << "pattern " << unfinished.pattern << " begun by the last " << unfinished.length
+               << " bytes";
+}
+
+// The longest end of the text, from `from` on, that some pattern begins
+// without being complete in it, and the first pattern that begins so.
+inline std::optional<UnfinishedMatch> longest_unfinished_match(
+    std::span<const std::string> patterns, std::string_view haystack, std::size_t from) {
+    for (std::size_t start = from; start < haystack.size(); ++start) {
+        const std::string_view end = haystack.substr(start);
+        for (std::size_t index = 0; index < patterns.size(); ++index) {
+            if (patterns[index].size() > end.size() && patterns[index].starts_with(end)) {
+                return UnfinishedMatch{index, end.size()};
+            }
+        }
+    }
+    return std::nullopt;
+}
+
 // Every match of successive searches, each resuming just after the previous
 // match, so matches never overlap. `find(haystack, from)` returns an optional
 // match with `pattern`, `start` and `end`.

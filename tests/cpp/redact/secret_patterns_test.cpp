@@ -1,0 +1,60 @@
+#include "redact/secret_patterns.hpp"
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+namespace quillbox {
+namespace {
+
+std::vector<std::string> labels_of(const SecretPatterns& patterns) {
+    std::vector<std::string> labels;
+    for (std::size_t index = 0; index < patterns.size(); ++index) {
+        labels.emplace_back(patterns.label(index));
+    }
+    return labels;
+}
+
+// The standard forms of every value come first, in entry order, so that they
+// keep winning at the same start; the encoders' forms of the long values
+// follow, none of them a repeat of a pattern the same value gave.
+TEST(SecretPatterns, StandardFormsOfEveryValueComeFirst) {
+    SecretList secrets;
+    secrets.push_back({"LONG", SecretBytes(std::string_view("p@ss w/rd"))});
+    secrets.push_back({"SHORT", SecretBytes(std::string_view("abc"))});
+    secrets.push_back({"EMPTY", SecretBytes()});
+    const SecretPatterns patterns = list_secret_patterns(secrets);
+    const std::vector<std::string> labels = labels_of(patterns);
+
+    const std::vector<std::string> standard = {
+        "[REDACTED_LONG]",      "[REDACTED_LONG_B64]",  "[REDACTED_LONG_B64URL]",
+        "[REDACTED_LONG_URL]",  "[REDACTED_LONG_HEX]",  "[REDACTED_LONG_HEX]",
+        "[REDACTED_SHORT]",     "[REDACTED_SHORT_B64]", "[REDACTED_SHORT_B64URL]",
+        "[REDACTED_SHORT_HEX]", "[REDACTED_SHORT_HEX]",
+    };
+    ASSERT_GT(labels.size(), standard.size());
+    EXPECT_EQ(std::vector(labels.begin(), labels.begin() + standard.size()), standard);
+
+    const std::set<std::string> encoder_labels = {"[REDACTED_LONG_B64]", "[REDACTED_LONG_B64URL]",
+                                                  "[REDACTED_LONG_URL]", "[REDACTED_LONG_JSON]"};
+    // Standard forms may repeat one another (Base64 without "+" and "/" is
+    // its URL-safe form too); an encoder's form repeats none.
+    std::set<std::string_view> seen;
+    for (std::size_t index = 0; index < patterns.size(); ++index) {
+        if (!labels[index].starts_with("[REDACTED_LONG")) continue;
+        const bool added = seen.insert(patterns.pattern(index)).second;
+        if (index >= standard.size()) {
+            EXPECT_TRUE(added) << patterns.pattern(index);
+            EXPECT_TRUE(encoder_labels.contains(labels[index])) << labels[index];
+        }
+    }
+    // "/" escaped for JSON; quote_plus; quote, which keeps "/".
+    for (const std::string_view expected : {"p@ss w\\/rd", "p%40ss+w%2Frd", "p%40ss%20w/rd"}) {
+        EXPECT_TRUE(seen.contains(expected)) << expected;
+    }
+}
+
+}  // namespace
+}  // namespace quillbox
