@@ -1,5 +1,6 @@
 #include "core/core_dumps.hpp"
 
+#include <sys/prctl.h>
 #include <sys/resource.h>
 
 #include <atomic>
@@ -17,6 +18,10 @@ void suppress_core_dumps() {
     if (::setrlimit(RLIMIT_CORE, &no_core) != 0) {
         write_warning("setrlimit(RLIMIT_CORE, 0) failed: " + os_error_text(errno) +
                       " — core dumps are NOT suppressed");
+    }
+    if (::prctl(PR_SET_DUMPABLE, 0UL) != 0) {
+        write_warning("prctl(PR_SET_DUMPABLE, 0) failed: " + os_error_text(errno) +
+                      " — other processes of this user may read this process's memory");
     }
 }
 

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <string>
 
+#include "core/core_dumps.hpp"
 #include "core/message_format.hpp"
 #include "vault/file_io.hpp"
 #include "vault/format.hpp"
@@ -43,6 +44,8 @@ Status write_new_file(const std::filesystem::path& path, const VaultImage& image
 Result<std::filesystem::path> create_vault_file(
     const std::optional<std::filesystem::path>& vault_path, const KdfParams& params,
     std::string_view passphrase_variable) {
+    // The passphrase and the key derived from it are about to be in memory.
+    suppress_core_dumps();
     const std::filesystem::path path = vault_path.value_or(default_vault_path());
     // Refuse early, before the slow key derivation; the exclusive create below
     // is what guarantees it.

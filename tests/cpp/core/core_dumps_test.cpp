@@ -1,6 +1,7 @@
 #include "core/core_dumps.hpp"
 
 #include <gtest/gtest.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -47,6 +48,17 @@ TEST(CoreDumps, SwitchedOffOncePerProcessEvenUnderConcurrentCalls) {
         ::getrlimit(RLIMIT_CORE, &limit);
         if (limit.rlim_cur != 0 || limit.rlim_max != 0) return 2;
         return __atomic_load_n(&core_limit_calls, __ATOMIC_SEQ_CST) == 1 ? 0 : 1;
+    });
+    EXPECT_EQ(outcome.exit_code, 0);
+    EXPECT_EQ(outcome.stderr_text, "");
+}
+
+TEST(CoreDumps, ProcessIsMadeNonDumpable) {
+    const auto outcome = testing::run_in_child([] {
+        // A child that starts out non-dumpable would prove nothing.
+        if (::prctl(PR_GET_DUMPABLE) != 1) return 2;
+        suppress_core_dumps();
+        return ::prctl(PR_GET_DUMPABLE) == 0 ? 0 : 1;
     });
     EXPECT_EQ(outcome.exit_code, 0);
     EXPECT_EQ(outcome.stderr_text, "");
