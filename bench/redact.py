@@ -1,7 +1,8 @@
 """Times the redaction matcher against ahocorasick-rs (leftmost-first) on the same input.
 
 Generates secrets shaped like API keys (32 characters of letters, digits, "-" and "_"),
-all their patterns (raw, base64, base64url, percent, lower and upper hex) and 50 MiB of
+all their patterns (raw, base64, base64url, percent, lower and upper hex, then the forms
+real encoders write: Base64 runs at every alignment, percent and JSON variants) and 50 MiB of
 log-like text holding about 100 occurrences of them, then runs the C++ benchmark program
 on those files and the reference in this process, and prints every time and the ratio
 ours / reference. Redaction by the reference is its search plus the same rebuild
@@ -18,7 +19,9 @@ from __future__ import annotations
 
 import argparse
 import base64
+import json
 import random
+import re
 import string
 import subprocess
 import sys
@@ -41,12 +44,54 @@ WORDS = (
 LEVELS = ["INFO", "INFO", "INFO", "DEBUG", "WARN", "ERROR"]
 
 
-def percent_encode(value: bytes) -> bytes:
-    alnum = set(string.ascii_letters.encode() + string.digits.encode())
-    return b"".join(bytes([b]) if b in alnum else b"%%%02X" % b for b in value)
+LETTERS_AND_DIGITS = frozenset((string.ascii_letters + string.digits).encode())
+UNRESERVED = LETTERS_AND_DIGITS | frozenset(b"-._~")
+MIN_ENCODER_FORM_BYTES = 8
 
 
-def forms(value: bytes) -> list[tuple[str, bytes]]:
+def percent_encode(value: bytes, kept=LETTERS_AND_DIGITS, space_as_plus=False, lower=False) -> bytes:
+    escape = b"%%%02x" if lower else b"%%%02X"
+    return b"".join(
+        b"+" if space_as_plus and b == 0x20 else bytes([b]) if b in kept else escape % b for b in value
+    )
+
+
+def base64_run(value: bytes, offset: int, encode) -> bytes:
+    """The digits that any Base64 text holding `value` `offset` bytes into a group holds."""
+    encoded = encode(bytes(offset) + value + bytes(2))
+    return encoded[-(-8 * offset // 6) : 8 * (offset + len(value)) // 6]
+
+
+def json_escaped(value: bytes, ascii_only: bool, upper: bool, escape_slash: bool) -> bytes:
+    text = json.dumps(value.decode(), ensure_ascii=ascii_only)[1:-1]
+    if upper:
+        text = re.sub(r"\\u([0-9a-f]{4})", lambda escape: "\\u" + escape.group(1).upper(), text)
+    return (text.replace("/", "\\/") if escape_slash else text).encode()
+
+
+def encoder_forms(value: bytes) -> list[tuple[str, bytes]]:
+    """The forms real encoders write, in the redactor's order."""
+    forms = [
+        (suffix, base64_run(value, offset, encode))
+        for offset in range(3)
+        for suffix, encode in (("_B64", base64.b64encode), ("_B64URL", base64.urlsafe_b64encode))
+    ]
+    forms += [
+        ("_URL", percent_encode(value, kept, space_as_plus, lower))
+        for kept in (LETTERS_AND_DIGITS, UNRESERVED, UNRESERVED | {ord("/")})
+        for space_as_plus in (False, True)
+        for lower in (False, True)
+    ]
+    forms += [
+        ("_JSON", json_escaped(value, ascii_only, upper, escape_slash))
+        for ascii_only in (True, False)
+        for upper in (False, True)
+        for escape_slash in (False, True)
+    ]
+    return forms
+
+
+def standard_forms(value: bytes) -> list[tuple[str, bytes]]:
     """(label suffix, pattern) of one value, in order; an encoded form is skipped only when equal to it."""
     encoded = [
         ("_B64", base64.b64encode(value)),
@@ -56,6 +101,23 @@ def forms(value: bytes) -> list[tuple[str, bytes]]:
         ("_HEX", value.hex().upper().encode()),
     ]
     return [("", value)] + [(suffix, form) for suffix, form in encoded if form != value]
+
+
+def all_patterns(secrets: list[tuple[str, bytes]]) -> list[tuple[bytes, bytes]]:
+    """(pattern, label) of every secret: the standard forms of each value first,
+    then the encoders' forms of the long ones that repeat no pattern of theirs."""
+    standard, encoder = [], []
+    for name, value in secrets:
+        own = standard_forms(value)
+        standard += [(form, f"[REDACTED_{name}{suffix}]".encode()) for suffix, form in own]
+        if len(value) < MIN_ENCODER_FORM_BYTES:
+            continue
+        seen = {form for _, form in own}
+        for suffix, form in encoder_forms(value):
+            if form not in seen:
+                seen.add(form)
+                encoder.append((form, f"[REDACTED_{name}{suffix}]".encode()))
+    return standard + encoder
 
 
 def reference_redact(reference, text: bytes, pattern_labels: list[bytes]) -> str:
@@ -138,10 +200,7 @@ def checksum(matches) -> tuple[int, int]:
 def run_case(binary: Path, workdir: Path, secret_count: int, repeats: int) -> None:
     rng = random.Random(SEED + secret_count)
     secrets = make_secrets(rng, secret_count)
-    patterns = [pattern for _, value in secrets for _, pattern in forms(value)]
-    pattern_labels = [
-        f"[REDACTED_{name}{suffix}]".encode() for name, value in secrets for suffix, _ in forms(value)
-    ]
+    patterns, pattern_labels = map(list, zip(*all_patterns(secrets)))
     text = make_text(rng, patterns)
 
     secrets_file = workdir / f"secrets_{secret_count}.tsv"
