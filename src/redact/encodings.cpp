@@ -1,6 +1,7 @@
 #include "redact/encodings.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 
 #include "core/utf8.hpp"
@@ -19,21 +20,24 @@ std::string_view hex_digits(HexCase letter_case) {
     return letter_case == HexCase::Lower ? kLowerHex : kUpperHex;
 }
 
-bool is_ascii_alphanumeric(unsigned char byte) {
-    return (byte >= '0' && byte <= '9') || (byte >= 'A' && byte <= 'Z') ||
-           (byte >= 'a' && byte <= 'z');
+// Which bytes each percent style keeps, by byte value.
+using ByteSet = std::array<bool, 256>;
+
+constexpr ByteSet kept_bytes(PercentKept kept) {
+    ByteSet set{};
+    for (unsigned byte = '0'; byte <= '9'; ++byte) set[byte] = true;
+    for (unsigned byte = 'A'; byte <= 'Z'; ++byte) set[byte] = true;
+    for (unsigned byte = 'a'; byte <= 'z'; ++byte) set[byte] = true;
+    if (kept != PercentKept::LettersAndDigits) {
+        for (const unsigned char byte : {'-', '.', '_', '~'}) set[byte] = true;
+    }
+    if (kept == PercentKept::UnreservedAndSlash) set['/'] = true;
+    return set;
 }
 
-bool is_kept(unsigned char byte, PercentKept kept) {
-    if (is_ascii_alphanumeric(byte)) return true;
-    const bool unreserved = byte == '-' || byte == '.' || byte == '_' || byte == '~';
-    switch (kept) {
-        case PercentKept::LettersAndDigits: return false;
-        case PercentKept::Unreserved: return unreserved;
-        case PercentKept::UnreservedAndSlash: return unreserved || byte == '/';
-    }
-    return false;
-}
+constexpr std::array<ByteSet, 3> kKeptBytes = {kept_bytes(PercentKept::LettersAndDigits),
+                                               kept_bytes(PercentKept::Unreserved),
+                                               kept_bytes(PercentKept::UnreservedAndSlash)};
 
 // Room for `count` more bytes at the end of `out`, to be written through the
 // pointer returned. The buffer grows geometrically, so many appends stay linear.
@@ -125,18 +129,19 @@ void append_base64_run(SecretBytes& out, std::string_view bytes, Base64Alphabet 
 
 void append_percent(SecretBytes& out, std::string_view bytes, PercentStyle style) {
     const std::string_view digits = hex_digits(style.hex_case);
+    const ByteSet& kept = kKeptBytes[static_cast<std::size_t>(style.kept)];
     const auto written_as_is = [&](unsigned char byte) {
-        return is_kept(byte, style.kept) || (style.space_as_plus && byte == ' ');
+        return kept[byte] || (style.space_as_plus && byte == ' ');
     };
     const auto unchanged = static_cast<std::size_t>(std::ranges::count_if(
         bytes, [&](char c) { return written_as_is(static_cast<unsigned char>(c)); }));
     unsigned char* at = extend(out, unchanged + 3 * (bytes.size() - unchanged));
     for (const char c : bytes) {
         const auto byte = static_cast<unsigned char>(c);
-        if (style.space_as_plus && byte == ' ') {
-            *at++ = '+';
-        } else if (is_kept(byte, style.kept)) {
+        if (kept[byte]) {
             *at++ = byte;
+        } else if (style.space_as_plus && byte == ' ') {
+            *at++ = '+';
         } else {
             *at++ = '%';
             at = write_hex_pair(at, byte, digits);
@@ -151,18 +156,29 @@ void append_hex(SecretBytes& out, std::string_view bytes, HexCase letter_case) {
 }
 
 void append_json_string(SecretBytes& out, std::string_view bytes, JsonStyle style) {
+    const auto written_as_is = [&](unsigned char byte) {
+        return byte >= 0x20 && byte != '"' && byte != '\\' &&
+               !(style.escape_slash && byte == '/') && (!style.ascii_only || byte < 0x7F);
+    };
     for (std::size_t offset = 0; offset < bytes.size();) {
+        // A run of bytes written as they are goes in at once.
+        std::size_t run_end = offset;
+        while (run_end < bytes.size() &&
+               written_as_is(static_cast<unsigned char>(bytes[run_end]))) {
+            ++run_end;
+        }
+        out.append(bytes.substr(offset, run_end - offset));
+        if (run_end == bytes.size()) break;
+        offset = run_end;
         const auto byte = static_cast<unsigned char>(bytes[offset]);
         if (const char escape = short_json_escape(byte, style.escape_slash)) {
             unsigned char* at = extend(out, 2);
             at[0] = '\\';
             at[1] = static_cast<unsigned char>(escape);
             ++offset;
-        } else if (byte < 0x20 || (style.ascii_only && byte == 0x7F)) {
+        } else if (byte < 0x80) {
+            // A control character, or DEL where only ASCII is written.
             append_json_escape(out, byte, style.hex_case);
-            ++offset;
-        } else if (byte < 0x80 || !style.ascii_only) {
-            out.push_back(byte);
             ++offset;
         } else {
             const Utf8Step step = decode_utf8_step(bytes, offset);
