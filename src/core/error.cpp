@@ -191,8 +191,15 @@ ErrorCategory CoreError::category() const {
     return category_of(kind());
 }
 
+CoreError CoreError::in_circumstance(std::string circumstance) && {
+    circumstance_ = std::move(circumstance);
+    return std::move(*this);
+}
+
 std::string CoreError::to_text() const {
-    return category_prefix(category()) + std::visit(MessageWriter{}, detail_);
+    std::string text = category_prefix(category()) + std::visit(MessageWriter{}, detail_);
+    if (!circumstance_.empty()) text.append(" (").append(circumstance_).push_back(')');
+    return text;
 }
 
 }  // namespace quillbox

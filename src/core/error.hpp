@@ -191,8 +191,8 @@ using ErrorDetail =
 class CoreError {
 public:
     template <typename Kind>
-    requires std::is_constructible_v<ErrorDetail, Kind&&> CoreError(Kind&& kind)
-        : detail_(std::forward<Kind>(kind)) {}  // NOLINT: implicit by design
+        requires std::is_constructible_v<ErrorDetail, Kind&&>
+    CoreError(Kind&& kind) : detail_(std::forward<Kind>(kind)) {}  // NOLINT: implicit by design
 
     // The error for the current value of errno.
     static CoreError from_errno();
@@ -201,11 +201,16 @@ public:
     ErrorKind kind() const;
     const ErrorDetail& detail() const { return detail_; }
 
-    // The full display text: the category's prefix followed by the kind's message.
+    // The same error, its text ending in the circumstance it happened in.
+    CoreError in_circumstance(std::string circumstance) &&;
+
+    // The full display text: the category's prefix followed by the kind's
+    // message and, in parentheses, the circumstance, if any.
     std::string to_text() const;
 
 private:
     ErrorDetail detail_;
+    std::string circumstance_;
 };
 
 }  // namespace quillbox

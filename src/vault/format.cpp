@@ -156,6 +156,12 @@ Result<VaultImage> encode_vault_with_passphrase(const VaultEntries& entries,
     return image;
 }
 
+MacTag commit_tag_of(std::span<const unsigned char> image) {
+    MacTag tag{};
+    std::copy_n(image.end() - kMacSize, kMacSize, tag.begin());
+    return tag;
+}
+
 Result<DecodedVault> decode_vault(std::span<const unsigned char> image,
                                   std::string_view passphrase_variable) {
     if (auto checked = check_preamble(image); !checked) return fail(checked.error());

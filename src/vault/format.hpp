@@ -64,6 +64,10 @@ Result<VaultImage> encode_vault_with_passphrase(const VaultEntries& entries,
                                                 std::string_view passphrase,
                                                 const RandomSource& random = fill_random);
 
+// The commit tag of an image of at least kMinImageSize bytes: its last bytes.
+// A fresh salt and fresh nonces make it differ from one write to the next.
+MacTag commit_tag_of(std::span<const unsigned char> image);
+
 // Verifies the whole image (both HMACs) before opening any entry, then opens
 // every entry. The passphrase is read from the named variable only once the
 // image has the right size, magic and version. Returns everything or an error,

@@ -19,7 +19,7 @@ std::unexpected<CoreError> params_error(std::string_view reason) {
 }
 
 // The checks Argon2 itself would make, in a fixed order and with our own
-// words, then the memory cap.
+// words, then the caps on memory and work.
 Status check_kdf_params(const KdfParams& params) {
     // The product wraps in 32 bits, as the lane count is checked only after it.
     const std::uint32_t minimum_for_lanes = 8u * params.p_cost;
@@ -30,6 +30,9 @@ Status check_kdf_params(const KdfParams& params) {
     if (params.p_cost == 0) return params_error("not enough threads");
     if (params.p_cost >= (1u << 24)) return params_error("too many threads");
     if (params.m_cost > kMaxMemoryCostKib) return params_error("memory cost is too large");
+    if (std::uint64_t{params.m_cost} * params.t_cost > kMaxWorkKibPasses) {
+        return params_error("memory cost times time cost is too large");
+    }
     return {};
 }
 

@@ -20,6 +20,14 @@ struct VaultKeys {
 // must not make us allocate without bound.
 inline constexpr std::uint32_t kMaxMemoryCostKib = 4 * 1024 * 1024;
 
+// The most work we derive with: memory cost times passes, in KiB-passes, which
+// is 16 GiB-passes (1 GiB with 16 passes, 4 GiB with 4), some seconds here. The
+// lanes of one derivation run one after another, so they add no work. Like the
+// memory, the passes are read before the header can be authenticated, and a
+// damaged or hostile file must not keep us busy for hours; no vault is created
+// beyond it either, so every vault made can be opened.
+inline constexpr std::uint64_t kMaxWorkKibPasses = std::uint64_t{16} * 1024 * 1024;
+
 // The master passphrase, read from the named environment variable now. A
 // variable that is unset, or whose value is not UTF-8, is EnvVarNotSet.
 Result<SecretBytes> read_master_passphrase(std::string_view variable);

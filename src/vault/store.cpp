@@ -1,6 +1,7 @@
 #include "vault/store.hpp"
 
 #include <fcntl.h>
+#include <unistd.h>
 
 #include <cstdlib>
 
@@ -32,6 +33,60 @@ Result<std::vector<unsigned char>> read_vault_file(const std::filesystem::path& 
     Result<UniqueFd> fd = open_file(vault_path, O_RDONLY);
     if (!fd) return fail(fd.error());
     return read_to_end(fd->get());
+}
+
+// What the vault file holds now, if it is not the image this state last read
+// or wrote: nothing when it is, or when there is no file any more to merge with.
+Result<std::optional<std::vector<unsigned char>>> read_if_changed(const VaultState& state) {
+    const Result<struct stat> metadata = stat_path(state.vault_path);
+    if (!metadata) return std::nullopt;
+    Result<UniqueFd> fd = open_file(state.vault_path, O_RDONLY);
+    if (!fd) return fail(fd.error());
+    // The commit tag is enough to tell: it differs from one write to the next.
+    if (const auto size = static_cast<std::uint64_t>(metadata->st_size); size >= kMinImageSize) {
+        MacTag tag{};
+        const auto offset = static_cast<off_t>(size - kMacSize);
+        if (::pread(fd->get(), tag.data(), tag.size(), offset) == static_cast<ssize_t>(kMacSize) &&
+            tag == state.file_commit_tag) {
+            return std::nullopt;
+        }
+    }
+    Result<std::vector<unsigned char>> image = read_to_end(fd->get());
+    if (!image) return fail(image.error());
+    return std::move(*image);
+}
+
+// Makes `change` again on what the file holds now and writes that, under the
+// lock the caller holds. The state becomes what was written.
+Status merge_and_write(VaultState& state, std::span<const unsigned char> current_image,
+                       const VaultChange& change) {
+    const auto unsaved = [](CoreError error) {
+        return fail(std::move(error).in_circumstance(
+            "another process changed the vault file after this vault last read it, and it "
+            "could not be merged; the vault file is unchanged and this change is not saved"));
+    };
+    Result<DecodedVault> current = decode_vault(current_image, state.master_key_env);
+    if (!current) return unsaved(std::move(current.error()));
+    VaultState merged(state.vault_path, state.master_key_env, std::move(current->entries),
+                      current->params, commit_tag_of(current_image));
+    if (Status changed = change(merged); !changed) return unsaved(std::move(changed.error()));
+    const Result<VaultImage> image =
+        encode_vault(merged.entries, merged.kdf_params, merged.master_key_env);
+    if (!image) return unsaved(image.error());
+    if (Status written = write_atomically(merged.vault_path, *image); !written) return written;
+    merged.file_commit_tag = commit_tag_of(*image);
+    state = std::move(merged);
+    return {};
+}
+
+// Inserts the entry, or replaces the value of the one of that name in place.
+Status put_entry(VaultState& state, std::string_view name, SecretBytes value) {
+    if (VaultEntry* existing = state.find_entry(name)) {
+        state.replace_value(*existing, std::move(value));
+        return {};
+    }
+    return state.append_entry(VaultEntry{std::string(name), std::move(value)},
+                              ValueLocking::DoNotLock);
 }
 
 Status check_key_name(std::string_view name) {
@@ -67,24 +122,25 @@ Result<VaultState> open_vault(std::string_view master_key_env,
     Result<DecodedVault> decoded = decode_vault(*image, master_key_env);
     if (!decoded) return fail(decoded.error());
     return VaultState(std::move(path), std::string(master_key_env), std::move(decoded->entries),
-                      decoded->params);
+                      decoded->params, commit_tag_of(*image));
 }
 
 Status set_entry(VaultState& state, std::string_view name, SecretBytes value) {
     if (Status valid = check_key_name(name); !valid) return valid;
-    if (VaultEntry* existing = state.find_entry(name)) {
-        state.replace_value(*existing, std::move(value));
-    } else if (Status added = state.append_entry(VaultEntry{std::string(name), std::move(value)},
-                                                 ValueLocking::DoNotLock);
-               !added) {
-        return added;
-    }
-    return save_vault(state);
+    if (Status put = put_entry(state, name, std::move(value)); !put) return put;
+    return save_vault(state, [&](VaultState& current) {
+        return put_entry(current, name, state.find_entry(name)->value.clone());
+    });
 }
 
 Result<bool> delete_entry(VaultState& state, std::string_view name) {
     if (!state.remove_entry(name)) return false;
-    if (Status saved = save_vault(state); !saved) return fail(saved.error());
+    const Status saved = save_vault(state, [&](VaultState& current) -> Status {
+        // Another process may have deleted it already.
+        current.remove_entry(name);
+        return {};
+    });
+    if (!saved) return fail(saved.error());
     return true;
 }
 
@@ -95,7 +151,7 @@ std::vector<std::string> list_entry_names(const VaultState& state) {
     return names;
 }
 
-Status save_vault(const VaultState& state) {
+Status save_vault(VaultState& state, const VaultChange& change) {
     // The image is built before the lock is taken, so that the key derivation
     // does not keep other processes waiting.
     const Result<VaultImage> image =
@@ -103,7 +159,12 @@ Status save_vault(const VaultState& state) {
     if (!image) return fail(image.error());
     const Result<VaultLockGuard> lock = acquire_vault_lock(state.vault_path);
     if (!lock) return fail(lock.error());
-    return write_atomically(state.vault_path, *image);
+    const Result<std::optional<std::vector<unsigned char>>> changed = read_if_changed(state);
+    if (!changed) return fail(changed.error());
+    if (*changed) return merge_and_write(state, **changed, change);
+    if (Status written = write_atomically(state.vault_path, *image); !written) return written;
+    state.file_commit_tag = commit_tag_of(*image);
+    return {};
 }
 
 void close_vault(std::optional<VaultState>& state) {

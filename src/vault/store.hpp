@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -40,9 +41,18 @@ Result<bool> delete_entry(VaultState& state, std::string_view name);
 // Copies of the names, in stored order.
 std::vector<std::string> list_entry_names(const VaultState& state);
 
-// Encodes every entry under a fresh salt and the passphrase read now, then,
-// holding the exclusive lockfile lock, replaces the vault file atomically.
-Status save_vault(const VaultState& state);
+// The change a save writes, as it can be made again on another state.
+using VaultChange = std::function<Status(VaultState&)>;
+
+// Saves a state that holds `change` already. Every entry is encoded under a
+// fresh salt and the passphrase read now; then, holding the exclusive lockfile
+// lock, the vault file is replaced atomically, if it is still the file this
+// state last read or wrote. If another process changed it since, the file is
+// read and decoded instead, `change` is made again on what it holds, and that
+// is written and becomes the state, so that no other process's change is
+// lost. A file that cannot be decoded then (another passphrase, damage) fails
+// the save with that error: the file and the state stay as they are.
+Status save_vault(VaultState& state, const VaultChange& change);
 
 // Takes the state out and wipes it; nothing happens when it is already gone.
 void close_vault(std::optional<VaultState>& state);

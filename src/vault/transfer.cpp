@@ -19,6 +19,30 @@ Result<std::vector<unsigned char>> read_import_file(const std::filesystem::path&
     return read_to_end(fd->get());
 }
 
+// Entries are handled one after the other, so a name that occurs twice in the
+// file is added first and then counts as present. Imported values are locked
+// into memory.
+Status merge_entries(VaultState& state, const VaultEntries& imported, bool overwrite,
+                     ImportCounts& counts) {
+    for (const VaultEntry& entry : imported) {
+        if (VaultEntry* existing = state.find_entry(entry.name)) {
+            if (overwrite) {
+                state.replace_value(*existing, entry.value.clone());
+                ++counts.replaced;
+            } else {
+                ++counts.skipped;
+            }
+        } else if (Status added =
+                       state.append_entry({entry.name, entry.value.clone()}, ValueLocking::Lock);
+                   !added) {
+            return added;
+        } else {
+            ++counts.added;
+        }
+    }
+    return {};
+}
+
 }  // namespace
 
 Status export_vault(const VaultState& state, const std::filesystem::path& out_path) {
@@ -38,29 +62,21 @@ Result<ImportCounts> import_vault_file(VaultState& state, const std::filesystem:
     const Result<std::vector<unsigned char>> image = read_import_file(import_path);
     if (!image) return fail(image.error());
     // The import file's KDF parameters serve only to read it.
-    Result<DecodedVault> decoded =
+    const Result<DecodedVault> decoded =
         decode_vault(*image, import_key_env.value_or(state.master_key_env));
     if (!decoded) return fail(decoded.error());
 
     ImportCounts counts;
-    // Entries are handled one after the other, so a name that occurs twice in
-    // the file is added first and then counts as present.
-    for (VaultEntry& imported : decoded->entries) {
-        if (VaultEntry* existing = state.find_entry(imported.name)) {
-            if (overwrite) {
-                state.replace_value(*existing, std::move(imported.value));
-                ++counts.replaced;
-            } else {
-                ++counts.skipped;
-            }
-        } else if (Status added = state.append_entry(std::move(imported), ValueLocking::Lock);
-                   !added) {
-            return fail(added.error());
-        } else {
-            ++counts.added;
-        }
+    if (Status merged = merge_entries(state, decoded->entries, overwrite, counts); !merged) {
+        return fail(merged.error());
     }
-    if (Status saved = save_vault(state); !saved) return fail(saved.error());
+    // Made again on the file as another process left it, the counts are those
+    // of what is written.
+    const Status saved = save_vault(state, [&](VaultState& current) {
+        counts = {};
+        return merge_entries(current, decoded->entries, overwrite, counts);
+    });
+    if (!saved) return fail(saved.error());
     return counts;
 }
 

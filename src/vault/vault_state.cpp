@@ -6,11 +6,12 @@
 namespace quillbox {
 
 VaultState::VaultState(std::filesystem::path vault_path, std::string master_key_env,
-                       VaultEntries entries, KdfParams kdf_params)
+                       VaultEntries entries, KdfParams kdf_params, const MacTag& file_commit_tag)
     : vault_path(std::move(vault_path)),
       master_key_env(std::move(master_key_env)),
       entries(std::move(entries)),
-      kdf_params(kdf_params) {
+      kdf_params(kdf_params),
+      file_commit_tag(file_commit_tag) {
     for (const VaultEntry& entry : this->entries) lock_value(entry.value);
 }
 
@@ -23,7 +24,8 @@ VaultState::VaultState(VaultState&& other) noexcept
       master_key_env(std::move(other.master_key_env)),
       entries(std::exchange(other.entries, {})),
       locked_regions(std::exchange(other.locked_regions, {})),
-      kdf_params(other.kdf_params) {}
+      kdf_params(other.kdf_params),
+      file_commit_tag(other.file_commit_tag) {}
 
 VaultState& VaultState::operator=(VaultState&& other) noexcept {
     if (this == &other) return *this;
@@ -33,6 +35,7 @@ VaultState& VaultState::operator=(VaultState&& other) noexcept {
     entries = std::exchange(other.entries, {});
     locked_regions = std::exchange(other.locked_regions, {});
     kdf_params = other.kdf_params;
+    file_commit_tag = other.file_commit_tag;
     return *this;
 }
 

@@ -9,6 +9,7 @@
 #include "core/result.hpp"
 #include "core/secret_bytes.hpp"
 #include "core/vault_entry.hpp"
+#include "vault/hmac_sha256.hpp"
 #include "vault/kdf_params.hpp"
 
 namespace quillbox {
@@ -39,10 +40,13 @@ struct VaultState {
     LockedRegions locked_regions;
     // Those of the file that was opened, reused by every save and export.
     KdfParams kdf_params;
+    // The commit tag of the file as this state last read or wrote it: a save
+    // that finds another tag in the file knows that another process changed it.
+    MacTag file_commit_tag;
 
     // Locks every value into memory, in entry order.
     VaultState(std::filesystem::path vault_path, std::string master_key_env, VaultEntries entries,
-               KdfParams kdf_params);
+               KdfParams kdf_params, const MacTag& file_commit_tag);
     ~VaultState();
     VaultState(VaultState&& other) noexcept;
     VaultState& operator=(VaultState&& other) noexcept;

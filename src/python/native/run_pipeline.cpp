@@ -56,10 +56,8 @@ Result<PreparedRun> prepare_run(std::string_view command, const VaultState& stat
 
 PyObject* run_pipeline(VaultHandle& vault, std::string_view command, const RunLimits& limits) {
     if (vault.is_closed()) return raise_quillbox_error("vault is closed");
-    // The inner lock is taken with the interpreter lock held: its holders never
-    // wait for the interpreter lock, so this cannot deadlock.
-    std::optional<Result<PreparedRun>> prepared =
-        vault.with_state([&](VaultState& state) { return prepare_run(command, state); });
+    std::optional<Result<PreparedRun>> prepared = with_state_in_interpreter(
+        vault, [&](VaultState& state) { return prepare_run(command, state); });
     if (!prepared) return raise_quillbox_error("vault is closed");
     if (!*prepared) return raise_core_error(prepared->error());
 

@@ -4,10 +4,7 @@
 
 namespace quillbox::python {
 
-void VaultHandle::close() {
-    if (closed_.exchange(true)) return;
-    std::lock_guard lock(mutex_);
-    check_not_poisoned();
+void VaultHandle::drop_state() {
     close_vault(state_);
 }
 

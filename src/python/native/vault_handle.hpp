@@ -14,11 +14,13 @@ namespace quillbox::python {
 // without locking and set once by close; the inner lock; and, under that lock,
 // the open vault's state, present from construction until close.
 //
-// Nothing here touches Python, so the interpreter lock may be held or released
-// around any of it. Whoever holds the inner lock never waits for the
-// interpreter lock.
+// Nothing here touches Python. The inner lock is taken at once when it is free;
+// otherwise `wait` is called to block on it, so that the caller decides what
+// else to give up while it waits (the interpreter lock).
 class VaultHandle {
 public:
+    using Lock = std::unique_lock<std::mutex>;
+
     explicit VaultHandle(VaultState state) : state_(std::move(state)) {}
 
     bool is_closed() const { return closed_.load(); }
@@ -26,10 +28,10 @@ public:
     // Runs `operation` on the state under the inner lock. Nothing (an empty
     // optional) when the vault has been closed. An internal failure inside
     // the operation poisons the handle: every later access fails as well.
-    template <typename Operation>
-    auto with_state(Operation&& operation)
+    template <typename Operation, typename Wait>
+    auto with_state(Operation&& operation, Wait&& wait)
         -> std::optional<std::invoke_result_t<Operation, VaultState&>> {
-        std::lock_guard lock(mutex_);
+        const Lock lock = take_lock(wait);
         check_not_poisoned();
         if (!state_) return std::nullopt;
         try {
@@ -41,10 +43,23 @@ public:
     }
 
     // Sets the closed flag; the first caller then wipes and drops the state.
-    void close();
+    template <typename Wait>
+    void close(Wait&& wait) {
+        if (closed_.exchange(true)) return;
+        const Lock lock = take_lock(wait);
+        check_not_poisoned();
+        drop_state();
+    }
 
 private:
+    template <typename Wait>
+    Lock take_lock(Wait& wait) {
+        Lock lock(mutex_, std::try_to_lock);
+        if (!lock.owns_lock()) wait(lock);
+        return lock;
+    }
     void check_not_poisoned() const;
+    void drop_state();
 
     std::atomic<bool> closed_{false};
     std::mutex mutex_;

@@ -20,13 +20,45 @@ inline VaultHandle& handle_of(PyObject* self) {
     return reinterpret_cast<VaultObject*>(self)->handle;
 }
 
+// No thread waits for a vault's inner lock while it holds the interpreter lock:
+// it tries the inner lock, and waits for it only with the interpreter lock
+// given up. A holder of the inner lock may then wait for the interpreter lock
+// (to take it back, or to run Python code), and that cannot deadlock: the
+// thread that holds the interpreter lock either gets the inner lock at once
+// or gives the interpreter lock up to wait. Saves, which wait for the lockfile
+// of other processes under the inner lock, thus never hold up other threads.
+
+// Waits for the inner lock with the interpreter lock given up, and takes the
+// interpreter lock back once the inner lock is held.
+inline void wait_outside_interpreter(VaultHandle::Lock& lock) {
+    const InterpreterLockReleased released;
+    lock.lock();
+}
+
+// Waits for the inner lock where the interpreter lock is given up already.
+inline void wait_here(VaultHandle::Lock& lock) {
+    lock.lock();
+}
+
+// Runs `operation` on the state under the inner lock with the interpreter lock
+// held: it reads the state quickly or touches Python objects.
+template <typename Operation>
+auto with_state_in_interpreter(VaultHandle& vault, Operation&& operation) {
+    return vault.with_state(operation, wait_outside_interpreter);
+}
+
 // Runs `operation` on the state under the inner lock with the interpreter lock
 // released for the whole of it: saving, exporting and importing do disk and
-// cryptographic work. The inner lock is taken only after the interpreter lock
-// is given up, so no holder of the inner lock ever waits for it.
+// cryptographic work.
 template <typename Operation>
 auto with_state_outside_interpreter(VaultHandle& vault, Operation&& operation) {
-    return without_interpreter_lock([&] { return vault.with_state(operation); });
+    return without_interpreter_lock([&] { return vault.with_state(operation, wait_here); });
+}
+
+// Closes the vault; a save in progress on another thread is waited for with
+// the interpreter lock given up.
+inline void close_vault_handle(VaultHandle& vault) {
+    vault.close(wait_outside_interpreter);
 }
 
 // Turns the outcome of an operation on the state into a Python result:

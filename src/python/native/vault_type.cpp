@@ -113,8 +113,8 @@ PyObject* vault_list_keys(PyObject* self, PyObject*) {
     return guard_python_entry<PyObject*>(nullptr, [&]() -> PyObject* {
         VaultHandle& vault = handle_of(self);
         if (vault.is_closed()) return raise_quillbox_error("vault is closed");
-        const auto names =
-            vault.with_state([](VaultState& state) -> Result<std::vector<std::string>> {
+        const auto names = with_state_in_interpreter(
+            vault, [](VaultState& state) -> Result<std::vector<std::string>> {
                 return list_entry_names(state);
             });
         return deliver(names, [](const std::vector<std::string>& list) -> PyObject* {
@@ -207,7 +207,7 @@ PyObject* vault_import(PyObject* self, PyObject* args, PyObject* kwargs) {
 
 PyObject* vault_close(PyObject* self, PyObject*) {
     return guard_python_entry<PyObject*>(nullptr, [&]() -> PyObject* {
-        handle_of(self).close();
+        close_vault_handle(handle_of(self));
         return none();
     });
 }

@@ -101,6 +101,11 @@ TEST(DeriveVaultKeys, ChecksTheParametersInOrderBeforeHashing) {
         {{4194305, 1, 1}, "memory cost is too large"},
         {{0xFFFFFFFF, 0xFFFFFFFF, 4}, "memory cost is too large"},
         {{0xFFFFFFFF, 0, 4}, "time cost is too small"},
+        // Then the work: memory times passes, at most 16 GiB-passes.
+        {{8, 0xFFFFFFFF, 1}, "memory cost times time cost is too large"},
+        {{4194304, 100000, 1}, "memory cost times time cost is too large"},
+        // Just beyond 1 GiB with 16 passes.
+        {{(1u << 20) + 1, 16, 1}, "memory cost times time cost is too large"},
     };
     for (const auto& c : cases) {
         const auto keys = derive_vault_keys("passphrase", kSalt, c.params);

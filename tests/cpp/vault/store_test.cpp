@@ -256,6 +256,57 @@ TEST_F(Store, FailedSaveKeepsTheChangeInMemoryAndTheOldFile) {
     EXPECT_EQ(read_file(vault_), before);
 }
 
+// Two states of one file stand for two processes: each save finds the file
+// changed by the other, and makes its own change again on what it holds.
+TEST_F(Store, SavesMergeWhatAnotherWriterSavedMeanwhile) {
+    testing::write_vault_file(vault_, entries_of({{"X", "x"}}));
+    VaultState first = open_existing();
+    VaultState second = open_existing();
+    const auto values_in_file = [&] {
+        std::vector<std::pair<std::string, std::string>> values;
+        for (const VaultEntry& entry : testing::read_vault_file(vault_)) {
+            values.emplace_back(entry.name, entry.value.view());
+        }
+        return values;
+    };
+    using Values = std::vector<std::pair<std::string, std::string>>;
+
+    ASSERT_TRUE(set_entry(first, "A", secret("1")));
+    ASSERT_TRUE(set_entry(second, "B", secret("2")));
+    EXPECT_EQ(values_in_file(), (Values{{"X", "x"}, {"A", "1"}, {"B", "2"}}));
+    ASSERT_TRUE(delete_entry(first, "X").value());
+    EXPECT_EQ(values_in_file(), (Values{{"A", "1"}, {"B", "2"}}));
+    // A name deleted elsewhere does not come back, and of two values set for
+    // one name the later save's stays.
+    ASSERT_TRUE(set_entry(second, "A", secret("3")));
+    EXPECT_EQ(values_in_file(), (Values{{"A", "3"}, {"B", "2"}}));
+    // Each state is what it last wrote.
+    EXPECT_EQ(list_entry_names(first), (Names{"A", "B"}));
+    EXPECT_EQ(list_entry_names(second), (Names{"A", "B"}));
+    EXPECT_EQ(second.entries[0].value.view(), "3");
+}
+
+TEST_F(Store, AChangedFileThatCannotBeReadFailsTheSaveAndKeepsBoth) {
+    VaultState first = open_with(entries_of({{"A", "1"}}));
+    {
+        VaultState second = open_existing();
+        ScopedEnv other(kPassphraseVariable, "another passphrase");
+        ASSERT_TRUE(set_entry(second, "B", secret("2")));
+    }
+    const std::string before = read_file(vault_);
+
+    const Status set = set_entry(first, "C", secret("3"));
+    ASSERT_FALSE(set);
+    EXPECT_EQ(set.error().kind(), ErrorKind::HeaderMacMismatch);
+    EXPECT_EQ(set.error().to_text(),
+              "vault error: vault header HMAC mismatch — the vault header may have been tampered "
+              "with or corrupted (another process changed the vault file after this vault last "
+              "read it, and it could not be merged; the vault file is unchanged and this change "
+              "is not saved)");
+    EXPECT_EQ(read_file(vault_), before);
+    EXPECT_EQ(list_entry_names(first), (Names{"A", "C"}));
+}
+
 TEST_F(Store, SaveRekeysUnderTheCurrentPassphrase) {
     VaultState state = open_with(entries_of({{"A", "1"}}));
     {
