@@ -124,3 +124,13 @@ def test_usage_errors_have_status_2_and_every_subcommand_has_help():
         shown = quillbox(subcommand, "--help")
         assert shown.returncode == 0
         assert "example: quillbox" in shown.stdout.replace("\n", " ") or "| quillbox" in shown.stdout
+
+
+def test_init_refuses_costs_no_vault_could_be_opened_with(tmp_path: Path):
+    path = tmp_path / "vault.bin"
+    refused = quillbox("init", "--vault", str(path), "--m-cost", str(2**20 + 1), "--t-cost", "16")
+    assert refused.returncode == 1
+    assert refused.stderr == (
+        "quillbox: I/O error: argon2 params error: memory cost times time cost is too large\n"
+    )
+    assert not path.exists()

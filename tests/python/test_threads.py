@@ -1,8 +1,13 @@
-"""A running child holds neither the interpreter lock nor the vault."""
+"""Neither a running child nor a save waiting for another process holds up the
+other threads."""
 
 from __future__ import annotations
 
+import gc
+import subprocess
+import sys
 import threading
+import time
 
 
 def test_vault_methods_and_plain_python_progress_while_a_child_runs(vault):
@@ -34,3 +39,57 @@ def test_vault_methods_and_plain_python_progress_while_a_child_runs(vault):
     assert outcome["result"].exit_code == 0
     assert progress["vault calls"] > 5
     assert progress["python steps"] > 100
+
+
+def test_a_save_waiting_for_another_process_holds_up_no_thread(vault, vault_path):
+    """While one thread's save waits for a lockfile that another process holds,
+    the calls of other threads that wait for that vault give the interpreter up."""
+    holder = subprocess.Popen(
+        [sys.executable, "-c", HOLD_LOCK, f"{vault_path}.lock", "2.5"],
+        stdout=subprocess.PIPE,
+        text=True,
+    )
+    assert holder.stdout.readline() == "held\n"
+    gaps = []
+    saved = threading.Event()
+
+    def tick():
+        last = time.perf_counter()
+        while not saved.is_set():
+            time.sleep(0.001)
+            now = time.perf_counter()
+            gaps.append(now - last)
+            last = now
+
+    def save():
+        vault.set("WAITED", "for the lock")
+        saved.set()
+
+    ticker = threading.Thread(target=tick)
+    saver = threading.Thread(target=save)
+    # A collection of the test run's garbage would hold everything up too.
+    gc.disable()
+    try:
+        ticker.start()
+        saver.start()
+        time.sleep(0.3)  # the save now holds the vault and waits for the lockfile
+        assert "WAITED" in vault.list_keys()
+        assert vault.run("true").exit_code == 0
+        for thread in (saver, ticker):
+            thread.join(timeout=60)
+    finally:
+        gc.enable()
+    holder.wait(timeout=60)
+    assert saved.is_set()
+    assert max(gaps) < 0.05, f"a thread stood still for {max(gaps):.3f} s"
+
+
+# Holds the exclusive lock on a lockfile for some seconds, as another process's
+# save would, and says when it has it.
+HOLD_LOCK = """
+import fcntl, sys, time
+with open(sys.argv[1], "a") as lockfile:
+    fcntl.flock(lockfile, fcntl.LOCK_EX)
+    print("held", flush=True)
+    time.sleep(float(sys.argv[2]))
+"""

@@ -5,6 +5,8 @@ from __future__ import annotations
 import inspect
 import os
 import stat
+import struct
+import threading
 
 import pytest
 
@@ -187,6 +189,31 @@ def test_opening_errors(make_vault, tmp_path, monkeypatch):
     monkeypatch.delenv(KEY_ENV)
     with pytest.raises(MasterKeyError, match=f"^master key error: environment variable {KEY_ENV} is not set"):
         Vault(KEY_ENV, str(make_vault(name="good.bin", passphrase=PASSPHRASE)))
+
+
+@pytest.mark.parametrize("m_cost, t_cost", [(8, 2**32 - 1), (4 * 1024 * 1024, 100_000)])
+def test_a_header_asking_for_endless_work_is_refused_before_any(vault, make_vault, m_cost, t_cost):
+    """The costs are read before the header can be authenticated: a damaged or
+    hostile file, opened or imported, is refused at once instead of keeping
+    the caller busy for hours."""
+    hostile = make_vault([("A", b"1")], name="hostile.bin")
+    image = bytearray(hostile.read_bytes())
+    struct.pack_into("<II", image, 10, m_cost, t_cost)
+    hostile.write_bytes(image)
+    attempts = {
+        "open": lambda: Vault(KEY_ENV, str(hostile)),
+        "import": lambda: vault.import_vault(str(hostile)),
+    }
+    for name, attempt in attempts.items():
+        errors = []
+        # A daemon thread, so that a derivation that never ends fails the test
+        # instead of holding up the whole run.
+        trying = threading.Thread(target=lambda: errors.append(pytest.raises(QuillBoxError, attempt).value), daemon=True)
+        trying.start()
+        trying.join(timeout=60)
+        assert [str(error) for error in errors] == [
+            "I/O error: argon2 params error: memory cost times time cost is too large"
+        ], name
 
 
 def test_export_and_import_through_the_class(vault, make_vault, tmp_path, monkeypatch):
