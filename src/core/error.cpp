@@ -116,6 +116,9 @@ struct MessageWriter {
         return "vault file is truncated — expected at least " + number(e.expected) +
                " bytes but found " + number(e.found) + " bytes";
     }
+    std::string operator()(const errors::UnsafePath& e) const {
+        return path_text(e.path) + " " + e.problem;
+    }
     std::string operator()(const errors::UnresolvedPlaceholder& e) const {
         return "unresolved placeholder {{{key}}} — no entry with that name exists in the vault. "
                "Use `quillbox set " +
@@ -166,7 +169,8 @@ ErrorCategory category_of(ErrorKind kind) {
         case EntryLimitExceeded:
         case LockTimeout:
         case BadMagic:
-        case Truncated: return ErrorCategory::Vault;
+        case Truncated:
+        case UnsafePath: return ErrorCategory::Vault;
         case UnresolvedPlaceholder: return ErrorCategory::Placeholder;
         case CommandNotFound:
         case CommandNotExecutable:

@@ -34,6 +34,7 @@ enum class ErrorKind {
     LockTimeout,
     BadMagic,
     Truncated,
+    UnsafePath,
     // Placeholder
     UnresolvedPlaceholder,
     // Spawn
@@ -133,6 +134,14 @@ struct Truncated {
     std::uint64_t expected;
     std::uint64_t found;
 };
+// A file or directory that the vault store will not use: of the wrong kind or
+// owned by someone else. `problem` says what is wrong with it, then, after an
+// em dash, what to do.
+struct UnsafePath {
+    static constexpr ErrorKind kind = ErrorKind::UnsafePath;
+    std::filesystem::path path;
+    std::string problem;
+};
 struct UnresolvedPlaceholder {
     static constexpr ErrorKind kind = ErrorKind::UnresolvedPlaceholder;
     std::string key;
@@ -174,17 +183,16 @@ struct IoMessage {
 // The category that a kind belongs to; it decides the prefix of the error's text.
 ErrorCategory category_of(ErrorKind kind);
 
-using ErrorDetail =
-    std::variant<errors::RejectedMetacharacter, errors::MalformedPlaceholder,
-                 errors::InvalidPlaceholderKey, errors::UnclosedSingleQuote,
-                 errors::UnclosedDoubleQuote, errors::TrailingBackslash, errors::EmptyCommand,
-                 errors::EmptyKeyName, errors::VaultNotFound, errors::HeaderMacMismatch,
-                 errors::CommitTagMismatch, errors::EntryTagMismatch, errors::InsecurePermissions,
-                 errors::DecryptionFailed, errors::UnsupportedVersion, errors::InvalidVersion,
-                 errors::EntryLimitExceeded, errors::LockTimeout, errors::BadMagic,
-                 errors::Truncated, errors::UnresolvedPlaceholder, errors::CommandNotFound,
-                 errors::CommandNotExecutable, errors::SpawnFailed, errors::AutomatonBuildFailed,
-                 errors::EnvVarNotSet, errors::OsError, errors::IoMessage>;
+using ErrorDetail = std::variant<
+    errors::RejectedMetacharacter, errors::MalformedPlaceholder, errors::InvalidPlaceholderKey,
+    errors::UnclosedSingleQuote, errors::UnclosedDoubleQuote, errors::TrailingBackslash,
+    errors::EmptyCommand, errors::EmptyKeyName, errors::VaultNotFound, errors::HeaderMacMismatch,
+    errors::CommitTagMismatch, errors::EntryTagMismatch, errors::InsecurePermissions,
+    errors::DecryptionFailed, errors::UnsupportedVersion, errors::InvalidVersion,
+    errors::EntryLimitExceeded, errors::LockTimeout, errors::BadMagic, errors::Truncated,
+    errors::UnsafePath, errors::UnresolvedPlaceholder, errors::CommandNotFound,
+    errors::CommandNotExecutable, errors::SpawnFailed, errors::AutomatonBuildFailed,
+    errors::EnvVarNotSet, errors::OsError, errors::IoMessage>;
 
 // The one error value of the native core: a category, one kind and its fields.
 // It owns copies of all its texts and can be moved freely between threads.

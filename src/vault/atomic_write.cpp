@@ -1,16 +1,31 @@
 #include "vault/atomic_write.hpp"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
+#include <optional>
 #include <string>
+#include <system_error>
 
+#include "core/message_format.hpp"
+#include "core/unique_fd.hpp"
 #include "vault/file_io.hpp"
+#include "vault/process_alive.hpp"
 #include "vault/sibling_path.hpp"
 
 namespace quillbox {
 namespace {
+
+constexpr std::string_view kTemporarySuffix = ".tmp.";
+
+std::string quoted(const std::filesystem::path& path) {
+    std::string text;
+    append_quoted_text(text, path.native());
+    return text;
+}
 
 // A full flush to stable storage: where the system offers a stronger call than
 // fsync (one that also empties the drive's cache), that one.
@@ -26,20 +41,72 @@ Status sync_to_storage(int fd) {
     }
 }
 
-// A leftover from an earlier failed write by a process with our ID. A failed
-// metadata query counts as nothing being there.
+// A leftover from an earlier write by a process with our ID.
 Status remove_leftover(const std::filesystem::path& temporary) {
-    if (!stat_path(temporary)) return {};
+    struct stat metadata {};
+    if (::lstat(temporary.c_str(), &metadata) != 0) return {};
     if (::unlink(temporary.c_str()) != 0) return fail(CoreError::from_errno());
     return {};
 }
 
-Status write_temporary(const std::filesystem::path& temporary,
-                       std::span<const unsigned char> bytes) {
-    Result<UniqueFd> fd = open_file(temporary, O_WRONLY | O_CREAT | O_EXCL, 0600);
-    if (!fd) return fail(fd.error());
-    if (Status written = write_all(fd->get(), bytes); !written) return written;
-    return sync_to_storage(fd->get());
+// The temporary file of one write, removed again unless it was renamed over
+// its target.
+class TemporaryFile {
+public:
+    static Result<TemporaryFile> create(std::filesystem::path path) {
+        Result<UniqueFd> fd = open_file(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
+        if (!fd) return fail(fd.error());
+        return TemporaryFile(std::move(path), std::move(*fd));
+    }
+    TemporaryFile(TemporaryFile&& other) noexcept
+        : path_(std::move(other.path_)), fd_(std::move(other.fd_)), in_place_(other.in_place_) {
+        other.in_place_ = true;
+    }
+    TemporaryFile& operator=(TemporaryFile&&) = delete;
+    ~TemporaryFile() {
+        if (!in_place_) ::unlink(path_.c_str());
+    }
+
+    Status write_and_sync(std::span<const unsigned char> bytes) {
+        if (Status written = write_all(fd_.get(), bytes); !written) return written;
+        return sync_to_storage(fd_.get());
+    }
+
+    Status rename_over(const std::filesystem::path& target) {
+        if (::rename(path_.c_str(), target.c_str()) != 0) return fail(CoreError::from_errno());
+        in_place_ = true;
+        return {};
+    }
+
+private:
+    TemporaryFile(std::filesystem::path path, UniqueFd fd)
+        : path_(std::move(path)), fd_(std::move(fd)) {}
+
+    std::filesystem::path path_;
+    UniqueFd fd_;
+    bool in_place_ = false;
+};
+
+Status write_through_temporary(const std::filesystem::path& target,
+                               const std::filesystem::path& temporary,
+                               std::span<const unsigned char> bytes) {
+    if (Status removed = remove_leftover(temporary); !removed) return removed;
+    Result<TemporaryFile> file = TemporaryFile::create(temporary);
+    if (!file) return fail(file.error());
+    if (Status written = file->write_and_sync(bytes); !written) return written;
+    return file->rename_over(target);
+}
+
+// The process ID in a temporary file's name, if the name is one.
+std::optional<std::uint32_t> writer_of(std::string_view name, std::string_view prefix) {
+    if (!name.starts_with(prefix)) return std::nullopt;
+    const std::string_view digits = name.substr(prefix.size());
+    std::uint32_t pid = 0;
+    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), pid);
+    if (digits.empty() || error != std::errc() || end != digits.data() + digits.size()) {
+        return std::nullopt;
+    }
+    return pid;
 }
 
 }  // namespace
@@ -47,11 +114,30 @@ Status write_temporary(const std::filesystem::path& temporary,
 Status write_atomically(const std::filesystem::path& target, std::span<const unsigned char> bytes) {
     if (Status checked = check_no_nul(target); !checked) return checked;
     const std::filesystem::path temporary =
-        sibling_path(target, ".tmp." + std::to_string(::getpid()));
-    if (Status removed = remove_leftover(temporary); !removed) return removed;
-    if (Status written = write_temporary(temporary, bytes); !written) return written;
-    if (::rename(temporary.c_str(), target.c_str()) != 0) return fail(CoreError::from_errno());
+        sibling_path(target, std::string(kTemporarySuffix) + std::to_string(::getpid()));
+    if (Status written = write_through_temporary(target, temporary, bytes); !written) {
+        return fail(
+            std::move(written.error())
+                .in_circumstance("writing " + quoted(target) + " through " + quoted(temporary)));
+    }
     return {};
+}
+
+void remove_dead_writers_temporaries(const std::filesystem::path& target) {
+    const std::filesystem::path pattern = sibling_path(target, kTemporarySuffix);
+    const std::string prefix = pattern.filename().native();
+    const std::filesystem::path directory =
+        pattern.parent_path().empty() ? std::filesystem::path(".") : pattern.parent_path();
+    std::error_code error;
+    for (std::filesystem::directory_iterator entry(directory, error), end; !error && entry != end;
+         entry.increment(error)) {
+        const std::optional<std::uint32_t> writer =
+            writer_of(entry->path().filename().native(), prefix);
+        if (writer && *writer != static_cast<std::uint32_t>(::getpid()) &&
+            !process_may_be_alive(*writer)) {
+            ::unlink(entry->path().c_str());
+        }
+    }
 }
 
 }  // namespace quillbox

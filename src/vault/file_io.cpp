@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <system_error>
 
 namespace quillbox {
 
@@ -65,13 +64,15 @@ Status write_all(int fd, std::span<const unsigned char> bytes) {
 
 Status create_missing_parent_directory(const std::filesystem::path& path) {
     if (Status checked = check_no_nul(path); !checked) return checked;
-    const std::filesystem::path parent = path.parent_path();
-    if (parent.empty() || stat_path(parent)) return {};
-    std::error_code error;
-    std::filesystem::create_directories(parent, error);
-    if (error) return fail(errors::OsError{error.value()});
-    while (::chmod(parent.c_str(), 0700) != 0) {
-        if (errno != EINTR) return fail(CoreError::from_errno());
+    std::filesystem::path directory;
+    for (const std::filesystem::path& component : path.parent_path()) {
+        directory /= component;
+        if (::mkdir(directory.c_str(), 0700) == 0) {
+            // The creation mask may have taken more away, never added.
+            if (::chmod(directory.c_str(), 0700) != 0) return fail(CoreError::from_errno());
+        } else if (errno != EEXIST) {
+            return fail(CoreError::from_errno());
+        }
     }
     return {};
 }

@@ -32,8 +32,8 @@ Status write_all(int fd, std::span<const unsigned char> bytes);
 
 Status check_no_nul(const std::filesystem::path& path);
 
-// Creates the missing parent directory of `path`, with its missing ancestors,
-// and makes it private to the owner (0700). A parent that exists keeps its mode.
+// Creates the missing directories on the way to `path`, each private to the
+// owner (0700). Directories that exist keep their modes.
 Status create_missing_parent_directory(const std::filesystem::path& path);
 
 }  // namespace quillbox

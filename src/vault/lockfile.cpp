@@ -1,21 +1,23 @@
 #include "vault/lockfile.hpp"
 
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/file.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
-#include <chrono>
-#include <climits>
 #include <optional>
 #include <string>
 #include <thread>
+#include <variant>
 
+#include "core/message_format.hpp"
 #include "core/warnings.hpp"
+#include "vault/checked_open.hpp"
 #include "vault/file_io.hpp"
 #include "vault/lock_record.hpp"
+#include "vault/process_alive.hpp"
 #include "vault/sibling_path.hpp"
 
 namespace quillbox {
@@ -25,27 +27,50 @@ using namespace std::chrono_literals;
 
 constexpr std::chrono::milliseconds kFirstDelay = 10ms;
 constexpr std::chrono::milliseconds kLongestDelay = 1s;
-constexpr std::uint64_t kGiveUpSecs = 30;
 constexpr std::uint64_t kStaleAgeSecs = 300;
+// A record is a process ID and a timestamp on two lines; more is not one.
+constexpr std::size_t kLongestRecord = 128;
 
-Result<UniqueFd> open_lockfile(const std::filesystem::path& lockfile) {
-    return open_file(lockfile, O_RDWR | O_CREAT, 0600);
+enum class LockKind { Exclusive, Shared };
+
+int flock_operation(LockKind kind) {
+    return kind == LockKind::Exclusive ? LOCK_EX : LOCK_SH;
 }
 
-// Signal 0 only asks whether the process exists and may be signalled. Values
-// that kill would take as a process group (0, or beyond the largest pid) are
-// not asked about: they cannot name one live holder, so only the record's age
-// can make such a lock stale.
-bool holder_is_alive(std::uint32_t pid) {
-    if (pid == 0 || pid > static_cast<std::uint32_t>(INT_MAX)) return true;
-    return ::kill(static_cast<pid_t>(pid), 0) == 0;
+bool is_os_error(const CoreError& error, std::initializer_list<int> codes) {
+    const auto* os_error = std::get_if<errors::OsError>(&error.detail());
+    return os_error != nullptr && std::ranges::find(codes, os_error->code) != codes.end();
 }
 
-// Waiting is measured on the monotonic clock, which never goes backwards.
-std::uint64_t whole_seconds_since(std::chrono::steady_clock::time_point start) {
-    const auto waited = std::chrono::steady_clock::now() - start;
-    return static_cast<std::uint64_t>(
-        std::chrono::duration_cast<std::chrono::seconds>(waited).count());
+std::string quoted(const std::filesystem::path& path) {
+    std::string text;
+    append_quoted_text(text, path.native());
+    return text;
+}
+
+Result<UniqueFd> open_for_writing(const std::filesystem::path& lockfile) {
+    return open_checked_file(lockfile, O_RDWR | O_CREAT | O_NOFOLLOW, 0600,
+                             RequiredOwner::MeOrRoot);
+}
+
+// The lockfile for one kind of lock. Nothing, for a shared lock, where there
+// is no lockfile and none can be made.
+Result<std::optional<UniqueFd>> open_lockfile(const std::filesystem::path& lockfile,
+                                              LockKind kind) {
+    Result<UniqueFd> writable = open_for_writing(lockfile);
+    if (writable) return std::optional(std::move(*writable));
+    if (writable.error().kind() != ErrorKind::OsError) return fail(writable.error());
+    if (kind == LockKind::Exclusive) {
+        return fail(std::move(writable.error())
+                        .in_circumstance("the vault cannot be saved without its lockfile " +
+                                         quoted(lockfile)));
+    }
+    if (!is_os_error(writable.error(), {EROFS, EACCES, EPERM})) return fail(writable.error());
+    Result<UniqueFd> readable =
+        open_checked_file(lockfile, O_RDONLY | O_NOFOLLOW, 0, RequiredOwner::MeOrRoot);
+    if (readable) return std::optional(std::move(*readable));
+    if (is_os_error(readable.error(), {ENOENT})) return std::optional<UniqueFd>();
+    return fail(readable.error());
 }
 
 struct StaleLock {
@@ -53,16 +78,16 @@ struct StaleLock {
     std::uint64_t age_secs;
 };
 
-// Unreadable, non-UTF-8, short or malformed contents are taken for a live lock.
-std::optional<StaleLock> find_stale_lock(const std::filesystem::path& lockfile) {
-    Result<UniqueFd> fd = open_file(lockfile, O_RDONLY);
-    if (!fd) return std::nullopt;
-    Result<std::vector<unsigned char>> bytes = read_to_end(fd->get());
-    if (!bytes) return std::nullopt;
-    const std::string_view contents(reinterpret_cast<const char*>(bytes->data()), bytes->size());
-    const std::optional<LockRecord> record = parse_lock_record(contents);
+// Reads the record through the descriptor that waits. Unreadable, non-UTF-8,
+// short or malformed contents are taken for a live lock.
+std::optional<StaleLock> find_stale_lock(int fd) {
+    std::array<char, kLongestRecord> buffer{};
+    const ssize_t count = ::pread(fd, buffer.data(), buffer.size(), 0);
+    if (count <= 0) return std::nullopt;
+    const std::optional<LockRecord> record =
+        parse_lock_record({buffer.data(), static_cast<std::size_t>(count)});
     if (!record) return std::nullopt;
-    const bool alive = holder_is_alive(record->pid);
+    const bool alive = process_may_be_alive(record->pid);
     const std::uint64_t age = lock_record_age_secs(*record, std::chrono::system_clock::now());
     if (alive && age <= kStaleAgeSecs) return std::nullopt;
     return StaleLock{record->pid, age};
@@ -77,12 +102,42 @@ bool remove_stale_lockfile(const std::filesystem::path& lockfile, const StaleLoc
     return true;
 }
 
-// The record goes at offset 0 of the freshly opened descriptor. A failure to
-// write it is of no consequence: the lock is held all the same.
+// Replaces whatever the lockfile holds by our record. A failure is of no
+// consequence: the lock is held all the same.
 void write_own_record(int fd) {
     const std::string record = format_lock_record(static_cast<std::uint32_t>(::getpid()),
                                                   std::chrono::system_clock::now());
-    (void)write_all(fd, {reinterpret_cast<const unsigned char*>(record.data()), record.size()});
+    if (::ftruncate(fd, 0) != 0) return;
+    (void)::pwrite(fd, record.data(), record.size(), 0);
+}
+
+// Takes the lock without blocking, waiting between attempts with a growing
+// delay. Each attempt opens the lockfile anew, since a stale one is removed.
+Result<std::optional<UniqueFd>> wait_for_lock(const std::filesystem::path& lockfile, LockKind kind,
+                                              std::chrono::milliseconds limit) {
+    const auto start = std::chrono::steady_clock::now();
+    std::chrono::milliseconds delay = kFirstDelay;
+    for (;;) {
+        Result<std::optional<UniqueFd>> fd = open_lockfile(lockfile, kind);
+        if (!fd || !*fd) return fd;
+        const int held = (*fd)->get();
+        if (::flock(held, flock_operation(kind) | LOCK_NB) == 0) return fd;
+        if (errno != EWOULDBLOCK && errno != EINTR) return fail(CoreError::from_errno());
+        const auto waited = std::chrono::steady_clock::now() - start;
+        if (waited >= limit) {
+            const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(waited).count();
+            return fail(errors::LockTimeout{lockfile, static_cast<std::uint64_t>(seconds)});
+        }
+        // A stale lock is taken over at once, without sleeping. One that cannot
+        // be removed is waited for like a live one, instead of spinning.
+        if (const std::optional<StaleLock> stale = find_stale_lock(held);
+            stale && remove_stale_lockfile(lockfile, *stale)) {
+            continue;
+        }
+        const auto remaining = std::chrono::ceil<std::chrono::milliseconds>(limit - waited);
+        std::this_thread::sleep_for(std::min(delay, remaining));
+        delay = std::min(delay * 2, kLongestDelay);
+    }
 }
 
 }  // namespace
@@ -94,54 +149,34 @@ std::filesystem::path lockfile_path(const std::filesystem::path& vault_path) {
 VaultLockGuard::VaultLockGuard(std::filesystem::path lockfile, UniqueFd fd)
     : lockfile_(std::move(lockfile)), fd_(std::move(fd)) {}
 
-// The lock is given up before the file is emptied: a process that takes it in
-// between may see its fresh record erased, and waiters then read an empty
-// lockfile and keep waiting, which is harmless.
+// The record is emptied while the lock is still held, through the descriptor
+// that holds it: whatever now sits at the lockfile's path is not touched.
 VaultLockGuard::~VaultLockGuard() {
     if (!fd_.valid()) return;
-    ::flock(fd_.get(), LOCK_UN);
-    if (Result<UniqueFd> again = open_file(lockfile_, O_WRONLY)) {
-        while (::ftruncate(again->get(), 0) != 0 && errno == EINTR) {
-        }
+    while (::ftruncate(fd_.get(), 0) != 0 && errno == EINTR) {
     }
+    ::flock(fd_.get(), LOCK_UN);
 }
 
-Result<VaultLockGuard> acquire_vault_lock(const std::filesystem::path& vault_path) {
+Result<VaultLockGuard> acquire_vault_lock(const std::filesystem::path& vault_path,
+                                          std::chrono::milliseconds limit) {
     std::filesystem::path lockfile = lockfile_path(vault_path);
-    const auto start = std::chrono::steady_clock::now();
-    std::chrono::milliseconds delay = kFirstDelay;
-    for (;;) {
-        Result<UniqueFd> fd = open_lockfile(lockfile);
-        if (!fd) return fail(fd.error());
-        if (::flock(fd->get(), LOCK_EX | LOCK_NB) == 0) {
-            write_own_record(fd->get());
-            return VaultLockGuard(std::move(lockfile), std::move(*fd));
-        }
-        const std::uint64_t waited = whole_seconds_since(start);
-        if (waited >= kGiveUpSecs) return fail(errors::LockTimeout{lockfile, waited});
-        // A stale lock is taken over at once, without sleeping. One that cannot
-        // be removed is waited for like a live one, instead of spinning.
-        if (const std::optional<StaleLock> stale = find_stale_lock(lockfile);
-            stale && remove_stale_lockfile(lockfile, *stale)) {
-            continue;
-        }
-        std::this_thread::sleep_for(delay);
-        delay = std::min(delay * 2, kLongestDelay);
-    }
+    Result<std::optional<UniqueFd>> fd = wait_for_lock(lockfile, LockKind::Exclusive, limit);
+    if (!fd) return fail(fd.error());
+    write_own_record((*fd)->get());
+    return VaultLockGuard(std::move(lockfile), std::move(**fd));
 }
 
 SharedVaultLock::~SharedVaultLock() {
     if (fd_.valid()) ::flock(fd_.get(), LOCK_UN);
 }
 
-Result<SharedVaultLock> acquire_shared_vault_lock(const std::filesystem::path& vault_path) {
-    Result<UniqueFd> fd = open_lockfile(lockfile_path(vault_path));
+Result<SharedVaultLock> acquire_shared_vault_lock(const std::filesystem::path& vault_path,
+                                                  std::chrono::milliseconds limit) {
+    Result<std::optional<UniqueFd>> fd =
+        wait_for_lock(lockfile_path(vault_path), LockKind::Shared, limit);
     if (!fd) return fail(fd.error());
-    // Blocks while a save holds the lock. The read goes ahead whatever the
-    // outcome; only an interrupted wait is repeated.
-    while (::flock(fd->get(), LOCK_SH) != 0 && errno == EINTR) {
-    }
-    return SharedVaultLock(std::move(*fd));
+    return SharedVaultLock(*fd ? std::move(**fd) : UniqueFd());
 }
 
 }  // namespace quillbox

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <filesystem>
 
 #include "core/result.hpp"
@@ -12,13 +13,22 @@ namespace quillbox {
 // file, shared by an open while it reads it. The exclusive holder writes its
 // process ID and the time into the lockfile, so that a waiter can recognise a
 // lock left behind by a process that died.
+//
+// The lockfile may sit in a directory that others can write. It is opened
+// without following a symbolic link and without blocking, and used only when
+// it is a regular file owned by this user or by root; the record is written
+// and emptied through the descriptor that holds the lock, and read (a few
+// bytes at most) through the one that waits.
+
+// How long a lock is waited for before LockTimeout.
+inline constexpr std::chrono::milliseconds kLockWaitLimit = std::chrono::seconds(30);
 
 // The vault path with ".lock" appended to its file name ("vault.lock" when it
 // has none).
 std::filesystem::path lockfile_path(const std::filesystem::path& vault_path);
 
-// The exclusive lock of one save. Dropping it unlocks, then empties the
-// lockfile; the lockfile itself stays.
+// The exclusive lock of one save. Dropping it empties the lockfile, then
+// unlocks it; the lockfile itself stays.
 class VaultLockGuard {
 public:
     VaultLockGuard(std::filesystem::path lockfile, UniqueFd fd);
@@ -35,15 +45,18 @@ private:
 
 // Takes the exclusive lock, waiting with a backoff of 10 ms doubling up to 1 s.
 // A lock whose holder is gone, or whose record is more than 300 s old, is
-// removed (with a notice on standard error) and taken at once. After 30 s of
-// waiting on the monotonic clock: LockTimeout. A lockfile that cannot be opened
-// or created: an Io error at once.
-Result<VaultLockGuard> acquire_vault_lock(const std::filesystem::path& vault_path);
+// removed (with a notice on standard error) and taken at once. After `limit`
+// of waiting on the monotonic clock: LockTimeout. A lockfile that cannot be
+// opened or created: an Io error at once, saying that the vault cannot be
+// saved; one that is not a regular file of ours or root's: UnsafePath.
+Result<VaultLockGuard> acquire_vault_lock(const std::filesystem::path& vault_path,
+                                          std::chrono::milliseconds limit = kLockWaitLimit);
 
-// The shared lock an open holds while it reads the vault file. It waits for as
-// long as a save holds the lock; dropping it unlocks. Holders write nothing.
+// The shared lock an open holds while it reads the vault file; dropping it
+// unlocks. Holders write nothing.
 class SharedVaultLock {
 public:
+    // Without a descriptor, no lock is held.
     explicit SharedVaultLock(UniqueFd fd) : fd_(std::move(fd)) {}
     ~SharedVaultLock();
     SharedVaultLock(SharedVaultLock&&) noexcept = default;
@@ -55,7 +68,11 @@ private:
     UniqueFd fd_;
 };
 
-// An Io error when the lockfile cannot be opened or created.
-Result<SharedVaultLock> acquire_shared_vault_lock(const std::filesystem::path& vault_path);
+// Waits for a save as the exclusive lock waits for another, up to `limit`.
+// Where the lockfile cannot be created or opened for writing (a read-only file
+// system), it is opened read-only, and where there is none the read goes ahead
+// without a lock: nothing can be saved there to change the file meanwhile.
+Result<SharedVaultLock> acquire_shared_vault_lock(const std::filesystem::path& vault_path,
+                                                  std::chrono::milliseconds limit = kLockWaitLimit);
 
 }  // namespace quillbox

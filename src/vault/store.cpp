@@ -9,6 +9,7 @@
 #include "core/key_name.hpp"
 #include "core/utf8.hpp"
 #include "vault/atomic_write.hpp"
+#include "vault/checked_open.hpp"
 #include "vault/file_io.hpp"
 #include "vault/format.hpp"
 #include "vault/lockfile.hpp"
@@ -25,25 +26,36 @@ Status check_permissions(const std::filesystem::path& vault_path, const struct s
     return {};
 }
 
-// The whole file, read while the shared lockfile lock keeps saves out. The
-// vault file is closed before the lock is dropped.
-Result<std::vector<unsigned char>> read_vault_file(const std::filesystem::path& vault_path) {
+// The whole file, read while the shared lockfile lock keeps saves out. It is
+// opened without blocking and checked through its descriptor, so that a FIFO
+// or a device is refused before anything waits on it, and nothing can be put
+// in its place between the check and the read. The vault file is closed
+// before the lock is dropped.
+Result<std::vector<unsigned char>> read_vault_file(const std::filesystem::path& vault_path,
+                                                   bool allow_insecure_permissions) {
     Result<SharedVaultLock> lock = acquire_shared_vault_lock(vault_path);
     if (!lock) return fail(lock.error());
-    Result<UniqueFd> fd = open_file(vault_path, O_RDONLY);
+    Result<UniqueFd> fd = open_checked_file(vault_path, O_RDONLY, 0, RequiredOwner::Me);
     if (!fd) return fail(fd.error());
+    struct stat metadata {};
+    if (::fstat(fd->get(), &metadata) != 0) return fail(CoreError::from_errno());
+    if (Status allowed = check_permissions(vault_path, metadata, allow_insecure_permissions);
+        !allowed) {
+        return fail(allowed.error());
+    }
     return read_to_end(fd->get());
 }
 
 // What the vault file holds now, if it is not the image this state last read
 // or wrote: nothing when it is, or when there is no file any more to merge with.
 Result<std::optional<std::vector<unsigned char>>> read_if_changed(const VaultState& state) {
-    const Result<struct stat> metadata = stat_path(state.vault_path);
-    if (!metadata) return std::nullopt;
-    Result<UniqueFd> fd = open_file(state.vault_path, O_RDONLY);
+    if (!stat_path(state.vault_path)) return std::nullopt;
+    Result<UniqueFd> fd = open_checked_file(state.vault_path, O_RDONLY, 0, RequiredOwner::Me);
     if (!fd) return fail(fd.error());
+    struct stat metadata {};
+    if (::fstat(fd->get(), &metadata) != 0) return fail(CoreError::from_errno());
     // The commit tag is enough to tell: it differs from one write to the next.
-    if (const auto size = static_cast<std::uint64_t>(metadata->st_size); size >= kMinImageSize) {
+    if (const auto size = static_cast<std::uint64_t>(metadata.st_size); size >= kMinImageSize) {
         MacTag tag{};
         const auto offset = static_cast<off_t>(size - kMacSize);
         if (::pread(fd->get(), tag.data(), tag.size(), offset) == static_cast<ssize_t>(kMacSize) &&
@@ -112,12 +124,9 @@ Result<VaultState> open_vault(std::string_view master_key_env,
     std::filesystem::path path = vault_path ? *vault_path : default_vault_path();
     // Any failure to see the file (missing, a dangling link, a directory on the
     // way that cannot be searched) means there is no vault to open.
-    const Result<struct stat> metadata = stat_path(path);
-    if (!metadata) return fail(errors::VaultNotFound{path});
-    if (Status allowed = check_permissions(path, *metadata, allow_insecure_permissions); !allowed) {
-        return fail(allowed.error());
-    }
-    const Result<std::vector<unsigned char>> image = read_vault_file(path);
+    if (!stat_path(path)) return fail(errors::VaultNotFound{path});
+    const Result<std::vector<unsigned char>> image =
+        read_vault_file(path, allow_insecure_permissions);
     if (!image) return fail(image.error());
     Result<DecodedVault> decoded = decode_vault(*image, master_key_env);
     if (!decoded) return fail(decoded.error());
@@ -161,6 +170,8 @@ Status save_vault(VaultState& state, const VaultChange& change) {
     if (!lock) return fail(lock.error());
     const Result<std::optional<std::vector<unsigned char>>> changed = read_if_changed(state);
     if (!changed) return fail(changed.error());
+    // Killed writers may have left their temporary files; none is mid-write now.
+    remove_dead_writers_temporaries(state.vault_path);
     if (*changed) return merge_and_write(state, **changed, change);
     if (Status written = write_atomically(state.vault_path, *image); !written) return written;
     state.file_commit_tag = commit_tag_of(*image);

@@ -21,10 +21,11 @@ namespace quillbox {
 // not UTF-8 (an empty HOME gives a relative path).
 std::filesystem::path default_vault_path();
 
-// Switches core dumps off, checks that the file exists and grants nothing to
-// group or others (unless allowed), reads it under the shared lockfile lock,
-// decodes it with the passphrase from `master_key_env`, and locks every value
-// into memory.
+// Switches core dumps off, checks that the file exists, and, under the shared
+// lockfile lock, that it is a regular file (a link to one is followed) owned by
+// this user that grants nothing to group or others (unless allowed); reads
+// it, decodes it with the passphrase from `master_key_env`, and locks every
+// value into memory.
 Result<VaultState> open_vault(std::string_view master_key_env,
                               const std::optional<std::filesystem::path>& vault_path,
                               bool allow_insecure_permissions);

@@ -35,7 +35,8 @@ const ExceptionClassText& texts_of(ExceptionClass which) {
 ExceptionClass vault_exception_class(ErrorKind kind) {
     switch (kind) {
         case ErrorKind::VaultNotFound: return ExceptionClass::VaultNotFoundError;
-        case ErrorKind::InsecurePermissions: return ExceptionClass::VaultPermissionError;
+        case ErrorKind::InsecurePermissions:
+        case ErrorKind::UnsafePath: return ExceptionClass::VaultPermissionError;
         case ErrorKind::DecryptionFailed: return ExceptionClass::DecryptionError;
         case ErrorKind::EntryLimitExceeded: return ExceptionClass::EntryLimitError;
         case ErrorKind::LockTimeout: return ExceptionClass::LockError;

@@ -77,6 +77,8 @@ std::vector<ErrorCase> error_cases() {
          "73, 76, 76, 66, 79, 255]) — this is not a quillbox vault file"},
         {errors::Truncated{138, 0}, C::Vault, K::Truncated,
          "vault error: vault file is truncated — expected at least 138 bytes but found 0 bytes"},
+        {errors::UnsafePath{"/s/v.lock", "is a FIFO — remove it"}, C::Vault, K::UnsafePath,
+         "vault error: \"/s/v.lock\" is a FIFO — remove it"},
         {errors::UnresolvedPlaceholder{"API_KEY"}, C::Placeholder, K::UnresolvedPlaceholder,
          "placeholder error: unresolved placeholder {{{key}}} — no entry with that name exists in "
          "the vault. Use `quillbox set API_KEY` to add it"},
@@ -111,6 +113,14 @@ TEST(CoreError, FromErrnoCarriesTheCurrentErrorNumber) {
     errno = EACCES;
     const CoreError error = CoreError::from_errno();
     EXPECT_EQ(error.to_text(), "I/O error: Permission denied (os error 13)");
+}
+
+TEST(CoreError, ACircumstanceEndsTheTextAndChangesNothingElse) {
+    const CoreError error =
+        CoreError(errors::OsError{EROFS}).in_circumstance("saving \"/v\" needs its lockfile");
+    EXPECT_EQ(error.kind(), ErrorKind::OsError);
+    EXPECT_EQ(error.to_text(),
+              "I/O error: Read-only file system (os error 30) (saving \"/v\" needs its lockfile)");
 }
 
 struct EscapeCase {

@@ -96,20 +96,24 @@ TEST_F(Store, OwnerOnlyModesOpen) {
     }
 }
 
-TEST_F(Store, LockfileThatCannotBeCreatedFailsTheOpen) {
+TEST_F(Store, AVaultWhoseLockfileCannotBeMadeOpensButIsNotSaved) {
     const auto shut = dir_ / "shut";
     std::filesystem::create_directory(shut);
     testing::write_vault_file(shut / "vault.bin", entries_of({{"A", "1"}}));
     testing::hand_to_unprivileged_user(dir_.path());
     testing::hand_to_unprivileged_user(shut / "vault.bin");
     ::chmod(shut.c_str(), 0555);
+    const std::string before = read_file(shut / "vault.bin");
 
     const testing::ChildOutcome outcome = testing::run_in_child([&] {
         testing::become_unprivileged_user();
-        const Result<VaultState> state = open_vault(kPassphraseVariable, shut / "vault.bin", false);
-        return !state && state.error().kind() == ErrorKind::OsError ? 0 : 1;
+        Result<VaultState> state = open_vault(kPassphraseVariable, shut / "vault.bin", false);
+        if (!state) return 1;
+        const Status set = set_entry(*state, "B", secret("2"));
+        return !set && set.error().kind() == ErrorKind::OsError ? 0 : 2;
     });
     EXPECT_EQ(outcome.exit_code, 0) << outcome.stderr_text;
+    EXPECT_EQ(read_file(shut / "vault.bin"), before);
 }
 
 TEST_F(Store, UnsetPassphraseVariableFailsTheOpen) {
