@@ -43,7 +43,20 @@ def test_vault_methods_and_plain_python_progress_while_a_child_runs(vault):
 
 def test_a_save_waiting_for_another_process_holds_up_no_thread(vault, vault_path):
     """While one thread's save waits for a lockfile that another process holds,
-    the calls of other threads that wait for that vault give the interpreter up."""
+    the calls of other threads that wait for that vault give the interpreter up.
+    This machine itself stops a thread for some tens of milliseconds now and
+    then; a held interpreter lock stops it for the whole wait, every time."""
+    stalls = []
+    for attempt in range(3):
+        stalls.append(longest_stall_during_a_waiting_save(vault, vault_path, f"WAITED{attempt}"))
+        if stalls[-1] < 0.05:
+            break
+    assert min(stalls) < 0.05, f"a thread stood still for {min(stalls):.3f} s at best"
+
+
+def longest_stall_during_a_waiting_save(vault, vault_path, key: str) -> float:
+    """The longest a ticking thread stood still while the main thread listed
+    and ran during a save that waited 2.5 s for another process's lock."""
     holder = subprocess.Popen(
         [sys.executable, "-c", HOLD_LOCK, f"{vault_path}.lock", "2.5"],
         stdout=subprocess.PIPE,
@@ -62,7 +75,7 @@ def test_a_save_waiting_for_another_process_holds_up_no_thread(vault, vault_path
             last = now
 
     def save():
-        vault.set("WAITED", "for the lock")
+        vault.set(key, "for the lock")
         saved.set()
 
     ticker = threading.Thread(target=tick)
@@ -73,7 +86,7 @@ def test_a_save_waiting_for_another_process_holds_up_no_thread(vault, vault_path
         ticker.start()
         saver.start()
         time.sleep(0.3)  # the save now holds the vault and waits for the lockfile
-        assert "WAITED" in vault.list_keys()
+        assert key in vault.list_keys()
         assert vault.run("true").exit_code == 0
         for thread in (saver, ticker):
             thread.join(timeout=60)
@@ -81,7 +94,7 @@ def test_a_save_waiting_for_another_process_holds_up_no_thread(vault, vault_path
         gc.enable()
     holder.wait(timeout=60)
     assert saved.is_set()
-    assert max(gaps) < 0.05, f"a thread stood still for {max(gaps):.3f} s"
+    return max(gaps)
 
 
 # Holds the exclusive lock on a lockfile for some seconds, as another process's

@@ -1,6 +1,8 @@
 #include "vault/atomic_write.hpp"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -77,6 +79,29 @@ TEST(WriteAtomically, UnwritableDirectoryLeavesTheTargetAlone) {
     });
     EXPECT_EQ(outcome.exit_code, 0);
     EXPECT_EQ(read_file(target), "old");
+}
+
+// A write that runs out of room (here, the file size limit) leaves the target
+// as it was and no temporary file, and says which file it could not write.
+TEST(WriteAtomically, AFailedWriteRemovesItsTemporaryFileAndNamesIt) {
+    TempDir dir;
+    const auto target = dir / "vault.bin";
+    write_file(target, "old");
+    const testing::ChildOutcome outcome = testing::run_in_child([&] {
+        ::signal(SIGXFSZ, SIG_IGN);
+        const rlimit small{4, 4};
+        if (::setrlimit(RLIMIT_FSIZE, &small) != 0) return 2;
+        const Status written = write_atomically(target, bytes_of("more than four bytes"));
+        const std::string temporary = own_temporary(target).string();
+        return !written && written.error().to_text() ==
+                               "I/O error: File too large (os error 27) (writing \"" +
+                                   target.string() + "\" through \"" + temporary + "\")"
+                   ? 0
+                   : 1;
+    });
+    EXPECT_EQ(outcome.exit_code, 0) << outcome.stderr_text;
+    EXPECT_EQ(read_file(target), "old");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
 }
 
 TEST(WriteAtomically, NulInThePathIsRefused) {

@@ -110,6 +110,19 @@ TEST(VaultLock, YoungRecordOfALiveHolderIsWaitedFor) {
     EXPECT_EQ(inode_of(lockfile), original);
 }
 
+// An open waits for a save as long as a save waits for another, and no more.
+TEST(VaultLock, BothLocksWaitForALiveHolderOnlyUpToTheLimit) {
+    TempDir dir;
+    const auto lockfile = dir / "vault.bin.lock";
+    LockHolder holder(lockfile, record_aged(static_cast<std::uint32_t>(::getpid()), 0s));
+    const auto timed_out = [&](const auto& result) {
+        return !result && result.error().kind() == ErrorKind::LockTimeout &&
+               result.error().to_text().find("Waited 1s") != std::string::npos;
+    };
+    EXPECT_TRUE(timed_out(acquire_shared_vault_lock(dir / "vault.bin", 1s)));
+    EXPECT_TRUE(timed_out(acquire_vault_lock(dir / "vault.bin", 1s)));
+}
+
 TEST(VaultLock, StaleLockfileThatCannotBeRemovedIsWaitedForQuietly) {
     TempDir dir;
     const auto shut = dir / "shut";

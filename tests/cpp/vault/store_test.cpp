@@ -1,7 +1,10 @@
 #include "vault/store.hpp"
 
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <optional>
@@ -11,6 +14,7 @@
 #include "support/child_process.hpp"
 #include "support/release_watch.hpp"
 #include "vault/format.hpp"
+#include "vault/lockfile.hpp"
 #include "vault/store_support.hpp"
 #include "vault/test_support.hpp"
 #include "vault/vault_vectors.hpp"
@@ -114,6 +118,61 @@ TEST_F(Store, AVaultWhoseLockfileCannotBeMadeOpensButIsNotSaved) {
     });
     EXPECT_EQ(outcome.exit_code, 0) << outcome.stderr_text;
     EXPECT_EQ(read_file(shut / "vault.bin"), before);
+}
+
+// Writers killed before they could clean up leave temporary files; a save
+// removes those whose process is gone, and leaves a live writer's alone.
+TEST_F(Store, SaveRemovesTheTemporaryFilesOfDeadWriters) {
+    VaultState state = open_with(entries_of({{"A", "1"}}));
+    const pid_t dead = ::fork();
+    if (dead == 0) ::_exit(0);
+    ::waitpid(dead, nullptr, 0);
+    const auto temporary_of = [&](pid_t pid) {
+        return dir_ / ("vault.bin.tmp." + std::to_string(pid));
+    };
+    testing::write_file(temporary_of(dead), "left by a killed writer");
+    testing::write_file(temporary_of(::getppid()), "a live writer's");
+    testing::write_file(dir_ / "vault.bin.tmp.notapid", "not a writer's");
+
+    ASSERT_TRUE(set_entry(state, "B", secret("2")));
+    EXPECT_FALSE(std::filesystem::exists(temporary_of(dead)));
+    EXPECT_TRUE(std::filesystem::exists(temporary_of(::getppid())));
+    EXPECT_TRUE(std::filesystem::exists(dir_ / "vault.bin.tmp.notapid"));
+}
+
+// On a read-only file system a vault opens, with a shared lock where a
+// lockfile exists and without one where none can be made, and a save says
+// why it cannot be done.
+TEST_F(Store, AVaultOnAReadOnlyFileSystemOpensAndRefusesToSave) {
+    const auto mount_point = dir_ / "readonly";
+    std::filesystem::create_directory(mount_point);
+    if (::mount("quillbox-test", mount_point.c_str(), "tmpfs", 0, "size=1m") != 0) {
+        GTEST_SKIP() << "mounting a file system needs a privilege these tests lack";
+    }
+    struct Unmount {
+        std::filesystem::path path;
+        ~Unmount() { ::umount(path.c_str()); }
+    } unmount{mount_point};
+    const auto with_lockfile = mount_point / "locked.bin";
+    const auto without_lockfile = mount_point / "unlocked.bin";
+    for (const auto& path : {with_lockfile, without_lockfile}) {
+        testing::write_vault_file(path, entries_of({{"A", "1"}}));
+    }
+    testing::write_file(lockfile_path(with_lockfile), "");
+    ASSERT_EQ(::mount(nullptr, mount_point.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);
+
+    for (const auto& path : {with_lockfile, without_lockfile}) {
+        SCOPED_TRACE(path);
+        Result<VaultState> state = open_vault(kPassphraseVariable, path, false);
+        ASSERT_TRUE(state) << state.error().to_text();
+        EXPECT_EQ(list_entry_names(*state), (Names{"A"}));
+        const Status set = set_entry(*state, "B", secret("2"));
+        ASSERT_FALSE(set);
+        EXPECT_EQ(set.error().to_text(),
+                  "I/O error: Read-only file system (os error 30) (the vault cannot be saved "
+                  "without its lockfile \"" +
+                      lockfile_path(path).string() + "\")");
+    }
 }
 
 TEST_F(Store, UnsetPassphraseVariableFailsTheOpen) {
