@@ -41,6 +41,16 @@ Status sync_to_storage(int fd) {
     }
 }
 
+// The rename reaches stable storage with its directory. Only as far as it can:
+// the target is replaced already, and a failure here must not say otherwise.
+void sync_directory_of(const std::filesystem::path& target) {
+    const std::filesystem::path directory =
+        target.parent_path().empty() ? std::filesystem::path(".") : target.parent_path();
+    if (Result<UniqueFd> fd = open_file(directory, O_RDONLY | O_DIRECTORY)) {
+        (void)sync_to_storage(fd->get());
+    }
+}
+
 // A leftover from an earlier write by a process with our ID.
 Status remove_leftover(const std::filesystem::path& temporary) {
     struct stat metadata {};
@@ -75,6 +85,7 @@ public:
     Status rename_over(const std::filesystem::path& target) {
         if (::rename(path_.c_str(), target.c_str()) != 0) return fail(CoreError::from_errno());
         in_place_ = true;
+        sync_directory_of(target);
         return {};
     }
 
