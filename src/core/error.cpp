@@ -148,39 +148,23 @@ struct MessageWriter {
 }  // namespace
 
 ErrorCategory category_of(ErrorKind kind) {
-    using enum ErrorKind;
     switch (kind) {
-        case RejectedMetacharacter:
-        case MalformedPlaceholder:
-        case InvalidPlaceholderKey:
-        case UnclosedSingleQuote:
-        case UnclosedDoubleQuote:
-        case TrailingBackslash:
-        case EmptyCommand:
-        case EmptyKeyName: return ErrorCategory::Tokenization;
-        case VaultNotFound:
-        case HeaderMacMismatch:
-        case CommitTagMismatch:
-        case EntryTagMismatch:
-        case InsecurePermissions:
-        case DecryptionFailed:
-        case UnsupportedVersion:
-        case InvalidVersion:
-        case EntryLimitExceeded:
-        case LockTimeout:
-        case BadMagic:
-        case Truncated:
-        case UnsafePath: return ErrorCategory::Vault;
-        case UnresolvedPlaceholder: return ErrorCategory::Placeholder;
-        case CommandNotFound:
-        case CommandNotExecutable:
-        case SpawnFailed: return ErrorCategory::Spawn;
-        case AutomatonBuildFailed: return ErrorCategory::Redaction;
-        case EnvVarNotSet: return ErrorCategory::MasterKey;
-        case OsError:
-        case IoMessage: return ErrorCategory::Io;
+#define QUILLBOX_KIND_CATEGORY(name, category, exception) \
+    case ErrorKind::name: return ErrorCategory::category;
+        QUILLBOX_ERROR_KINDS(QUILLBOX_KIND_CATEGORY)
+#undef QUILLBOX_KIND_CATEGORY
     }
     return ErrorCategory::Io;
+}
+
+ExceptionClass exception_class_of(ErrorKind kind) {
+    switch (kind) {
+#define QUILLBOX_KIND_EXCEPTION(name, category, exception) \
+    case ErrorKind::name: return ExceptionClass::exception;
+        QUILLBOX_ERROR_KINDS(QUILLBOX_KIND_EXCEPTION)
+#undef QUILLBOX_KIND_EXCEPTION
+    }
+    return ExceptionClass::QuillBoxError;
 }
 
 CoreError CoreError::from_errno() {

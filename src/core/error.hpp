@@ -7,48 +7,31 @@
 #include <utility>
 #include <variant>
 
+#include "core/error_kinds.hpp"
+
 namespace quillbox {
 
 enum class ErrorCategory { Tokenization, Vault, Placeholder, Spawn, Redaction, MasterKey, Io };
 
-enum class ErrorKind {
-    // Tokenization
-    RejectedMetacharacter,
-    MalformedPlaceholder,
-    InvalidPlaceholderKey,
-    UnclosedSingleQuote,
-    UnclosedDoubleQuote,
-    TrailingBackslash,
-    EmptyCommand,
-    EmptyKeyName,
-    // Vault
-    VaultNotFound,
-    HeaderMacMismatch,
-    CommitTagMismatch,
-    EntryTagMismatch,
-    InsecurePermissions,
-    DecryptionFailed,
-    UnsupportedVersion,
-    InvalidVersion,
-    EntryLimitExceeded,
-    LockTimeout,
-    BadMagic,
-    Truncated,
-    UnsafePath,
-    // Placeholder
-    UnresolvedPlaceholder,
-    // Spawn
-    CommandNotFound,
-    CommandNotExecutable,
-    SpawnFailed,
-    // Redaction
-    AutomatonBuildFailed,
-    // MasterKey
-    EnvVarNotSet,
-    // Io
-    OsError,
-    IoMessage,
+#define QUILLBOX_KIND_NAME(name, category, exception) name,
+enum class ErrorKind { QUILLBOX_ERROR_KINDS(QUILLBOX_KIND_NAME) };
+#undef QUILLBOX_KIND_NAME
+
+// The exception classes of the Python module, as the kinds name them.
+enum class ExceptionClass {
+    QuillBoxError,
+    VaultNotFoundError,
+    VaultCorruptError,
+    VaultPermissionError,
+    DecryptionError,
+    MasterKeyError,
+    PlaceholderError,
+    TokenizationError,
+    CommandError,
+    EntryLimitError,
+    LockError,
 };
+inline constexpr int kExceptionClassCount = 11;
 
 // One struct per error kind, holding exactly that kind's fields.
 namespace errors {
@@ -183,16 +166,18 @@ struct IoMessage {
 // The category that a kind belongs to; it decides the prefix of the error's text.
 ErrorCategory category_of(ErrorKind kind);
 
-using ErrorDetail = std::variant<
-    errors::RejectedMetacharacter, errors::MalformedPlaceholder, errors::InvalidPlaceholderKey,
-    errors::UnclosedSingleQuote, errors::UnclosedDoubleQuote, errors::TrailingBackslash,
-    errors::EmptyCommand, errors::EmptyKeyName, errors::VaultNotFound, errors::HeaderMacMismatch,
-    errors::CommitTagMismatch, errors::EntryTagMismatch, errors::InsecurePermissions,
-    errors::DecryptionFailed, errors::UnsupportedVersion, errors::InvalidVersion,
-    errors::EntryLimitExceeded, errors::LockTimeout, errors::BadMagic, errors::Truncated,
-    errors::UnsafePath, errors::UnresolvedPlaceholder, errors::CommandNotFound,
-    errors::CommandNotExecutable, errors::SpawnFailed, errors::AutomatonBuildFailed,
-    errors::EnvVarNotSet, errors::OsError, errors::IoMessage>;
+// The exception class that a kind is raised as.
+ExceptionClass exception_class_of(ErrorKind kind);
+
+// A variant of every type but the first, which only opens the list.
+template <typename Opening, typename... Kinds>
+struct VariantOfTheRest {
+    using type = std::variant<Kinds...>;
+};
+
+#define QUILLBOX_KIND_STRUCT(name, category, exception) , errors::name
+using ErrorDetail = VariantOfTheRest<void QUILLBOX_ERROR_KINDS(QUILLBOX_KIND_STRUCT)>::type;
+#undef QUILLBOX_KIND_STRUCT
 
 // The one error value of the native core: a category, one kind and its fields.
 // It owns copies of all its texts and can be moved freely between threads.

@@ -32,18 +32,6 @@ const ExceptionClassText& texts_of(ExceptionClass which) {
     return kTexts[static_cast<std::size_t>(which)];
 }
 
-ExceptionClass vault_exception_class(ErrorKind kind) {
-    switch (kind) {
-        case ErrorKind::VaultNotFound: return ExceptionClass::VaultNotFoundError;
-        case ErrorKind::InsecurePermissions:
-        case ErrorKind::UnsafePath: return ExceptionClass::VaultPermissionError;
-        case ErrorKind::DecryptionFailed: return ExceptionClass::DecryptionError;
-        case ErrorKind::EntryLimitExceeded: return ExceptionClass::EntryLimitError;
-        case ErrorKind::LockTimeout: return ExceptionClass::LockError;
-        default: return ExceptionClass::VaultCorruptError;
-    }
-}
-
 }  // namespace
 
 const char* exception_class_name(ExceptionClass which) {
@@ -52,19 +40,6 @@ const char* exception_class_name(ExceptionClass which) {
 
 const char* exception_class_doc(ExceptionClass which) {
     return texts_of(which).doc;
-}
-
-ExceptionClass exception_class_for(const CoreError& error) {
-    switch (error.category()) {
-        case ErrorCategory::Tokenization: return ExceptionClass::TokenizationError;
-        case ErrorCategory::Vault: return vault_exception_class(error.kind());
-        case ErrorCategory::Placeholder: return ExceptionClass::PlaceholderError;
-        case ErrorCategory::Spawn: return ExceptionClass::CommandError;
-        case ErrorCategory::MasterKey: return ExceptionClass::MasterKeyError;
-        case ErrorCategory::Redaction:
-        case ErrorCategory::Io: return ExceptionClass::QuillBoxError;
-    }
-    return ExceptionClass::QuillBoxError;
 }
 
 }  // namespace quillbox::python
