@@ -18,7 +18,7 @@ constexpr auto kLongestBackoff = std::chrono::milliseconds(50);
 
 UniqueFd open_exit_notice(pid_t pid, ExitWatch watch) {
 #ifdef SYS_pidfd_open
-    if (watch == ExitWatch::pidfd_where_available) {
+    if (watch == ExitWatch::PidfdWhereAvailable) {
         // Fails on kernels without process descriptors; polling covers that.
         return UniqueFd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
     }
@@ -51,7 +51,7 @@ ChildProcess::~ChildProcess() {
 }
 
 ChildStatus ChildProcess::try_reap() {
-    if (settled_) return {ChildState::status_failed, 0};
+    if (settled_) return {ChildState::StatusFailed, 0};
     // Look first without reaping: the id stays ours until the child has left
     // the forwarding set.
     siginfo_t info{};
@@ -62,13 +62,13 @@ ChildStatus ChildProcess::try_reap() {
     if (result != 0) {
         forwarding_.stop();
         settled_ = true;
-        return {ChildState::status_failed, 0};
+        return {ChildState::StatusFailed, 0};
     }
-    if (info.si_pid == 0) return {ChildState::running, 0};
+    if (info.si_pid == 0) return {ChildState::Running, 0};
     forwarding_.stop();
     reap(pid_);
     settled_ = true;
-    return {ChildState::ended, exit_code_of(info)};
+    return {ChildState::Ended, exit_code_of(info)};
 }
 
 void ChildProcess::kill_and_reap() {
@@ -76,7 +76,7 @@ void ChildProcess::kill_and_reap() {
     ::kill(pid_, SIGTERM);
     const Deadline grace_end = MonotonicClock::now() + kGracePeriod;
     for (;;) {
-        if (try_reap().state != ChildState::running) return;
+        if (try_reap().state != ChildState::Running) return;
         if (has_passed(grace_end)) break;
         wait_for_change(-1, grace_end);
     }

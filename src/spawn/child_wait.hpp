@@ -15,12 +15,12 @@ namespace quillbox {
 enum class ExitWatch {
     // A process descriptor that becomes readable at the child's end, where the
     // system offers one; short back-off polling otherwise.
-    pidfd_where_available,
+    PidfdWhereAvailable,
     // Back-off polling only.
-    polling,
+    Polling,
 };
 
-enum class ChildState { running, ended, status_failed };
+enum class ChildState { Running, Ended, StatusFailed };
 
 struct ChildStatus {
     ChildState state;
@@ -33,7 +33,7 @@ struct ChildStatus {
 // kill_and_reap(), or, if neither did, when it is dropped.
 class ChildProcess {
 public:
-    explicit ChildProcess(pid_t pid, ExitWatch watch = ExitWatch::pidfd_where_available);
+    explicit ChildProcess(pid_t pid, ExitWatch watch = ExitWatch::PidfdWhereAvailable);
     ~ChildProcess();
 
     ChildProcess(const ChildProcess&) = delete;

@@ -45,7 +45,7 @@ bool keep_within_limit(CaptureState& state, std::uint64_t limit, std::string_vie
     return false;
 }
 
-enum class Readiness { data, stop, failed };
+enum class Readiness { Data, Stop, Failed };
 
 // Blocks until the pipe has something to say (data, end of file, an error) or
 // the reader is told to stop.
@@ -54,10 +54,10 @@ Readiness wait_readable(int source, const WakeEvent& stop) {
     for (;;) {
         if (::poll(watched.data(), watched.size(), -1) < 0) {
             if (errno == EINTR) continue;
-            return Readiness::failed;
+            return Readiness::Failed;
         }
-        if (watched[1].revents != 0) return Readiness::stop;
-        if (watched[0].revents != 0) return Readiness::data;
+        if (watched[1].revents != 0) return Readiness::Stop;
+        if (watched[0].revents != 0) return Readiness::Data;
     }
 }
 
@@ -80,13 +80,13 @@ void read_stream(int source, std::uint64_t limit, CaptureState& state, const Wak
     std::vector<char> buffer(kChunkSize);
     for (;;) {
         const Readiness readiness = wait_readable(source, stop);
-        if (readiness == Readiness::stop) {
+        if (readiness == Readiness::Stop) {
             take_pending(source, limit, state, buffer);
             const std::lock_guard lock(state.mutex);
             state.stopped = true;
             return;
         }
-        if (readiness == Readiness::failed) return;
+        if (readiness == Readiness::Failed) return;
         // A failed read ends the capture of this stream; it is not retried.
         const ssize_t got = ::read(source, buffer.data(), buffer.size());
         if (got <= 0) return;

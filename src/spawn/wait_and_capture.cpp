@@ -34,11 +34,11 @@ Ending wait_for_ending(ChildProcess& child, const StreamReader& output, const St
             return {kStoppedExitCode, false, true};
         }
         const ChildStatus status = child.try_reap();
-        if (status.state == ChildState::ended) {
+        if (status.state == ChildState::Ended) {
             // Bytes beyond a limit may have come in with the child's end.
             return {any_overrun(output, error) ? kStoppedExitCode : status.exit_code, false, false};
         }
-        if (status.state == ChildState::status_failed) {
+        if (status.state == ChildState::StatusFailed) {
             return {kStatusUnknownExitCode, false, false};
         }
         if (has_passed(deadline)) {

@@ -26,7 +26,7 @@ ChildStatus wait_until_settled(ChildProcess& child) {
     const Deadline give_up = MonotonicClock::now() + 10s;
     for (;;) {
         const ChildStatus status = child.try_reap();
-        if (status.state != ChildState::running || has_passed(give_up)) return status;
+        if (status.state != ChildState::Running || has_passed(give_up)) return status;
         child.wait_for_change(-1, give_up);
     }
 }
@@ -42,7 +42,7 @@ TEST_P(ChildWait, LearnsHowTheChildEnded) {
         SCOPED_TRACE(c.script);
         ChildProcess child(start({"/bin/sh", "-c", c.script}), GetParam());
         const ChildStatus status = wait_until_settled(child);
-        EXPECT_EQ(status.state, ChildState::ended);
+        EXPECT_EQ(status.state, ChildState::Ended);
         EXPECT_EQ(status.exit_code, c.exit_code);
     }
 }
@@ -58,11 +58,11 @@ TEST_P(ChildWait, AChildReapedElsewhereEndsWithAFailedStatusRequest) {
     const pid_t pid = start({"true"});
     ASSERT_EQ(waitpid(pid, nullptr, 0), pid);
     ChildProcess child(pid, GetParam());
-    EXPECT_EQ(child.try_reap().state, ChildState::status_failed);
+    EXPECT_EQ(child.try_reap().state, ChildState::StatusFailed);
 }
 
 INSTANTIATE_TEST_SUITE_P(EitherWatch, ChildWait,
-                         ::testing::Values(ExitWatch::pidfd_where_available, ExitWatch::polling));
+                         ::testing::Values(ExitWatch::PidfdWhereAvailable, ExitWatch::Polling));
 
 }  // namespace
 }  // namespace quillbox
