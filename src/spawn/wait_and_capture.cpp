@@ -23,6 +23,18 @@ bool any_overrun(const StreamReader& output, const StreamReader& error) {
     return output.limit_exceeded() || error.limit_exceeded();
 }
 
+// The child is gone, but a descendant may have inherited its pipes. The
+// readers go on to end of file or to the deadline, whichever comes first; a
+// descendant cannot hold the run past its deadline.
+void let_readers_finish(const StreamReader& output, const StreamReader& error, Deadline deadline,
+                        const WakeEvent& reader_finished) {
+    while (!(output.finished() && error.finished()) && !has_passed(deadline)) {
+        pollfd watched{reader_finished.fd(), POLLIN, 0};
+        ::poll(&watched, 1, poll_timeout_until(deadline));
+        reader_finished.clear();
+    }
+}
+
 // Sleeps until something may have changed: the child ended, a reader ended or
 // the deadline came. Every wake-up checks, in this order, the limit flags, the
 // child's status and the deadline.
@@ -35,7 +47,9 @@ Ending wait_for_ending(ChildProcess& child, const StreamReader& output, const St
         }
         const ChildStatus status = child.try_reap();
         if (status.state == ChildState::ended) {
-            // Bytes beyond a limit may have come in with the child's end.
+            // The readers may not have read all the child wrote before it
+            // ended: whether it went beyond a limit is known once they have.
+            let_readers_finish(output, error, deadline, reader_finished);
             return {any_overrun(output, error) ? kStoppedExitCode : status.exit_code, false, false};
         }
         if (status.state == ChildState::status_failed) {
@@ -46,18 +60,6 @@ Ending wait_for_ending(ChildProcess& child, const StreamReader& output, const St
             return {kStoppedExitCode, true, true};
         }
         child.wait_for_change(reader_finished.fd(), deadline);
-        reader_finished.clear();
-    }
-}
-
-// The child is gone, but a descendant may have inherited its pipes. The
-// readers go on to end of file or to the deadline, whichever comes first; a
-// descendant cannot hold the run past its deadline.
-void let_readers_finish(const StreamReader& output, const StreamReader& error, Deadline deadline,
-                        const WakeEvent& reader_finished) {
-    while (!(output.finished() && error.finished()) && !has_passed(deadline)) {
-        pollfd watched{reader_finished.fd(), POLLIN, 0};
-        ::poll(&watched, 1, poll_timeout_until(deadline));
         reader_finished.clear();
     }
 }

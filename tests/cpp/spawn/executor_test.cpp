@@ -76,6 +76,8 @@ TEST(Executor, KeepsExactlyTheFirstLimitBytesOfAStream) {
     const std::string two_thousand = "head -c 2000 /dev/zero | tr '\\0' a; ";
     const std::vector<Case> cases = {
         {two_thousand + "exec sleep 5", 1000, std::string(1000, 'a'), 124},
+        // Ending at once does not make an overrun the child's own ending.
+        {two_thousand + "exit 0", 1000, std::string(1000, 'a'), 124},
         {two_thousand + "exec sleep 0.2", 2000, std::string(2000, 'a'), 0},
         {"echo x; exec sleep 5", 0, "", 124},
     };
