@@ -1,7 +1,10 @@
 // decode_vault on any image. Most mutations die at the header MAC, as they
 // should; to reach the record walk and the plaintext checks behind it, an
 // input may ask for its image to be made authentic first (see ForgeFlags).
-// Whatever decodes encodes and decodes again to the same entries.
+// Whatever decodes encodes and decodes again to the same entries, and is
+// refused once any one of its bytes is changed.
+
+#include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -99,6 +102,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const auto decoded = decode_vault(image, fuzzing::kPassphraseVariable);
     if (!decoded) return 0;
+
+    // The input's last bytes choose the byte to change; where they are the
+    // commit tag of a forged image, the fuzzer may set them freely.
+    FuzzedDataProvider choice(data, size);
+    std::vector<unsigned char> damaged = image;
+    damaged[choice.ConsumeIntegralInRange<std::size_t>(0, damaged.size() - 1)] ^=
+        choice.ConsumeIntegralInRange<std::uint8_t>(1, 255);
+    // A change to the costs that asks for real work is not tried; it changes
+    // the keys as any other change to them does.
+    if (cheap_or_refused(params_of(damaged))) {
+        fuzz_check(!decode_vault(damaged, fuzzing::kPassphraseVariable),
+                   "an image with any one byte changed is refused");
+    }
+
     const auto encoded =
         encode_vault_with_passphrase(decoded->entries, decoded->params, fuzzing::kPassphrase);
     fuzz_check(encoded.has_value(), "decoded entries encode again");

@@ -3,7 +3,8 @@
 // it, in order, for every value, as written here anew; the encoders' forms
 // that follow are checked against real encoders by the Python tests. Matches
 // are replaced leftmost-first by labels, a cut text's unfinished start of a
-// pattern too, and the result is decoded as UTF-8.
+// pattern too, and the result is decoded as UTF-8: the text given may be any
+// bytes.
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -147,9 +148,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz_check(begins_with(patterns.bytes, standard.bytes) &&
                    begins_with(patterns.labels, standard.labels),
                "the standard forms of every value come first, in order");
-    // The redactor sees output that was already decoded, so always UTF-8.
-    const std::string text =
-        quillbox::decode_utf8_lossy(quillbox::fuzzing::text_from_pieces(input, patterns.bytes));
+    // A run's output is redacted in place as the raw bytes it came in; a text
+    // that was already decoded, so always UTF-8, goes through either overload.
+    const std::string raw = quillbox::fuzzing::text_from_pieces(input, patterns.bytes);
+    const std::string text = quillbox::decode_utf8_lossy(raw);
 
     const auto redactor = quillbox::build_redactor(secrets);
     fuzz_check(redactor.has_value(), "a few short secrets always give a redactor");
@@ -159,5 +161,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz_check(redactor->redact(std::string(text), quillbox::TextEnd::Cut) ==
                    redact_by_brute_force(patterns, text, quillbox::TextEnd::Cut),
                "a cut text's unfinished start of a secret form is labelled too");
+    for (const quillbox::TextEnd end : {quillbox::TextEnd::Whole, quillbox::TextEnd::Cut}) {
+        fuzz_check(
+            redactor->redact(std::string(raw), end) == redact_by_brute_force(patterns, raw, end),
+            "raw bytes are redacted before they are decoded");
+    }
     return 0;
 }

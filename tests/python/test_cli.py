@@ -111,10 +111,26 @@ def test_insecure_permissions_need_the_flag(vault_file: Path):
     assert allowed.returncode == 0
 
 
-def test_timeout_is_reported_and_passed_on(vault_file: Path):
-    result = quillbox("run", "sleep 5", "--timeout", "1", "--vault", str(vault_file))
-    assert result.returncode == 124
-    assert result.stderr == "quillbox: the command was stopped after its timeout of 1 s\n"
+LIMIT_MESSAGE = (
+    "quillbox: the command was stopped because its output exceeded --max-output-bytes or "
+    "--max-stderr-bytes (or it exited with status 124 itself)\n"
+)
+
+
+@pytest.mark.parametrize(
+    "command, limit, stdout, stderr",
+    [
+        ("sleep 5", ("--timeout", "1"), "",
+         "quillbox: the command was stopped after its timeout of 1 s\n"),
+        ("sh -c 'head -c 2000 /dev/zero; exec sleep 5'", ("--max-output-bytes", "1000"),
+         "\0" * 1000, LIMIT_MESSAGE),
+        ("sh -c 'head -c 2000 /dev/zero >&2; exec sleep 5'", ("--max-stderr-bytes", "1000"), "",
+         "\0" * 1000 + LIMIT_MESSAGE),
+    ],
+)
+def test_a_stop_is_reported_and_passed_on(vault_file: Path, command, limit, stdout, stderr):
+    result = quillbox("run", command, *limit, "--vault", str(vault_file))
+    assert (result.returncode, result.stdout, result.stderr) == (124, stdout, stderr)
 
 
 def test_usage_errors_have_status_2_and_every_subcommand_has_help():

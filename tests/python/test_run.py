@@ -36,9 +36,17 @@ def test_stderr_and_exit_code_come_back(vault):
     assert result.exit_code == 3
 
 
-def test_timeout_stops_the_child(vault):
-    result = vault.run("sleep 5", timeout_secs=1)
-    assert (result.exit_code, result.timed_out) == (124, True)
+@pytest.mark.parametrize(
+    "command, limits, stdout, timed_out",
+    [
+        ("sleep 5", {"timeout_secs": 1}, "", True),
+        ("sh -c 'head -c 2000 /dev/zero; exec sleep 5'", {"max_output_bytes": 1000},
+         "\0" * 1000, False),
+    ],
+)
+def test_a_timeout_or_an_output_limit_stops_the_child(vault, command, limits, stdout, timed_out):
+    result = vault.run(command, **limits)
+    assert (result.exit_code, result.stdout, result.timed_out) == (124, stdout, timed_out)
 
 
 def test_the_child_gets_an_empty_environment(vault):

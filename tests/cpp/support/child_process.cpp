@@ -28,4 +28,12 @@ ChildOutcome run_in_child(const std::function<int()>& body) {
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, text};
 }
 
+pid_t reaped_pid() {
+    const pid_t pid = ::fork();
+    if (pid == 0) ::_exit(0);
+    int status = 0;
+    if (pid < 0 || ::waitpid(pid, &status, 0) != pid) std::abort();
+    return pid;
+}
+
 }  // namespace quillbox::testing

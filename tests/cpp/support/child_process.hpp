@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <functional>
 #include <string>
 
@@ -13,5 +15,8 @@ struct ChildOutcome {
 // Runs `body` in a forked child whose standard error is captured, so that
 // process-wide state (limits, once-flags, warnings) is observed in isolation.
 ChildOutcome run_in_child(const std::function<int()>& body);
+
+// The ID of a child that has ended and been reaped: no process has it now.
+pid_t reaped_pid();
 
 }  // namespace quillbox::testing

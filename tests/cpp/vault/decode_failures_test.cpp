@@ -31,6 +31,9 @@ std::string truncated(std::uint64_t expected, std::uint64_t found) {
 const std::string kHeaderMacMismatch =
     "vault error: vault header HMAC mismatch — the vault header may have been tampered with or "
     "corrupted";
+const std::string kCommitTagMismatch =
+    "vault error: vault commit-tag HMAC mismatch — the vault file may have been tampered with, "
+    "truncated, or corrupted";
 const std::string kDecryptionFailed =
     "vault error: decryption failed — the master passphrase is incorrect or the vault is corrupt";
 
@@ -144,9 +147,7 @@ std::vector<Case> failure_cases() {
              out.push_back(0);
              return out;
          }(),
-         valid.passphrase,
-         "vault error: vault commit-tag HMAC mismatch — the vault file may have been tampered "
-         "with, truncated, or corrupted"},
+         valid.passphrase, kCommitTagMismatch},
         {"entry_count one more than the records", with_records(five + 1, no_edit), valid.passphrase,
          truncated(records_end + 12, image.size())},
         {"last record removed, entry_count kept", with_records(five, [](auto& r) { r.pop_back(); }),
@@ -171,6 +172,16 @@ std::vector<Case> failure_cases() {
         {"records 1 and 2 swapped", with_records(five, [](auto& r) { std::swap(r[1], r[2]); }),
          valid.passphrase, entry_tag_mismatch(1)},
     };
+    // Every byte of both tags counts, the last as much as the first.
+    for (const std::size_t at : {std::size_t{0}, kMacSize - 1}) {
+        const std::string which = " byte " + std::to_string(at);
+        cases.push_back({"header MAC" + which,
+                         changed(kHeaderSize + at, image[kHeaderSize + at] ^ 1), valid.passphrase,
+                         kHeaderMacMismatch});
+        cases.push_back({"commit tag" + which,
+                         changed(records_end + at, image[records_end + at] ^ 1), valid.passphrase,
+                         kCommitTagMismatch});
+    }
     for (const std::uint32_t index : {0u, 2u}) {
         cases.push_back({"sealed length 5 at index " + std::to_string(index),
                          with_records(five,
