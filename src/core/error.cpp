@@ -20,12 +20,6 @@ const char* category_prefix(ErrorCategory category) {
     return "";
 }
 
-std::string path_text(const std::filesystem::path& path) {
-    std::string out;
-    append_quoted_text(out, path.native());
-    return out;
-}
-
 constexpr const char* kKeyNameRule =
     "key names must match [A-Za-z_][A-Za-z0-9_]* (start with a letter or underscore, contain "
     "only letters, digits, and underscores)";
@@ -64,7 +58,7 @@ struct MessageWriter {
         return "key name is empty — " + std::string(kKeyNameRule);
     }
     std::string operator()(const errors::VaultNotFound& e) const {
-        return "vault not found at " + path_text(e.path) + " — run `quillbox init` to create one";
+        return "vault not found at " + quoted_path(e.path) + " — run `quillbox init` to create one";
     }
     std::string operator()(const errors::HeaderMacMismatch&) const {
         return "vault header HMAC mismatch — the vault header may have been tampered with or "
@@ -81,7 +75,7 @@ struct MessageWriter {
     std::string operator()(const errors::InsecurePermissions& e) const {
         std::string mode;
         append_octal_mode(mode, e.mode);
-        return "vault file " + path_text(e.path) + " has insecure permissions (mode " + mode +
+        return "vault file " + quoted_path(e.path) + " has insecure permissions (mode " + mode +
                ") — expected 0600 (owner read/write only). Use --allow-insecure-permissions to "
                "override";
     }
@@ -102,7 +96,7 @@ struct MessageWriter {
                " entries (the maximum). Delete unused entries before adding new ones";
     }
     std::string operator()(const errors::LockTimeout& e) const {
-        return "vault is locked by another process (lockfile: " + path_text(e.lockfile) +
+        return "vault is locked by another process (lockfile: " + quoted_path(e.lockfile) +
                "). Waited " + number(e.waited_secs) +
                "s without acquiring the lock. If the lock is stale, delete the lockfile and retry";
     }
@@ -117,7 +111,7 @@ struct MessageWriter {
                " bytes but found " + number(e.found) + " bytes";
     }
     std::string operator()(const errors::UnsafePath& e) const {
-        return path_text(e.path) + " " + e.problem;
+        return quoted_path(e.path) + " " + e.problem;
     }
     std::string operator()(const errors::UnresolvedPlaceholder& e) const {
         return "unresolved placeholder {{{key}}} — no entry with that name exists in the vault. "

@@ -56,6 +56,12 @@ void append_quoted_text(std::string& out, std::string_view bytes) {
     out += '"';
 }
 
+std::string quoted_path(const std::filesystem::path& path) {
+    std::string text;
+    append_quoted_text(text, path.native());
+    return text;
+}
+
 void append_quoted_char(std::string& out, char32_t ch) {
     out += '\'';
     append_escaped_char(out, ch, Quote::Single);

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -13,6 +14,9 @@ namespace quillbox {
 // (quotes, backslashes, control, non-printable and combining characters), with
 // every byte that is not part of a valid sequence written as \xNN.
 void append_quoted_text(std::string& out, std::string_view bytes);
+
+// A path, quoted and escaped as above.
+std::string quoted_path(const std::filesystem::path& path);
 
 // A character: in single quotes, with the same escapes as a path except that a
 // single quote is escaped and a double quote is not.

@@ -21,12 +21,6 @@ namespace {
 
 constexpr std::string_view kTemporarySuffix = ".tmp.";
 
-std::string quoted(const std::filesystem::path& path) {
-    std::string text;
-    append_quoted_text(text, path.native());
-    return text;
-}
-
 // A full flush to stable storage: where the system offers a stronger call than
 // fsync (one that also empties the drive's cache), that one.
 Status sync_to_storage(int fd) {
@@ -127,9 +121,9 @@ Status write_atomically(const std::filesystem::path& target, std::span<const uns
     const std::filesystem::path temporary =
         sibling_path(target, std::string(kTemporarySuffix) + std::to_string(::getpid()));
     if (Status written = write_through_temporary(target, temporary, bytes); !written) {
-        return fail(
-            std::move(written.error())
-                .in_circumstance("writing " + quoted(target) + " through " + quoted(temporary)));
+        return fail(std::move(written.error())
+                        .in_circumstance("writing " + quoted_path(target) + " through " +
+                                         quoted_path(temporary)));
     }
     return {};
 }

@@ -42,12 +42,6 @@ bool is_os_error(const CoreError& error, std::initializer_list<int> codes) {
     return os_error != nullptr && std::ranges::find(codes, os_error->code) != codes.end();
 }
 
-std::string quoted(const std::filesystem::path& path) {
-    std::string text;
-    append_quoted_text(text, path.native());
-    return text;
-}
-
 Result<UniqueFd> open_for_writing(const std::filesystem::path& lockfile) {
     return open_checked_file(lockfile, O_RDWR | O_CREAT | O_NOFOLLOW, 0600,
                              RequiredOwner::MeOrRoot);
@@ -63,7 +57,7 @@ Result<std::optional<UniqueFd>> open_lockfile(const std::filesystem::path& lockf
     if (kind == LockKind::Exclusive) {
         return fail(std::move(writable.error())
                         .in_circumstance("the vault cannot be saved without its lockfile " +
-                                         quoted(lockfile)));
+                                         quoted_path(lockfile)));
     }
     if (!is_os_error(writable.error(), {EROFS, EACCES, EPERM})) return fail(writable.error());
     Result<UniqueFd> readable =
