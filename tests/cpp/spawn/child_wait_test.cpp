@@ -7,7 +7,7 @@
 #include <cerrno>
 
 #include "spawn/spawn_child.hpp"
-#include "spawn_test_support.hpp"
+#include "support/spawn_test_support.hpp"
 
 namespace quillbox {
 namespace {

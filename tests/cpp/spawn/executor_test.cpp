@@ -13,7 +13,7 @@
 #include <sstream>
 #include <string>
 
-#include "spawn_test_support.hpp"
+#include "support/spawn_test_support.hpp"
 
 namespace quillbox {
 namespace {

@@ -10,7 +10,7 @@
 #include <memory>
 #include <thread>
 
-#include "spawn_test_support.hpp"
+#include "support/spawn_test_support.hpp"
 
 namespace quillbox {
 namespace {

@@ -10,7 +10,7 @@
 
 #include "core/internal_error.hpp"
 #include "spawn/executor.hpp"
-#include "spawn_test_support.hpp"
+#include "support/spawn_test_support.hpp"
 
 namespace quillbox {
 namespace {

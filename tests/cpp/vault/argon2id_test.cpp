@@ -5,7 +5,7 @@
 #include <array>
 #include <string>
 
-#include "vault/test_support.hpp"
+#include "support/vault_test_support.hpp"
 
 namespace quillbox {
 namespace {

@@ -10,7 +10,7 @@
 #include <string_view>
 
 #include "support/child_process.hpp"
-#include "vault/store_support.hpp"
+#include "support/store_support.hpp"
 
 namespace quillbox {
 namespace {

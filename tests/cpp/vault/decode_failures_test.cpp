@@ -7,11 +7,11 @@
 #include <optional>
 #include <string>
 
+#include "support/vault_test_support.hpp"
 #include "vault/byte_order.hpp"
 #include "vault/entry_cipher.hpp"
 #include "vault/format.hpp"
 #include "vault/hmac_sha256.hpp"
-#include "vault/test_support.hpp"
 #include "vault/vault_vectors.hpp"
 
 namespace quillbox {

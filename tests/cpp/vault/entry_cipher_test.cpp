@@ -5,8 +5,8 @@
 #include <array>
 #include <string>
 
+#include "support/vault_test_support.hpp"
 #include "vault/byte_order.hpp"
-#include "vault/test_support.hpp"
 
 namespace quillbox {
 namespace {

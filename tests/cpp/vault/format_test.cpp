@@ -4,8 +4,8 @@
 
 #include <string>
 
+#include "support/vault_test_support.hpp"
 #include "vault/byte_order.hpp"
-#include "vault/test_support.hpp"
 #include "vault/vault_vectors.hpp"
 
 namespace quillbox {

@@ -10,7 +10,7 @@
 #include <fstream>
 #include <string>
 
-#include "vault/test_support.hpp"
+#include "support/vault_test_support.hpp"
 #include "vault/vault_vectors.hpp"
 
 namespace quillbox {

@@ -8,8 +8,8 @@
 #include <string>
 
 #include "support/child_process.hpp"
+#include "support/store_support.hpp"
 #include "vault/lock_record.hpp"
-#include "vault/store_support.hpp"
 
 namespace quillbox {
 namespace {

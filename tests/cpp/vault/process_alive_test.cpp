@@ -4,7 +4,7 @@
 #include <unistd.h>
 
 #include "support/child_process.hpp"
-#include "vault/store_support.hpp"
+#include "support/store_support.hpp"
 
 namespace quillbox {
 namespace {

@@ -14,9 +14,9 @@
 #include <string>
 
 #include "support/child_process.hpp"
+#include "support/store_support.hpp"
+#include "support/vault_test_support.hpp"
 #include "vault/store.hpp"
-#include "vault/store_support.hpp"
-#include "vault/test_support.hpp"
 #include "vault/vault_creation.hpp"
 
 namespace quillbox {

@@ -13,10 +13,10 @@
 
 #include "support/child_process.hpp"
 #include "support/release_watch.hpp"
+#include "support/store_support.hpp"
+#include "support/vault_test_support.hpp"
 #include "vault/format.hpp"
 #include "vault/lockfile.hpp"
-#include "vault/store_support.hpp"
-#include "vault/test_support.hpp"
 #include "vault/vault_vectors.hpp"
 
 namespace quillbox {

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "support/store_support.hpp"
+#include "support/vault_test_support.hpp"
 #include "vault/store.hpp"
-#include "vault/store_support.hpp"
-#include "vault/test_support.hpp"
 
 namespace quillbox {
 namespace {

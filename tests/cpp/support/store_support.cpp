@@ -1,4 +1,4 @@
-#include "vault/store_support.hpp"
+#include "support/store_support.hpp"
 
 #include <fcntl.h>
 #include <signal.h>

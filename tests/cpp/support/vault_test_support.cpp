@@ -1,4 +1,4 @@
-#include "vault/test_support.hpp"
+#include "support/vault_test_support.hpp"
 
 #include <algorithm>
 #include <memory>
