@@ -1,5 +1,6 @@
 #include "core/error.hpp"
 
+#include <algorithm>
 #include <cerrno>
 
 #include "core/message_format.hpp"
@@ -171,6 +172,11 @@ ErrorKind CoreError::kind() const {
 
 ErrorCategory CoreError::category() const {
     return category_of(kind());
+}
+
+bool CoreError::is_os_error(std::initializer_list<int> codes) const {
+    const auto* os_error = std::get_if<errors::OsError>(&detail_);
+    return os_error != nullptr && std::ranges::find(codes, os_error->code) != codes.end();
 }
 
 CoreError CoreError::in_circumstance(std::string circumstance) && {

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <initializer_list>
 #include <string>
 #include <utility>
 #include <variant>
@@ -193,6 +194,9 @@ public:
     ErrorCategory category() const;
     ErrorKind kind() const;
     const ErrorDetail& detail() const { return detail_; }
+
+    // Whether this is an operating-system error with one of these numbers.
+    bool is_os_error(std::initializer_list<int> codes) const;
 
     // The same error, its text ending in the circumstance it happened in.
     CoreError in_circumstance(std::string circumstance) &&;

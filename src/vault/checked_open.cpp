@@ -6,7 +6,6 @@
 
 #include <cerrno>
 #include <string>
-#include <variant>
 
 #include "vault/file_io.hpp"
 
@@ -22,7 +21,6 @@ std::string_view kind_of(mode_t mode) {
     if (S_ISFIFO(mode)) return "a FIFO";
     if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
     if (S_ISSOCK(mode)) return "a socket";
-    if (S_ISLNK(mode)) return "a symbolic link";
     return "not a regular file";
 }
 
@@ -30,26 +28,22 @@ std::unexpected<CoreError> unsafe(const std::filesystem::path& path, std::string
     return fail(errors::UnsafePath{path, problem.append(kAdvice)});
 }
 
-bool is_os_error(const CoreError& error, int code) {
-    const auto* os_error = std::get_if<errors::OsError>(&error.detail());
-    return os_error != nullptr && os_error->code == code;
-}
-
 }  // namespace
 
-Result<UniqueFd> open_checked_file(const std::filesystem::path& path, int flags, mode_t mode,
-                                   RequiredOwner owner) {
+Result<CheckedFile> open_checked_file(const std::filesystem::path& path, int flags, mode_t mode,
+                                      RequiredOwner owner) {
     Result<UniqueFd> fd = open_file(path, flags | O_NONBLOCK, mode);
     if (!fd) {
-        if ((flags & O_NOFOLLOW) != 0 && is_os_error(fd.error(), ELOOP)) {
+        if ((flags & O_NOFOLLOW) != 0 && fd.error().is_os_error({ELOOP})) {
             return unsafe(path, "is a symbolic link");
         }
         return fail(fd.error());
     }
     struct stat metadata {};
     if (::fstat(fd->get(), &metadata) != 0) return fail(CoreError::from_errno());
-    if (!S_ISREG(metadata.st_mode))
+    if (!S_ISREG(metadata.st_mode)) {
         return unsafe(path, "is " + std::string(kind_of(metadata.st_mode)));
+    }
     const uid_t me = ::geteuid();
     if (metadata.st_uid != me && !(owner == RequiredOwner::MeOrRoot && metadata.st_uid == 0)) {
         return unsafe(path,
@@ -59,7 +53,7 @@ Result<UniqueFd> open_checked_file(const std::filesystem::path& path, int flags,
     if (status < 0 || ::fcntl(fd->get(), F_SETFL, status & ~O_NONBLOCK) != 0) {
         return fail(CoreError::from_errno());
     }
-    return fd;
+    return CheckedFile{std::move(*fd), metadata};
 }
 
 }  // namespace quillbox

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <filesystem>
@@ -23,7 +24,12 @@ enum class RequiredOwner {
 // anything else is UnsafePath naming the path. With O_NOFOLLOW in `flags`, a
 // symbolic link is UnsafePath too. O_NONBLOCK is cleared before returning, so
 // that reads and writes behave as usual.
-Result<UniqueFd> open_checked_file(const std::filesystem::path& path, int flags, mode_t mode,
-                                   RequiredOwner owner);
+struct CheckedFile {
+    UniqueFd fd;
+    // As fstat found it on the descriptor.
+    struct stat metadata;
+};
+Result<CheckedFile> open_checked_file(const std::filesystem::path& path, int flags, mode_t mode,
+                                      RequiredOwner owner);
 
 }  // namespace quillbox

@@ -10,7 +10,6 @@
 #include <optional>
 #include <string>
 #include <thread>
-#include <variant>
 
 #include "core/message_format.hpp"
 #include "core/warnings.hpp"
@@ -37,33 +36,24 @@ int flock_operation(LockKind kind) {
     return kind == LockKind::Exclusive ? LOCK_EX : LOCK_SH;
 }
 
-bool is_os_error(const CoreError& error, std::initializer_list<int> codes) {
-    const auto* os_error = std::get_if<errors::OsError>(&error.detail());
-    return os_error != nullptr && std::ranges::find(codes, os_error->code) != codes.end();
-}
-
-Result<UniqueFd> open_for_writing(const std::filesystem::path& lockfile) {
-    return open_checked_file(lockfile, O_RDWR | O_CREAT | O_NOFOLLOW, 0600,
-                             RequiredOwner::MeOrRoot);
-}
-
 // The lockfile for one kind of lock. Nothing, for a shared lock, where there
 // is no lockfile and none can be made.
 Result<std::optional<UniqueFd>> open_lockfile(const std::filesystem::path& lockfile,
                                               LockKind kind) {
-    Result<UniqueFd> writable = open_for_writing(lockfile);
-    if (writable) return std::optional(std::move(*writable));
+    Result<CheckedFile> writable =
+        open_checked_file(lockfile, O_RDWR | O_CREAT | O_NOFOLLOW, 0600, RequiredOwner::MeOrRoot);
+    if (writable) return std::optional(std::move(writable->fd));
     if (writable.error().kind() != ErrorKind::OsError) return fail(writable.error());
     if (kind == LockKind::Exclusive) {
         return fail(std::move(writable.error())
                         .in_circumstance("the vault cannot be saved without its lockfile " +
                                          quoted_path(lockfile)));
     }
-    if (!is_os_error(writable.error(), {EROFS, EACCES, EPERM})) return fail(writable.error());
-    Result<UniqueFd> readable =
+    if (!writable.error().is_os_error({EROFS, EACCES, EPERM})) return fail(writable.error());
+    Result<CheckedFile> readable =
         open_checked_file(lockfile, O_RDONLY | O_NOFOLLOW, 0, RequiredOwner::MeOrRoot);
-    if (readable) return std::optional(std::move(*readable));
-    if (is_os_error(readable.error(), {ENOENT})) return std::optional<UniqueFd>();
+    if (readable) return std::optional(std::move(readable->fd));
+    if (readable.error().is_os_error({ENOENT})) return std::optional<UniqueFd>();
     return fail(readable.error());
 }
 

@@ -35,35 +35,33 @@ Result<std::vector<unsigned char>> read_vault_file(const std::filesystem::path& 
                                                    bool allow_insecure_permissions) {
     Result<SharedVaultLock> lock = acquire_shared_vault_lock(vault_path);
     if (!lock) return fail(lock.error());
-    Result<UniqueFd> fd = open_checked_file(vault_path, O_RDONLY, 0, RequiredOwner::Me);
-    if (!fd) return fail(fd.error());
-    struct stat metadata {};
-    if (::fstat(fd->get(), &metadata) != 0) return fail(CoreError::from_errno());
-    if (Status allowed = check_permissions(vault_path, metadata, allow_insecure_permissions);
+    Result<CheckedFile> file = open_checked_file(vault_path, O_RDONLY, 0, RequiredOwner::Me);
+    if (!file) return fail(file.error());
+    if (Status allowed = check_permissions(vault_path, file->metadata, allow_insecure_permissions);
         !allowed) {
         return fail(allowed.error());
     }
-    return read_to_end(fd->get());
+    return read_to_end(file->fd.get());
 }
 
 // What the vault file holds now, if it is not the image this state last read
 // or wrote: nothing when it is, or when there is no file any more to merge with.
 Result<std::optional<std::vector<unsigned char>>> read_if_changed(const VaultState& state) {
     if (!stat_path(state.vault_path)) return std::nullopt;
-    Result<UniqueFd> fd = open_checked_file(state.vault_path, O_RDONLY, 0, RequiredOwner::Me);
-    if (!fd) return fail(fd.error());
-    struct stat metadata {};
-    if (::fstat(fd->get(), &metadata) != 0) return fail(CoreError::from_errno());
+    Result<CheckedFile> file = open_checked_file(state.vault_path, O_RDONLY, 0, RequiredOwner::Me);
+    if (!file) return fail(file.error());
+    const int fd = file->fd.get();
     // The commit tag is enough to tell: it differs from one write to the next.
-    if (const auto size = static_cast<std::uint64_t>(metadata.st_size); size >= kMinImageSize) {
+    if (const auto size = static_cast<std::uint64_t>(file->metadata.st_size);
+        size >= kMinImageSize) {
         MacTag tag{};
         const auto offset = static_cast<off_t>(size - kMacSize);
-        if (::pread(fd->get(), tag.data(), tag.size(), offset) == static_cast<ssize_t>(kMacSize) &&
+        if (::pread(fd, tag.data(), tag.size(), offset) == static_cast<ssize_t>(kMacSize) &&
             tag == state.file_commit_tag) {
             return std::nullopt;
         }
     }
-    Result<std::vector<unsigned char>> image = read_to_end(fd->get());
+    Result<std::vector<unsigned char>> image = read_to_end(fd);
     if (!image) return fail(image.error());
     return std::move(*image);
 }

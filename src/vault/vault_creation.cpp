@@ -18,10 +18,9 @@ namespace quillbox {
 namespace {
 
 CoreError already_exists(const std::filesystem::path& path) {
-    std::string message = "a file already exists at ";
-    append_quoted_text(message, path.native());
-    message += " — a new vault never replaces it; remove it first or choose another path";
-    return errors::IoMessage{std::move(message)};
+    return errors::IoMessage{"a file already exists at " + quoted_path(path) +
+                             " — a new vault never replaces it; remove it first or choose "
+                             "another path"};
 }
 
 // Another user who could write a directory on the way to the vault could put
@@ -59,8 +58,7 @@ Status check_directories_on_the_way(const std::filesystem::path& path) {
 Status write_new_file(const std::filesystem::path& path, const VaultImage& image) {
     Result<UniqueFd> fd = open_file(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
     if (!fd) {
-        const auto* os_error = std::get_if<errors::OsError>(&fd.error().detail());
-        if (os_error != nullptr && os_error->code == EEXIST) return fail(already_exists(path));
+        if (fd.error().is_os_error({EEXIST})) return fail(already_exists(path));
         return fail(fd.error());
     }
     Status written = write_all(fd->get(), image);
