@@ -158,12 +158,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz_check(
         redactor->redact(text) == redact_by_brute_force(patterns, text, quillbox::TextEnd::Whole),
         "the redactor replaces the leftmost-first form of each secret by its label");
-    fuzz_check(redactor->redact(std::string(text), quillbox::TextEnd::Cut) ==
+    fuzz_check(redactor->redact(quillbox::SecretBytes(text), quillbox::TextEnd::Cut).view() ==
                    redact_by_brute_force(patterns, text, quillbox::TextEnd::Cut),
                "a cut text's unfinished start of a secret form is labelled too");
     for (const quillbox::TextEnd end : {quillbox::TextEnd::Whole, quillbox::TextEnd::Cut}) {
         fuzz_check(
-            redactor->redact(std::string(raw), end) == redact_by_brute_force(patterns, raw, end),
+            redactor->redact(quillbox::SecretBytes(raw), end).view() ==
+                redact_by_brute_force(patterns, raw, end),
             "raw bytes are redacted before they are decoded");
     }
     return 0;

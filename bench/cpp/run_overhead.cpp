@@ -119,7 +119,7 @@ void measure_capture(const std::string& file, const std::string& planted, int re
         const auto start = Clock::now();
         const quillbox::RunOutcome outcome = run_or_exit({"cat", file}, secrets);
         times.push_back(seconds_since(start));
-        captured = outcome.stdout_text.size();
+        captured = outcome.stdout_text.view().size();
     }
     std::printf("executor_capture median=%.6f best=%.6f stdout_chars=%zu\n", median(times),
                 *std::min_element(times.begin(), times.end()), captured);

@@ -5,6 +5,8 @@
 #include <new>
 #include <utility>
 
+#include "core/memory_lock.hpp"
+
 namespace quillbox {
 
 void secure_zero(void* data, std::size_t size) {
@@ -25,7 +27,8 @@ SecretBytes::~SecretBytes() {
 SecretBytes::SecretBytes(SecretBytes&& other) noexcept
     : data_(std::exchange(other.data_, nullptr)),
       size_(std::exchange(other.size_, 0)),
-      capacity_(std::exchange(other.capacity_, 0)) {}
+      capacity_(std::exchange(other.capacity_, 0)),
+      locked_(std::exchange(other.locked_, false)) {}
 
 SecretBytes& SecretBytes::operator=(SecretBytes&& other) noexcept {
     if (this != &other) {
@@ -33,19 +36,29 @@ SecretBytes& SecretBytes::operator=(SecretBytes&& other) noexcept {
         data_ = std::exchange(other.data_, nullptr);
         size_ = std::exchange(other.size_, 0);
         capacity_ = std::exchange(other.capacity_, 0);
+        locked_ = std::exchange(other.locked_, false);
     }
     return *this;
+}
+
+bool SecretBytes::lock_into_memory() {
+    if (locked_) return true;
+    locked_ = lock_memory(data_, capacity_);
+    return locked_;
 }
 
 void SecretBytes::reserve(std::size_t capacity) {
     if (capacity <= capacity_) return;
     auto* grown = static_cast<unsigned char*>(::operator new(capacity));
+    // The new allocation is locked before any secret byte reaches it.
+    const bool grown_locked = locked_ && lock_memory(grown, capacity);
     if (size_ != 0) std::memcpy(grown, data_, size_);
     const std::size_t kept = size_;
     release();
     data_ = grown;
     size_ = kept;
     capacity_ = capacity;
+    locked_ = grown_locked;
 }
 
 void SecretBytes::resize(std::size_t size) {
@@ -58,13 +71,20 @@ void SecretBytes::resize(std::size_t size) {
     size_ = size;
 }
 
+std::span<unsigned char> SecretBytes::room_to_append(std::size_t count) {
+    if (count > capacity_ - size_) reserve(std::max(size_ + count, capacity_ * 2));
+    return {data_ + size_, count};
+}
+
+void SecretBytes::commit_appended(std::size_t count) {
+    size_ += std::min(count, capacity_ - size_);
+}
+
 void SecretBytes::append(std::string_view bytes) {
     if (bytes.empty()) return;
-    if (size_ + bytes.size() > capacity_) {
-        reserve(std::max(size_ + bytes.size(), capacity_ * 2));
-    }
-    std::memcpy(data_ + size_, bytes.data(), bytes.size());
-    size_ += bytes.size();
+    const std::span<unsigned char> room = room_to_append(bytes.size());
+    std::memcpy(room.data(), bytes.data(), bytes.size());
+    commit_appended(bytes.size());
 }
 
 void SecretBytes::push_back(unsigned char byte) {
@@ -82,9 +102,11 @@ void SecretBytes::wipe() {
 void SecretBytes::release() {
     if (data_ == nullptr) return;
     wipe();
+    if (locked_) unlock_memory(data_, capacity_);
     ::operator delete(data_, capacity_);
     data_ = nullptr;
     capacity_ = 0;
+    locked_ = false;
 }
 
 }  // namespace quillbox

@@ -9,9 +9,14 @@ namespace quillbox {
 // Overwrites memory with zeros in a way the compiler may not remove.
 void secure_zero(void* data, std::size_t size);
 
-// An owned, growable byte buffer for secret material. Before its storage goes
-// back to the allocator (on release, or when growing moves it) the bytes in
-// use and then the whole allocation are overwritten with zeros.
+// The one owned, growable buffer for bytes that are or may hold a secret:
+// vault values, the passphrase, argument strings, the matcher's patterns and
+// the captured output of a child.
+//
+// Storage goes back to the allocator only after it is wiped: on release, and
+// when growing moves the bytes. A buffer may also be locked into memory, which
+// keeps every allocation it has from then on out of swap. Release runs in one
+// order: wipe the bytes in use, wipe the whole allocation, unlock, free.
 class SecretBytes {
 public:
     SecretBytes() = default;
@@ -26,11 +31,24 @@ public:
     SecretBytes& operator=(const SecretBytes&) = delete;
     SecretBytes clone() const { return SecretBytes(view()); }
 
+    // Locks the allocation into memory, and every later one as the buffer
+    // grows. A refusal is a warning; the buffer then stays as it was, unlocked,
+    // and the result is false. An empty buffer is locked without a system call.
+    bool lock_into_memory();
+    bool locked_into_memory() const { return locked_; }
+
     void append(std::string_view bytes);
     void push_back(unsigned char byte);
     void reserve(std::size_t capacity);
     // Grows with zero bytes, or shrinks after zeroing the bytes given up.
     void resize(std::size_t size);
+
+    // Room for at least `count` bytes after those in use, for a writer such as
+    // read(2) to fill; commit_appended then takes the first bytes it wrote
+    // into use. Bytes written there but never committed are wiped with the
+    // rest of the allocation.
+    std::span<unsigned char> room_to_append(std::size_t count);
+    void commit_appended(std::size_t count);
 
     // Zeros the bytes in use, empties the buffer, then zeros the whole allocation.
     void wipe();
@@ -49,6 +67,7 @@ private:
     unsigned char* data_ = nullptr;
     std::size_t size_ = 0;
     std::size_t capacity_ = 0;
+    bool locked_ = false;
 };
 
 }  // namespace quillbox

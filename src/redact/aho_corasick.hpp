@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "redact/skip_filter.hpp"
-#include "redact/wiping_allocator.hpp"
+#include "core/wiping_allocator.hpp"
 
 namespace quillbox {
 

@@ -10,9 +10,9 @@ namespace {
 
 // The bytes as text: nearly always valid UTF-8 already, and checking is
 // cheaper than copying.
-std::string decoded(std::string&& bytes) {
-    if (is_valid_utf8(bytes)) return std::move(bytes);
-    return decode_utf8_lossy(bytes);
+SecretBytes decoded(SecretBytes&& bytes) {
+    if (is_valid_utf8(bytes.view())) return std::move(bytes);
+    return SecretBytes(decode_utf8_lossy(bytes.view()));
 }
 
 }  // namespace
@@ -42,7 +42,8 @@ std::optional<AhoCorasickPrefix> Redactor::cut_secret(std::string_view text, std
     return unfinished;
 }
 
-void Redactor::append_redacted(std::string& out, std::string_view text, std::size_t from,
+template <typename Out>
+void Redactor::append_redacted(Out& out, std::string_view text, std::size_t from,
                                TextEnd end) const {
     while (const auto match = matcher_->find(text, from)) {
         out.append(text.substr(from, match->start - from));
@@ -59,11 +60,11 @@ std::string Redactor::redact(std::string_view text) const {
     std::string out;
     out.reserve(text.size());
     append_redacted(out, text, 0, TextEnd::Whole);
-    return decoded(std::move(out));
+    return is_valid_utf8(out) ? out : decode_utf8_lossy(out);
 }
 
-std::string Redactor::redact(std::string&& text, TextEnd end) const {
-    if (!matcher_) return decoded(std::move(text));
+RedactedText Redactor::redact(SecretBytes&& text, TextEnd end) const {
+    if (!matcher_) return RedactedText(decoded(std::move(text)));
     // The result is written at the front of the buffer, never beyond the end
     // of the last match, where the search goes on.
     std::size_t written = 0;
@@ -76,14 +77,14 @@ std::string Redactor::redact(std::string&& text, TextEnd end) const {
     // Where a label would overwrite bytes not yet searched, or not fit in the
     // buffer, the rest goes to a new buffer and the old one is wiped.
     const auto finish_in_new_buffer = [&] {
-        std::string out;
+        SecretBytes out;
         out.reserve(text.size());
-        out.append(text, 0, written);
-        append_redacted(out, text, from, end);
-        secure_zero(text.data(), text.size());
-        return decoded(std::move(out));
+        out.append(text.view().substr(0, written));
+        append_redacted(out, text.view(), from, end);
+        text.wipe();
+        return RedactedText(decoded(std::move(out)));
     };
-    while (const auto match = matcher_->find(text, from)) {
+    while (const auto match = matcher_->find(text.view(), from)) {
         const std::string_view replacement = label(match->pattern);
         const std::size_t kept = match->start - from;
         if (written + kept + replacement.size() > match->end) return finish_in_new_buffer();
@@ -92,7 +93,7 @@ std::string Redactor::redact(std::string&& text, TextEnd end) const {
         written += replacement.size();
         from = match->end;
     }
-    const auto cut = cut_secret(text, from, end);
+    const auto cut = cut_secret(text.view(), from, end);
     const std::string_view cut_label = cut ? label(cut->pattern) : std::string_view();
     const std::size_t rest = text.size() - from - (cut ? cut->length : 0);
     const std::size_t result_size = written + rest + cut_label.size();
@@ -104,10 +105,9 @@ std::string Redactor::redact(std::string&& text, TextEnd end) const {
         std::memcpy(text.data() + written, cut_label.data(), cut_label.size());
         written += cut_label.size();
     }
-    // What lies beyond the result may be part of a secret.
-    secure_zero(text.data() + written, text.size() - written);
+    // What lies beyond the result may be part of a secret; shrinking zeros it.
     text.resize(written);
-    return decoded(std::move(text));
+    return RedactedText(decoded(std::move(text)));
 }
 
 }  // namespace quillbox

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/result.hpp"
+#include "core/secret_bytes.hpp"
 #include "core/vault_entry.hpp"
 #include "redact/aho_corasick.hpp"
 
@@ -19,6 +20,21 @@ enum class TextEnd { Whole, Cut };
 // tells too little of it to be worth a label.
 inline constexpr std::size_t kMinCutSecretBytes = 4;
 
+// A text with every secret form replaced by its label, decoded as UTF-8; only
+// a Redactor makes one. Its bytes are public, but they stay in the buffer that
+// the secret-bearing text came in, and that buffer is wiped when it goes.
+class RedactedText {
+public:
+    RedactedText() = default;
+    std::string_view view() const { return bytes_.view(); }
+
+private:
+    friend class Redactor;
+    explicit RedactedText(SecretBytes bytes) : bytes_(std::move(bytes)) {}
+
+    SecretBytes bytes_;
+};
+
 class Redactor {
 public:
     // Returns the bytes with every secret form replaced by its label, decoded
@@ -26,11 +42,13 @@ public:
     // decoding, so secrets that are not valid UTF-8 are found too. Cannot fail.
     std::string redact(std::string_view text) const;
 
-    // The same, reusing the buffer of `text` for the result where each label
-    // fits in the bytes it replaces, as with secrets longer than their labels.
-    // A cut text that ends in the first kMinCutSecretBytes or more bytes of a
-    // secret form has them replaced by that form's label too.
-    std::string redact(std::string&& text, TextEnd end = TextEnd::Whole) const;
+    // The same for a text that the redactor takes over: its buffer holds the
+    // result where each label fits in the bytes it replaces, as with secrets
+    // longer than their labels; otherwise the rest goes to a new buffer and
+    // the old one is wiped. A cut text that ends in the first
+    // kMinCutSecretBytes or more bytes of a secret form has them replaced by
+    // that form's label too.
+    RedactedText redact(SecretBytes&& text, TextEnd end = TextEnd::Whole) const;
 
 private:
     friend Result<Redactor> build_redactor(const SecretList& secrets,
@@ -45,8 +63,8 @@ private:
     std::string_view label(std::size_t pattern) const;
 
     // Appends `text` from `from` on to `out`, each match replaced by its label.
-    void append_redacted(std::string& out, std::string_view text, std::size_t from,
-                         TextEnd end) const;
+    template <typename Out>
+    void append_redacted(Out& out, std::string_view text, std::size_t from, TextEnd end) const;
 
     // The secret form whose start ends a cut text after its last match at
     // `from`, if it is long enough to be labelled.

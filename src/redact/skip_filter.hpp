@@ -6,7 +6,7 @@
 #include <span>
 #include <string_view>
 
-#include "redact/wiping_allocator.hpp"
+#include "core/wiping_allocator.hpp"
 
 namespace quillbox {
 

@@ -8,9 +8,8 @@
 #include <array>
 #include <cerrno>
 #include <new>
-#include <string_view>
+#include <span>
 #include <system_error>
-#include <vector>
 
 #include "core/internal_error.hpp"
 
@@ -24,25 +23,35 @@ constexpr std::uint64_t kLargestReservation = 64 * 1024 * 1024;
 // the first data comes: pages are only backed once written, and the buffer
 // need not move and be copied as it fills. Where even the reservation is
 // refused, the buffer grows as it goes instead.
-void reserve_room(std::string& bytes, std::uint64_t limit) {
+void reserve_room(SecretBytes& bytes, std::uint64_t limit) {
     try {
         bytes.reserve(static_cast<std::size_t>(std::min(limit, kLargestReservation)));
     } catch (const std::bad_alloc&) {
     }
 }
 
-// Keeps what fits under the limit. False once the stream has gone beyond it:
-// exactly `limit` bytes is not an overrun, the first byte more is.
-bool keep_within_limit(CaptureState& state, std::uint64_t limit, std::string_view chunk) {
+enum class ChunkRead { Kept, Ended, Overrun };
+
+// Reads at most `wanted` bytes of the stream straight into the captured ones,
+// keeping what fits under the limit: exactly `limit` bytes is not an overrun,
+// the first byte more is, so one byte beyond the room is asked for.
+ChunkRead read_chunk(int source, std::uint64_t limit, CaptureState& state, std::size_t wanted) {
+    SecretBytes& bytes = state.bytes;
+    if (bytes.capacity() == 0) reserve_room(bytes, limit);
+    const std::uint64_t room = limit - bytes.size();
+    const std::size_t asked = room >= wanted ? wanted : static_cast<std::size_t>(room) + 1;
+    const std::span<unsigned char> space = bytes.room_to_append(asked);
+    // A failed read ends the capture of this stream; it is not retried.
+    const ssize_t got = ::read(source, space.data(), asked);
+    if (got <= 0) return ChunkRead::Ended;
+    if (static_cast<std::uint64_t>(got) <= room) {
+        bytes.commit_appended(static_cast<std::size_t>(got));
+        return ChunkRead::Kept;
+    }
+    bytes.commit_appended(static_cast<std::size_t>(room));
     const std::lock_guard lock(state.mutex);
-    if (state.bytes.empty()) reserve_room(state.bytes, limit);
-    const std::uint64_t held = state.bytes.size();
-    const std::uint64_t room = held >= limit ? 0 : limit - held;
-    state.bytes.append(
-        chunk.substr(0, static_cast<std::size_t>(std::min<std::uint64_t>(room, chunk.size()))));
-    if (room >= chunk.size()) return true;
     state.limit_exceeded = true;
-    return false;
+    return ChunkRead::Overrun;
 }
 
 enum class Readiness { Data, Stop, Failed };
@@ -63,35 +72,28 @@ Readiness wait_readable(int source, const WakeEvent& stop) {
 
 // Told to stop, the reader still takes what the pipe holds at this moment, but
 // nothing that a writer adds afterwards.
-void take_pending(int source, std::uint64_t limit, CaptureState& state, std::vector<char>& buffer) {
+void take_pending(int source, std::uint64_t limit, CaptureState& state) {
     int pending = 0;
     if (::ioctl(source, FIONREAD, &pending) != 0) return;
     while (pending > 0) {
-        const auto wanted = std::min(static_cast<std::size_t>(pending), buffer.size());
-        const ssize_t got = ::read(source, buffer.data(), wanted);
-        if (got <= 0) return;
-        pending -= static_cast<int>(got);
-        if (!keep_within_limit(state, limit, {buffer.data(), static_cast<std::size_t>(got)}))
-            return;
+        const std::size_t before = state.bytes.size();
+        const std::size_t wanted = std::min(static_cast<std::size_t>(pending), kChunkSize);
+        if (read_chunk(source, limit, state, wanted) != ChunkRead::Kept) return;
+        pending -= static_cast<int>(state.bytes.size() - before);
     }
 }
 
 void read_stream(int source, std::uint64_t limit, CaptureState& state, const WakeEvent& stop) {
-    std::vector<char> buffer(kChunkSize);
     for (;;) {
         const Readiness readiness = wait_readable(source, stop);
         if (readiness == Readiness::Stop) {
-            take_pending(source, limit, state, buffer);
+            take_pending(source, limit, state);
             const std::lock_guard lock(state.mutex);
             state.stopped = true;
             return;
         }
         if (readiness == Readiness::Failed) return;
-        // A failed read ends the capture of this stream; it is not retried.
-        const ssize_t got = ::read(source, buffer.data(), buffer.size());
-        if (got <= 0) return;
-        if (!keep_within_limit(state, limit, {buffer.data(), static_cast<std::size_t>(got)}))
-            return;
+        if (read_chunk(source, limit, state, kChunkSize) != ChunkRead::Kept) return;
     }
 }
 
@@ -143,7 +145,7 @@ bool StreamReader::cut_short() const {
     return state_.limit_exceeded || state_.stopped;
 }
 
-std::string StreamReader::take_bytes() {
+SecretBytes StreamReader::take_bytes() {
     if (thread_.joinable()) thread_.join();
     return std::move(state_.bytes);
 }

@@ -2,20 +2,22 @@
 
 #include <cstdint>
 #include <mutex>
-#include <string>
 #include <thread>
 
+#include "core/secret_bytes.hpp"
 #include "core/unique_fd.hpp"
 #include "spawn/wake_event.hpp"
 
 namespace quillbox {
 
-// What one of the child's streams has delivered. Written by the stream's
-// reader thread, read by the waiting thread; the mutex guards every field.
+// What one of the child's streams has delivered.
 struct CaptureState {
+    // The first bytes of the stream, never more than its limit. Only the
+    // reader thread touches them until it has been joined.
+    SecretBytes bytes;
+    // The flags below are written by the reader thread and read by the
+    // waiting thread under this mutex.
     std::mutex mutex;
-    // The first bytes of the stream, never more than its limit.
-    std::string bytes;
     // The stream delivered more than its limit.
     bool limit_exceeded = false;
     // The reader was told to stop before the stream ended.
@@ -24,8 +26,9 @@ struct CaptureState {
     bool finished = false;
 };
 
-// Reads one of the child's streams on its own thread, in 65536-byte chunks,
-// keeping exactly the first `limit` bytes. The reader ends at end of file, at a
+// Reads one of the child's streams on its own thread, in chunks of up to 65536
+// bytes read straight into the captured bytes, keeping exactly the first
+// `limit` bytes. The reader ends at end of file, at a
 // failed read, at the first byte beyond the limit, or when `stop` is raised;
 // then it takes what the pipe holds at that moment, closes its end and
 // raises `finished`.
@@ -46,7 +49,7 @@ public:
     bool cut_short() const;
 
     // Waits for the reader to end and hands over the captured bytes.
-    std::string take_bytes();
+    SecretBytes take_bytes();
 
 private:
     mutable CaptureState state_;

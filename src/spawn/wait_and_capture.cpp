@@ -92,10 +92,8 @@ RunOutcome wait_and_capture(SpawnedChild child, const RunLimits& limits, const R
     const auto end_of = [&](const StreamReader& stream) {
         return ending.stopped_by_us || stream.cut_short() ? TextEnd::Cut : TextEnd::Whole;
     };
-    std::string output_bytes = output.take_bytes();
-    std::string error_bytes = error.take_bytes();
-    return RunOutcome{redactor.redact(std::move(output_bytes), end_of(output)),
-                      redactor.redact(std::move(error_bytes), end_of(error)), ending.exit_code,
+    return RunOutcome{redactor.redact(output.take_bytes(), end_of(output)),
+                      redactor.redact(error.take_bytes(), end_of(error)), ending.exit_code,
                       ending.timed_out};
 }
 

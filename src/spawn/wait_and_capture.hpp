@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
 
 #include "core/result.hpp"
 #include "redact/redactor.hpp"
@@ -12,8 +11,8 @@ namespace quillbox {
 
 // How a run ended, with both outputs decoded and redacted.
 struct RunOutcome {
-    std::string stdout_text;
-    std::string stderr_text;
+    RedactedText stdout_text;
+    RedactedText stderr_text;
     // The child's exit status, 128 + N for signal N, 124 for an output overrun
     // or the deadline, 1 when the child's status could not be learnt.
     std::int32_t exit_code = 0;

@@ -47,8 +47,8 @@ Result<std::vector<unsigned char>> read_vault_file(const std::filesystem::path& 
 // What the vault file holds now, if it is not the image this state last read
 // or wrote: nothing when it is, or when there is no file any more to merge with.
 Result<std::optional<std::vector<unsigned char>>> read_if_changed(const VaultState& state) {
-    if (!stat_path(state.vault_path)) return std::nullopt;
-    Result<CheckedFile> file = open_checked_file(state.vault_path, O_RDONLY, 0, RequiredOwner::Me);
+    if (!stat_path(state.vault_path())) return std::nullopt;
+    Result<CheckedFile> file = open_checked_file(state.vault_path(), O_RDONLY, 0, RequiredOwner::Me);
     if (!file) return fail(file.error());
     const int fd = file->fd.get();
     // The commit tag is enough to tell: it differs from one write to the next.
@@ -57,7 +57,7 @@ Result<std::optional<std::vector<unsigned char>>> read_if_changed(const VaultSta
         MacTag tag{};
         const auto offset = static_cast<off_t>(size - kMacSize);
         if (::pread(fd, tag.data(), tag.size(), offset) == static_cast<ssize_t>(kMacSize) &&
-            tag == state.file_commit_tag) {
+            tag == state.file_commit_tag()) {
             return std::nullopt;
         }
     }
@@ -75,24 +75,24 @@ Status merge_and_write(VaultState& state, std::span<const unsigned char> current
             "another process changed the vault file after this vault last read it, and it "
             "could not be merged; the vault file is unchanged and this change is not saved"));
     };
-    Result<DecodedVault> current = decode_vault(current_image, state.master_key_env);
+    Result<DecodedVault> current = decode_vault(current_image, state.master_key_env());
     if (!current) return unsaved(std::move(current.error()));
-    VaultState merged(state.vault_path, state.master_key_env, std::move(current->entries),
+    VaultState merged(state.vault_path(), state.master_key_env(), std::move(current->entries),
                       current->params, commit_tag_of(current_image));
     if (Status changed = change(merged); !changed) return unsaved(std::move(changed.error()));
     const Result<VaultImage> image =
-        encode_vault(merged.entries, merged.kdf_params, merged.master_key_env);
+        encode_vault(merged.entries(), merged.kdf_params(), merged.master_key_env());
     if (!image) return unsaved(image.error());
-    if (Status written = write_atomically(merged.vault_path, *image); !written) return written;
-    merged.file_commit_tag = commit_tag_of(*image);
+    if (Status written = write_atomically(merged.vault_path(), *image); !written) return written;
+    merged.set_file_commit_tag(commit_tag_of(*image));
     state = std::move(merged);
     return {};
 }
 
 // Inserts the entry, or replaces the value of the one of that name in place.
 Status put_entry(VaultState& state, std::string_view name, SecretBytes value) {
-    if (VaultEntry* existing = state.find_entry(name)) {
-        state.replace_value(*existing, std::move(value));
+    if (state.find_value(name) != nullptr) {
+        state.replace_value(name, std::move(value));
         return {};
     }
     return state.append_entry(VaultEntry{std::string(name), std::move(value)},
@@ -136,7 +136,7 @@ Status set_entry(VaultState& state, std::string_view name, SecretBytes value) {
     if (Status valid = check_key_name(name); !valid) return valid;
     if (Status put = put_entry(state, name, std::move(value)); !put) return put;
     return save_vault(state, [&](VaultState& current) {
-        return put_entry(current, name, state.find_entry(name)->value.clone());
+        return put_entry(current, name, state.find_value(name)->clone());
     });
 }
 
@@ -153,8 +153,8 @@ Result<bool> delete_entry(VaultState& state, std::string_view name) {
 
 std::vector<std::string> list_entry_names(const VaultState& state) {
     std::vector<std::string> names;
-    names.reserve(state.entries.size());
-    for (const VaultEntry& entry : state.entries) names.push_back(entry.name);
+    names.reserve(state.entries().size());
+    for (const VaultEntry& entry : state.entries()) names.push_back(entry.name);
     return names;
 }
 
@@ -162,17 +162,17 @@ Status save_vault(VaultState& state, const VaultChange& change) {
     // The image is built before the lock is taken, so that the key derivation
     // does not keep other processes waiting.
     const Result<VaultImage> image =
-        encode_vault(state.entries, state.kdf_params, state.master_key_env);
+        encode_vault(state.entries(), state.kdf_params(), state.master_key_env());
     if (!image) return fail(image.error());
-    const Result<VaultLockGuard> lock = acquire_vault_lock(state.vault_path);
+    const Result<VaultLockGuard> lock = acquire_vault_lock(state.vault_path());
     if (!lock) return fail(lock.error());
     const Result<std::optional<std::vector<unsigned char>>> changed = read_if_changed(state);
     if (!changed) return fail(changed.error());
     // Killed writers may have left their temporary files; none is mid-write now.
-    remove_dead_writers_temporaries(state.vault_path);
+    remove_dead_writers_temporaries(state.vault_path());
     if (*changed) return merge_and_write(state, **changed, change);
-    if (Status written = write_atomically(state.vault_path, *image); !written) return written;
-    state.file_commit_tag = commit_tag_of(*image);
+    if (Status written = write_atomically(state.vault_path(), *image); !written) return written;
+    state.set_file_commit_tag(commit_tag_of(*image));
     return {};
 }
 

@@ -25,9 +25,9 @@ Result<std::vector<unsigned char>> read_import_file(const std::filesystem::path&
 Status merge_entries(VaultState& state, const VaultEntries& imported, bool overwrite,
                      ImportCounts& counts) {
     for (const VaultEntry& entry : imported) {
-        if (VaultEntry* existing = state.find_entry(entry.name)) {
+        if (state.find_value(entry.name) != nullptr) {
             if (overwrite) {
-                state.replace_value(*existing, entry.value.clone());
+                state.replace_value(entry.name, entry.value.clone());
                 ++counts.replaced;
             } else {
                 ++counts.skipped;
@@ -47,11 +47,11 @@ Status merge_entries(VaultState& state, const VaultEntries& imported, bool overw
 
 Status export_vault(const VaultState& state, const std::filesystem::path& out_path) {
     // The passphrase is read before any directory is made for the export.
-    const Result<SecretBytes> passphrase = read_master_passphrase(state.master_key_env);
+    const Result<SecretBytes> passphrase = read_master_passphrase(state.master_key_env());
     if (!passphrase) return fail(passphrase.error());
     if (Status prepared = create_missing_parent_directory(out_path); !prepared) return prepared;
     const Result<VaultImage> image =
-        encode_vault_with_passphrase(state.entries, state.kdf_params, passphrase->view());
+        encode_vault_with_passphrase(state.entries(), state.kdf_params(), passphrase->view());
     if (!image) return fail(image.error());
     return write_atomically(out_path, *image);
 }
@@ -63,7 +63,7 @@ Result<ImportCounts> import_vault_file(VaultState& state, const std::filesystem:
     if (!image) return fail(image.error());
     // The import file's KDF parameters serve only to read it.
     const Result<DecodedVault> decoded =
-        decode_vault(*image, import_key_env.value_or(state.master_key_env));
+        decode_vault(*image, import_key_env.value_or(state.master_key_env()));
     if (!decoded) return fail(decoded.error());
 
     ImportCounts counts;

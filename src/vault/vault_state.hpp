@@ -5,7 +5,6 @@
 #include <string>
 #include <string_view>
 
-#include "core/locked_region.hpp"
 #include "core/result.hpp"
 #include "core/secret_bytes.hpp"
 #include "core/vault_entry.hpp"
@@ -23,42 +22,34 @@ inline constexpr std::size_t kMaxVaultEntries = 10'000;
 enum class ValueLocking { Lock, DoNotLock };
 
 // An open vault. It keeps no passphrase: every operation that needs one reads
-// the named variable again. Dropping the state unlocks the recorded regions and
-// wipes every value.
-//
-// Every locked-region record describes a value buffer that the state still
-// owns: when a value is replaced or removed, its record goes first. The record
-// is dropped without unlocking, because the same pages may hold other values
-// that must stay locked.
-struct VaultState {
-    // As the caller gave it, or the default path; neither made absolute nor resolved.
-    std::filesystem::path vault_path;
-    // The name of the environment variable that holds the master passphrase.
-    std::string master_key_env;
-    // The file's order, then entries in the order added; names are unique.
-    VaultEntries entries;
-    LockedRegions locked_regions;
-    // Those of the file that was opened, reused by every save and export.
-    KdfParams kdf_params;
-    // The commit tag of the file as this state last read or wrote it: a save
-    // that finds another tag in the file knows that another process changed it.
-    MacTag file_commit_tag;
-
+// the named variable again. Each value owns its buffer and the buffer's lock,
+// so a value replaced or removed, and every value when the state goes, is
+// wiped and then unlocked on its own.
+class VaultState {
+public:
     // Locks every value into memory, in entry order.
     VaultState(std::filesystem::path vault_path, std::string master_key_env, VaultEntries entries,
                KdfParams kdf_params, const MacTag& file_commit_tag);
-    ~VaultState();
-    VaultState(VaultState&& other) noexcept;
-    VaultState& operator=(VaultState&& other) noexcept;
-    VaultState(const VaultState&) = delete;
-    VaultState& operator=(const VaultState&) = delete;
 
-    // The first entry with this name (compared byte for byte), or null.
-    VaultEntry* find_entry(std::string_view name);
+    // As the caller gave it, or the default path; neither made absolute nor resolved.
+    const std::filesystem::path& vault_path() const { return vault_path_; }
+    // The name of the environment variable that holds the master passphrase.
+    const std::string& master_key_env() const { return master_key_env_; }
+    // The file's order, then entries in the order added; names are unique.
+    const VaultEntries& entries() const { return entries_; }
+    // Those of the file that was opened, reused by every save and export.
+    const KdfParams& kdf_params() const { return kdf_params_; }
+    // The commit tag of the file as this state last read or wrote it: a save
+    // that finds another tag in the file knows that another process changed it.
+    const MacTag& file_commit_tag() const { return file_commit_tag_; }
+    void set_file_commit_tag(const MacTag& tag) { file_commit_tag_ = tag; }
 
-    // Puts `value` in place of the entry's value, which is wiped and freed. The
-    // entry keeps its position and its name.
-    void replace_value(VaultEntry& entry, SecretBytes value);
+    // The value of the first entry with this name (compared byte for byte), or null.
+    const SecretBytes* find_value(std::string_view name) const;
+
+    // Puts `value` in place of the named entry's value, which is wiped and
+    // freed; the entry keeps its position. False when there is no such entry.
+    bool replace_value(std::string_view name, SecretBytes value);
 
     // Appends an entry whose name is not present yet, or fails with
     // EntryLimitExceeded when the vault is full.
@@ -69,9 +60,13 @@ struct VaultState {
     bool remove_entry(std::string_view name);
 
 private:
-    void lock_value(const SecretBytes& value);
-    void forget_locked_value(const SecretBytes& value);
-    void release();
+    VaultEntries::iterator find_entry(std::string_view name);
+
+    std::filesystem::path vault_path_;
+    std::string master_key_env_;
+    VaultEntries entries_;
+    KdfParams kdf_params_;
+    MacTag file_commit_tag_;
 };
 
 }  // namespace quillbox

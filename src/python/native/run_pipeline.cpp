@@ -31,13 +31,13 @@ struct PreparedRun {
 // without it.
 SecretList collect_secrets(const VaultState& state) {
     SecretList secrets;
-    secrets.reserve(state.entries.size() + 1);
-    for (const VaultEntry& entry : state.entries) {
+    secrets.reserve(state.entries().size() + 1);
+    for (const VaultEntry& entry : state.entries()) {
         secrets.push_back({entry.name, entry.value.clone()});
     }
-    if (Result<SecretBytes> passphrase = read_master_passphrase(state.master_key_env);
+    if (Result<SecretBytes> passphrase = read_master_passphrase(state.master_key_env());
         passphrase && passphrase->size() >= kMinRedactedPassphraseBytes) {
-        secrets.push_back({state.master_key_env, std::move(*passphrase)});
+        secrets.push_back({state.master_key_env(), std::move(*passphrase)});
     }
     return secrets;
 }
@@ -47,7 +47,7 @@ Result<PreparedRun> prepare_run(std::string_view command, const VaultState& stat
     if (!words) return fail(std::move(words.error()));
     Result<std::vector<ParsedWord>> parsed = parse_words(std::move(*words));
     if (!parsed) return fail(std::move(parsed.error()));
-    Result<std::vector<SecretBytes>> argv = resolve_placeholders(*parsed, state.entries);
+    Result<std::vector<SecretBytes>> argv = resolve_placeholders(*parsed, state.entries());
     if (!argv) return fail(std::move(argv.error()));
     return PreparedRun{std::move(*argv), collect_secrets(state)};
 }

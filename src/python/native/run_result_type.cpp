@@ -1,6 +1,6 @@
 #include "python/native/run_result_type.hpp"
 
-#include <new>
+#include <cstdint>
 #include <string_view>
 
 #include "core/message_format.hpp"
@@ -9,31 +9,48 @@
 namespace quillbox::python {
 namespace {
 
+// Each output is decoded into a str once, when the result is made, and the
+// native buffer that held it goes at once; every access returns the same str.
 struct RunResultObject {
-    PyObject_HEAD RunOutcome outcome;
+    PyObject_HEAD PyObject* stdout_text;
+    PyObject* stderr_text;
+    std::int32_t exit_code;
+    bool timed_out;
 };
 
-RunOutcome& outcome_of(PyObject* self) {
-    return reinterpret_cast<RunResultObject*>(self)->outcome;
+RunResultObject& result_of(PyObject* self) {
+    return *reinterpret_cast<RunResultObject*>(self);
 }
 
-PyObject* new_text(const std::string& text) {
+PyObject* new_text(std::string_view text) {
     return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace");
 }
 
 constexpr std::size_t kReprTextLimit = 120;
 
-// At most the first 120 bytes, cut on a character boundary, then an ellipsis.
-void append_repr_text(std::string& out, std::string_view text) {
-    if (text.size() <= kReprTextLimit) {
-        append_quoted_text(out, text);
-        return;
+// At most the first 120 bytes of the text's UTF-8, cut on a character
+// boundary, then an ellipsis. No more than 120 characters are encoded for it.
+bool append_repr_text(std::string& out, PyObject* text) {
+    PyObject* head = PyUnicode_Substring(text, 0, kReprTextLimit + 1);
+    if (head == nullptr) return false;
+    Py_ssize_t size = 0;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(head, &size);
+    if (utf8 == nullptr) {
+        Py_DECREF(head);
+        return false;
     }
-    std::size_t cut = kReprTextLimit;
-    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
-    std::string shortened(text.substr(0, cut));
-    shortened += "…";
-    append_quoted_text(out, shortened);
+    const std::string_view bytes(utf8, static_cast<std::size_t>(size));
+    if (bytes.size() <= kReprTextLimit) {
+        append_quoted_text(out, bytes);
+    } else {
+        std::size_t cut = kReprTextLimit;
+        while (cut > 0 && (static_cast<unsigned char>(bytes[cut]) & 0xC0) == 0x80) --cut;
+        std::string shortened(bytes.substr(0, cut));
+        shortened += "…";
+        append_quoted_text(out, shortened);
+    }
+    Py_DECREF(head);
+    return true;
 }
 
 PyObject* run_result_new(PyTypeObject*, PyObject*, PyObject*) {
@@ -42,34 +59,40 @@ PyObject* run_result_new(PyTypeObject*, PyObject*, PyObject*) {
 }
 
 void run_result_dealloc(PyObject* self) {
-    outcome_of(self).~RunOutcome();
+    Py_XDECREF(result_of(self).stdout_text);
+    Py_XDECREF(result_of(self).stderr_text);
     Py_TYPE(self)->tp_free(self);
 }
 
 PyObject* run_result_repr(PyObject* self) {
-    return guard_python_entry<PyObject*>(nullptr, [&] {
-        const RunOutcome& outcome = outcome_of(self);
-        std::string repr = "RunResult(exit_code=" + std::to_string(outcome.exit_code) +
-                           ", timed_out=" + (outcome.timed_out ? "True" : "False") + ", stdout=";
-        append_repr_text(repr, outcome.stdout_text);
+    return guard_python_entry<PyObject*>(nullptr, [&]() -> PyObject* {
+        const RunResultObject& result = result_of(self);
+        std::string repr = "RunResult(exit_code=" + std::to_string(result.exit_code) +
+                           ", timed_out=" + (result.timed_out ? "True" : "False") + ", stdout=";
+        if (!append_repr_text(repr, result.stdout_text)) return nullptr;
         repr += ", stderr=";
-        append_repr_text(repr, outcome.stderr_text);
+        if (!append_repr_text(repr, result.stderr_text)) return nullptr;
         repr += ")";
         return new_text(repr);
     });
 }
 
+PyObject* new_reference(PyObject* object) {
+    Py_INCREF(object);
+    return object;
+}
+
 PyObject* get_stdout(PyObject* self, void*) {
-    return new_text(outcome_of(self).stdout_text);
+    return new_reference(result_of(self).stdout_text);
 }
 PyObject* get_stderr(PyObject* self, void*) {
-    return new_text(outcome_of(self).stderr_text);
+    return new_reference(result_of(self).stderr_text);
 }
 PyObject* get_exit_code(PyObject* self, void*) {
-    return PyLong_FromLong(outcome_of(self).exit_code);
+    return PyLong_FromLong(result_of(self).exit_code);
 }
 PyObject* get_timed_out(PyObject* self, void*) {
-    return PyBool_FromLong(outcome_of(self).timed_out);
+    return PyBool_FromLong(result_of(self).timed_out);
 }
 
 PyGetSetDef run_result_getset[] = {
@@ -113,7 +136,20 @@ bool ready_run_result_type() {
 PyObject* make_run_result(RunOutcome outcome) {
     PyObject* self = RunResultType.tp_alloc(&RunResultType, 0);
     if (self == nullptr) return nullptr;
-    new (&outcome_of(self)) RunOutcome(std::move(outcome));
+    RunResultObject& result = result_of(self);
+    result.exit_code = outcome.exit_code;
+    result.timed_out = outcome.timed_out;
+    result.stdout_text = new_text(outcome.stdout_text.view());
+    if (result.stdout_text == nullptr) {
+        Py_DECREF(self);
+        return nullptr;
+    }
+    outcome.stdout_text = {};
+    result.stderr_text = new_text(outcome.stderr_text.view());
+    if (result.stderr_text == nullptr) {
+        Py_DECREF(self);
+        return nullptr;
+    }
     return self;
 }
 

@@ -11,7 +11,8 @@ extern PyTypeObject RunResultType;
 // Readies the type; returns false with a Python error set on failure.
 bool ready_run_result_type();
 
-// A new RunResult holding a finished run's outcome, or nullptr with a Python error set.
+// A new RunResult with a finished run's outcome, its texts decoded, or
+// nullptr with a Python error set.
 PyObject* make_run_result(RunOutcome outcome);
 
 }  // namespace quillbox::python

@@ -24,7 +24,7 @@ std::string redact_with(const Entries& entries, std::string_view text) {
     const Result<Redactor> redactor = build_redactor(secret_list(entries));
     if (!redactor) throw std::runtime_error(redactor.error().to_text());
     std::string from_view = redactor->redact(text);
-    EXPECT_EQ(redactor->redact(std::string(text)), from_view) << "input " << text;
+    EXPECT_EQ(redactor->redact(SecretBytes(text)).view(), from_view) << "input " << text;
     return from_view;
 }
 
@@ -168,12 +168,12 @@ TEST(Redactor, LabelsTheStartOfASecretThatACutLeaves) {
     const Result<Redactor> redactor = build_redactor(secret_list(entries));
     ASSERT_TRUE(redactor.has_value());
     for (const Case& c : cases) {
-        EXPECT_EQ(redactor->redact(std::string(c.input), TextEnd::Cut), c.cut) << c.input;
-        EXPECT_EQ(redactor->redact(std::string(c.input), TextEnd::Whole), c.whole) << c.input;
+        EXPECT_EQ(redactor->redact(SecretBytes(c.input), TextEnd::Cut).view(), c.cut) << c.input;
+        EXPECT_EQ(redactor->redact(SecretBytes(c.input), TextEnd::Whole).view(), c.whole) << c.input;
         // With room to spare, the label is written in place.
-        std::string roomy = c.input;
+        SecretBytes roomy(c.input);
         roomy.reserve(256);
-        EXPECT_EQ(redactor->redact(std::move(roomy), TextEnd::Cut), c.cut) << c.input;
+        EXPECT_EQ(redactor->redact(std::move(roomy), TextEnd::Cut).view(), c.cut) << c.input;
     }
 }
 

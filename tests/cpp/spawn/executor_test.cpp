@@ -21,9 +21,9 @@ namespace {
 using namespace quillbox::testing;
 using namespace std::chrono_literals;
 
-RunOutcome expect_outcome(const Result<RunOutcome>& outcome) {
+RunOutcome expect_outcome(Result<RunOutcome> outcome) {
     if (!outcome) throw std::runtime_error(outcome.error().to_text());
-    return *outcome;
+    return std::move(*outcome);
 }
 
 TEST(Executor, ReportsTheChildsOwnEnding) {
@@ -43,7 +43,7 @@ TEST(Executor, ReportsTheChildsOwnEnding) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.script);
         const RunOutcome outcome = expect_outcome(run_shell(c.script));
-        EXPECT_EQ(outcome.stdout_text, c.stdout_text);
+        EXPECT_EQ(outcome.stdout_text.view(), c.stdout_text);
         EXPECT_EQ(outcome.exit_code, c.exit_code);
         EXPECT_FALSE(outcome.timed_out);
     }
@@ -83,7 +83,7 @@ TEST(Executor, KeepsExactlyTheFirstLimitBytesOfAStream) {
         SCOPED_TRACE(c.script);
         const RunOutcome outcome =
             expect_outcome(run_shell(c.script, {10, c.max_output_bytes, 1048576}));
-        EXPECT_EQ(outcome.stdout_text, c.stdout_text);
+        EXPECT_EQ(outcome.stdout_text.view(), c.stdout_text);
         EXPECT_EQ(outcome.exit_code, c.exit_code);
         EXPECT_FALSE(outcome.timed_out);
     }
@@ -92,8 +92,8 @@ TEST(Executor, KeepsExactlyTheFirstLimitBytesOfAStream) {
 TEST(Executor, LimitsStandardErrorOnItsOwn) {
     const RunOutcome outcome =
         expect_outcome(run_shell("head -c 2097152 /dev/zero | tr '\\0' e >&2; exec sleep 5"));
-    EXPECT_EQ(outcome.stderr_text, std::string(1048576, 'e'));
-    EXPECT_EQ(outcome.stdout_text, "");
+    EXPECT_EQ(outcome.stderr_text.view(), std::string(1048576, 'e'));
+    EXPECT_EQ(outcome.stdout_text.view(), "");
     EXPECT_EQ(outcome.exit_code, 124);
     EXPECT_FALSE(outcome.timed_out);
 }
@@ -104,28 +104,28 @@ TEST(Executor, KillsAChildThatTrapsTerminationFiveSecondsLater) {
         run_shell("trap 'echo term' TERM; while :; do sleep 0.1; done", {1, 52428800, 1048576}));
     // One second to the deadline, then five of grace after the SIGTERM.
     EXPECT_GE(std::chrono::steady_clock::now() - started, 6s);
-    EXPECT_EQ(outcome.stdout_text, "term\n");
+    EXPECT_EQ(outcome.stdout_text.view(), "term\n");
     EXPECT_EQ(outcome.exit_code, 124);
     EXPECT_TRUE(outcome.timed_out);
 }
 
 TEST(Executor, GivesTheChildAnEmptyEnvironment) {
     const RunOutcome outcome = expect_outcome(run_words({"env"}));
-    EXPECT_EQ(outcome.stdout_text, "");
+    EXPECT_EQ(outcome.stdout_text.view(), "");
     EXPECT_EQ(outcome.exit_code, 0);
 }
 
 TEST(Executor, RedactsBothStreams) {
     const RunOutcome outcome = expect_outcome(
         run_shell("echo hunter2; echo hunter2 >&2", kDefaultLimits, {{"API_TOKEN", "hunter2"}}));
-    EXPECT_EQ(outcome.stdout_text, "[REDACTED_API_TOKEN]\n");
-    EXPECT_EQ(outcome.stderr_text, "[REDACTED_API_TOKEN]\n");
+    EXPECT_EQ(outcome.stdout_text.view(), "[REDACTED_API_TOKEN]\n");
+    EXPECT_EQ(outcome.stderr_text.view(), "[REDACTED_API_TOKEN]\n");
 }
 
 TEST(Executor, RedactsASecretThatIsNotUtf8WithoutLeavingPartOfIt) {
     const RunOutcome outcome = expect_outcome(
         run_shell("printf 'pw=hunter2\\377\\n'", kDefaultLimits, {{"PW", "hunter2\xFF"}}));
-    EXPECT_EQ(outcome.stdout_text, "pw=[REDACTED_PW]\n");
+    EXPECT_EQ(outcome.stdout_text.view(), "pw=[REDACTED_PW]\n");
 }
 
 TEST(Executor, ChildReadsTheHostsStandardInput) {
@@ -139,13 +139,13 @@ TEST(Executor, ChildReadsTheHostsStandardInput) {
         outcome = run_words({"cat"});
     }
     close(ends[0]);
-    EXPECT_EQ(expect_outcome(outcome).stdout_text, "from-stdin\n");
+    EXPECT_EQ(expect_outcome(std::move(outcome)).stdout_text.view(), "from-stdin\n");
 }
 
 // Descriptor number -> link target, for the listing a child prints with find.
-std::map<int, std::string> parse_descriptor_listing(const std::string& listing) {
+std::map<int, std::string> parse_descriptor_listing(std::string_view listing) {
     std::map<int, std::string> targets;
-    std::istringstream lines(listing);
+    std::istringstream lines{std::string(listing)};
     int fd = 0;
     std::string target;
     while (lines >> fd >> target) targets[fd] = target;
@@ -166,9 +166,9 @@ TEST(Executor, ChildHoldsNoPipeOfTheRunButItsOutputs) {
     const std::set<std::string> inherited_from_harness = pipes_open_here();
     const RunOutcome outcome = expect_outcome(
         run_words({"find", "/proc/self/fd", "-mindepth", "1", "-printf", "%f %l\\n"}));
-    const std::map<int, std::string> targets = parse_descriptor_listing(outcome.stdout_text);
+    const std::map<int, std::string> targets = parse_descriptor_listing(outcome.stdout_text.view());
 
-    ASSERT_TRUE(targets.contains(1) && targets.contains(2)) << outcome.stdout_text;
+    ASSERT_TRUE(targets.contains(1) && targets.contains(2)) << outcome.stdout_text.view();
     EXPECT_TRUE(targets.at(1).starts_with("pipe:"));
     EXPECT_TRUE(targets.at(2).starts_with("pipe:"));
     EXPECT_NE(targets.at(1), targets.at(2));
@@ -194,7 +194,7 @@ TEST(Executor, ReturnsByTheDeadlineWhileADescendantHoldsThePipes) {
     // The descendant writes a line after the child has ended, then holds on.
     const RunOutcome outcome = expect_outcome(
         run_shell("(sleep 0.2; echo late; exec sleep 30) & echo $!", {1, 52428800, 1048576}));
-    std::istringstream lines(outcome.stdout_text);
+    std::istringstream lines(std::string(outcome.stdout_text.view()));
     pid_t descendant = 0;
     std::string late;
     lines >> descendant >> late;

@@ -92,7 +92,7 @@ TEST(SignalForwarding, OverlappingRunsBothGetTheSignalAndTheHostHandlerComesBack
     ASSERT_TRUE(both_ready);
     for (const Result<RunOutcome>* outcome : {&first, &second}) {
         ASSERT_TRUE(outcome->has_value()) << outcome->error().to_text();
-        EXPECT_TRUE((*outcome)->stdout_text.ends_with("interrupted\n"));
+        EXPECT_TRUE((*outcome)->stdout_text.view().ends_with("interrupted\n"));
         EXPECT_EQ((*outcome)->exit_code, 0);
     }
     EXPECT_EQ(host_interrupts.load(), 0);

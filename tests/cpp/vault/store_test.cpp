@@ -185,15 +185,12 @@ TEST_F(Store, UnsetPassphraseVariableFailsTheOpen) {
 
 TEST_F(Store, OpenKeepsTheFileOrderAndLocksEveryValue) {
     const VaultState state = open_with(entries_of({{"B", "2"}, {"A", ""}, {"C", "33"}}));
-    EXPECT_EQ(state.vault_path, vault_);
-    EXPECT_EQ(state.master_key_env, kPassphraseVariable);
-    EXPECT_EQ(state.kdf_params, testing::kTinyParams);
+    EXPECT_EQ(state.vault_path(), vault_);
+    EXPECT_EQ(state.master_key_env(), kPassphraseVariable);
+    EXPECT_EQ(state.kdf_params(), testing::kTinyParams);
     EXPECT_EQ(list_entry_names(state), (Names{"B", "A", "C"}));
-    ASSERT_EQ(state.locked_regions.size(), 3u);
-    for (std::size_t i = 0; i < 3; ++i) {
-        EXPECT_EQ(state.locked_regions[i].address,
-                  reinterpret_cast<std::uintptr_t>(state.entries[i].value.data()));
-        EXPECT_EQ(state.locked_regions[i].length, state.entries[i].value.size());
+    for (const VaultEntry& entry : state.entries()) {
+        EXPECT_TRUE(entry.value.locked_into_memory()) << entry.name;
     }
 }
 
@@ -258,7 +255,7 @@ TEST_F(Store, FullVaultRefusesNewNamesOnly) {
     EXPECT_EQ(refused.error().to_text(),
               "vault error: vault entry limit exceeded — the vault already contains 10000 entries "
               "(the maximum). Delete unused entries before adding new ones");
-    EXPECT_EQ(state.entries.size(), kMaxVaultEntries);
+    EXPECT_EQ(state.entries().size(), kMaxVaultEntries);
     EXPECT_EQ(read_file(vault_), before);
 
     EXPECT_TRUE(set_entry(state, "K9999", secret("x")));
@@ -286,23 +283,18 @@ TEST_F(Store, DeleteClosesTheGapAndSavesButAMissingNameChangesNothing) {
     EXPECT_EQ(testing::read_vault_file(vault_).size(), 2u);
 }
 
-TEST_F(Store, ReplacedOrDeletedValuesLeaveNoLockedRegionBehind) {
+TEST_F(Store, ReplacedAndDeletedValuesAreWipedAndSetValuesStayUnlocked) {
     VaultState state = open_with(entries_of({{"A", "1"}, {"B", "2"}, {"C", "3"}}));
-    const auto address_of = [&](std::size_t i) {
-        return reinterpret_cast<std::uintptr_t>(state.entries[i].value.data());
+    const auto expect_wiped_by = [&](std::string_view name, auto change) {
+        testing::ReleaseWatch watch(state.find_value(name)->data());
+        ASSERT_TRUE(change());
+        ASSERT_TRUE(watch.released()) << name;
+        EXPECT_TRUE(watch.was_zero_when_released()) << name;
     };
-    const std::uintptr_t a = address_of(0);
-    const std::uintptr_t b = address_of(1);
-    const std::uintptr_t c = address_of(2);
-
-    ASSERT_TRUE(set_entry(state, "B", secret("two")));
-    ASSERT_TRUE(delete_entry(state, "A"));
-
-    std::vector<std::uintptr_t> recorded;
-    for (const LockedRegion& region : state.locked_regions) recorded.push_back(region.address);
-    EXPECT_EQ(recorded, (std::vector<std::uintptr_t>{c}));
-    EXPECT_EQ(std::ranges::count(recorded, a), 0);
-    EXPECT_EQ(std::ranges::count(recorded, b), 0);
+    expect_wiped_by("B", [&] { return bool(set_entry(state, "B", secret("two"))); });
+    expect_wiped_by("A", [&] { return bool(delete_entry(state, "A")); });
+    EXPECT_FALSE(state.find_value("B")->locked_into_memory());
+    EXPECT_TRUE(state.find_value("C")->locked_into_memory());
 }
 
 TEST_F(Store, FailedSaveKeepsTheChangeInMemoryAndTheOldFile) {
@@ -346,7 +338,7 @@ TEST_F(Store, SavesMergeWhatAnotherWriterSavedMeanwhile) {
     // Each state is what it last wrote.
     EXPECT_EQ(list_entry_names(first), (Names{"A", "B"}));
     EXPECT_EQ(list_entry_names(second), (Names{"A", "B"}));
-    EXPECT_EQ(second.entries[0].value.view(), "3");
+    EXPECT_EQ(second.entries()[0].value.view(), "3");
 }
 
 TEST_F(Store, AChangedFileThatCannotBeReadFailsTheSaveAndKeepsBoth) {
@@ -384,7 +376,7 @@ TEST_F(Store, SaveRekeysUnderTheCurrentPassphrase) {
 
 TEST_F(Store, CloseWipesOnceAndThenDoesNothing) {
     std::optional<VaultState> state = open_with(entries_of({{"A", "a value long enough"}}));
-    testing::ReleaseWatch watch(state->entries[0].value.data());
+    testing::ReleaseWatch watch(state->entries()[0].value.data());
 
     ::testing::internal::CaptureStderr();
     close_vault(state);
@@ -406,12 +398,12 @@ TEST_F(Store, OpensVaultsWrittenByTheIndependentImplementation) {
                              testing::bytes_text(testing::from_hex(vector.passphrase_hex)));
 
         const VaultState state = open_existing();
-        EXPECT_EQ(state.kdf_params, vector.params);
-        ASSERT_EQ(state.entries.size(), vector.entries.size());
+        EXPECT_EQ(state.kdf_params(), vector.params);
+        ASSERT_EQ(state.entries().size(), vector.entries.size());
         for (std::size_t i = 0; i < vector.entries.size(); ++i) {
-            EXPECT_EQ(state.entries[i].name,
+            EXPECT_EQ(state.entries()[i].name,
                       testing::bytes_text(testing::from_hex(vector.entries[i].name_hex)));
-            EXPECT_EQ(state.entries[i].value.view(),
+            EXPECT_EQ(state.entries()[i].value.view(),
                       testing::bytes_text(testing::from_hex(vector.entries[i].value_hex)));
         }
     }

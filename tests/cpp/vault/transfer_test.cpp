@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "support/release_watch.hpp"
 #include "support/store_support.hpp"
 #include "support/vault_test_support.hpp"
 #include "vault/store.hpp"
@@ -53,7 +54,7 @@ TEST_F(Transfer, ExportIntoAMissingDirectoryMakesItPrivate) {
     ASSERT_TRUE(export_vault(state, out));
     EXPECT_EQ(testing::mode_of(out.parent_path()) & 0777, 0700u);
     EXPECT_EQ(testing::mode_of(out) & 0777, 0600u);
-    EXPECT_EQ(contents_of(testing::read_vault_file(out)), contents_of(state.entries));
+    EXPECT_EQ(contents_of(testing::read_vault_file(out)), contents_of(state.entries()));
     EXPECT_EQ(read_file(vault_), vault_before);
 }
 
@@ -126,25 +127,24 @@ TEST_F(Transfer, ImportCountsAddedSkippedAndReplaced) {
             import_vault_file(state, dir_ / "import.bin", c.overwrite, std::nullopt);
         ASSERT_TRUE(counts) << counts.error().to_text();
         EXPECT_EQ(*counts, c.counts);
-        EXPECT_EQ(contents_of(state.entries), c.result);
+        EXPECT_EQ(contents_of(state.entries()), c.result);
         // The closing save runs even when nothing changed.
         EXPECT_NE(read_file(vault_), before);
         EXPECT_EQ(contents_of(testing::read_vault_file(vault_)), c.result);
     }
 }
 
-TEST_F(Transfer, ImportedValuesAreLockedAndReplacedOnesForgotten) {
+TEST_F(Transfer, ImportedValuesAreLockedAndReplacedOnesWiped) {
     VaultState state = open_with(entries_of({{"A", "1"}}));
-    const auto replaced = reinterpret_cast<std::uintptr_t>(state.entries[0].value.data());
+    testing::ReleaseWatch replaced(state.find_value("A")->data());
     testing::write_vault_file(dir_ / "import.bin", entries_of({{"A", "one"}, {"B", "two"}}));
 
     ASSERT_TRUE(import_vault_file(state, dir_ / "import.bin", true, std::nullopt));
 
-    std::vector<std::uintptr_t> recorded;
-    for (const LockedRegion& region : state.locked_regions) recorded.push_back(region.address);
-    EXPECT_EQ(recorded, (std::vector<std::uintptr_t>{
-                            reinterpret_cast<std::uintptr_t>(state.entries[1].value.data())}));
-    EXPECT_NE(recorded.front(), replaced);
+    ASSERT_TRUE(replaced.released());
+    EXPECT_TRUE(replaced.was_zero_when_released());
+    EXPECT_FALSE(state.find_value("A")->locked_into_memory());
+    EXPECT_TRUE(state.find_value("B")->locked_into_memory());
 }
 
 TEST_F(Transfer, ImportReadsTheNamedVariable) {
@@ -192,8 +192,8 @@ TEST_F(Transfer, ImportStoppedByTheLimitKeepsItsChangesUnsaved) {
         import_vault_file(state, dir_ / "import.bin", false, std::nullopt);
     ASSERT_FALSE(counts);
     EXPECT_EQ(counts.error().kind(), ErrorKind::EntryLimitExceeded);
-    EXPECT_EQ(state.entries.size(), kMaxVaultEntries);
-    EXPECT_EQ(state.entries.back().name, "NEW1");
+    EXPECT_EQ(state.entries().size(), kMaxVaultEntries);
+    EXPECT_EQ(state.entries().back().name, "NEW1");
     EXPECT_EQ(read_file(vault_), before);
 }
 
