@@ -11,8 +11,6 @@
 #include <span>
 #include <system_error>
 
-#include "core/internal_error.hpp"
-
 namespace quillbox {
 namespace {
 
@@ -99,12 +97,14 @@ void read_stream(int source, std::uint64_t limit, CaptureState& state, const Wak
 
 }  // namespace
 
-StreamReader::StreamReader(UniqueFd source, std::uint64_t limit, const WakeEvent& stop,
-                           const WakeEvent& finished)
-    : stop_(stop) {
-    auto body = [this, source = std::move(source), limit, &stop, &finished]() mutable {
+Result<std::unique_ptr<StreamReader>> StreamReader::start(UniqueFd source, std::uint64_t limit,
+                                                          const WakeEvent& stop,
+                                                          const WakeEvent& finished) {
+    std::unique_ptr<StreamReader> reader(new StreamReader(stop));
+    CaptureState& state = reader->state_;
+    auto body = [&state, source = std::move(source), limit, &stop, &finished]() mutable {
         try {
-            read_stream(source.get(), limit, state_, stop);
+            read_stream(source.get(), limit, state, stop);
         } catch (const std::bad_alloc&) {
             // Out of memory for the captured bytes: end like a failed read,
             // keeping what was captured.
@@ -112,16 +112,17 @@ StreamReader::StreamReader(UniqueFd source, std::uint64_t limit, const WakeEvent
         // Closing early makes the child's further writes to this stream fail.
         source.reset();
         {
-            const std::lock_guard lock(state_.mutex);
-            state_.finished = true;
+            const std::lock_guard lock(state.mutex);
+            state.finished = true;
         }
         finished.notify();
     };
     try {
-        thread_ = std::thread(std::move(body));
-    } catch (const std::system_error&) {
-        throw InternalError("failed to spawn thread", "src/spawn");
+        reader->thread_ = std::thread(std::move(body));
+    } catch (const std::system_error& refused) {
+        return fail(errors::OsError{refused.code().value()});
     }
+    return reader;
 }
 
 StreamReader::~StreamReader() {

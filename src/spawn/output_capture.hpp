@@ -1,9 +1,11 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <thread>
 
+#include "core/result.hpp"
 #include "core/secret_bytes.hpp"
 #include "core/unique_fd.hpp"
 #include "spawn/wake_event.hpp"
@@ -34,8 +36,11 @@ struct CaptureState {
 // raises `finished`.
 class StreamReader {
 public:
-    StreamReader(UniqueFd source, std::uint64_t limit, const WakeEvent& stop,
-                 const WakeEvent& finished);
+    // Starts the reader's thread; a thread the system refuses is an
+    // operating-system error.
+    static Result<std::unique_ptr<StreamReader>> start(UniqueFd source, std::uint64_t limit,
+                                                       const WakeEvent& stop,
+                                                       const WakeEvent& finished);
     // A reader still running is stopped and waited for.
     ~StreamReader();
 
@@ -52,6 +57,8 @@ public:
     SecretBytes take_bytes();
 
 private:
+    explicit StreamReader(const WakeEvent& stop) : stop_(stop) {}
+
     mutable CaptureState state_;
     const WakeEvent& stop_;
     std::thread thread_;

@@ -1,6 +1,5 @@
 #include "spawn/spawn_child.hpp"
 
-#include <fcntl.h>
 #include <spawn.h>
 #include <unistd.h>
 
@@ -14,11 +13,6 @@
 
 namespace quillbox {
 namespace {
-
-struct Pipe {
-    UniqueFd read_end;
-    UniqueFd write_end;
-};
 
 // Owns one of the objects that posix_spawnp reads its settings from.
 template <typename Object, int (*init)(Object*), int (*destroy)(Object*)>
@@ -70,33 +64,6 @@ Result<std::vector<ZeroizingCString>> to_c_strings(const std::vector<SecretBytes
     return strings;
 }
 
-// A host that runs with descriptor 1 or 2 closed hands those numbers to new
-// pipes. The child's redirections would then overwrite or close them, so every
-// pipe end is kept above the standard descriptors.
-Status lift_above_standard_descriptors(UniqueFd& fd) {
-    if (fd.get() > STDERR_FILENO) return {};
-    const int lifted = ::fcntl(fd.get(), F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
-    if (lifted < 0) return fail(CoreError::from_errno());
-    fd.reset(lifted);
-    return {};
-}
-
-Result<Pipe> make_pipe() {
-    // Close-on-exec from the start: a child that another thread starts in the
-    // meantime must not inherit a write end, or it would hold this run's
-    // reader open for as long as it lives.
-    int ends[2];
-    if (::pipe2(ends, O_CLOEXEC) != 0) return fail(CoreError::from_errno());
-    Pipe pipe{UniqueFd(ends[0]), UniqueFd(ends[1])};
-    if (auto lifted = lift_above_standard_descriptors(pipe.read_end); !lifted) {
-        return fail(lifted.error());
-    }
-    if (auto lifted = lift_above_standard_descriptors(pipe.write_end); !lifted) {
-        return fail(lifted.error());
-    }
-    return pipe;
-}
-
 CoreError spawn_error(int error_number, const std::string& program) {
     switch (error_number) {
         case ENOENT: return errors::CommandNotFound{program};
@@ -107,20 +74,18 @@ CoreError spawn_error(int error_number, const std::string& program) {
 }
 
 // The spawn call itself, with its settings released as soon as it returns.
-Result<pid_t> start_program(const std::vector<char*>& arguments, const Pipe& output,
-                            const Pipe& error, const std::string& program) {
+Result<pid_t> start_program(const std::vector<char*>& arguments, const ChildOutputs& outputs,
+                            const std::string& program) {
     FileActions actions;
     if (actions.init_error() != 0) return fail(errors::OsError{actions.init_error()});
     SpawnAttributes attributes;
     if (attributes.init_error() != 0) return fail(errors::OsError{attributes.init_error()});
 
-    // Standard input is left alone: the child reads the host's.
-    posix_spawn_file_actions_addclose(actions.get(), output.read_end.get());
-    posix_spawn_file_actions_addclose(actions.get(), error.read_end.get());
-    posix_spawn_file_actions_adddup2(actions.get(), output.write_end.get(), STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(actions.get(), error.write_end.get(), STDERR_FILENO);
-    posix_spawn_file_actions_addclose(actions.get(), output.write_end.get());
-    posix_spawn_file_actions_addclose(actions.get(), error.write_end.get());
+    // Standard input is left alone: the child reads the host's. Every other
+    // descriptor of the host is close-on-exec, the two given here included;
+    // their copies as 1 and 2 are not.
+    posix_spawn_file_actions_adddup2(actions.get(), outputs.stdout_fd, STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(actions.get(), outputs.stderr_fd, STDERR_FILENO);
 
     // No variable of this process, the master passphrase's included, reaches the child.
     char* const empty_environment[] = {nullptr};
@@ -133,7 +98,8 @@ Result<pid_t> start_program(const std::vector<char*>& arguments, const Pipe& out
 
 }  // namespace
 
-Result<SpawnedChild> spawn_child(std::vector<SecretBytes> argv, const Redactor& redactor) {
+Result<pid_t> spawn_child(std::vector<SecretBytes> argv, const ChildOutputs& outputs,
+                          const Redactor& redactor) {
     if (argv.empty()) throw InternalError("spawn_child: argv must not be empty", "src/spawn");
     const std::string program = program_text(argv.front(), redactor);
 
@@ -147,23 +113,12 @@ Result<SpawnedChild> spawn_child(std::vector<SecretBytes> argv, const Redactor& 
     }
     arguments.push_back(nullptr);
 
-    auto output = make_pipe();
-    if (!output) return fail(output.error());
-    auto error = make_pipe();
-    if (!error) return fail(error.error());
-
-    const Result<pid_t> started = start_program(arguments, *output, *error, program);
+    const Result<pid_t> started = start_program(arguments, outputs, program);
     // The secret-bearing buffers go first, before anything is waited for.
     arguments.clear();
     strings->clear();
     argv.clear();
-    if (!started) return fail(started.error());
-
-    // The readers see end of file once the child and its descendants have
-    // closed their copies; the parent's must not keep the pipes open.
-    output->write_end.reset();
-    error->write_end.reset();
-    return SpawnedChild{*started, std::move(output->read_end), std::move(error->read_end)};
+    return started;
 }
 
 }  // namespace quillbox

@@ -4,7 +4,6 @@
 
 #include "spawn/child_wait.hpp"
 #include "spawn/deadline.hpp"
-#include "spawn/output_capture.hpp"
 
 namespace quillbox {
 namespace {
@@ -72,13 +71,22 @@ Result<CaptureEvents> CaptureEvents::create() {
     return CaptureEvents{std::move(*reader_finished), std::move(*stop_readers)};
 }
 
-RunOutcome wait_and_capture(SpawnedChild child, const RunLimits& limits, const Redactor& redactor,
-                            const CaptureEvents& events) {
-    ChildProcess process(child.pid);
-    StreamReader output(std::move(child.stdout_read), limits.max_output_bytes, events.stop_readers,
-                        events.reader_finished);
-    StreamReader error(std::move(child.stderr_read), limits.max_stderr_bytes, events.stop_readers,
-                       events.reader_finished);
+Result<OutputReaders> OutputReaders::start(UniqueFd stdout_read, UniqueFd stderr_read,
+                                           const RunLimits& limits, const CaptureEvents& events) {
+    auto output = StreamReader::start(std::move(stdout_read), limits.max_output_bytes,
+                                      events.stop_readers, events.reader_finished);
+    if (!output) return fail(output.error());
+    auto error = StreamReader::start(std::move(stderr_read), limits.max_stderr_bytes,
+                                     events.stop_readers, events.reader_finished);
+    if (!error) return fail(error.error());
+    return OutputReaders{std::move(*output), std::move(*error)};
+}
+
+RunOutcome wait_and_capture(pid_t child, OutputReaders& readers, const RunLimits& limits,
+                            const Redactor& redactor, const CaptureEvents& events) {
+    ChildProcess process(child);
+    StreamReader& output = *readers.output;
+    StreamReader& error = *readers.error;
     const Deadline deadline = deadline_after(MonotonicClock::now(), limits.timeout_secs);
 
     const Ending ending = wait_for_ending(process, output, error, deadline, events.reader_finished);

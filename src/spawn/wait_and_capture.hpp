@@ -1,10 +1,13 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
+#include <memory>
 
 #include "core/result.hpp"
 #include "redact/redactor.hpp"
-#include "spawn/spawn_child.hpp"
+#include "spawn/output_capture.hpp"
 #include "spawn/wake_event.hpp"
 
 namespace quillbox {
@@ -38,11 +41,21 @@ struct CaptureEvents {
     static Result<CaptureEvents> create();
 };
 
+// The readers of a child's two streams. They start before the child, so that
+// nothing can fail once it runs.
+struct OutputReaders {
+    std::unique_ptr<StreamReader> output;
+    std::unique_ptr<StreamReader> error;
+
+    static Result<OutputReaders> start(UniqueFd stdout_read, UniqueFd stderr_read,
+                                       const RunLimits& limits, const CaptureEvents& events);
+};
+
 // Runs a started child to its end: captures both streams under their limits,
 // waits for the child's end, an overrun or the deadline, whichever is first,
 // kills the child when it must, and redacts both outputs. A timeout or an
 // overrun is a result, not an error.
-RunOutcome wait_and_capture(SpawnedChild child, const RunLimits& limits, const Redactor& redactor,
-                            const CaptureEvents& events);
+RunOutcome wait_and_capture(pid_t child, OutputReaders& readers, const RunLimits& limits,
+                            const Redactor& redactor, const CaptureEvents& events);
 
 }  // namespace quillbox

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <linux/capability.h>
 #include <sys/resource.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -14,6 +13,7 @@
 
 #include "core/page_lock_counts.hpp"
 #include "core/secret_bytes.hpp"
+#include "support/capabilities.hpp"
 #include "support/child_process.hpp"
 #include "support/release_watch.hpp"
 
@@ -25,12 +25,7 @@ using testing::run_in_child;
 // Root may lock memory beyond any limit; without CAP_IPC_LOCK a limit of 0
 // makes every mlock fail, as it does for an ordinary user.
 void forbid_memory_locking() {
-    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-    __user_cap_data_struct data[2]{};
-    if (::syscall(SYS_capget, &header, data) == 0) {
-        data[CAP_TO_INDEX(CAP_IPC_LOCK)].effective &= ~CAP_TO_MASK(CAP_IPC_LOCK);
-        ::syscall(SYS_capset, &header, data);
-    }
+    testing::drop_effective_capability(CAP_IPC_LOCK);
     const rlimit none{0, 0};
     ::setrlimit(RLIMIT_MEMLOCK, &none);
 }

@@ -1,5 +1,6 @@
 #include "spawn/child_wait.hpp"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -17,9 +18,10 @@ using namespace std::chrono_literals;
 
 pid_t start(const std::vector<std::string>& words) {
     const Result<Redactor> redactor = build_redactor({});
-    Result<SpawnedChild> child = spawn_child(argv_of(words), *redactor);
+    const UniqueFd null(::open("/dev/null", O_WRONLY | O_CLOEXEC));
+    const Result<pid_t> child = spawn_child(argv_of(words), {null.get(), null.get()}, *redactor);
     if (!child) throw std::runtime_error(child.error().to_text());
-    return child->pid;
+    return *child;
 }
 
 ChildStatus wait_until_settled(ChildProcess& child) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -13,6 +14,7 @@
 #include <sstream>
 #include <string>
 
+#include "support/child_process.hpp"
 #include "support/spawn_test_support.hpp"
 
 namespace quillbox {
@@ -107,6 +109,27 @@ TEST(Executor, KillsAChildThatTrapsTerminationFiveSecondsLater) {
     EXPECT_EQ(outcome.stdout_text.view(), "term\n");
     EXPECT_EQ(outcome.exit_code, 124);
     EXPECT_TRUE(outcome.timed_out);
+}
+
+// A user ID that no account of a test machine has.
+constexpr uid_t kOrdinaryUser = 61003;
+
+TEST(Executor, AThreadTheSystemRefusesIsAnOsErrorAndNoChildStarts) {
+    const std::filesystem::path marker =
+        std::filesystem::temp_directory_path() / ("quillbox-started-" + std::to_string(getpid()));
+    const auto outcome = run_in_child([&] {
+        // No new thread or process for this user from now on; root's own
+        // processes are never held to the limit.
+        const rlimit none{0, 0};
+        if (setrlimit(RLIMIT_NPROC, &none) != 0) return 3;
+        if (getuid() == 0 && setresuid(kOrdinaryUser, kOrdinaryUser, kOrdinaryUser) != 0) return 4;
+        const Result<RunOutcome> run = run_words({"/bin/sh", "-c", "echo > " + marker.string()});
+        if (run) return 1;
+        return run.error().kind() == ErrorKind::OsError ? 0 : 2;
+    });
+    EXPECT_EQ(outcome.exit_code, 0) << outcome.stderr_text;
+    EXPECT_FALSE(std::filesystem::exists(marker));
+    std::filesystem::remove(marker);
 }
 
 TEST(Executor, GivesTheChildAnEmptyEnvironment) {

@@ -10,6 +10,7 @@
 
 #include "core/internal_error.hpp"
 #include "spawn/executor.hpp"
+#include "spawn/pipe.hpp"
 #include "support/spawn_test_support.hpp"
 
 namespace quillbox {
@@ -105,24 +106,32 @@ std::string read_to_end(int fd) {
 TEST(SpawnChild, WiresOutputsWhenTheHostHasClosedItsOwn) {
     const Result<Redactor> redactor = build_redactor({});
     ASSERT_TRUE(redactor.has_value());
-    Result<SpawnedChild> child = fail(errors::EmptyCommand{});
+    Result<pid_t> child = fail(errors::EmptyCommand{});
+    Result<Pipe> output = fail(errors::EmptyCommand{});
+    Result<Pipe> error = fail(errors::EmptyCommand{});
     {
         // New pipes would get descriptors 1 and 2 here.
         const ScopedDescriptor closed_output(STDOUT_FILENO, -1);
         const ScopedDescriptor closed_error(STDERR_FILENO, -1);
-        child = spawn_child(argv_of({"/bin/sh", "-c", "echo out; echo err >&2"}), *redactor);
+        output = make_pipe();
+        error = make_pipe();
+        ASSERT_TRUE(output && error);
+        child = spawn_child(argv_of({"/bin/sh", "-c", "echo out; echo err >&2"}),
+                            {output->write_end.get(), error->write_end.get()}, *redactor);
+        output->write_end.reset();
+        error->write_end.reset();
     }
     ASSERT_TRUE(child.has_value()) << child.error().to_text();
-    EXPECT_EQ(read_to_end(child->stdout_read.get()), "out\n");
-    EXPECT_EQ(read_to_end(child->stderr_read.get()), "err\n");
-    EXPECT_EQ(waitpid(child->pid, nullptr, 0), child->pid);
+    EXPECT_EQ(read_to_end(output->read_end.get()), "out\n");
+    EXPECT_EQ(read_to_end(error->read_end.get()), "err\n");
+    EXPECT_EQ(waitpid(*child, nullptr, 0), *child);
 }
 
 TEST(SpawnChild, RefusesAnEmptyArgumentVector) {
     const Result<Redactor> redactor = build_redactor({});
     ASSERT_TRUE(redactor.has_value());
     try {
-        (void)spawn_child({}, *redactor);
+        (void)spawn_child({}, {STDOUT_FILENO, STDERR_FILENO}, *redactor);
         FAIL() << "no InternalError";
     } catch (const InternalError& error) {
         EXPECT_STREQ(error.what(), "spawn_child: argv must not be empty");
