@@ -34,89 +34,130 @@ enum class ExceptionClass {
 };
 inline constexpr int kExceptionClassCount = 11;
 
-// One struct per error kind, holding exactly that kind's fields.
+// One struct per error kind, holding exactly that kind's fields; two errors of
+// a kind are equal when their fields are.
 namespace errors {
 
 struct RejectedMetacharacter {
     static constexpr ErrorKind kind = ErrorKind::RejectedMetacharacter;
     char32_t ch;
     std::uint64_t offset;
+
+    friend bool operator==(const RejectedMetacharacter&, const RejectedMetacharacter&) = default;
 };
 struct MalformedPlaceholder {
     static constexpr ErrorKind kind = ErrorKind::MalformedPlaceholder;
     std::string text;
+
+    friend bool operator==(const MalformedPlaceholder&, const MalformedPlaceholder&) = default;
 };
 struct InvalidPlaceholderKey {
     static constexpr ErrorKind kind = ErrorKind::InvalidPlaceholderKey;
     std::string text;
+
+    friend bool operator==(const InvalidPlaceholderKey&, const InvalidPlaceholderKey&) = default;
 };
 struct UnclosedSingleQuote {
     static constexpr ErrorKind kind = ErrorKind::UnclosedSingleQuote;
     std::uint64_t offset;
+
+    friend bool operator==(const UnclosedSingleQuote&, const UnclosedSingleQuote&) = default;
 };
 struct UnclosedDoubleQuote {
     static constexpr ErrorKind kind = ErrorKind::UnclosedDoubleQuote;
     std::uint64_t offset;
+
+    friend bool operator==(const UnclosedDoubleQuote&, const UnclosedDoubleQuote&) = default;
 };
 struct TrailingBackslash {
     static constexpr ErrorKind kind = ErrorKind::TrailingBackslash;
+
+    friend bool operator==(const TrailingBackslash&, const TrailingBackslash&) = default;
 };
 struct EmptyCommand {
     static constexpr ErrorKind kind = ErrorKind::EmptyCommand;
+
+    friend bool operator==(const EmptyCommand&, const EmptyCommand&) = default;
 };
 // An entry name that is empty (names that break the key-name rule otherwise
 // are reported as RejectedMetacharacter with the offending character).
 struct EmptyKeyName {
     static constexpr ErrorKind kind = ErrorKind::EmptyKeyName;
+
+    friend bool operator==(const EmptyKeyName&, const EmptyKeyName&) = default;
 };
 struct VaultNotFound {
     static constexpr ErrorKind kind = ErrorKind::VaultNotFound;
     std::filesystem::path path;
+
+    friend bool operator==(const VaultNotFound&, const VaultNotFound&) = default;
 };
 struct HeaderMacMismatch {
     static constexpr ErrorKind kind = ErrorKind::HeaderMacMismatch;
+
+    friend bool operator==(const HeaderMacMismatch&, const HeaderMacMismatch&) = default;
 };
 struct CommitTagMismatch {
     static constexpr ErrorKind kind = ErrorKind::CommitTagMismatch;
+
+    friend bool operator==(const CommitTagMismatch&, const CommitTagMismatch&) = default;
 };
 struct EntryTagMismatch {
     static constexpr ErrorKind kind = ErrorKind::EntryTagMismatch;
     std::uint32_t index;
+
+    friend bool operator==(const EntryTagMismatch&, const EntryTagMismatch&) = default;
 };
 struct InsecurePermissions {
     static constexpr ErrorKind kind = ErrorKind::InsecurePermissions;
     std::filesystem::path path;
     std::uint32_t mode;
+
+    friend bool operator==(const InsecurePermissions&, const InsecurePermissions&) = default;
 };
 struct DecryptionFailed {
     static constexpr ErrorKind kind = ErrorKind::DecryptionFailed;
+
+    friend bool operator==(const DecryptionFailed&, const DecryptionFailed&) = default;
 };
 struct UnsupportedVersion {
     static constexpr ErrorKind kind = ErrorKind::UnsupportedVersion;
     std::uint8_t found;
     std::uint8_t max_supported;
+
+    friend bool operator==(const UnsupportedVersion&, const UnsupportedVersion&) = default;
 };
 struct InvalidVersion {
     static constexpr ErrorKind kind = ErrorKind::InvalidVersion;
     std::uint8_t version;
+
+    friend bool operator==(const InvalidVersion&, const InvalidVersion&) = default;
 };
 struct EntryLimitExceeded {
     static constexpr ErrorKind kind = ErrorKind::EntryLimitExceeded;
     std::uint64_t count;
+
+    friend bool operator==(const EntryLimitExceeded&, const EntryLimitExceeded&) = default;
 };
 struct LockTimeout {
     static constexpr ErrorKind kind = ErrorKind::LockTimeout;
     std::filesystem::path lockfile;
     std::uint64_t waited_secs;
+
+    friend bool operator==(const LockTimeout&, const LockTimeout&) = default;
 };
 struct BadMagic {
     static constexpr ErrorKind kind = ErrorKind::BadMagic;
     std::array<std::uint8_t, 8> found;
+
+    friend bool operator==(const BadMagic&, const BadMagic&) = default;
 };
 struct Truncated {
     static constexpr ErrorKind kind = ErrorKind::Truncated;
     std::uint64_t expected;
     std::uint64_t found;
+
+    friend bool operator==(const Truncated&, const Truncated&) = default;
 };
 // A file or directory that the vault store will not use: of the wrong kind or
 // owned by someone else. `problem` says what is wrong with it, then, after an
@@ -125,41 +166,59 @@ struct UnsafePath {
     static constexpr ErrorKind kind = ErrorKind::UnsafePath;
     std::filesystem::path path;
     std::string problem;
+
+    friend bool operator==(const UnsafePath&, const UnsafePath&) = default;
 };
 struct UnresolvedPlaceholder {
     static constexpr ErrorKind kind = ErrorKind::UnresolvedPlaceholder;
     std::string key;
+
+    friend bool operator==(const UnresolvedPlaceholder&, const UnresolvedPlaceholder&) = default;
 };
 struct CommandNotFound {
     static constexpr ErrorKind kind = ErrorKind::CommandNotFound;
     std::string program;
+
+    friend bool operator==(const CommandNotFound&, const CommandNotFound&) = default;
 };
 struct CommandNotExecutable {
     static constexpr ErrorKind kind = ErrorKind::CommandNotExecutable;
     std::string program;
+
+    friend bool operator==(const CommandNotExecutable&, const CommandNotExecutable&) = default;
 };
 struct SpawnFailed {
     static constexpr ErrorKind kind = ErrorKind::SpawnFailed;
     std::string program;
     std::string reason;
+
+    friend bool operator==(const SpawnFailed&, const SpawnFailed&) = default;
 };
 struct AutomatonBuildFailed {
     static constexpr ErrorKind kind = ErrorKind::AutomatonBuildFailed;
     std::string reason;
+
+    friend bool operator==(const AutomatonBuildFailed&, const AutomatonBuildFailed&) = default;
 };
 struct EnvVarNotSet {
     static constexpr ErrorKind kind = ErrorKind::EnvVarNotSet;
     std::string variable;
+
+    friend bool operator==(const EnvVarNotSet&, const EnvVarNotSet&) = default;
 };
 // An operating-system error, shown as the system's description and its number.
 struct OsError {
     static constexpr ErrorKind kind = ErrorKind::OsError;
     int code;
+
+    friend bool operator==(const OsError&, const OsError&) = default;
 };
 // An I/O failure described by this module itself (e.g. "RNG fill failed").
 struct IoMessage {
     static constexpr ErrorKind kind = ErrorKind::IoMessage;
     std::string message;
+
+    friend bool operator==(const IoMessage&, const IoMessage&) = default;
 };
 
 }  // namespace errors
@@ -200,10 +259,14 @@ public:
 
     // The same error, its text ending in the circumstance it happened in.
     CoreError in_circumstance(std::string circumstance) &&;
+    const std::string& circumstance() const { return circumstance_; }
 
     // The full display text: the category's prefix followed by the kind's
     // message and, in parentheses, the circumstance, if any.
     std::string to_text() const;
+
+    // The same kind, fields and circumstance.
+    friend bool operator==(const CoreError&, const CoreError&) = default;
 
 private:
     ErrorDetail detail_;

@@ -71,9 +71,7 @@ Result<std::optional<std::vector<unsigned char>>> read_if_changed(const VaultSta
 Status merge_and_write(VaultState& state, std::span<const unsigned char> current_image,
                        const VaultChange& change) {
     const auto unsaved = [](CoreError error) {
-        return fail(std::move(error).in_circumstance(
-            "another process changed the vault file after this vault last read it, and it "
-            "could not be merged; the vault file is unchanged and this change is not saved"));
+        return fail(std::move(error).in_circumstance(std::string(kUnmergedSaveCircumstance)));
     };
     Result<DecodedVault> current = decode_vault(current_image, state.master_key_env());
     if (!current) return unsaved(std::move(current.error()));

@@ -45,6 +45,12 @@ std::vector<std::string> list_entry_names(const VaultState& state);
 // The change a save writes, as it can be made again on another state.
 using VaultChange = std::function<Status(VaultState&)>;
 
+// How a save that could not merge with another process's change ends its
+// error's text.
+inline constexpr std::string_view kUnmergedSaveCircumstance =
+    "another process changed the vault file after this vault last read it, and it could not be "
+    "merged; the vault file is unchanged and this change is not saved";
+
 // Saves a state that holds `change` already. Every entry is encoded under a
 // fresh salt and the passphrase read now; then, holding the exclusive lockfile
 // lock, the vault file is replaced atomically, if it is still the file this

@@ -11,6 +11,7 @@
 #include "core/internal_error.hpp"
 #include "spawn/executor.hpp"
 #include "spawn/pipe.hpp"
+#include "support/core_error_printer.hpp"
 #include "support/spawn_test_support.hpp"
 
 namespace quillbox {
@@ -45,51 +46,39 @@ bool has_unreaped_children() {
 TEST_F(SpawnFailure, NamesTheProgramAsItsRedactedText) {
     const std::string plain_file = make_file("plain", "echo hi\n", 0644);
     const std::string no_interpreter = make_file("garbage", "\x7f\x01\x02 not a program", 0755);
-    const std::string not_found_tail = " — verify the binary exists and is on PATH";
-    const std::string not_executable_tail =
-        " — check file permissions and ensure the file is a valid executable";
+    const std::string interior_nul = "argv element contains interior NUL byte";
     struct Case {
         std::vector<SecretBytes> argv;
         Entries entries;
-        std::string message;
+        CoreError error;
     };
     std::vector<Case> cases;
-    cases.push_back(
-        {argv_of({"nosuchcmd"}), {}, "spawn error: command not found: nosuchcmd" + not_found_tail});
-    cases.push_back({argv_of({""}), {}, "spawn error: command not found: " + not_found_tail});
+    cases.push_back({argv_of({"nosuchcmd"}), {}, errors::CommandNotFound{"nosuchcmd"}});
+    cases.push_back({argv_of({""}), {}, errors::CommandNotFound{""}});
     cases.push_back({argv_of({"nosuchtool-7f3a"}),
                      {{"TOOL", "nosuchtool-7f3a"}},
-                     "spawn error: command not found: [REDACTED_TOOL]" + not_found_tail});
-    cases.push_back({argv_of({plain_file}),
-                     {},
-                     "spawn error: command not executable: " + plain_file + not_executable_tail});
-    cases.push_back(
-        {argv_of({no_interpreter}),
-         {},
-         "spawn error: command not executable: " + no_interpreter + not_executable_tail});
+                     errors::CommandNotFound{"[REDACTED_TOOL]"}});
+    cases.push_back({argv_of({plain_file}), {}, errors::CommandNotExecutable{plain_file}});
+    cases.push_back({argv_of({no_interpreter}), {}, errors::CommandNotExecutable{no_interpreter}});
     cases.push_back({argv_of({"/etc/passwd/x"}),
                      {},
-                     "spawn error: failed to spawn /etc/passwd/x: Not a directory (os error 20)"});
-    cases.push_back({argv_of({"echo", std::string("a\0b", 3)}),
-                     {},
-                     "spawn error: failed to spawn echo: argv element contains interior NUL byte"});
+                     errors::SpawnFailed{"/etc/passwd/x", "Not a directory (os error 20)"}});
+    cases.push_back(
+        {argv_of({"echo", std::string("a\0b", 3)}), {}, errors::SpawnFailed{"echo", interior_nul}});
     cases.push_back({argv_of({"echo", std::string("s3cr\0t", 6)}),
                      {{"TOOL", "echo"}},
-                     "spawn error: failed to spawn [REDACTED_TOOL]: argv element contains "
-                     "interior NUL byte"});
+                     errors::SpawnFailed{"[REDACTED_TOOL]", interior_nul}});
     std::vector<SecretBytes> unterminated = argv_of({"echo"});
     unterminated.emplace_back("no terminator");
-    cases.push_back({std::move(unterminated),
-                     {},
-                     "spawn error: failed to spawn echo: argv element contains interior NUL byte"});
+    cases.push_back({std::move(unterminated), {}, errors::SpawnFailed{"echo", interior_nul}});
 
     for (Case& c : cases) {
-        SCOPED_TRACE(c.message);
+        SCOPED_TRACE(c.error.to_text());
         const SecretList secrets = secret_list(c.entries);
         const Result<RunOutcome> outcome =
             execute(ExecutorRequest{std::move(c.argv), secrets, kDefaultLimits});
         ASSERT_FALSE(outcome.has_value());
-        EXPECT_EQ(outcome.error().to_text(), c.message);
+        EXPECT_EQ(outcome.error(), c.error);
         EXPECT_FALSE(has_unreaped_children());
     }
 }

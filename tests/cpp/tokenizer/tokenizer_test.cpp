@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "core/utf8.hpp"
+#include "support/core_error_printer.hpp"
 
 namespace quillbox {
 namespace {
@@ -130,27 +131,22 @@ TEST(Tokenize, RefusesWithTheLeftmostProblemAndItsByteOffset) {
         SCOPED_TRACE(c.command);
         const Result<Words> words = tokenize(c.command);
         ASSERT_FALSE(words.has_value());
-        EXPECT_EQ(words.error().kind(), c.error.kind());
-        EXPECT_EQ(words.error().to_text(), c.error.to_text());
+        EXPECT_EQ(words.error(), c.error);
     }
 }
 
-TEST(Tokenize, MessagesNameTheProblemAndTheRemedy) {
-    const std::vector<std::pair<std::string_view, std::string_view>> cases = {
-        {"echo a|b",
-         "tokenization error: rejected shell metacharacter '|' at byte offset 6 — wrap it in "
-         "quotes if it is intended to be literal"},
-        {"echo 'abc",
-         "tokenization error: unclosed single-quoted string starting at byte offset 5"},
-        {"x \"abc", "tokenization error: unclosed double-quoted string starting at byte offset 2"},
-        {"echo \\",
-         "tokenization error: trailing backslash at end of command string — nothing to escape"},
-        {"", "tokenization error: command string is empty — nothing to execute"},
+TEST(Tokenize, ReportsWhereEachProblemStarts) {
+    const std::vector<std::pair<std::string_view, CoreError>> cases = {
+        {"echo a|b", errors::RejectedMetacharacter{U'|', 6}},
+        {"echo 'abc", errors::UnclosedSingleQuote{5}},
+        {"x \"abc", errors::UnclosedDoubleQuote{2}},
+        {"echo \\", errors::TrailingBackslash{}},
+        {"", errors::EmptyCommand{}},
     };
-    for (const auto& [command, message] : cases) {
+    for (const auto& [command, error] : cases) {
         const Result<Words> words = tokenize(command);
         ASSERT_FALSE(words.has_value());
-        EXPECT_EQ(words.error().to_text(), message);
+        EXPECT_EQ(words.error(), error);
     }
 }
 

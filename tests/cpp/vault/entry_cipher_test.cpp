@@ -5,6 +5,7 @@
 #include <array>
 #include <string>
 
+#include "support/core_error_printer.hpp"
 #include "support/vault_test_support.hpp"
 #include "vault/byte_order.hpp"
 
@@ -76,13 +77,13 @@ TEST(SealEntries, ReturnsNothingWhenTheRandomSourceFails) {
     const auto records = seal_entries(entries_of({{"A", "1"}, {"B", "2"}}), kKey,
                                       testing::fixed_random(Bytes(kNonceSize, 7)));
     ASSERT_FALSE(records);
-    EXPECT_EQ(records.error().to_text(), "I/O error: RNG fill failed");
+    EXPECT_EQ(records.error(), CoreError(errors::IoMessage{"RNG fill failed"}));
 }
 
 TEST(SealEntries, RefusesAKeyOfTheWrongLength) {
     const auto records = seal_entries(entries_of({{"A", "1"}}), Bytes(16, 0x42));
     ASSERT_FALSE(records);
-    EXPECT_EQ(records.error().to_text(), "I/O error: AES-256-GCM key construction failed");
+    EXPECT_EQ(records.error(), CoreError(errors::IoMessage{"AES-256-GCM key construction failed"}));
 }
 
 TEST(SealEntries, RefusesANameLongerThanItsLengthField) {
@@ -90,9 +91,10 @@ TEST(SealEntries, RefusesANameLongerThanItsLengthField) {
     const auto records =
         seal_entries(entries_of({{"A", "1"}, {std::string(65536, 'N'), "v"}}), kKey);
     ASSERT_FALSE(records);
-    EXPECT_EQ(records.error().to_text(),
-              "I/O error: entry name is too long for the vault format (65536 bytes, at most "
-              "65535) — use a shorter name");
+    EXPECT_EQ(records.error(),
+              CoreError(errors::IoMessage{
+                  "entry name is too long for the vault format (65536 bytes, at most 65535) — use "
+                  "a shorter name"}));
 }
 
 TEST(SealedLengthFor, StopsWhereTheLengthFieldEnds) {

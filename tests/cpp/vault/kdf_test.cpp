@@ -10,6 +10,7 @@
 #include <fstream>
 #include <string>
 
+#include "support/core_error_printer.hpp"
 #include "support/vault_test_support.hpp"
 #include "vault/vault_vectors.hpp"
 
@@ -25,8 +26,11 @@ constexpr std::array<unsigned char, kSaltSize> kSalt = {1, 2,  3,  4,  5,  6,  7
 constexpr KdfParams kTiny{8, 1, 1};
 constexpr const char* kVariable = "QUILLBOX_TEST_PASSPHRASE";
 
-std::string error_text(const Result<VaultKeys>& keys) {
-    return keys ? "no error" : keys.error().to_text();
+// The I/O message of a failed derivation.
+std::string failure_message(const Result<VaultKeys>& keys) {
+    if (keys) return "no error";
+    const auto* message = std::get_if<errors::IoMessage>(&keys.error().detail());
+    return message == nullptr ? keys.error().to_text() : message->message;
 }
 
 TEST(ReadMasterPassphrase, ReturnsTheValueOfTheVariable) {
@@ -53,9 +57,7 @@ TEST(ReadMasterPassphrase, RefusesUnsetNonUtf8AndUnlookupableNamesAlike) {
     for (const auto& name : names) {
         const auto passphrase = read_master_passphrase(name);
         ASSERT_FALSE(passphrase) << name;
-        EXPECT_EQ(passphrase.error().to_text(),
-                  "master key error: environment variable " + name +
-                      " is not set — set it to the master passphrase before running quillbox");
+        EXPECT_EQ(passphrase.error(), CoreError(errors::EnvVarNotSet{name}));
     }
 }
 
@@ -66,7 +68,7 @@ TEST(DeriveVaultKeys, MatchesTheIndependentImplementation) {
         const auto keys = derive_vault_keys(
             testing::bytes_text(passphrase),
             std::span<const unsigned char, kSaltSize>(salt.data(), kSaltSize), vector.params);
-        ASSERT_TRUE(keys) << vector.label << ": " << error_text(keys);
+        ASSERT_TRUE(keys) << vector.label << ": " << keys.error().to_text();
         EXPECT_EQ(to_hex(keys->encryption_key.bytes()), vector.encryption_key_hex) << vector.label;
         EXPECT_EQ(to_hex(keys->mac_key.bytes()), vector.mac_key_hex) << vector.label;
     }
@@ -109,7 +111,7 @@ TEST(DeriveVaultKeys, ChecksTheParametersInOrderBeforeHashing) {
     };
     for (const auto& c : cases) {
         const auto keys = derive_vault_keys("passphrase", kSalt, c.params);
-        EXPECT_EQ(error_text(keys), std::string("I/O error: argon2 params error: ") + c.reason)
+        EXPECT_EQ(failure_message(keys), std::string("argon2 params error: ") + c.reason)
             << c.params.m_cost << "/" << c.params.t_cost << "/" << c.params.p_cost;
     }
 }
@@ -123,7 +125,7 @@ TEST(DeriveVaultKeys, RefusesAPasswordOfFourGibibytes) {
     const auto keys =
         derive_vault_keys(std::string_view(static_cast<const char*>(region), size), kSalt, kTiny);
     munmap(region, size);
-    EXPECT_EQ(error_text(keys), "I/O error: argon2 hash error: password is too long");
+    EXPECT_EQ(failure_message(keys), "argon2 hash error: password is too long");
 }
 
 // Memory the library cannot get is a hash error for the caller, not a crash.
@@ -137,7 +139,7 @@ void derive_without_enough_memory(std::uint32_t lanes) {
     if (setrlimit(RLIMIT_AS, &address_space) != 0) std::_Exit(2);
     const auto keys = derive_vault_keys("passphrase", kSalt, {1u << 20, 1, lanes});
     const bool reported =
-        !keys && keys.error().to_text() == "I/O error: argon2 hash error: Memory allocation error";
+        !keys && keys.error() == CoreError(errors::IoMessage{"argon2 hash error: Memory allocation error"});
     std::_Exit(reported ? 0 : 1);
 }
 

@@ -79,9 +79,8 @@ int owner_attacked_midway(const std::function<bool()>& before,
 
 bool is_unsafe_path(const CoreError& error, const std::filesystem::path& path,
                     std::string_view problem) {
-    const std::string text = error.to_text();
-    return error.kind() == ErrorKind::UnsafePath &&
-           text.starts_with("vault error: \"" + path.string() + "\" " + std::string(problem));
+    const auto* unsafe = std::get_if<errors::UnsafePath>(&error.detail());
+    return unsafe != nullptr && unsafe->path == path && unsafe->problem.starts_with(problem);
 }
 
 class SharedDirectory : public ::testing::Test {
@@ -215,8 +214,7 @@ TEST_F(SharedDirectory, APlantedTemporaryNameFailsTheSaveAndNamesIt) {
             const Status saved = set_entry(*state, "B", SecretBytes(std::string_view("2")));
             const std::string temporary =
                 (shared_ / ("vault.bin.tmp." + std::to_string(::getpid()))).string();
-            return !saved &&
-                   saved.error().to_text().find("\"" + temporary + "\"") != std::string::npos;
+            return !saved && saved.error().circumstance().find(temporary) != std::string::npos;
         });
     EXPECT_EQ(owner, 0);
     EXPECT_EQ(read_file(vault_), vault_before);
