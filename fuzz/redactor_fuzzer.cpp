@@ -162,10 +162,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                    redact_by_brute_force(patterns, text, quillbox::TextEnd::Cut),
                "a cut text's unfinished start of a secret form is labelled too");
     for (const quillbox::TextEnd end : {quillbox::TextEnd::Whole, quillbox::TextEnd::Cut}) {
-        fuzz_check(
-            redactor->redact(quillbox::SecretBytes(raw), end).view() ==
-                redact_by_brute_force(patterns, raw, end),
-            "raw bytes are redacted before they are decoded");
+        fuzz_check(redactor->redact(quillbox::SecretBytes(raw), end).view() ==
+                       redact_by_brute_force(patterns, raw, end),
+                   "raw bytes are redacted before they are decoded");
     }
     return 0;
 }

@@ -48,7 +48,8 @@ Result<std::vector<unsigned char>> read_vault_file(const std::filesystem::path& 
 // or wrote: nothing when it is, or when there is no file any more to merge with.
 Result<std::optional<std::vector<unsigned char>>> read_if_changed(const VaultState& state) {
     if (!stat_path(state.vault_path())) return std::nullopt;
-    Result<CheckedFile> file = open_checked_file(state.vault_path(), O_RDONLY, 0, RequiredOwner::Me);
+    Result<CheckedFile> file =
+        open_checked_file(state.vault_path(), O_RDONLY, 0, RequiredOwner::Me);
     if (!file) return fail(file.error());
     const int fd = file->fd.get();
     // The commit tag is enough to tell: it differs from one write to the next.

@@ -1,5 +1,4 @@
 #include "redact/redactor.hpp"
-#include "support/core_error_printer.hpp"
 
 #include <gtest/gtest.h>
 
@@ -7,6 +6,8 @@
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "support/core_error_printer.hpp"
 
 namespace quillbox {
 namespace {
@@ -170,7 +171,8 @@ TEST(Redactor, LabelsTheStartOfASecretThatACutLeaves) {
     ASSERT_TRUE(redactor.has_value());
     for (const Case& c : cases) {
         EXPECT_EQ(redactor->redact(SecretBytes(c.input), TextEnd::Cut).view(), c.cut) << c.input;
-        EXPECT_EQ(redactor->redact(SecretBytes(c.input), TextEnd::Whole).view(), c.whole) << c.input;
+        EXPECT_EQ(redactor->redact(SecretBytes(c.input), TextEnd::Whole).view(), c.whole)
+            << c.input;
         // With room to spare, the label is written in place.
         SecretBytes roomy(c.input);
         roomy.reserve(256);

@@ -139,7 +139,8 @@ void derive_without_enough_memory(std::uint32_t lanes) {
     if (setrlimit(RLIMIT_AS, &address_space) != 0) std::_Exit(2);
     const auto keys = derive_vault_keys("passphrase", kSalt, {1u << 20, 1, lanes});
     const bool reported =
-        !keys && keys.error() == CoreError(errors::IoMessage{"argon2 hash error: Memory allocation error"});
+        !keys &&
+        keys.error() == CoreError(errors::IoMessage{"argon2 hash error: Memory allocation error"});
     std::_Exit(reported ? 0 : 1);
 }
 

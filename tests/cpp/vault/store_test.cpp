@@ -333,8 +333,8 @@ TEST_F(Store, AChangedFileThatCannotBeReadFailsTheSaveAndKeepsBoth) {
 
     const Status set = set_entry(first, "C", secret("3"));
     ASSERT_FALSE(set);
-    EXPECT_EQ(set.error(), CoreError(errors::HeaderMacMismatch{}).in_circumstance(
-                               std::string(kUnmergedSaveCircumstance)));
+    EXPECT_EQ(set.error(), CoreError(errors::HeaderMacMismatch{})
+                               .in_circumstance(std::string(kUnmergedSaveCircumstance)));
     EXPECT_EQ(read_file(vault_), before);
     EXPECT_EQ(list_entry_names(first), (Names{"A", "C"}));
 }
