@@ -4,50 +4,10 @@
 
 #include "spawn/child_wait.hpp"
 #include "spawn/deadline.hpp"
+#include "spawn/run_ending.hpp"
 
 namespace quillbox {
 namespace {
-
-constexpr std::int32_t kStoppedExitCode = 124;
-constexpr std::int32_t kStatusUnknownExitCode = 1;
-
-struct Ending {
-    std::int32_t exit_code;
-    bool timed_out;
-    // We ended the child, perhaps in the middle of what it was writing.
-    bool stopped_by_us;
-};
-
-bool any_overrun(const StreamReader& output, const StreamReader& error) {
-    return output.limit_exceeded() || error.limit_exceeded();
-}
-
-// Sleeps until something may have changed: the child ended, a reader ended or
-// the deadline came. Every wake-up checks, in this order, the limit flags, the
-// child's status and the deadline.
-Ending wait_for_ending(ChildProcess& child, const StreamReader& output, const StreamReader& error,
-                       Deadline deadline, const WakeEvent& reader_finished) {
-    for (;;) {
-        if (any_overrun(output, error)) {
-            child.kill_and_reap();
-            return {kStoppedExitCode, false, true};
-        }
-        const ChildStatus status = child.try_reap();
-        if (status.state == ChildState::Ended) {
-            // Bytes beyond a limit may have come in with the child's end.
-            return {any_overrun(output, error) ? kStoppedExitCode : status.exit_code, false, false};
-        }
-        if (status.state == ChildState::StatusFailed) {
-            return {kStatusUnknownExitCode, false, false};
-        }
-        if (has_passed(deadline)) {
-            child.kill_and_reap();
-            return {kStoppedExitCode, true, true};
-        }
-        child.wait_for_change(reader_finished.fd(), deadline);
-        reader_finished.clear();
-    }
-}
 
 // The child is gone, but a descendant may have inherited its pipes. The
 // readers go on to end of file or to the deadline, whichever comes first; a
@@ -89,7 +49,8 @@ RunOutcome wait_and_capture(pid_t child, OutputReaders& readers, const RunLimits
     StreamReader& error = *readers.error;
     const Deadline deadline = deadline_after(MonotonicClock::now(), limits.timeout_secs);
 
-    const Ending ending = wait_for_ending(process, output, error, deadline, events.reader_finished);
+    const RunEnding ending =
+        wait_for_ending(process, output, error, deadline, events.reader_finished);
     let_readers_finish(output, error, deadline, events.reader_finished);
     events.stop_readers.notify();
     // Secrets are matched in the raw bytes and the result decoded afterwards:

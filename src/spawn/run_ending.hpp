@@ -1,0 +1,70 @@
+#pragma once
+
+#include <concepts>
+#include <cstdint>
+
+#include "spawn/child_wait.hpp"
+#include "spawn/deadline.hpp"
+#include "spawn/wake_event.hpp"
+
+namespace quillbox {
+
+inline constexpr std::int32_t kStoppedExitCode = 124;
+inline constexpr std::int32_t kStatusUnknownExitCode = 1;
+
+// How a run ended, as the waiting thread decided it.
+struct RunEnding {
+    std::int32_t exit_code;
+    bool timed_out;
+    // We ended the child, perhaps in the middle of what it was writing.
+    bool stopped_by_us;
+
+    friend bool operator==(const RunEnding&, const RunEnding&) = default;
+};
+
+// What the waiting thread needs of a child: ChildProcess, or a stand-in that
+// orders events as a test wants them.
+template <typename Child>
+concept WaitedChild = requires(Child child, int wake_fd, Deadline until) {
+    { child.try_reap() } -> std::same_as<ChildStatus>;
+    child.kill_and_reap();
+    child.wait_for_change(wake_fd, until);
+};
+
+// What the waiting thread needs of a stream's reader.
+template <typename Stream>
+concept LimitedStream = requires(const Stream stream) {
+    { stream.limit_exceeded() } -> std::same_as<bool>;
+};
+
+// Sleeps until something may have changed: the child ended, a reader ended or
+// the deadline came. Every wake-up checks, in this order, the limit flags, the
+// child's status and the deadline. An overrun or the deadline kills the child.
+template <WaitedChild Child, LimitedStream Stream>
+RunEnding wait_for_ending(Child& child, const Stream& output, const Stream& error,
+                          Deadline deadline, const WakeEvent& reader_finished) {
+    const auto any_overrun = [&] { return output.limit_exceeded() || error.limit_exceeded(); };
+    for (;;) {
+        if (any_overrun()) {
+            child.kill_and_reap();
+            return {kStoppedExitCode, false, true};
+        }
+        const ChildStatus status = child.try_reap();
+        if (status.state == ChildState::Ended) {
+            // Bytes beyond a limit may have come in with the child's end; an
+            // overrun that is only read after it leaves the child's own code.
+            return {any_overrun() ? kStoppedExitCode : status.exit_code, false, false};
+        }
+        if (status.state == ChildState::StatusFailed) {
+            return {kStatusUnknownExitCode, false, false};
+        }
+        if (has_passed(deadline)) {
+            child.kill_and_reap();
+            return {kStoppedExitCode, true, true};
+        }
+        child.wait_for_change(reader_finished.fd(), deadline);
+        reader_finished.clear();
+    }
+}
+
+}  // namespace quillbox
