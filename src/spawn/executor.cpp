@@ -7,8 +7,6 @@
 namespace quillbox {
 
 Result<RunOutcome> execute(ExecutorRequest request) {
-    const auto redactor = build_redactor(request.secrets);
-    if (!redactor) return fail(redactor.error());
     const auto events = CaptureEvents::create();
     if (!events) return fail(events.error());
     auto output = make_pipe();
@@ -19,14 +17,15 @@ Result<RunOutcome> execute(ExecutorRequest request) {
                                         request.limits, *events);
     if (!readers) return fail(readers.error());
 
-    const Result<pid_t> child = spawn_child(
-        std::move(request.argv), {output->write_end.get(), error->write_end.get()}, *redactor);
+    const Result<pid_t> child =
+        spawn_child(std::move(request.argv), {output->write_end.get(), error->write_end.get()},
+                    request.redactor);
     // The readers see end of file once the child and its descendants have
     // closed their copies; the parent's must not keep the pipes open.
     output->write_end.reset();
     error->write_end.reset();
     if (!child) return fail(child.error());
-    return wait_and_capture(*child, *readers, request.limits, *redactor, *events);
+    return wait_and_capture(*child, *readers, request.limits, request.redactor, *events);
 }
 
 }  // namespace quillbox

@@ -4,7 +4,7 @@
 
 #include "core/result.hpp"
 #include "core/secret_bytes.hpp"
-#include "core/vault_entry.hpp"
+#include "redact/redactor.hpp"
 #include "spawn/wait_and_capture.hpp"
 
 namespace quillbox {
@@ -13,13 +13,13 @@ struct ExecutorRequest {
     // The words of the command, each followed by one NUL; argv[0] names the
     // program. Wiped once the child has started, or when the request fails.
     std::vector<SecretBytes> argv;
-    // Every vault entry, for the redactor.
-    const SecretList& secrets;
+    // Built for the vault's secrets; shared by every run of the same vault state.
+    const Redactor& redactor;
     RunLimits limits;
 };
 
-// Runs one command to its end: builds the redactor, starts the child, captures
-// and redacts its output. It touches no interpreter state, so the caller may
+// Runs one command to its end: starts the child, captures and redacts its
+// output. It touches no interpreter state, so the caller may
 // let other threads run meanwhile. An error means that no child was started.
 Result<RunOutcome> execute(ExecutorRequest request);
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -44,6 +45,11 @@ public:
     const MacTag& file_commit_tag() const { return file_commit_tag_; }
     void set_file_commit_tag(const MacTag& tag) { file_commit_tag_ = tag; }
 
+    // Tells states and their entries apart: no two states of this process
+    // share a revision, and every change of the entries gives a new one. What
+    // is derived from the entries stays valid while the revision does.
+    std::uint64_t revision() const { return revision_; }
+
     // The value of the first entry with this name (compared byte for byte), or null.
     const SecretBytes* find_value(std::string_view name) const;
 
@@ -61,12 +67,14 @@ public:
 
 private:
     VaultEntries::iterator find_entry(std::string_view name);
+    void mark_changed();
 
     std::filesystem::path vault_path_;
     std::string master_key_env_;
     VaultEntries entries_;
     KdfParams kdf_params_;
     MacTag file_commit_tag_;
+    std::uint64_t revision_;
 };
 
 }  // namespace quillbox

@@ -22,6 +22,8 @@ def test_two_handles_in_one_process_merge_their_saves(make_vault):
         first.set("A", "1")
         second.set("B", "2")
         assert read_entries(path) == [("X", b"x"), ("A", b"1"), ("B", b"2")]
+        # The second's runs redact what its save took in from the first.
+        assert second.run("echo 1 2").stdout == "[REDACTED_A] [REDACTED_B]\n"
         first.delete("X")
         assert read_entries(path) == [("A", b"1"), ("B", b"2")]
         # X, deleted by the first, does not come back; A ends with the later value.

@@ -43,6 +43,13 @@ def test_repr_of_a_timed_out_run(vault):
     assert repr(result) == 'RunResult(exit_code=124, timed_out=True, stdout="", stderr="")'
 
 
+def test_each_text_is_decoded_once_and_the_same_object_every_time(printed):
+    result = printed("caf\u00e9 " * 1000)
+    assert result.stdout is result.stdout
+    assert result.stderr is result.stderr
+    assert result.stdout == "caf\u00e9 " * 1000
+
+
 def test_attributes_are_read_only_and_there_is_no_constructor(printed):
     result = printed("x")
     for name in ("stdout", "stderr", "exit_code", "timed_out"):

@@ -9,10 +9,12 @@
 
 namespace quillbox::python {
 
-// The body of Vault.run: the command is tokenized and its placeholders parsed
-// and resolved against one snapshot of the entries under the inner lock; the
-// child then runs, and its output is redacted, without the interpreter lock.
-// Returns a new RunResult, or nullptr with the exception set.
+// The body of Vault.run: under the inner lock, with the interpreter lock
+// released, the command is tokenized, its placeholders parsed and resolved
+// against the entries, and the redactor of the current state taken (built
+// first if the entries or the passphrase changed since the last run); the
+// child then runs, and its output is redacted, outside both locks. Returns a
+// new RunResult, or nullptr with the exception set.
 PyObject* run_pipeline(VaultHandle& vault, std::string_view command, const RunLimits& limits);
 
 }  // namespace quillbox::python

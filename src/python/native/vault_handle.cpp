@@ -5,6 +5,7 @@
 namespace quillbox::python {
 
 void VaultHandle::drop_state() {
+    run_redactor_.release();
     close_vault(state_);
 }
 

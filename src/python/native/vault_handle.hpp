@@ -6,13 +6,15 @@
 #include <type_traits>
 
 #include "core/internal_error.hpp"
+#include "python/native/run_redactor.hpp"
 #include "vault/vault_state.hpp"
 
 namespace quillbox::python {
 
 // What a Vault object holds besides its Python header: the closed flag, read
 // without locking and set once by close; the inner lock; and, under that lock,
-// the open vault's state, present from construction until close.
+// the open vault's state, present from construction until close, and the
+// redactor of its runs.
 //
 // Nothing here touches Python. The inner lock is taken at once when it is free;
 // otherwise `wait` is called to block on it, so that the caller decides what
@@ -42,6 +44,13 @@ public:
         }
     }
 
+    // The same for an operation that also takes the runs' redactor.
+    template <typename Operation, typename Wait>
+    auto with_state_and_redactor(Operation&& operation, Wait&& wait)
+        -> std::optional<std::invoke_result_t<Operation, VaultState&, RunRedactor&>> {
+        return with_state([&](VaultState& state) { return operation(state, run_redactor_); }, wait);
+    }
+
     // Sets the closed flag; the first caller then wipes and drops the state.
     template <typename Wait>
     void close(Wait&& wait) {
@@ -65,6 +74,7 @@ private:
     std::mutex mutex_;
     bool poisoned_ = false;
     std::optional<VaultState> state_;
+    RunRedactor run_redactor_;
 };
 
 }  // namespace quillbox::python

@@ -74,9 +74,10 @@ TEST_F(SpawnFailure, NamesTheProgramAsItsRedactedText) {
 
     for (Case& c : cases) {
         SCOPED_TRACE(c.error.to_text());
-        const SecretList secrets = secret_list(c.entries);
+        const Result<Redactor> redactor = build_redactor(secret_list(c.entries));
+        ASSERT_TRUE(redactor);
         const Result<RunOutcome> outcome =
-            execute(ExecutorRequest{std::move(c.argv), secrets, kDefaultLimits});
+            execute(ExecutorRequest{std::move(c.argv), *redactor, kDefaultLimits});
         ASSERT_FALSE(outcome.has_value());
         EXPECT_EQ(outcome.error(), c.error);
         EXPECT_FALSE(has_unreaped_children());

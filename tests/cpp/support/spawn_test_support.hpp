@@ -38,8 +38,9 @@ inline constexpr RunLimits kDefaultLimits{10, 52428800, 1048576};
 inline Result<RunOutcome> run_words(const std::vector<std::string>& words,
                                     const RunLimits& limits = kDefaultLimits,
                                     const Entries& entries = {}) {
-    const SecretList secrets = secret_list(entries);
-    return execute(ExecutorRequest{argv_of(words), secrets, limits});
+    const Result<Redactor> redactor = build_redactor(secret_list(entries));
+    if (!redactor) return fail(redactor.error());
+    return execute(ExecutorRequest{argv_of(words), *redactor, limits});
 }
 
 inline Result<RunOutcome> run_shell(const std::string& script,
