@@ -28,6 +28,7 @@ SecretBytes::SecretBytes(SecretBytes&& other) noexcept
     : data_(std::exchange(other.data_, nullptr)),
       size_(std::exchange(other.size_, 0)),
       capacity_(std::exchange(other.capacity_, 0)),
+      written_(std::exchange(other.written_, 0)),
       locked_(std::exchange(other.locked_, false)) {}
 
 SecretBytes& SecretBytes::operator=(SecretBytes&& other) noexcept {
@@ -36,6 +37,7 @@ SecretBytes& SecretBytes::operator=(SecretBytes&& other) noexcept {
         data_ = std::exchange(other.data_, nullptr);
         size_ = std::exchange(other.size_, 0);
         capacity_ = std::exchange(other.capacity_, 0);
+        written_ = std::exchange(other.written_, 0);
         locked_ = std::exchange(other.locked_, false);
     }
     return *this;
@@ -58,6 +60,7 @@ void SecretBytes::reserve(std::size_t capacity) {
     data_ = grown;
     size_ = kept;
     capacity_ = capacity;
+    written_ = kept;
     locked_ = grown_locked;
 }
 
@@ -65,6 +68,7 @@ void SecretBytes::resize(std::size_t size) {
     if (size > size_) {
         reserve(std::max(size, capacity_));
         std::memset(data_ + size_, 0, size - size_);
+        written_ = std::max(written_, size);
     } else {
         secure_zero(data_ + size, size_ - size);
     }
@@ -73,6 +77,7 @@ void SecretBytes::resize(std::size_t size) {
 
 std::span<unsigned char> SecretBytes::room_to_append(std::size_t count) {
     if (count > capacity_ - size_) reserve(std::max(size_ + count, capacity_ * 2));
+    written_ = std::max(written_, size_ + count);
     return {data_ + size_, count};
 }
 
@@ -96,7 +101,8 @@ void SecretBytes::wipe() {
     if (capacity_ == 0) return;
     secure_zero(data_, size_);
     size_ = 0;
-    secure_zero(data_, capacity_);
+    secure_zero(data_, written_);
+    written_ = 0;
 }
 
 void SecretBytes::release() {
@@ -106,6 +112,7 @@ void SecretBytes::release() {
     ::operator delete(data_, capacity_);
     data_ = nullptr;
     capacity_ = 0;
+    written_ = 0;
     locked_ = false;
 }
 

@@ -14,9 +14,11 @@ void secure_zero(void* data, std::size_t size);
 // the captured output of a child.
 //
 // Storage goes back to the allocator only after it is wiped: on release, and
-// when growing moves the bytes. A buffer may also be locked into memory, which
-// keeps every allocation it has from then on out of swap. Release runs in one
-// order: wipe the bytes in use, wipe the whole allocation, unlock, free.
+// when growing moves the bytes. A wipe zeros every byte the buffer may have
+// written, which is the whole allocation unless room was reserved and never
+// used: a large reservation is not touched, page by page, only to be freed. A buffer may also be
+// locked into memory, which keeps every allocation it has from then on out of swap. Release runs in
+// one order: wipe the bytes in use, wipe the whole allocation, unlock, free.
 class SecretBytes {
 public:
     SecretBytes() = default;
@@ -50,7 +52,8 @@ public:
     std::span<unsigned char> room_to_append(std::size_t count);
     void commit_appended(std::size_t count);
 
-    // Zeros the bytes in use, empties the buffer, then zeros the whole allocation.
+    // Zeros the bytes in use, empties the buffer, then zeros every byte of the
+    // allocation that may have been written.
     void wipe();
 
     const unsigned char* data() const { return data_; }
@@ -67,6 +70,8 @@ private:
     unsigned char* data_ = nullptr;
     std::size_t size_ = 0;
     std::size_t capacity_ = 0;
+    // The bytes from the start that may have been written, in use or not.
+    std::size_t written_ = 0;
     bool locked_ = false;
 };
 

@@ -17,13 +17,16 @@ namespace {
 constexpr std::size_t kChunkSize = 65536;
 constexpr std::uint64_t kLargestReservation = 64 * 1024 * 1024;
 
-// Room for the stream up to its limit (or a large part of it) is reserved when
-// the first data comes: pages are only backed once written, and the buffer
-// need not move and be copied as it fills. Where even the reservation is
-// refused, the buffer grows as it goes instead.
-void reserve_room(SecretBytes& bytes, std::uint64_t limit) {
+// Room for the stream up to its limit (or a large part of it) is reserved
+// once a first chunk has come: pages are only backed once written, and the
+// buffer need not move and be copied as it fills. A stream that never writes
+// more than a chunk reserves nothing. Where even the reservation is refused,
+// the buffer grows as it goes instead.
+void reserve_room(CaptureState& state, std::uint64_t limit) {
+    if (state.room_reserved || state.bytes.empty()) return;
+    state.room_reserved = true;
     try {
-        bytes.reserve(static_cast<std::size_t>(std::min(limit, kLargestReservation)));
+        state.bytes.reserve(static_cast<std::size_t>(std::min(limit, kLargestReservation)));
     } catch (const std::bad_alloc&) {
     }
 }
@@ -34,8 +37,8 @@ enum class ChunkRead { Kept, Ended, Overrun };
 // keeping what fits under the limit: exactly `limit` bytes is not an overrun,
 // the first byte more is, so one byte beyond the room is asked for.
 ChunkRead read_chunk(int source, std::uint64_t limit, CaptureState& state, std::size_t wanted) {
+    reserve_room(state, limit);
     SecretBytes& bytes = state.bytes;
-    if (bytes.capacity() == 0) reserve_room(bytes, limit);
     const std::uint64_t room = limit - bytes.size();
     const std::size_t asked = room >= wanted ? wanted : static_cast<std::size_t>(room) + 1;
     const std::span<unsigned char> space = bytes.room_to_append(asked);

@@ -14,9 +14,11 @@ namespace quillbox {
 
 // What one of the child's streams has delivered.
 struct CaptureState {
-    // The first bytes of the stream, never more than its limit. Only the
-    // reader thread touches them until it has been joined.
+    // The first bytes of the stream, never more than its limit, and whether
+    // room for the rest has been reserved. Only the reader thread touches
+    // them until it has been joined.
     SecretBytes bytes;
+    bool room_reserved = false;
     // The flags below are written by the reader thread and read by the
     // waiting thread under this mutex.
     std::mutex mutex;

@@ -120,12 +120,12 @@ TEST(MemoryLock, ALockedBufferIsWipedBeforeItIsFreedAndGrowsIntoLockedMemory) {
     ASSERT_TRUE(value->lock_into_memory());
     {
         testing::ReleaseWatch moved_away(value->data());
-        value->reserve(5000);  // spans whole pages, so the advice is given too
+        value->resize(5000);  // spans whole pages, so the advice is given too
         ASSERT_TRUE(moved_away.released());
         EXPECT_TRUE(moved_away.was_zero_when_released());
     }
     EXPECT_TRUE(value->locked_into_memory());
-    EXPECT_EQ(value->view(), "first-secret");
+    EXPECT_EQ(value->view().substr(0, 12), "first-secret");
     testing::ReleaseWatch released(value->data());
     value.reset();
     ASSERT_TRUE(released.released());

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <optional>
+#include <span>
 
 #include "support/release_watch.hpp"
 
@@ -11,9 +13,13 @@ namespace {
 
 using testing::ReleaseWatch;
 
-TEST(SecretBytes, ReleaseZerosTheWholeAllocationBeforeFreeingIt) {
+TEST(SecretBytes, ReleaseZerosEveryByteWrittenBeforeFreeingIt) {
     std::optional<SecretBytes> secret(std::in_place, "correct horse battery staple");
-    secret->reserve(200);  // spare capacity beyond the length must be wiped too
+    secret->reserve(200);
+    // Written but never taken into use, as a read into spare room leaves it.
+    const std::span<unsigned char> room = secret->room_to_append(172);
+    std::fill(room.begin(), room.end(), 'x');
+    secret->commit_appended(4);
     ReleaseWatch watch(secret->data());
     secret.reset();
     ASSERT_TRUE(watch.released());
@@ -33,6 +39,8 @@ TEST(SecretBytes, GrowingWipesTheOldAllocation) {
 TEST(SecretBytes, WipeEmptiesAndZerosButKeepsTheAllocation) {
     SecretBytes secret("token");
     secret.reserve(64);
+    secret.resize(64);
+    secret.resize(5);
     const unsigned char* storage = secret.data();
     secret.wipe();
     EXPECT_EQ(secret.size(), 0u);
