@@ -40,7 +40,9 @@ std::vector<SecretBytes> argv_of(const std::vector<std::string>& words) {
     return argv;
 }
 
-SecretList bench_secrets(std::size_t count, std::string_view planted) {
+// The redactor of a vault of `count` random secrets, one of them `planted`;
+// runs of one vault state share it, so it is built once here too.
+quillbox::Redactor bench_redactor(std::size_t count, std::string_view planted) {
     std::mt19937_64 random(20240601);
     const std::string_view alphabet =
         "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
@@ -51,7 +53,12 @@ SecretList bench_secrets(std::size_t count, std::string_view planted) {
         for (int i = 0; i < 24; ++i) value += alphabet[random() % alphabet.size()];
         secrets.push_back({"SECRET_" + std::to_string(secrets.size()), SecretBytes(value)});
     }
-    return secrets;
+    auto redactor = quillbox::build_redactor(secrets);
+    if (!redactor) {
+        std::fprintf(stderr, "%s\n", redactor.error().to_text().c_str());
+        std::exit(1);
+    }
+    return std::move(*redactor);
 }
 
 double seconds_since(Clock::time_point start) {
@@ -63,8 +70,9 @@ double median(std::vector<double> values) {
     return values[values.size() / 2];
 }
 
-quillbox::RunOutcome run_or_exit(const std::vector<std::string>& words, const SecretList& secrets) {
-    auto outcome = quillbox::execute({argv_of(words), secrets, kDefaultLimits});
+quillbox::RunOutcome run_or_exit(const std::vector<std::string>& words,
+                                 const quillbox::Redactor& redactor) {
+    auto outcome = quillbox::execute({argv_of(words), redactor, kDefaultLimits});
     if (!outcome) {
         std::fprintf(stderr, "%s\n", outcome.error().to_text().c_str());
         std::exit(1);
@@ -72,9 +80,9 @@ quillbox::RunOutcome run_or_exit(const std::vector<std::string>& words, const Se
     return std::move(*outcome);
 }
 
-double time_executor(const SecretList& secrets) {
+double time_executor(const quillbox::Redactor& redactor) {
     const auto start = Clock::now();
-    run_or_exit({"true"}, secrets);
+    run_or_exit({"true"}, redactor);
     return seconds_since(start);
 }
 
@@ -90,8 +98,8 @@ double time_bare_spawn() {
 }
 
 void measure_overhead(int iterations) {
-    const SecretList no_secrets;
-    const SecretList hundred_secrets = bench_secrets(100, "");
+    const quillbox::Redactor no_secrets = bench_redactor(0, "");
+    const quillbox::Redactor hundred_secrets = bench_redactor(100, "");
     std::vector<double> bare, executor, executor_with_secrets;
     for (int i = 0; i < iterations; ++i) {
         bare.push_back(time_bare_spawn());
@@ -112,12 +120,12 @@ void measure_overhead(int iterations) {
 
 void measure_capture(const std::string& file, const std::string& planted, int repeat,
                      std::size_t secret_count) {
-    const SecretList secrets = bench_secrets(secret_count, planted);
+    const quillbox::Redactor redactor = bench_redactor(secret_count, planted);
     std::vector<double> times;
     std::size_t captured = 0;
     for (int i = 0; i < repeat; ++i) {
         const auto start = Clock::now();
-        const quillbox::RunOutcome outcome = run_or_exit({"cat", file}, secrets);
+        const quillbox::RunOutcome outcome = run_or_exit({"cat", file}, redactor);
         times.push_back(seconds_since(start));
         captured = outcome.stdout_text.view().size();
     }

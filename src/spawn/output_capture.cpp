@@ -26,7 +26,8 @@ void reserve_room(CaptureState& state, std::uint64_t limit) {
     if (state.room_reserved || state.bytes.empty()) return;
     state.room_reserved = true;
     try {
-        state.bytes.reserve(static_cast<std::size_t>(std::min(limit, kLargestReservation)));
+        // One byte beyond the limit, where a read tells an overrun.
+        state.bytes.reserve(static_cast<std::size_t>(std::min(limit, kLargestReservation) + 1));
     } catch (const std::bad_alloc&) {
     }
 }
