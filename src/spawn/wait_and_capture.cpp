@@ -27,7 +27,7 @@ bool any_overrun(const StreamReader& output, const StreamReader& error) {
 // the deadline came. Every wake-up checks, in this order, the limit flags, the
 // child's status and the deadline.
 Ending wait_for_ending(ChildProcess& child, const StreamReader& output, const StreamReader& error,
-                       Deadline deadline, const WakeEvent& reader_finished) {
+                       Deadline deadline, const WakeEvent& reader_finished, const Clock& clock) {
     for (;;) {
         if (any_overrun(output, error)) {
             child.kill_and_reap();
@@ -41,7 +41,7 @@ Ending wait_for_ending(ChildProcess& child, const StreamReader& output, const St
         if (status.state == ChildState::StatusFailed) {
             return {kStatusUnknownExitCode, false, false};
         }
-        if (has_passed(deadline)) {
+        if (has_passed(deadline, clock)) {
             child.kill_and_reap();
             return {kStoppedExitCode, true, true};
         }
@@ -54,10 +54,10 @@ Ending wait_for_ending(ChildProcess& child, const StreamReader& output, const St
 // readers go on to end of file or to the deadline, whichever comes first; a
 // descendant cannot hold the run past its deadline.
 void let_readers_finish(const StreamReader& output, const StreamReader& error, Deadline deadline,
-                        const WakeEvent& reader_finished) {
-    while (!(output.finished() && error.finished()) && !has_passed(deadline)) {
+                        const WakeEvent& reader_finished, Clock& clock) {
+    while (!(output.finished() && error.finished()) && !has_passed(deadline, clock)) {
         pollfd watched{reader_finished.fd(), POLLIN, 0};
-        ::poll(&watched, 1, poll_timeout_until(deadline));
+        clock.wait_until(deadline, {&watched, 1});
         reader_finished.clear();
     }
 }
@@ -73,16 +73,17 @@ Result<CaptureEvents> CaptureEvents::create() {
 }
 
 RunOutcome wait_and_capture(SpawnedChild child, const RunLimits& limits, const Redactor& redactor,
-                            const CaptureEvents& events) {
-    ChildProcess process(child.pid);
+                            const CaptureEvents& events, Clock& clock) {
+    ChildProcess process(child.pid, ExitWatch::PidfdWhereAvailable, clock);
     StreamReader output(std::move(child.stdout_read), limits.max_output_bytes, events.stop_readers,
                         events.reader_finished);
     StreamReader error(std::move(child.stderr_read), limits.max_stderr_bytes, events.stop_readers,
                        events.reader_finished);
-    const Deadline deadline = deadline_after(MonotonicClock::now(), limits.timeout_secs);
+    const Deadline deadline = deadline_after(clock.now(), limits.timeout_secs);
 
-    const Ending ending = wait_for_ending(process, output, error, deadline, events.reader_finished);
-    let_readers_finish(output, error, deadline, events.reader_finished);
+    const Ending ending =
+        wait_for_ending(process, output, error, deadline, events.reader_finished, clock);
+    let_readers_finish(output, error, deadline, events.reader_finished, clock);
     events.stop_readers.notify();
     // Secrets are matched in the raw bytes and the result decoded afterwards:
     // decoding first would turn the invalid bytes of a secret that is not

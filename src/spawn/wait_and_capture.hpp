@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 
+#include "core/clock.hpp"
 #include "core/result.hpp"
 #include "redact/redactor.hpp"
 #include "spawn/spawn_child.hpp"
@@ -42,8 +43,8 @@ struct CaptureEvents {
 // Runs a started child to its end: captures both streams under their limits,
 // waits for the child's end, an overrun or the deadline, whichever is first,
 // kills the child when it must, and redacts both outputs. A timeout or an
-// overrun is a result, not an error.
+// overrun is a result, not an error. The deadline and every wait run on `clock`.
 RunOutcome wait_and_capture(SpawnedChild child, const RunLimits& limits, const Redactor& redactor,
-                            const CaptureEvents& events);
+                            const CaptureEvents& events, Clock& clock);
 
 }  // namespace quillbox
