@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets in build/fuzz (clang, with AddressSanitizer and
-# UndefinedBehaviorSanitizer) and runs each for SECONDS seconds, as many at a
-# time as there are cores. Every target runs when none is named.
+# Builds the libFuzzer targets in build/fuzz (clang 19, with AddressSanitizer
+# and UndefinedBehaviorSanitizer) and runs each for SECONDS seconds, as many at
+# a time as there are cores. Every target runs when none is named.
 #
 # Inputs that find new paths are kept in build/fuzz/corpus/TARGET, beside the
 # committed seeds in fuzz/corpus/TARGET and the generated vault images, which
@@ -17,9 +17,14 @@ cd "$(dirname "$0")/.."
 seconds=${1:?usage: fuzz/run.sh SECONDS [TARGET...]}
 shift
 build=build/fuzz
+compiler=$(command -v clang++-19)
 
+# CMake cannot change the compiler of a configured tree: one configured with
+# another compiler is configured afresh.
+grep -qsx "CMAKE_CXX_COMPILER:STRING=$compiler" "$build/CMakeCache.txt" ||
+    rm -rf "$build/CMakeCache.txt" "$build/CMakeFiles"
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DCMAKE_CXX_COMPILER=clang++-16 -DQUILLBOX_BUILD_FUZZERS=ON -DQUILLBOX_WERROR=ON >/dev/null
+    -DCMAKE_CXX_COMPILER="$compiler" -DQUILLBOX_BUILD_FUZZERS=ON -DQUILLBOX_WERROR=ON >/dev/null
 cmake --build "$build" -j"$(nproc)"
 "$build/fuzz/write_vault_seeds" "$build/seeds/decode_vault"
 
@@ -31,7 +36,7 @@ if ((${#targets[@]} == 0)); then
     done
 fi
 
-ASAN_SYMBOLIZER_PATH=$(command -v llvm-symbolizer || true)
+ASAN_SYMBOLIZER_PATH=$(command -v llvm-symbolizer-19 || true)
 export ASAN_SYMBOLIZER_PATH build seconds
 
 run_target() {

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs everything, then runs the whole test suite: the C++ tests (CTest),
-# built with AddressSanitizer and UndefinedBehaviorSanitizer, the Python tests
-# (pytest) against the optimised build, and a short run of every fuzz target.
-# Fails when any fails.
+# built with AddressSanitizer and UndefinedBehaviorSanitizer (the memory-locking
+# tests, whose mlock the sanitizers intercept, also in a small program built
+# without them), the Python tests (pytest) against the optimised build, and a
+# short run of every fuzz target. Fails when any fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh

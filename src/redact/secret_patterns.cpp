@@ -30,9 +30,6 @@ template <typename... Handlers>
 struct Overloaded : Handlers... {
     using Handlers::operator()...;
 };
-// Clang 16 does not deduce an aggregate's arguments by itself.
-template <typename... Handlers>
-Overloaded(Handlers...) -> Overloaded<Handlers...>;
 
 void append_form(SecretBytes& out, std::string_view value, const Encoding& encoding) {
     std::visit(Overloaded{

@@ -43,8 +43,8 @@ void reap(pid_t pid) {
 
 }  // namespace
 
-ChildProcess::ChildProcess(pid_t pid, ExitWatch watch)
-    : pid_(pid), exit_notice_(open_exit_notice(pid, watch)), forwarding_(pid) {}
+ChildProcess::ChildProcess(pid_t pid, ExitWatch watch, Clock& clock)
+    : pid_(pid), clock_(clock), exit_notice_(open_exit_notice(pid, watch)), forwarding_(pid) {}
 
 ChildProcess::~ChildProcess() {
     kill_and_reap();
@@ -74,10 +74,10 @@ ChildStatus ChildProcess::try_reap() {
 void ChildProcess::kill_and_reap() {
     if (settled_) return;
     ::kill(pid_, SIGTERM);
-    const Deadline grace_end = MonotonicClock::now() + kGracePeriod;
+    const Deadline grace_end = clock_.now() + kGracePeriod;
     for (;;) {
         if (try_reap().state != ChildState::Running) return;
-        if (has_passed(grace_end)) break;
+        if (has_passed(grace_end, clock_)) break;
         wait_for_change(-1, grace_end);
     }
     forwarding_.stop();
@@ -89,14 +89,12 @@ void ChildProcess::kill_and_reap() {
 void ChildProcess::wait_for_change(int wake_fd, Deadline until) {
     std::array<pollfd, 2> watched = {pollfd{exit_notice_.get(), POLLIN, 0},
                                      pollfd{wake_fd, POLLIN, 0}};
-    int timeout = poll_timeout_until(until);
     if (!exit_notice_.valid()) {
-        const int step = static_cast<int>(backoff_.count());
-        timeout = timeout < 0 ? step : std::min(timeout, step);
+        until = std::min(until, clock_.now() + backoff_);
         backoff_ = std::min(backoff_ * 2, kLongestBackoff);
     }
     // An interruption by a signal is just an early return.
-    ::poll(watched.data(), watched.size(), timeout);
+    clock_.wait_until(until, watched);
 }
 
 }  // namespace quillbox

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdint>
 
+#include "core/clock.hpp"
 #include "core/unique_fd.hpp"
 #include "spawn/deadline.hpp"
 #include "spawn/signal_forwarding.hpp"
@@ -30,10 +31,12 @@ struct ChildStatus {
 
 // A started child that this process has yet to reap. It receives forwarded
 // signals until it is reaped, and it is reaped exactly once: by try_reap() or
-// kill_and_reap(), or, if neither did, when it is dropped.
+// kill_and_reap(), or, if neither did, when it is dropped. Its waits and its
+// grace period run on `clock`.
 class ChildProcess {
 public:
-    explicit ChildProcess(pid_t pid, ExitWatch watch = ExitWatch::PidfdWhereAvailable);
+    explicit ChildProcess(pid_t pid, ExitWatch watch = ExitWatch::PidfdWhereAvailable,
+                          Clock& clock = real_clock());
     ~ChildProcess();
 
     ChildProcess(const ChildProcess&) = delete;
@@ -50,11 +53,14 @@ public:
     void kill_and_reap();
 
     // Sleeps until the child may have ended, `wake_fd` (ignored when negative)
-    // becomes readable, or `until` passes. It may return earlier.
+    // becomes readable, or `until` passes. It may return earlier. Without a
+    // process descriptor a sleep lasts 1 ms, and each one twice as long as the
+    // one before, up to 50 ms.
     void wait_for_change(int wake_fd, Deadline until);
 
 private:
     pid_t pid_;
+    Clock& clock_;
     UniqueFd exit_notice_;
     SignalForwarding forwarding_;
     std::chrono::milliseconds backoff_{1};

@@ -1,8 +1,5 @@
 #include "spawn/deadline.hpp"
 
-#include <algorithm>
-#include <climits>
-
 namespace quillbox {
 
 Deadline deadline_after(Deadline start, std::uint64_t timeout_secs) {
@@ -12,16 +9,8 @@ Deadline deadline_after(Deadline start, std::uint64_t timeout_secs) {
     return start + std::chrono::seconds(timeout_secs);
 }
 
-bool has_passed(Deadline deadline) {
-    return MonotonicClock::now() >= deadline;
-}
-
-int poll_timeout_until(Deadline deadline) {
-    if (deadline == Deadline::max()) return -1;
-    const auto remaining = deadline - MonotonicClock::now();
-    if (remaining <= MonotonicClock::duration::zero()) return 0;
-    const auto millis = std::chrono::ceil<std::chrono::milliseconds>(remaining).count();
-    return static_cast<int>(std::min<std::chrono::milliseconds::rep>(millis, INT_MAX));
+bool has_passed(Deadline deadline, const Clock& clock) {
+    return clock.now() >= deadline;
 }
 
 }  // namespace quillbox

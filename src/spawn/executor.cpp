@@ -6,7 +6,7 @@
 
 namespace quillbox {
 
-Result<RunOutcome> execute(ExecutorRequest request) {
+Result<RunOutcome> execute(ExecutorRequest request, Clock& clock) {
     const auto events = CaptureEvents::create();
     if (!events) return fail(events.error());
     auto output = make_pipe();
@@ -25,7 +25,7 @@ Result<RunOutcome> execute(ExecutorRequest request) {
     output->write_end.reset();
     error->write_end.reset();
     if (!child) return fail(child.error());
-    return wait_and_capture(*child, *readers, request.limits, request.redactor, *events);
+    return wait_and_capture(*child, *readers, request.limits, request.redactor, *events, clock);
 }
 
 }  // namespace quillbox

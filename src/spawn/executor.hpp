@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "core/clock.hpp"
 #include "core/result.hpp"
 #include "core/secret_bytes.hpp"
 #include "redact/redactor.hpp"
@@ -19,8 +20,9 @@ struct ExecutorRequest {
 };
 
 // Runs one command to its end: starts the child, captures and redacts its
-// output. It touches no interpreter state, so the caller may
-// let other threads run meanwhile. An error means that no child was started.
-Result<RunOutcome> execute(ExecutorRequest request);
+// output, timing it on `clock`. It touches no interpreter state, so the caller
+// may let other threads run meanwhile. An error means that no child was
+// started.
+Result<RunOutcome> execute(ExecutorRequest request, Clock& clock = real_clock());
 
 }  // namespace quillbox

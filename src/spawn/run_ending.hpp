@@ -42,7 +42,8 @@ concept LimitedStream = requires(const Stream stream) {
 // child's status and the deadline. An overrun or the deadline kills the child.
 template <WaitedChild Child, LimitedStream Stream>
 RunEnding wait_for_ending(Child& child, const Stream& output, const Stream& error,
-                          Deadline deadline, const WakeEvent& reader_finished) {
+                          Deadline deadline, const WakeEvent& reader_finished,
+                          const Clock& clock) {
     const auto any_overrun = [&] { return output.limit_exceeded() || error.limit_exceeded(); };
     for (;;) {
         if (any_overrun()) {
@@ -58,7 +59,7 @@ RunEnding wait_for_ending(Child& child, const Stream& output, const Stream& erro
         if (status.state == ChildState::StatusFailed) {
             return {kStatusUnknownExitCode, false, false};
         }
-        if (has_passed(deadline)) {
+        if (has_passed(deadline, clock)) {
             child.kill_and_reap();
             return {kStoppedExitCode, true, true};
         }

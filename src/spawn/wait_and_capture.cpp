@@ -13,10 +13,10 @@ namespace {
 // readers go on to end of file or to the deadline, whichever comes first; a
 // descendant cannot hold the run past its deadline.
 void let_readers_finish(const StreamReader& output, const StreamReader& error, Deadline deadline,
-                        const WakeEvent& reader_finished) {
-    while (!(output.finished() && error.finished()) && !has_passed(deadline)) {
+                        const WakeEvent& reader_finished, Clock& clock) {
+    while (!(output.finished() && error.finished()) && !has_passed(deadline, clock)) {
         pollfd watched{reader_finished.fd(), POLLIN, 0};
-        ::poll(&watched, 1, poll_timeout_until(deadline));
+        clock.wait_until(deadline, {&watched, 1});
         reader_finished.clear();
     }
 }
@@ -43,15 +43,15 @@ Result<OutputReaders> OutputReaders::start(UniqueFd stdout_read, UniqueFd stderr
 }
 
 RunOutcome wait_and_capture(pid_t child, OutputReaders& readers, const RunLimits& limits,
-                            const Redactor& redactor, const CaptureEvents& events) {
-    ChildProcess process(child);
+                            const Redactor& redactor, const CaptureEvents& events, Clock& clock) {
+    ChildProcess process(child, ExitWatch::PidfdWhereAvailable, clock);
     StreamReader& output = *readers.output;
     StreamReader& error = *readers.error;
-    const Deadline deadline = deadline_after(MonotonicClock::now(), limits.timeout_secs);
+    const Deadline deadline = deadline_after(clock.now(), limits.timeout_secs);
 
     const RunEnding ending =
-        wait_for_ending(process, output, error, deadline, events.reader_finished);
-    let_readers_finish(output, error, deadline, events.reader_finished);
+        wait_for_ending(process, output, error, deadline, events.reader_finished, clock);
+    let_readers_finish(output, error, deadline, events.reader_finished, clock);
     events.stop_readers.notify();
     // Secrets are matched in the raw bytes and the result decoded afterwards:
     // decoding first would turn the invalid bytes of a secret that is not

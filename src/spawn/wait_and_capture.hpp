@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "core/clock.hpp"
 #include "core/result.hpp"
 #include "redact/redactor.hpp"
 #include "spawn/output_capture.hpp"
@@ -54,8 +55,8 @@ struct OutputReaders {
 // Runs a started child to its end: captures both streams under their limits,
 // waits for the child's end, an overrun or the deadline, whichever is first,
 // kills the child when it must, and redacts both outputs. A timeout or an
-// overrun is a result, not an error.
+// overrun is a result, not an error. The deadline and every wait run on `clock`.
 RunOutcome wait_and_capture(pid_t child, OutputReaders& readers, const RunLimits& limits,
-                            const Redactor& redactor, const CaptureEvents& events);
+                            const Redactor& redactor, const CaptureEvents& events, Clock& clock);
 
 }  // namespace quillbox

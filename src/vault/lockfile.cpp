@@ -9,7 +9,6 @@
 #include <cerrno>
 #include <optional>
 #include <string>
-#include <thread>
 
 #include "core/message_format.hpp"
 #include "core/warnings.hpp"
@@ -24,6 +23,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
+constexpr std::chrono::milliseconds kWaitLimit = 30s;
 constexpr std::chrono::milliseconds kFirstDelay = 10ms;
 constexpr std::chrono::milliseconds kLongestDelay = 1s;
 constexpr std::uint64_t kStaleAgeSecs = 300;
@@ -64,7 +64,7 @@ struct StaleLock {
 
 // Reads the record through the descriptor that waits. Unreadable, non-UTF-8,
 // short or malformed contents are taken for a live lock.
-std::optional<StaleLock> find_stale_lock(int fd) {
+std::optional<StaleLock> find_stale_lock(int fd, WallTime now) {
     std::array<char, kLongestRecord> buffer{};
     const ssize_t count = ::pread(fd, buffer.data(), buffer.size(), 0);
     if (count <= 0) return std::nullopt;
@@ -72,7 +72,7 @@ std::optional<StaleLock> find_stale_lock(int fd) {
         parse_lock_record({buffer.data(), static_cast<std::size_t>(count)});
     if (!record) return std::nullopt;
     const bool alive = process_may_be_alive(record->pid);
-    const std::uint64_t age = lock_record_age_secs(*record, std::chrono::system_clock::now());
+    const std::uint64_t age = lock_record_age_secs(*record, now);
     if (alive && age <= kStaleAgeSecs) return std::nullopt;
     return StaleLock{record->pid, age};
 }
@@ -88,18 +88,19 @@ bool remove_stale_lockfile(const std::filesystem::path& lockfile, const StaleLoc
 
 // Replaces whatever the lockfile holds by our record. A failure is of no
 // consequence: the lock is held all the same.
-void write_own_record(int fd) {
-    const std::string record = format_lock_record(static_cast<std::uint32_t>(::getpid()),
-                                                  std::chrono::system_clock::now());
+void write_own_record(int fd, WallTime now) {
+    const std::string record = format_lock_record(static_cast<std::uint32_t>(::getpid()), now);
     if (::ftruncate(fd, 0) != 0) return;
     (void)::pwrite(fd, record.data(), record.size(), 0);
 }
 
 // Takes the lock without blocking, waiting between attempts with a growing
 // delay. Each attempt opens the lockfile anew, since a stale one is removed.
+// A wait that ends early (a signal) only brings the next attempt forward.
 Result<std::optional<UniqueFd>> wait_for_lock(const std::filesystem::path& lockfile, LockKind kind,
-                                              std::chrono::milliseconds limit) {
-    const auto start = std::chrono::steady_clock::now();
+                                              Clock& clock) {
+    const MonotonicTime start = clock.now();
+    const MonotonicTime give_up = start + kWaitLimit;
     std::chrono::milliseconds delay = kFirstDelay;
     for (;;) {
         Result<std::optional<UniqueFd>> fd = open_lockfile(lockfile, kind);
@@ -107,19 +108,18 @@ Result<std::optional<UniqueFd>> wait_for_lock(const std::filesystem::path& lockf
         const int held = (*fd)->get();
         if (::flock(held, flock_operation(kind) | LOCK_NB) == 0) return fd;
         if (errno != EWOULDBLOCK && errno != EINTR) return fail(CoreError::from_errno());
-        const auto waited = std::chrono::steady_clock::now() - start;
-        if (waited >= limit) {
-            const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(waited).count();
-            return fail(errors::LockTimeout{lockfile, static_cast<std::uint64_t>(seconds)});
+        const MonotonicTime now = clock.now();
+        if (now >= give_up) {
+            const auto waited = std::chrono::duration_cast<std::chrono::seconds>(now - start);
+            return fail(errors::LockTimeout{lockfile, static_cast<std::uint64_t>(waited.count())});
         }
         // A stale lock is taken over at once, without sleeping. One that cannot
         // be removed is waited for like a live one, instead of spinning.
-        if (const std::optional<StaleLock> stale = find_stale_lock(held);
+        if (const std::optional<StaleLock> stale = find_stale_lock(held, clock.wall_now());
             stale && remove_stale_lockfile(lockfile, *stale)) {
             continue;
         }
-        const auto remaining = std::chrono::ceil<std::chrono::milliseconds>(limit - waited);
-        std::this_thread::sleep_for(std::min(delay, remaining));
+        clock.wait_until(std::min(now + delay, give_up));
         delay = std::min(delay * 2, kLongestDelay);
     }
 }
@@ -142,12 +142,11 @@ VaultLockGuard::~VaultLockGuard() {
     ::flock(fd_.get(), LOCK_UN);
 }
 
-Result<VaultLockGuard> acquire_vault_lock(const std::filesystem::path& vault_path,
-                                          std::chrono::milliseconds limit) {
+Result<VaultLockGuard> acquire_vault_lock(const std::filesystem::path& vault_path, Clock& clock) {
     std::filesystem::path lockfile = lockfile_path(vault_path);
-    Result<std::optional<UniqueFd>> fd = wait_for_lock(lockfile, LockKind::Exclusive, limit);
+    Result<std::optional<UniqueFd>> fd = wait_for_lock(lockfile, LockKind::Exclusive, clock);
     if (!fd) return fail(fd.error());
-    write_own_record((*fd)->get());
+    write_own_record((*fd)->get(), clock.wall_now());
     return VaultLockGuard(std::move(lockfile), std::move(**fd));
 }
 
@@ -156,9 +155,9 @@ SharedVaultLock::~SharedVaultLock() {
 }
 
 Result<SharedVaultLock> acquire_shared_vault_lock(const std::filesystem::path& vault_path,
-                                                  std::chrono::milliseconds limit) {
+                                                  Clock& clock) {
     Result<std::optional<UniqueFd>> fd =
-        wait_for_lock(lockfile_path(vault_path), LockKind::Shared, limit);
+        wait_for_lock(lockfile_path(vault_path), LockKind::Shared, clock);
     if (!fd) return fail(fd.error());
     return SharedVaultLock(*fd ? std::move(**fd) : UniqueFd());
 }

@@ -1,8 +1,8 @@
 #pragma once
 
-#include <chrono>
 #include <filesystem>
 
+#include "core/clock.hpp"
 #include "core/result.hpp"
 #include "core/unique_fd.hpp"
 
@@ -19,9 +19,6 @@ namespace quillbox {
 // it is a regular file owned by this user or by root; the record is written
 // and emptied through the descriptor that holds the lock, and read (a few
 // bytes at most) through the one that waits.
-
-// How long a lock is waited for before LockTimeout.
-inline constexpr std::chrono::milliseconds kLockWaitLimit = std::chrono::seconds(30);
 
 // The vault path with ".lock" appended to its file name ("vault.lock" when it
 // has none).
@@ -45,12 +42,13 @@ private:
 
 // Takes the exclusive lock, waiting with a backoff of 10 ms doubling up to 1 s.
 // A lock whose holder is gone, or whose record is more than 300 s old, is
-// removed (with a notice on standard error) and taken at once. After `limit`
-// of waiting on the monotonic clock: LockTimeout. A lockfile that cannot be
-// opened or created: an Io error at once, saying that the vault cannot be
-// saved; one that is not a regular file of ours or root's: UnsafePath.
+// removed (with a notice on standard error) and taken at once. After 30 s of
+// waiting on the clock's monotonic time: LockTimeout. Records are written and
+// aged in the clock's wall time. A lockfile that cannot be opened or created:
+// an Io error at once, saying that the vault cannot be saved; one that is not
+// a regular file of ours or root's: UnsafePath.
 Result<VaultLockGuard> acquire_vault_lock(const std::filesystem::path& vault_path,
-                                          std::chrono::milliseconds limit = kLockWaitLimit);
+                                          Clock& clock = real_clock());
 
 // The shared lock an open holds while it reads the vault file; dropping it
 // unlocks. Holders write nothing.
@@ -68,11 +66,11 @@ private:
     UniqueFd fd_;
 };
 
-// Waits for a save as the exclusive lock waits for another, up to `limit`.
+// Waits for a save as the exclusive lock waits for another, up to 30 s.
 // Where the lockfile cannot be created or opened for writing (a read-only file
 // system), it is opened read-only, and where there is none the read goes ahead
 // without a lock: nothing can be saved there to change the file meanwhile.
 Result<SharedVaultLock> acquire_shared_vault_lock(const std::filesystem::path& vault_path,
-                                                  std::chrono::milliseconds limit = kLockWaitLimit);
+                                                  Clock& clock = real_clock());
 
 }  // namespace quillbox

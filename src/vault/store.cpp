@@ -131,12 +131,13 @@ Result<VaultState> open_vault(std::string_view master_key_env,
                       decoded->params, commit_tag_of(*image));
 }
 
-Status set_entry(VaultState& state, std::string_view name, SecretBytes value) {
+Status set_entry(VaultState& state, std::string_view name, SecretBytes value, Clock& clock) {
     if (Status valid = check_key_name(name); !valid) return valid;
     if (Status put = put_entry(state, name, std::move(value)); !put) return put;
-    return save_vault(state, [&](VaultState& current) {
+    const VaultChange change = [&](VaultState& current) {
         return put_entry(current, name, state.find_value(name)->clone());
-    });
+    };
+    return save_vault(state, change, clock);
 }
 
 Result<bool> delete_entry(VaultState& state, std::string_view name) {
@@ -157,13 +158,13 @@ std::vector<std::string> list_entry_names(const VaultState& state) {
     return names;
 }
 
-Status save_vault(VaultState& state, const VaultChange& change) {
+Status save_vault(VaultState& state, const VaultChange& change, Clock& clock) {
     // The image is built before the lock is taken, so that the key derivation
     // does not keep other processes waiting.
     const Result<VaultImage> image =
         encode_vault(state.entries(), state.kdf_params(), state.master_key_env());
     if (!image) return fail(image.error());
-    const Result<VaultLockGuard> lock = acquire_vault_lock(state.vault_path());
+    const Result<VaultLockGuard> lock = acquire_vault_lock(state.vault_path(), clock);
     if (!lock) return fail(lock.error());
     const Result<std::optional<std::vector<unsigned char>>> changed = read_if_changed(state);
     if (!changed) return fail(changed.error());

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/clock.hpp"
 #include "core/result.hpp"
 #include "core/secret_bytes.hpp"
 #include "vault/vault_state.hpp"
@@ -30,10 +31,11 @@ Result<VaultState> open_vault(std::string_view master_key_env,
                               const std::optional<std::filesystem::path>& vault_path,
                               bool allow_insecure_permissions);
 
-// Inserts or replaces (keeping the entry's position), then saves. A bad name
-// fails before anything changes. If the save fails, the change stays in memory
-// and the file keeps its old contents.
-Status set_entry(VaultState& state, std::string_view name, SecretBytes value);
+// Inserts or replaces (keeping the entry's position), then saves, waiting for
+// the lockfile on `clock`. A bad name fails before anything changes. If the
+// save fails, the change stays in memory and the file keeps its old contents.
+Status set_entry(VaultState& state, std::string_view name, SecretBytes value,
+                 Clock& clock = real_clock());
 
 // True when an entry of that name existed: it is removed and the vault saved.
 // False when there was none: nothing is saved.
@@ -53,13 +55,14 @@ inline constexpr std::string_view kUnmergedSaveCircumstance =
 
 // Saves a state that holds `change` already. Every entry is encoded under a
 // fresh salt and the passphrase read now; then, holding the exclusive lockfile
-// lock, the vault file is replaced atomically, if it is still the file this
-// state last read or wrote. If another process changed it since, the file is
-// read and decoded instead, `change` is made again on what it holds, and that
-// is written and becomes the state, so that no other process's change is
-// lost. A file that cannot be decoded then (another passphrase, damage) fails
-// the save with that error: the file and the state stay as they are.
-Status save_vault(VaultState& state, const VaultChange& change);
+// lock (waited for on `clock`), the vault file is replaced atomically, if it is
+// still the file this state last read or wrote. If another process changed it
+// since, the file is read and decoded instead, `change` is made again on what
+// it holds, and that is written and becomes the state, so that no other
+// process's change is lost. A file that cannot be decoded then (another
+// passphrase, damage) fails the save with that error: the file and the state
+// stay as they are.
+Status save_vault(VaultState& state, const VaultChange& change, Clock& clock = real_clock());
 
 // Takes the state out and wipes it; nothing happens when it is already gone.
 void close_vault(std::optional<VaultState>& state);

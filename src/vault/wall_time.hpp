@@ -4,11 +4,9 @@
 #include <compare>
 #include <optional>
 
-namespace quillbox {
+#include "core/clock.hpp"
 
-// A point in UTC wall-clock time, to the nanosecond: a 64-bit count that
-// reaches from 1677-09-21T00:12:43.145224192Z to 2262-04-11T23:47:16.854775807Z.
-using WallTime = std::chrono::sys_time<std::chrono::nanoseconds>;
+namespace quillbox {
 
 // A time as whole seconds, rounded down, and the nanoseconds past them. Dates
 // far outside WallTime's range, and the distance between its two ends, fit in

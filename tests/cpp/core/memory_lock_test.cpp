@@ -54,7 +54,8 @@ TEST(PageLockCounts, APageIsGivenUpOnlyByTheLastRangeOnIt) {
 // Two small buffers that share a page, one released while the other stays.
 TEST(MemoryLock, ReleasingOneBufferKeepsItsNeighbourOnTheSamePageLocked) {
 #if defined(__SANITIZE_ADDRESS__)
-    GTEST_SKIP() << "the address sanitizer turns mlock into a call that does nothing";
+    GTEST_SKIP() << "the address sanitizer turns mlock into a call that does nothing; "
+                    "quillbox_core_tests_unsanitized runs this test";
 #endif
     const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
     const auto page_of = [&](const SecretBytes& bytes) {
@@ -83,7 +84,8 @@ TEST(MemoryLock, ReleasingOneBufferKeepsItsNeighbourOnTheSamePageLocked) {
 
 TEST(MemoryLock, RefusedLocksWarnOncePerValueInOrderAndReleaseStaysQuiet) {
 #if defined(__SANITIZE_ADDRESS__)
-    GTEST_SKIP() << "the address sanitizer turns mlock into a call that always succeeds";
+    GTEST_SKIP() << "the address sanitizer turns mlock into a call that always succeeds; "
+                    "quillbox_core_tests_unsanitized runs this test";
 #endif
     const auto outcome = run_in_child([] {
         forbid_memory_locking();

@@ -8,6 +8,7 @@
 #include <cerrno>
 
 #include "spawn/spawn_child.hpp"
+#include "support/fake_clock.hpp"
 #include "support/spawn_test_support.hpp"
 
 namespace quillbox {
@@ -25,10 +26,10 @@ pid_t start(const std::vector<std::string>& words) {
 }
 
 ChildStatus wait_until_settled(ChildProcess& child) {
-    const Deadline give_up = MonotonicClock::now() + 10s;
+    const Deadline give_up = real_clock().now() + 10s;
     for (;;) {
         const ChildStatus status = child.try_reap();
-        if (status.state != ChildState::Running || has_passed(give_up)) return status;
+        if (status.state != ChildState::Running || has_passed(give_up, real_clock())) return status;
         child.wait_for_change(-1, give_up);
     }
 }
@@ -54,6 +55,22 @@ TEST_P(ChildWait, KillAndReapLeavesNoProcessBehind) {
     child.kill_and_reap();
     EXPECT_EQ(kill(child.pid(), 0), -1);
     EXPECT_EQ(errno, ESRCH);
+}
+
+// Without a process descriptor the waits grow from 1 ms, doubling up to 50 ms,
+// and the last ends at the deadline; with one, a single wait lasts to it.
+TEST_P(ChildWait, WaitsForARunningChildUntilTheDeadline) {
+    using std::chrono::nanoseconds;
+    testing::FakeClock clock;
+    ChildProcess child(start({"sleep", "30"}), GetParam(), clock);
+    const Deadline deadline = clock.now() + 200ms;
+    while (!has_passed(deadline, clock)) {
+        ASSERT_EQ(child.try_reap().state, ChildState::Running);
+        child.wait_for_change(-1, deadline);
+    }
+    const std::vector<nanoseconds> backoff{1ms, 2ms, 4ms, 8ms, 16ms, 32ms, 50ms, 50ms, 37ms};
+    EXPECT_EQ(clock.waits(),
+              GetParam() == ExitWatch::Polling ? backoff : std::vector<nanoseconds>{200ms});
 }
 
 TEST_P(ChildWait, AChildReapedElsewhereEndsWithAFailedStatusRequest) {

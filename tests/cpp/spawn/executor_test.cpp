@@ -1,6 +1,7 @@
 #include "spawn/executor.hpp"
 
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -14,7 +15,9 @@
 #include <sstream>
 #include <string>
 
+#include "core/unique_fd.hpp"
 #include "support/child_process.hpp"
+#include "support/fake_clock.hpp"
 #include "support/spawn_test_support.hpp"
 
 namespace quillbox {
@@ -100,12 +103,45 @@ TEST(Executor, LimitsStandardErrorOnItsOwn) {
     EXPECT_FALSE(outcome.timed_out);
 }
 
+// A child reports each step it has made with a byte on a pipe it inherits.
+class ChildReports {
+public:
+    ChildReports() {
+        int ends[2];
+        if (::pipe(ends) != 0) throw std::runtime_error("pipe failed");
+        read_end_.reset(ends[0]);
+        write_end_.reset(ends[1]);
+    }
+
+    // The shell command that reports a step.
+    std::string command() const { return "echo >&" + std::to_string(write_end_.get()); }
+
+    // Waits, within bounds, for the next report.
+    bool next() const {
+        pollfd readable{read_end_.get(), POLLIN, 0};
+        char byte = 0;
+        return ::poll(&readable, 1, 10000) == 1 && ::read(read_end_.get(), &byte, 1) == 1;
+    }
+
+private:
+    UniqueFd read_end_;
+    UniqueFd write_end_;
+};
+
+// One second to the deadline and its SIGTERM, which the child traps and
+// outlives, then five of grace before the SIGKILL. The clock reaches the
+// deadline only once the child has set its trap, and the end of the grace only
+// once the trap has run.
 TEST(Executor, KillsAChildThatTrapsTerminationFiveSecondsLater) {
-    const auto started = std::chrono::steady_clock::now();
-    const RunOutcome outcome = expect_outcome(
-        run_shell("trap 'echo term' TERM; while :; do sleep 0.1; done", {1, 52428800, 1048576}));
-    // One second to the deadline, then five of grace after the SIGTERM.
-    EXPECT_GE(std::chrono::steady_clock::now() - started, 6s);
+    const ChildReports reports;
+    FakeClock clock;
+    clock.before_reaching(clock.now() + 1s, [&] { EXPECT_TRUE(reports.next()) << "trap set"; });
+    clock.before_reaching(clock.now() + 6s, [&] { EXPECT_TRUE(reports.next()) << "trap run"; });
+    const std::string script = "trap 'echo term; " + reports.command() + "' TERM; " +
+                               reports.command() + "; while :; do sleep 0.1; done";
+
+    const RunOutcome outcome = expect_outcome(run_shell(script, {1, 52428800, 1048576}, {}, clock));
+    EXPECT_EQ(clock.elapsed(), 6s);
     EXPECT_EQ(outcome.stdout_text.view(), "term\n");
     EXPECT_EQ(outcome.exit_code, 124);
     EXPECT_TRUE(outcome.timed_out);

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "support/fake_clock.hpp"
+
 namespace quillbox {
 namespace {
 
@@ -45,8 +47,10 @@ TEST(WaitForEnding, DecidesFromTheLimitsTheChildAndTheDeadlineInThatOrder) {
     StubStream output;
     StubStream error;
     const auto overrun_output = [&] { output.overrun = true; };
-    const Deadline far = MonotonicClock::now() + 1h;
-    const Deadline passed = MonotonicClock::now() - 1s;
+    testing::FakeClock clock;
+    clock.wait_until(clock.now() + 1h, {});
+    const Deadline far = clock.now() + 1h;
+    const Deadline passed = clock.now() - 1s;
     struct Case {
         std::string name;
         std::vector<ScriptedChild::Answer> answers;
@@ -74,7 +78,8 @@ TEST(WaitForEnding, DecidesFromTheLimitsTheChildAndTheDeadlineInThatOrder) {
         output = {};
         error = {};
         ScriptedChild child{c.answers};
-        EXPECT_EQ(wait_for_ending(child, output, error, c.deadline, *reader_finished), c.ending);
+        EXPECT_EQ(wait_for_ending(child, output, error, c.deadline, *reader_finished, clock),
+                  c.ending);
         EXPECT_EQ(child.killed, c.killed);
     }
 }

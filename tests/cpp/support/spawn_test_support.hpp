@@ -37,16 +37,16 @@ inline constexpr RunLimits kDefaultLimits{10, 52428800, 1048576};
 
 inline Result<RunOutcome> run_words(const std::vector<std::string>& words,
                                     const RunLimits& limits = kDefaultLimits,
-                                    const Entries& entries = {}) {
+                                    const Entries& entries = {}, Clock& clock = real_clock()) {
     const Result<Redactor> redactor = build_redactor(secret_list(entries));
     if (!redactor) return fail(redactor.error());
-    return execute(ExecutorRequest{argv_of(words), *redactor, limits});
+    return execute(ExecutorRequest{argv_of(words), *redactor, limits}, clock);
 }
 
 inline Result<RunOutcome> run_shell(const std::string& script,
                                     const RunLimits& limits = kDefaultLimits,
-                                    const Entries& entries = {}) {
-    return run_words({"/bin/sh", "-c", script}, limits, entries);
+                                    const Entries& entries = {}, Clock& clock = real_clock()) {
+    return run_words({"/bin/sh", "-c", script}, limits, entries, clock);
 }
 
 // Puts a handler in place for one signal and puts the previous action back.

@@ -11,7 +11,6 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
-#include <thread>
 
 #include "vault/format.hpp"
 
@@ -78,8 +77,7 @@ VaultEntries read_vault_file(const std::filesystem::path& path, std::string_view
     return std::move(decoded->entries);
 }
 
-LockHolder::LockHolder(const std::filesystem::path& lockfile, std::string_view record,
-                       std::optional<std::chrono::milliseconds> hold_for) {
+LockHolder::LockHolder(const std::filesystem::path& lockfile, std::string_view record) {
     int ready[2];
     require(::pipe(ready) == 0, "pipe failed");
     pid_ = ::fork();
@@ -94,10 +92,6 @@ LockHolder::LockHolder(const std::filesystem::path& lockfile, std::string_view r
         }
         const char byte = 1;
         if (::write(ready[1], &byte, 1) != 1) ::_exit(1);
-        if (hold_for) {
-            std::this_thread::sleep_for(*hold_for);
-            ::_exit(0);
-        }
         for (;;) ::pause();
     }
     ::close(ready[1]);
@@ -107,10 +101,12 @@ LockHolder::LockHolder(const std::filesystem::path& lockfile, std::string_view r
     require(started, "lock holder did not take the lock");
 }
 
-LockHolder::~LockHolder() {
+void LockHolder::release() {
+    if (pid_ < 0) return;
     ::kill(pid_, SIGKILL);
     int status = 0;
     ::waitpid(pid_, &status, 0);
+    pid_ = -1;
 }
 
 void hand_to_unprivileged_user(const std::filesystem::path& path) {

@@ -2,9 +2,7 @@
 
 #include <sys/types.h>
 
-#include <chrono>
 #include <filesystem>
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -47,15 +45,16 @@ VaultEntries read_vault_file(const std::filesystem::path& path,
                              std::string_view variable = kPassphraseVariable);
 
 // Another process that holds the exclusive flock on `lockfile` and has written
-// `record` into it. It holds the lock until the object goes, or, when
-// `hold_for` is given, until that time has passed.
+// `record` into it. It holds the lock until release() or until the object goes.
 class LockHolder {
 public:
-    LockHolder(const std::filesystem::path& lockfile, std::string_view record,
-               std::optional<std::chrono::milliseconds> hold_for = std::nullopt);
-    ~LockHolder();
+    LockHolder(const std::filesystem::path& lockfile, std::string_view record);
+    ~LockHolder() { release(); }
     LockHolder(const LockHolder&) = delete;
     LockHolder& operator=(const LockHolder&) = delete;
+
+    // Ends the holder, and with it the lock; its record stays in the lockfile.
+    void release();
 
 private:
     pid_t pid_;
