@@ -100,6 +100,7 @@ public:
         assign_byte_classes();
         if (auto failure = build_trie()) return std::unexpected(std::move(*failure));
         automaton_.skip_filter_ = SkipFilter::build(patterns_);
+        automaton_.start_filter_ = StartFilter(patterns_);
         choose_rows();
         link_states();
         return std::move(automaton_);
@@ -232,6 +233,9 @@ private:
         const std::size_t row_bytes = automaton_.row_length_ * sizeof(std::uint32_t);
         const std::size_t budget_bytes = std::min(options_.row_budget_bytes, kRowCeilingBytes);
         const std::size_t budget = std::max<std::size_t>(budget_bytes / row_bytes, 2) - 1;
+        const std::uint32_t row_length = automaton_.row_length_;
+        auto& depth_refs = automaton_.row_depth_refs_;
+        depth_refs.assign(1, kRootRef);
         row_count_ = 1;
         double prefixes = 1;
         for (std::size_t depth = 1; depth < nodes_at_depth_.size(); ++depth) {
@@ -239,10 +243,12 @@ private:
             prefixes *= static_cast<double>(pattern_byte_values_);
             const bool sparse = static_cast<double>(count) < kMinRowReach * prefixes;
             if (sparse || row_count_ + count > budget) break;
+            depth_refs.push_back(static_cast<std::uint32_t>(row_count_ * row_length));
             row_count_ += count;
         }
-        automaton_.dead_ref_ = static_cast<std::uint32_t>(row_count_ * automaton_.row_length_);
-        automaton_.first_node_ref_ = automaton_.dead_ref_ + automaton_.row_length_;
+        automaton_.dead_ref_ = static_cast<std::uint32_t>(row_count_ * row_length);
+        automaton_.first_node_ref_ = automaton_.dead_ref_ + row_length;
+        depth_refs.push_back(automaton_.dead_ref_);
     }
 
     // The state after `state` reads a byte of class `byte_class`, where every
@@ -352,25 +358,26 @@ std::expected<AhoCorasick, std::string> AhoCorasick::build(
     return AhoCorasickBuilder(patterns, options).run();
 }
 
+std::uint32_t AhoCorasick::trie_child(std::uint32_t node, std::uint8_t byte_class) const {
+    const std::uint32_t word = node_words_[node];
+    if ((word & kNextIsChild) != 0 && node_classes_[node + 1] == byte_class) return node + 1;
+    if ((word & kHasSideEdges) == 0) return kNone;
+    const auto edge = std::ranges::lower_bound(
+        side_edges_, std::tuple(node, byte_class), {},
+        [](const SideEdge& e) { return std::tuple(e.parent, e.byte_class); });
+    const bool found =
+        edge != side_edges_.end() && edge->parent == node && edge->byte_class == byte_class;
+    return found ? edge->child : kNone;
+}
+
 inline std::uint32_t AhoCorasick::next_state(std::uint32_t state, std::uint8_t byte_class) const {
     while (true) {
         const std::uint32_t clean = state & ~kAttention;
         if (clean < first_node_ref_) return rows_[clean + byte_class];
         const std::uint32_t node = (clean - first_node_ref_) >> 1;
-        const std::uint32_t word = node_words_[node];
-        if ((word & kNextIsChild) != 0 && node_classes_[node + 1] == byte_class) {
-            return node_reference(first_node_ref_, node + 1);
-        }
-        if ((word & kHasSideEdges) != 0) {
-            const auto edge = std::ranges::lower_bound(
-                side_edges_, std::tuple(node, byte_class), {},
-                [](const SideEdge& e) { return std::tuple(e.parent, e.byte_class); });
-            if (edge != side_edges_.end() && edge->parent == node &&
-                edge->byte_class == byte_class) {
-                return node_reference(first_node_ref_, edge->child);
-            }
-        }
-        state = word & kFailMask;
+        const std::uint32_t child = trie_child(node, byte_class);
+        if (child != kNone) return node_reference(first_node_ref_, child);
+        state = node_words_[node] & kFailMask;
     }
 }
 
@@ -378,8 +385,82 @@ std::uint32_t AhoCorasick::node_output(std::uint32_t node) const {
     return std::ranges::lower_bound(node_outputs_, node, {}, &NodeOutput::node)->pattern;
 }
 
+namespace {
+
+// Walks that find nothing may read this many times the text that the search
+// has passed, and a little more, before the automaton takes over.
+constexpr std::size_t kWalkAllowancePerByte = 4;
+constexpr std::size_t kWalkSlack = 256;
+
+}  // namespace
+
 std::optional<AhoCorasickMatch> AhoCorasick::find(std::string_view haystack,
                                                   std::size_t from) const {
+    const std::size_t size = haystack.size();
+    std::size_t walked = 0;
+    std::size_t offset = from;
+    while (offset < size) {
+        std::size_t block_end = size;
+        if (skip_filter_) {
+            offset = skip_filter_->next_candidate(haystack, offset);
+            block_end = std::min(size, offset + skip_filter_->block_length());
+        }
+        offset = start_filter_.next_start(haystack, offset, block_end);
+        if (offset == block_end) continue;
+        if (walked > kWalkAllowancePerByte * (offset - from) + kWalkSlack) {
+            return run_automaton(haystack, offset);
+        }
+        TrieWalk walk = walk_from(haystack, offset);
+        if (walk.match) return walk.match;
+        walked += walk.end - offset;
+        ++offset;
+    }
+    return std::nullopt;
+}
+
+// Along one path down the trie, a deeper pattern end belongs to an earlier
+// pattern (a later one never passes through an earlier one's end), so the
+// deepest end that the text reaches is the leftmost-first match at the start.
+// A state also reports what its failure chain ends in, a pattern that began
+// later; only a pattern as long as the path counts here.
+AhoCorasick::TrieWalk AhoCorasick::walk_from(std::string_view haystack, std::size_t start) const {
+    const auto* text = reinterpret_cast<const std::uint8_t*>(haystack.data());
+    TrieWalk walk{std::nullopt, start};
+    std::size_t& offset = walk.end;
+    const auto report = [&](std::uint32_t pattern) {
+        if (pattern_lengths_[pattern] == offset - start) {
+            walk.match = AhoCorasickMatch{pattern, start, offset};
+        }
+    };
+    // Through the rows: a step leads to a child when it leads one depth down.
+    std::uint32_t row = kRootRef;
+    for (std::size_t depth = 0;; ++depth) {
+        if (offset == haystack.size()) return walk;
+        const std::uint32_t next = rows_[row + byte_classes_[text[offset]]];
+        const std::uint32_t reached = next & ~kAttention;
+        const bool below_rows = reached >= first_node_ref_;
+        if (!below_rows && (reached < row_depth_refs_[depth + 1] || reached == dead_ref_)) {
+            return walk;
+        }
+        row = reached;
+        ++offset;
+        if (below_rows) break;
+        if ((next & kAttention) != 0) report(row_outputs_[row / row_length_]);
+    }
+    // Below the rows, through trie nodes.
+    std::uint32_t node = (row - first_node_ref_) >> 1;
+    while (true) {
+        if ((node_words_[node] & kReports) != 0) report(node_output(node));
+        if (offset == haystack.size()) break;
+        node = trie_child(node, byte_classes_[text[offset]]);
+        if (node == kNone) break;
+        ++offset;
+    }
+    return walk;
+}
+
+std::optional<AhoCorasickMatch> AhoCorasick::run_automaton(std::string_view haystack,
+                                                           std::size_t from) const {
     const auto* text = reinterpret_cast<const std::uint8_t*>(haystack.data());
     const std::uint8_t* byte_classes = byte_classes_.data();
     const std::size_t end = haystack.size();

@@ -7,9 +7,11 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
-#include "redact/skip_filter.hpp"
 #include "core/wiping_allocator.hpp"
+#include "redact/skip_filter.hpp"
+#include "redact/start_filter.hpp"
 
 namespace quillbox {
 
@@ -39,15 +41,18 @@ struct AhoCorasickOptions {
 // A multi-pattern byte matcher with leftmost-first semantics: a search reports
 // the match that starts earliest, and among matches starting at the same byte
 // the one whose pattern comes first in build order, even when a later pattern
-// would be longer. Matching is byte for byte and unanchored. A search reads
-// each byte of the text at most once, whatever the number of patterns; one
-// resumed after a match may read again what the last one read beyond that
-// match, which is never more than the longest pattern.
+// would be longer. Matching is byte for byte and unanchored.
 //
-// The states near the root, where a search spends nearly all its time, are
-// rows of a table indexed by byte class; the deeper states keep their trie
-// edges and failure links. The tables spell out the patterns, so they are
-// wiped when released.
+// A search asks a start filter where a pattern may begin and walks the trie
+// from there alone; where those walks have read more than a few times the text
+// they passed, it finishes as an automaton that reads each byte once. So a
+// search costs time linear in the text, whatever the number of patterns and
+// however much the text looks like them.
+//
+// The states near the root, where walks and the automaton spend nearly all
+// their time, are rows of a table indexed by byte class; the deeper states
+// keep their trie edges and failure links. The tables spell out the patterns,
+// so they are wiped when released.
 class AhoCorasick {
 public:
     AhoCorasick(AhoCorasick&&) noexcept = default;
@@ -90,6 +95,17 @@ private:
     };
 
     AhoCorasick() = default;
+    // The leftmost-first match at or after `from`, by the automaton alone.
+    std::optional<AhoCorasickMatch> run_automaton(std::string_view haystack,
+                                                  std::size_t from) const;
+    struct TrieWalk {
+        std::optional<AhoCorasickMatch> match;
+        std::size_t end;  // the offset just past the last byte of the path
+    };
+    // The match that starts at `start`, if any, from a walk down the trie.
+    TrieWalk walk_from(std::string_view haystack, std::size_t start) const;
+    // The trie child of `node` over a byte of class `byte_class`, or kNone.
+    std::uint32_t trie_child(std::uint32_t node, std::uint8_t byte_class) const;
     // The state after `state` reads a byte of class `byte_class`.
     std::uint32_t next_state(std::uint32_t state, std::uint8_t byte_class) const;
     std::uint32_t node_output(std::uint32_t node) const;
@@ -109,6 +125,9 @@ private:
     std::uint32_t dead_ref_ = 0;
     std::uint32_t first_node_ref_ = 0;
     WipedVector<std::uint32_t> rows_;
+    // The reference of the first row at each depth, rows being in
+    // breadth-first order, and last the dead state's.
+    std::vector<std::uint32_t> row_depth_refs_;
     // The pattern reported on entering each row's state, or kNone.
     WipedVector<std::uint32_t> row_outputs_;
     // The trie node of each row's state.
@@ -126,6 +145,7 @@ private:
     WipedVector<std::uint32_t> pattern_lengths_;
     std::size_t longest_pattern_ = 0;
     std::optional<SkipFilter> skip_filter_;
+    StartFilter start_filter_{{}};
 };
 
 }  // namespace quillbox

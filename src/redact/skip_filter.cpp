@@ -61,10 +61,14 @@ std::optional<SkipFilter> SkipFilter::build(std::span<const std::string_view> pa
     return filter;
 }
 
+std::size_t SkipFilter::block_length() const {
+    return window_ - kGram + 1;
+}
+
 std::size_t SkipFilter::next_candidate(std::string_view haystack, std::size_t from) const {
     const char* text = haystack.data();
     const std::size_t size = haystack.size();
-    const std::size_t block_length = window_ - kGram + 1;
+    const std::size_t block_length = this->block_length();
     // Where the checked bytes no longer fit, no pattern fits either.
     for (std::size_t block = from; block + window_ <= size; block += block_length) {
         if (may_hold(text + block + window_ - kGram)) return block;

@@ -27,6 +27,10 @@ public:
     // text's length when there is none.
     std::size_t next_candidate(std::string_view haystack, std::size_t from) const;
 
+    // How many offsets, from one that `next_candidate` gives, a pattern may
+    // start at before the next block is checked.
+    std::size_t block_length() const;
+
     std::size_t memory_bytes() const { return present_.capacity() * sizeof(std::uint64_t); }
 
 private:

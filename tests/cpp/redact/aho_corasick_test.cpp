@@ -43,6 +43,11 @@ TEST(AhoCorasick, FixedCases) {
          std::string("a\xC3\xA9\0b", 5),
          {{0, 1, 3}, {1, 3, 5}}},
         {{"Secret"}, "secret", {}},
+        // Walks from every start read 50 bytes and fail, until the automaton
+        // takes over the search.
+        {{std::string(50, 'a') + "b", "c"},
+         std::string(3000, 'a') + "bc",
+         {{0, 2950, 3001}, {1, 3001, 3002}}},
     };
     for (const Case& c : cases) {
         const std::vector<std::string_view> views(c.patterns.begin(), c.patterns.end());
