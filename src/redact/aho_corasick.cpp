@@ -553,6 +553,7 @@ std::size_t AhoCorasick::memory_bytes() const {
            side_edges_.capacity() * sizeof(SideEdge) +
            node_outputs_.capacity() * sizeof(NodeOutput) +
            pattern_lengths_.capacity() * sizeof(std::uint32_t) + byte_classes_.capacity() +
+           row_depth_refs_.capacity() * sizeof(std::uint32_t) + start_filter_.memory_bytes() +
            (skip_filter_ ? skip_filter_->memory_bytes() : 0);
 }
 
