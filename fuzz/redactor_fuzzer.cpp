@@ -1,4 +1,5 @@
-// The redactor against a brute-force one written from the rules. The
+// The redactor against a brute-force one written from the rules, with the
+// matcher holding whole patterns or, under a small state limit, their heads. The
 // patterns begin with the raw value and each standard form that differs from
 // it, in order, for every value, as written here anew; the encoders' forms
 // that follow are checked against real encoders by the Python tests. Matches
@@ -102,7 +103,7 @@ Patterns patterns_listed(const quillbox::SecretList& secrets) {
     const quillbox::SecretPatterns listed = quillbox::list_secret_patterns(secrets);
     Patterns patterns;
     for (std::size_t index = 0; index < listed.size(); ++index) {
-        patterns.add(std::string(listed.pattern(index)), std::string(listed.label(index)));
+        patterns.add(std::string(listed.head(index)), std::string(listed.label(index)));
     }
     return patterns;
 }
@@ -153,8 +154,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string raw = quillbox::fuzzing::text_from_pieces(input, patterns.bytes);
     const std::string text = quillbox::decode_utf8_lossy(raw);
 
-    const auto redactor = quillbox::build_redactor(secrets);
-    fuzz_check(redactor.has_value(), "a few short secrets always give a redactor");
+    // A small state limit makes the matcher hold only heads of the patterns.
+    quillbox::AhoCorasickOptions options;
+    if (input.ConsumeBool()) options.max_states = input.ConsumeIntegralInRange<std::size_t>(2, 96);
+    const auto redactor = quillbox::build_redactor(secrets, options);
+    if (!redactor) {
+        // One-byte heads need at most a state per pattern and the root.
+        fuzz_check(patterns.bytes.size() + 1 > options.max_states,
+                   "a redactor is built whenever one-byte heads fit the state limit");
+        return 0;
+    }
     fuzz_check(
         redactor->redact(text) == redact_by_brute_force(patterns, text, quillbox::TextEnd::Whole),
         "the redactor replaces the leftmost-first form of each secret by its label");

@@ -410,9 +410,13 @@ std::optional<AhoCorasickMatch> AhoCorasick::find(std::string_view haystack,
         if (walked > kWalkAllowancePerByte * (offset - from) + kWalkSlack) {
             return run_automaton(haystack, offset);
         }
-        TrieWalk walk = walk_from(haystack, offset);
-        if (walk.match) return walk.match;
-        walked += walk.end - offset;
+        std::optional<AhoCorasickMatch> match;
+        const std::size_t path_end =
+            walk_from(haystack, offset, [&](std::uint32_t pattern, std::size_t end) {
+                match = AhoCorasickMatch{pattern, offset, end};
+            });
+        if (match) return match;
+        walked += path_end - offset;
         ++offset;
     }
     return std::nullopt;
@@ -423,24 +427,23 @@ std::optional<AhoCorasickMatch> AhoCorasick::find(std::string_view haystack,
 // deepest end that the text reaches is the leftmost-first match at the start.
 // A state also reports what its failure chain ends in, a pattern that began
 // later; only a pattern as long as the path counts here.
-AhoCorasick::TrieWalk AhoCorasick::walk_from(std::string_view haystack, std::size_t start) const {
+template <typename OnPattern>
+std::size_t AhoCorasick::walk_from(std::string_view haystack, std::size_t start,
+                                   OnPattern&& on_pattern) const {
     const auto* text = reinterpret_cast<const std::uint8_t*>(haystack.data());
-    TrieWalk walk{std::nullopt, start};
-    std::size_t& offset = walk.end;
+    std::size_t offset = start;
     const auto report = [&](std::uint32_t pattern) {
-        if (pattern_lengths_[pattern] == offset - start) {
-            walk.match = AhoCorasickMatch{pattern, start, offset};
-        }
+        if (pattern_lengths_[pattern] == offset - start) on_pattern(pattern, offset);
     };
     // Through the rows: a step leads to a child when it leads one depth down.
     std::uint32_t row = kRootRef;
     for (std::size_t depth = 0;; ++depth) {
-        if (offset == haystack.size()) return walk;
+        if (offset == haystack.size()) return offset;
         const std::uint32_t next = rows_[row + byte_classes_[text[offset]]];
         const std::uint32_t reached = next & ~kAttention;
         const bool below_rows = reached >= first_node_ref_;
         if (!below_rows && (reached < row_depth_refs_[depth + 1] || reached == dead_ref_)) {
-            return walk;
+            return offset;
         }
         row = reached;
         ++offset;
@@ -451,12 +454,20 @@ AhoCorasick::TrieWalk AhoCorasick::walk_from(std::string_view haystack, std::siz
     std::uint32_t node = (row - first_node_ref_) >> 1;
     while (true) {
         if ((node_words_[node] & kReports) != 0) report(node_output(node));
-        if (offset == haystack.size()) break;
+        if (offset == haystack.size()) return offset;
         node = trie_child(node, byte_classes_[text[offset]]);
-        if (node == kNone) break;
+        if (node == kNone) return offset;
         ++offset;
     }
-    return walk;
+}
+
+std::vector<std::size_t> AhoCorasick::patterns_at(std::string_view haystack,
+                                                  std::size_t start) const {
+    std::vector<std::size_t> patterns;
+    walk_from(haystack, start,
+              [&](std::uint32_t pattern, std::size_t) { patterns.push_back(pattern); });
+    std::ranges::reverse(patterns);
+    return patterns;
 }
 
 std::optional<AhoCorasickMatch> AhoCorasick::run_automaton(std::string_view haystack,

@@ -69,6 +69,10 @@ public:
     // The leftmost-first match that starts at or after `from`, if any.
     std::optional<AhoCorasickMatch> find(std::string_view haystack, std::size_t from = 0) const;
 
+    // Every pattern that the text holds at `start`, deepest first, so in
+    // build order.
+    std::vector<std::size_t> patterns_at(std::string_view haystack, std::size_t start) const;
+
     // The longest end of the text, from `from` on, that begins a pattern, for
     // the text after the last match: nothing when a pattern ends in the bytes
     // read. Only the last bytes, fewer than the longest pattern, are read.
@@ -98,12 +102,12 @@ private:
     // The leftmost-first match at or after `from`, by the automaton alone.
     std::optional<AhoCorasickMatch> run_automaton(std::string_view haystack,
                                                   std::size_t from) const;
-    struct TrieWalk {
-        std::optional<AhoCorasickMatch> match;
-        std::size_t end;  // the offset just past the last byte of the path
-    };
-    // The match that starts at `start`, if any, from a walk down the trie.
-    TrieWalk walk_from(std::string_view haystack, std::size_t start) const;
+    // Walks down the trie from the root along the text from `start`, calls
+    // `on_pattern(pattern, end)` for each pattern that ends on the way, and
+    // returns the offset just past the last byte of the path.
+    template <typename OnPattern>
+    std::size_t walk_from(std::string_view haystack, std::size_t start,
+                          OnPattern&& on_pattern) const;
     // The trie child of `node` over a byte of class `byte_class`, or kNone.
     std::uint32_t trie_child(std::uint32_t node, std::uint8_t byte_class) const;
     // The state after `state` reads a byte of class `byte_class`.

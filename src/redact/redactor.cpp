@@ -1,5 +1,6 @@
 #include "redact/redactor.hpp"
 
+#include <algorithm>
 #include <cstring>
 
 #include "core/utf8.hpp"
@@ -15,18 +16,59 @@ SecretBytes decoded(SecretBytes&& bytes) {
     return SecretBytes(decode_utf8_lossy(bytes.view()));
 }
 
-}  // namespace
-
-Result<Redactor> build_redactor(const SecretList& secrets) {
-    return build_redactor(secrets, {});
+// The longest heads, up to kMaxHeadBytes, whose bytes together leave a state
+// for the root within the matcher's limit; at least one byte.
+std::size_t head_length_within(const SecretPatterns& patterns, std::size_t max_states) {
+    const auto states_needed = [&](std::size_t head_length) {
+        std::size_t bytes = 1;
+        for (std::size_t index = 0; index < patterns.size(); ++index) {
+            bytes += std::min(patterns.full_length(index), head_length);
+        }
+        return bytes;
+    };
+    std::size_t fits = 1;
+    std::size_t fails = kMaxHeadBytes + 1;
+    while (fails - fits > 1) {
+        const std::size_t middle = fits + (fails - fits) / 2;
+        (states_needed(middle) <= max_states ? fits : fails) = middle;
+    }
+    return fits;
 }
+
+}  // namespace
 
 Result<Redactor> build_redactor(const SecretList& secrets, const AhoCorasickOptions& options) {
     SecretPatterns patterns = list_secret_patterns(secrets);
-    if (patterns.size() == 0) return Redactor({}, {}, std::nullopt);
-    auto matcher = AhoCorasick::build(patterns.patterns(), options);
+    if (patterns.size() == 0) return Redactor({}, {}, std::nullopt, {});
+    const std::size_t head_length = head_length_within(patterns, options.max_states);
+    auto matcher = AhoCorasick::build(patterns.heads(head_length), options);
     if (!matcher) return fail(errors::AutomatonBuildFailed{std::move(matcher.error())});
-    return Redactor(patterns.take_label_text(), patterns.take_label_ends(), std::move(*matcher));
+    LongPatterns long_patterns(secrets, patterns, head_length);
+    return Redactor(patterns.take_label_text(), patterns.take_label_ends(), std::move(*matcher),
+                    std::move(long_patterns));
+}
+
+std::optional<HeldPattern> Redactor::find_secret(std::string_view text, std::size_t from,
+                                                 TextEnd end, WrittenPattern& written) const {
+    // A cut text's unfinished pattern counts only once no whole one follows.
+    std::optional<HeldPattern> unfinished;
+    while (const auto found = matcher_->find(text, from)) {
+        if (long_patterns_.is_whole(found->pattern)) {
+            return HeldPattern{found->pattern, found->start, found->end, false};
+        }
+        const auto held = long_patterns_.held_at(*matcher_, text, found->start, written);
+        if (held && !held->unfinished) return held;
+        if (held && !unfinished && end == TextEnd::Cut &&
+            held->end - held->start >= kMinCutSecretBytes) {
+            unfinished = held;
+        }
+        from = found->start + 1;
+    }
+    return unfinished;
+}
+
+Result<Redactor> build_redactor(const SecretList& secrets) {
+    return build_redactor(secrets, {});
 }
 
 std::string_view Redactor::label(std::size_t pattern) const {
@@ -45,7 +87,8 @@ std::optional<AhoCorasickPrefix> Redactor::cut_secret(std::string_view text, std
 template <typename Out>
 void Redactor::append_redacted(Out& out, std::string_view text, std::size_t from,
                                TextEnd end) const {
-    while (const auto match = matcher_->find(text, from)) {
+    WrittenPattern long_pattern;
+    while (const auto match = find_secret(text, from, end, long_pattern)) {
         out.append(text.substr(from, match->start - from));
         out.append(label(match->pattern));
         from = match->end;
@@ -84,7 +127,8 @@ RedactedText Redactor::redact(SecretBytes&& text, TextEnd end) const {
         text.wipe();
         return RedactedText(decoded(std::move(out)));
     };
-    while (const auto match = matcher_->find(text.view(), from)) {
+    WrittenPattern long_pattern;
+    while (const auto match = find_secret(text.view(), from, end, long_pattern)) {
         const std::string_view replacement = label(match->pattern);
         const std::size_t kept = match->start - from;
         if (written + kept + replacement.size() > match->end) return finish_in_new_buffer();

@@ -9,6 +9,7 @@
 #include "core/secret_bytes.hpp"
 #include "core/vault_entry.hpp"
 #include "redact/aho_corasick.hpp"
+#include "redact/long_patterns.hpp"
 
 namespace quillbox {
 
@@ -54,13 +55,20 @@ private:
     friend Result<Redactor> build_redactor(const SecretList& secrets,
                                            const AhoCorasickOptions& options);
     Redactor(std::string label_text, std::vector<std::size_t> label_ends,
-             std::optional<AhoCorasick> matcher)
+             std::optional<AhoCorasick> matcher, LongPatterns long_patterns)
         : label_text_(std::move(label_text)),
           label_ends_(std::move(label_ends)),
-          matcher_(std::move(matcher)) {}
+          matcher_(std::move(matcher)),
+          long_patterns_(std::move(long_patterns)) {}
 
     // The label that replaces pattern number `pattern`.
     std::string_view label(std::size_t pattern) const;
+
+    // The leftmost-first pattern that the text holds from `from` on, whole;
+    // or, for a cut text that holds none, the first that it ends inside of
+    // where the matcher found only its head.
+    std::optional<HeldPattern> find_secret(std::string_view text, std::size_t from, TextEnd end,
+                                           WrittenPattern& written) const;
 
     // Appends `text` from `from` on to `out`, each match replaced by its label.
     template <typename Out>
@@ -76,10 +84,14 @@ private:
     std::vector<std::size_t> label_ends_;
     // Absent when no secret gave a pattern.
     std::optional<AhoCorasick> matcher_;
+    LongPatterns long_patterns_;
 };
 
 // Builds the patterns of every non-empty secret (the value and its encoded
-// forms, as list_secret_patterns gives them) and the matcher over them.
+// forms, as list_secret_patterns gives them) and the matcher over their
+// heads. The heads are as long as the matcher's state limit allows for all
+// of them, up to kMaxHeadBytes, so that any list of secrets gives a matcher
+// while the patterns are fewer than its states.
 Result<Redactor> build_redactor(const SecretList& secrets);
 
 // The same with the matcher's limits and memory budget given.

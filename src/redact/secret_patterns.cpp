@@ -1,6 +1,6 @@
 #include "redact/secret_patterns.hpp"
 
-#include <array>
+#include <algorithm>
 #include <span>
 #include <variant>
 
@@ -9,6 +9,7 @@
 namespace quillbox {
 namespace {
 
+struct Raw {};
 struct PaddedBase64 {
     Base64Alphabet alphabet;
 };
@@ -19,7 +20,7 @@ struct Base64Run {
 struct Hex {
     HexCase letter_case;
 };
-using Encoding = std::variant<PaddedBase64, Base64Run, PercentStyle, Hex, JsonStyle>;
+using Encoding = std::variant<Raw, PaddedBase64, Base64Run, PercentStyle, Hex, JsonStyle>;
 
 struct SecretForm {
     Encoding encoding;
@@ -33,6 +34,7 @@ struct Overloaded : Handlers... {
 
 void append_form(SecretBytes& out, std::string_view value, const Encoding& encoding) {
     std::visit(Overloaded{
+                   [&](const Raw&) { out.append(value); },
                    [&](const PaddedBase64& form) { append_base64(out, value, form.alphabet); },
                    [&](const Base64Run& form) {
                        append_base64_run(out, value, form.alphabet, form.group_offset);
@@ -48,21 +50,22 @@ std::string_view base64_suffix(Base64Alphabet alphabet) {
     return alphabet == Base64Alphabet::Standard ? "_B64" : "_B64URL";
 }
 
-// The forms every non-empty value gives after the value itself, in order.
-const std::array<SecretForm, 5> kStandardForms{{
-    {PaddedBase64{Base64Alphabet::Standard}, "_B64"},
-    {PaddedBase64{Base64Alphabet::UrlSafe}, "_B64URL"},
-    {PercentStyle{}, "_URL"},
-    {Hex{HexCase::Lower}, "_HEX"},
-    {Hex{HexCase::Upper}, "_HEX"},
-}};
-
-// The forms real encoders write, in order: a value inside any Base64 text
+// Every form a value may give, in order: the value itself, the standard
+// forms, then the forms real encoders write: a value inside any Base64 text
 // (HTTP Basic credentials, a value with its line feed, unpadded and JWT-style
 // text), percent-encoding as URL and form encoders write it, and the inside of
 // a JSON string.
-std::vector<SecretForm> make_encoder_forms() {
-    std::vector<SecretForm> forms;
+constexpr std::uint8_t kFirstEncoderForm = 6;
+
+std::vector<SecretForm> make_secret_forms() {
+    std::vector<SecretForm> forms = {
+        {Raw{}, ""},
+        {PaddedBase64{Base64Alphabet::Standard}, "_B64"},
+        {PaddedBase64{Base64Alphabet::UrlSafe}, "_B64URL"},
+        {PercentStyle{}, "_URL"},
+        {Hex{HexCase::Lower}, "_HEX"},
+        {Hex{HexCase::Upper}, "_HEX"},
+    };
     for (const std::size_t group_offset : {0, 1, 2}) {
         for (const Base64Alphabet alphabet : {Base64Alphabet::Standard, Base64Alphabet::UrlSafe}) {
             forms.push_back({Base64Run{alphabet, group_offset}, base64_suffix(alphabet)});
@@ -86,23 +89,26 @@ std::vector<SecretForm> make_encoder_forms() {
     return forms;
 }
 
-std::span<const SecretForm> encoder_forms() {
-    static const std::vector<SecretForm> forms = make_encoder_forms();
+std::span<const SecretForm> secret_forms() {
+    static const std::vector<SecretForm> forms = make_secret_forms();
     return forms;
 }
 
-// The most bytes that a value of `size` bytes and its standard forms take:
-// base64 writes four bytes for every three begun, percent at most three per
-// byte, hex two.
-std::size_t standard_forms_size_bound(std::size_t size) {
-    return size + 2 * ((size + 2) / 3 * 4) + 3 * size + 2 * 2 * size;
+// The most bytes that the heads of a value of `size` bytes and its standard
+// forms take: base64 writes four bytes for every three begun, percent at most
+// three per byte, hex two.
+std::size_t standard_heads_size_bound(std::size_t size) {
+    const std::size_t forms =
+        std::min(size, kMaxHeadBytes) + 2 * std::min((size + 2) / 3 * 4, kMaxHeadBytes) +
+        std::min(3 * size, kMaxHeadBytes) + 2 * std::min(2 * size, kMaxHeadBytes);
+    return forms;
 }
 
 }  // namespace
 
-std::string_view SecretPatterns::pattern(std::size_t index) const {
-    const std::size_t start = index == 0 ? 0 : pattern_ends_[index - 1];
-    return bytes_.view().substr(start, pattern_ends_[index] - start);
+std::string_view SecretPatterns::head(std::size_t index) const {
+    const std::size_t start = index == 0 ? 0 : head_ends_[index - 1];
+    return heads_.view().substr(start, head_ends_[index] - start);
 }
 
 std::string_view SecretPatterns::label(std::size_t index) const {
@@ -110,85 +116,89 @@ std::string_view SecretPatterns::label(std::size_t index) const {
     return std::string_view(label_text_).substr(start, label_ends_[index] - start);
 }
 
-std::vector<std::string_view> SecretPatterns::patterns() const {
+std::vector<std::string_view> SecretPatterns::heads(std::size_t length) const {
     std::vector<std::string_view> views;
     views.reserve(size());
-    for (std::size_t index = 0; index < size(); ++index) views.push_back(pattern(index));
+    for (std::size_t index = 0; index < size(); ++index) {
+        views.push_back(head(index).substr(0, length));
+    }
     return views;
 }
 
-void SecretPatterns::end_pattern(std::string_view name, std::string_view label_suffix) {
+void SecretPatterns::add(std::string_view pattern, PatternSource source, std::string_view name,
+                         std::string_view label_suffix) {
+    heads_.append(pattern.substr(0, kMaxHeadBytes));
+    head_ends_.push_back(heads_.size());
+    full_lengths_.push_back(pattern.size());
+    sources_.push_back(source);
     label_text_.append("[REDACTED_").append(name).append(label_suffix).push_back(']');
-    pattern_ends_.push_back(bytes_.size());
     label_ends_.push_back(label_text_.size());
 }
 
-std::string_view SecretPatterns::unended() const {
-    return bytes_.view().substr(pattern_ends_.empty() ? 0 : pattern_ends_.back());
-}
-
-void SecretPatterns::drop_unended() {
-    bytes_.resize(bytes_.size() - unended().size());
-}
-
 bool SecretPatterns::holds(std::string_view candidate, std::size_t first) const {
+    if (candidate.size() > kMaxHeadBytes) return false;
     for (std::size_t index = first; index < size(); ++index) {
-        if (pattern(index) == candidate) return true;
+        if (full_lengths_[index] == candidate.size() && head(index) == candidate) return true;
     }
     return false;
 }
 
 void SecretPatterns::append(SecretPatterns&& other) {
-    const std::size_t byte_shift = bytes_.size();
+    const std::size_t head_shift = heads_.size();
     const std::size_t label_shift = label_text_.size();
-    bytes_.append(other.bytes_.view());
+    heads_.append(other.heads_.view());
     label_text_.append(other.label_text_);
-    for (const std::size_t end : other.pattern_ends_) pattern_ends_.push_back(byte_shift + end);
+    for (const std::size_t end : other.head_ends_) head_ends_.push_back(head_shift + end);
     for (const std::size_t end : other.label_ends_) label_ends_.push_back(label_shift + end);
+    full_lengths_.insert(full_lengths_.end(), other.full_lengths_.begin(),
+                         other.full_lengths_.end());
+    sources_.insert(sources_.end(), other.sources_.begin(), other.sources_.end());
 }
 
 SecretPatterns list_secret_patterns(const SecretList& secrets) {
+    const std::span<const SecretForm> forms = secret_forms();
     SecretPatterns standard;
     SecretPatterns encoder;
     std::size_t bytes_bound = 0;
     for (const VaultEntry& entry : secrets) {
-        bytes_bound += standard_forms_size_bound(entry.value.size());
+        bytes_bound += standard_heads_size_bound(entry.value.size());
     }
-    standard.bytes_.reserve(bytes_bound);
-    standard.pattern_ends_.reserve(secrets.size() * (kStandardForms.size() + 1));
-    standard.label_ends_.reserve(secrets.size() * (kStandardForms.size() + 1));
-    for (const VaultEntry& entry : secrets) {
+    standard.heads_.reserve(bytes_bound);
+    // Each form whole, before its head is kept.
+    SecretBytes form;
+    const auto write_form = [&](std::string_view value, std::uint8_t id) {
+        form.resize(0);
+        append_form(form, value, forms[id].encoding);
+        return form.view();
+    };
+    for (std::uint32_t secret = 0; secret < secrets.size(); ++secret) {
+        const VaultEntry& entry = secrets[secret];
         const std::string_view raw = entry.value.view();
         if (raw.empty()) continue;
         const std::size_t first_standard = standard.size();
-        standard.bytes_.append(raw);
-        standard.end_pattern(entry.name, "");
-        for (const SecretForm& form : kStandardForms) {
-            append_form(standard.bytes_, raw, form.encoding);
+        standard.add(raw, {secret, 0}, entry.name, forms[0].label_suffix);
+        for (std::uint8_t id = 1; id < kFirstEncoderForm; ++id) {
             // A standard form is compared with the raw value only, so
             // identical forms of one value are each added with their own label.
-            if (standard.unended() == raw) {
-                standard.drop_unended();
-            } else {
-                standard.end_pattern(entry.name, form.label_suffix);
-            }
+            const std::string_view whole = write_form(raw, id);
+            if (whole != raw) standard.add(whole, {secret, id}, entry.name, forms[id].label_suffix);
         }
         if (raw.size() < kMinEncoderFormBytes) continue;
         const std::size_t first_encoder = encoder.size();
-        for (const SecretForm& form : encoder_forms()) {
-            append_form(encoder.bytes_, raw, form.encoding);
+        for (std::uint8_t id = kFirstEncoderForm; id < forms.size(); ++id) {
             // A form this value gave already would never be reported again.
-            const std::string_view candidate = encoder.unended();
-            if (standard.holds(candidate, first_standard) ||
-                encoder.holds(candidate, first_encoder)) {
-                encoder.drop_unended();
-            } else {
-                encoder.end_pattern(entry.name, form.label_suffix);
+            const std::string_view whole = write_form(raw, id);
+            if (!standard.holds(whole, first_standard) && !encoder.holds(whole, first_encoder)) {
+                encoder.add(whole, {secret, id}, entry.name, forms[id].label_suffix);
             }
         }
     }
     standard.append(std::move(encoder));
     return standard;
+}
+
+void append_secret_pattern(SecretBytes& out, std::string_view value, PatternSource source) {
+    append_form(out, value, secret_forms()[source.form].encoding);
 }
 
 }  // namespace quillbox

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,6 +18,20 @@ namespace quillbox {
 // found in every few megabytes of such text.
 inline constexpr std::size_t kMinEncoderFormBytes = 8;
 
+// Patterns longer than this are listed by their first kMaxHeadBytes bytes, their
+// head; the matcher looks for heads, and the rest of a pattern is compared
+// where its head is found. So a long value (a certificate bundle, a
+// kubeconfig) costs the matcher no more than a few heads.
+inline constexpr std::size_t kMaxHeadBytes = 4096;
+
+// Which form of which secret a pattern is, so that it can be written whole
+// again: form 0 is the value itself, then come the standard forms, then the
+// encoders' forms, in the order below.
+struct PatternSource {
+    std::uint32_t secret;  // the index of the secret in the list given
+    std::uint8_t form;
+};
+
 // The patterns that stand for secrets in output, in the order in which they
 // win at the same start, and the label of each.
 //
@@ -27,14 +42,19 @@ inline constexpr std::size_t kMinEncoderFormBytes = 8;
 // more, the forms real encoders write: Base64 runs at each alignment in both
 // alphabets, percent-encoding with unreserved characters kept, either hex case
 // and "+" for a space, and JSON string escapes; each is added unless it equals
-// a pattern the same value gave already.
+// a pattern the same value gave already. Two long patterns are not compared:
+// both stay, and the first wins wherever both would match.
 class SecretPatterns {
 public:
-    std::size_t size() const { return pattern_ends_.size(); }
-    std::string_view pattern(std::size_t index) const;
+    std::size_t size() const { return label_ends_.size(); }
+    // The pattern's first bytes, at most kMaxHeadBytes: all of it when its
+    // full length is no longer.
+    std::string_view head(std::size_t index) const;
+    std::size_t full_length(std::size_t index) const { return full_lengths_[index]; }
+    PatternSource source(std::size_t index) const { return sources_[index]; }
     std::string_view label(std::size_t index) const;
-    // Every pattern in order.
-    std::vector<std::string_view> patterns() const;
+    // Every pattern in order, each cut to at most `length` bytes.
+    std::vector<std::string_view> heads(std::size_t length) const;
 
     // Hands over the labels, one after another in pattern order, and where
     // each ends.
@@ -44,25 +64,27 @@ public:
 private:
     friend SecretPatterns list_secret_patterns(const SecretList& secrets);
 
-    // Ends the pattern whose bytes were appended last, giving it its label.
-    void end_pattern(std::string_view name, std::string_view label_suffix);
-    // Drops the bytes appended since the last pattern ended.
-    void drop_unended();
-    // The bytes appended since the last pattern ended.
-    std::string_view unended() const;
-    // Whether one of the patterns from `first` on equals `candidate`.
+    void add(std::string_view pattern, PatternSource source, std::string_view name,
+             std::string_view label_suffix);
+    // Whether one of the whole patterns from `first` on equals `candidate`.
     bool holds(std::string_view candidate, std::size_t first) const;
     // Adds the other's patterns after these.
     void append(SecretPatterns&& other);
 
-    // Pattern i ends at pattern_ends_[i] in bytes_, its label at
-    // label_ends_[i] in label_text_.
-    SecretBytes bytes_;
-    std::vector<std::size_t> pattern_ends_;
+    // Head i ends at head_ends_[i] in heads_, label i at label_ends_[i] in
+    // label_text_.
+    SecretBytes heads_;
+    std::vector<std::size_t> head_ends_;
+    std::vector<std::size_t> full_lengths_;
+    std::vector<PatternSource> sources_;
     std::string label_text_;
     std::vector<std::size_t> label_ends_;
 };
 
 SecretPatterns list_secret_patterns(const SecretList& secrets);
+
+// Appends the whole pattern that `source` names, written from its secret's
+// value.
+void append_secret_pattern(SecretBytes& out, std::string_view value, PatternSource source);
 
 }  // namespace quillbox

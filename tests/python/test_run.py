@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import base64
+import random
 
 import pytest
 
@@ -140,6 +141,22 @@ def test_a_cut_stream_does_not_end_in_the_start_of_a_secret(
 ):
     result = vault.run(f"sh -c '{script}' sh {{{{API_TOKEN}}}}", **limits)
     assert getattr(result, expected_stream) == expected
+
+
+def test_a_value_of_two_million_bytes_is_redacted_whole_in_each_form(vault, tmp_path):
+    rng = random.Random(7)
+    lines = (base64.b64encode(rng.randbytes(48)).decode() + "\n" for _ in range(30_304))
+    bundle = ("-----BEGIN CERTIFICATE-----\n" + "".join(lines))[:2_000_000]
+    vault.set("BUNDLE", bundle)
+    plain, encoded = tmp_path / "bundle.pem", tmp_path / "bundle.b64"
+    plain.write_text("ca=" + bundle + ";")
+    encoded.write_bytes(base64.b64encode(bundle.encode()))
+    assert vault.run(f"cat '{plain}' '{encoded}'").stdout == (
+        "ca=[REDACTED_BUNDLE];[REDACTED_BUNDLE_B64]"
+    )
+    # All but its last byte is not the secret, and is left as it is.
+    plain.write_text(bundle[:-1])
+    assert vault.run(f"cat '{plain}'").stdout == bundle[:-1]
 
 
 def test_the_master_passphrase_is_redacted_while_long_enough(vault, master_key, monkeypatch):

@@ -20,6 +20,16 @@ SecretList secret_list(const Entries& entries) {
     return secrets;
 }
 
+std::string hex_of(std::string_view bytes) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string out;
+    for (const char ch : bytes) {
+        out += kDigits[static_cast<std::uint8_t>(ch) >> 4];
+        out += kDigits[static_cast<std::uint8_t>(ch) & 15];
+    }
+    return out;
+}
+
 // Redacts both ways: from a view into a new buffer, and within a buffer handed
 // over, which must come to the same.
 std::string redact_with(const Entries& entries, std::string_view text) {
@@ -180,14 +190,79 @@ TEST(Redactor, LabelsTheStartOfASecretThatACutLeaves) {
     }
 }
 
+// Patterns longer than kMaxHeadBytes are found by their head and checked whole
+// where it is found, with the same results as if the matcher held them whole.
+TEST(Redactor, FindsLongSecretsWholeByTheirHead) {
+    const std::string header = "-----BEGIN CERTIFICATE-----\n";
+    std::string bundle = header;
+    std::string other = header;
+    for (int line = 0; bundle.size() < 3 * kMaxHeadBytes; ++line) {
+        bundle += "MIIF" + std::to_string(line * 7919) + "Qb3Rs0kLmN\n";
+        // The other bundle has the same first two heads' worth of bytes.
+        other += bundle.size() < 2 * kMaxHeadBytes ? bundle.substr(other.size()) : "Zz9\n";
+    }
+    ASSERT_GT(other.size(), 2 * kMaxHeadBytes);
+    const Entries entries = {{"CA", bundle}, {"OTHER_CA", other}};
+    const Result<Redactor> redactor = build_redactor(secret_list(entries));
+    ASSERT_TRUE(redactor.has_value());
+
+    struct Case {
+        std::string input;
+        std::string whole;
+        std::string cut;
+    };
+    const std::string most_of_bundle = bundle.substr(0, bundle.size() - 1);
+    const std::vector<Case> cases = {
+        {"a " + bundle + " b", "a [REDACTED_CA] b", "a [REDACTED_CA] b"},
+        {"a " + other + " b", "a [REDACTED_OTHER_CA] b", "a [REDACTED_OTHER_CA] b"},
+        {other + bundle, "[REDACTED_OTHER_CA][REDACTED_CA]", "[REDACTED_OTHER_CA][REDACTED_CA]"},
+        // Whole text: all of the bundle but its last byte is no match.
+        {"x" + most_of_bundle, "x" + most_of_bundle, "x[REDACTED_CA]"},
+        {most_of_bundle + "!", most_of_bundle + "!", most_of_bundle + "!"},
+        // A whole secret after the start of one that the text ends inside.
+        {most_of_bundle.substr(0, 2 * kMaxHeadBytes) + "hunter22",
+         most_of_bundle.substr(0, 2 * kMaxHeadBytes) + "[REDACTED_SHORT]",
+         most_of_bundle.substr(0, 2 * kMaxHeadBytes) + "[REDACTED_SHORT]"},
+    };
+    const Entries with_short = {{"CA", bundle}, {"OTHER_CA", other}, {"SHORT", "hunter22"}};
+    const Result<Redactor> with_short_redactor = build_redactor(secret_list(with_short));
+    ASSERT_TRUE(with_short_redactor.has_value());
+    for (const Case& c : cases) {
+        EXPECT_EQ(with_short_redactor->redact(SecretBytes(c.input), TextEnd::Whole).view(),
+                  c.whole);
+        EXPECT_EQ(with_short_redactor->redact(SecretBytes(c.input), TextEnd::Cut).view(), c.cut);
+        EXPECT_EQ(with_short_redactor->redact(c.input), c.whole);
+    }
+    // Encoded forms are long too.
+    EXPECT_EQ(redactor->redact(hex_of(bundle)), "[REDACTED_CA_HEX]");
+}
+
+// However many secrets, the matcher holds heads short enough for all of them
+// within its state limit; the results stay those of the whole patterns.
+TEST(Redactor, ShortensHeadsToFitTheStateLimit) {
+    const Entries entries = {{"A", "correct horse battery staple"},
+                             {"B", "correct horse battery stable"},
+                             {"C", "hunter2"}};
+    const std::string text =
+        "correct horse battery stable, correct horse battery staple, correct horse, hunter2";
+    const std::string expected = "[REDACTED_B], [REDACTED_A], correct horse, [REDACTED_C]";
+    for (const std::size_t max_states : {std::size_t{1} << 24, std::size_t{400}, std::size_t{60}}) {
+        const Result<Redactor> redactor =
+            build_redactor(secret_list(entries), {.max_states = max_states});
+        ASSERT_TRUE(redactor.has_value()) << max_states;
+        EXPECT_EQ(redactor->redact(text), expected) << max_states;
+    }
+}
+
 TEST(Redactor, ReportsMatcherBuildFailureInItsOwnWords) {
-    // "hunter2" alone needs eight states: the root and one per byte.
+    // Even cut to one byte, the heads of "hunter2"'s forms begin with "h",
+    // "a" and "6": four states with the root.
     const Result<Redactor> redactor =
-        build_redactor(secret_list({{"K", "hunter2"}}), {.max_states = 7});
+        build_redactor(secret_list({{"K", "hunter2"}}), {.max_states = 3});
     ASSERT_FALSE(redactor.has_value());
     EXPECT_EQ(redactor.error(),
               CoreError(errors::AutomatonBuildFailed{
-                  "too many automaton states: the patterns need more than the limit of 7"}));
+                  "too many automaton states: the patterns need more than the limit of 3"}));
 }
 
 }  // namespace

@@ -32,6 +32,11 @@ void* operator new(std::size_t size) {
     throw std::bad_alloc();
 }
 
+// Replaced too, so that every form of new takes what the deletes give back.
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    return std::malloc(size == 0 ? 1 : size);
+}
+
 void operator delete(void* block) noexcept {
     if (block != nullptr && block == watch.block) watch.block = nullptr;  // size unknown
     std::free(block);
