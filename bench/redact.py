@@ -1,13 +1,29 @@
-"""Times the redaction matcher against ahocorasick-rs (leftmost-first) on the same input.
+"""Times the redaction matcher against ahocorasick-rs (leftmost-first) on the same inputs.
 
 Generates secrets shaped like API keys (32 characters of letters, digits, "-" and "_"),
 all their patterns (raw, base64, base64url, percent, lower and upper hex, then the forms
-real encoders write: Base64 runs at every alignment, percent and JSON variants) and 50 MiB of
-log-like text holding about 100 occurrences of them, then runs the C++ benchmark program
-on those files and the reference in this process, taking turns, and prints the median of
-every time and the ratio ours / reference. Redaction by the reference is its search plus
-the same rebuild and lossy decode done in Python. Memory is the growth of resident memory
-while each builds its automaton, in a fresh process.
+real encoders write: Base64 runs at every alignment, percent and JSON variants), about 9.3
+a secret, and three texts that hold them:
+
+    log-like       50 MiB of log lines, about 100 of them ending in a pattern
+    base64 lines   50 MiB of random lines of 4 KiB in the secrets' own alphabet (letters,
+                   digits and "+/" or "-_"), about 100 of them holding a pattern
+    dense matches  8 MiB of short log lines, each ending in a pattern
+
+then runs the C++ benchmark program on those files and the reference in this process,
+taking turns, and prints the median of every time and the ratio ours / reference, with
+MB/s (10^6 bytes a second) for both:
+
+- matcher scan: every leftmost-first match of the text, found one after another;
+- redact (scan, rebuild, decode): by the reference, its search plus the same rebuild and
+  lossy decode done in Python;
+- whether both found the same matches (count and checksum) and gave the same output size.
+
+Then, for 10 and 10,000 secrets and for sets of about 600, 6,000 and 60,000 patterns
+(65, 645 and 6,452 secrets), the matcher build per pattern for ours and the reference,
+and how much it grows from about 600 patterns to about 60,000 (1.0 is flat); our
+redactor build with its encoding of the patterns (the reference is given them); and the
+automaton memory: the growth of resident memory while each builds it, in a fresh process.
 
 Build the program first:
     cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLBOX_BUILD_BENCHMARKS=ON
@@ -15,6 +31,7 @@ Build the program first:
 then run:
     python bench/redact.py [--binary build/release/bench_redact]
 """
+
 
 from __future__ import annotations
 
@@ -29,12 +46,15 @@ import subprocess
 import sys
 import tempfile
 import time
+from dataclasses import dataclass
 from pathlib import Path
 
 import ahocorasick_rs
 
 SEED = 20261210
 TEXT_BYTES = 50 * 1024 * 1024
+DENSE_TEXT_BYTES = 8 * 1024 * 1024
+LINE_BYTES = 4096
 OCCURRENCES = 100
 TOKEN_ALPHABET = string.ascii_letters + string.digits + "-_"
 WORDS = (
@@ -44,6 +64,11 @@ WORDS = (
     "config loaded GET POST PUT DELETE handler payload invoice account billing deploy"
 ).split()
 LEVELS = ["INFO", "INFO", "INFO", "DEBUG", "WARN", "ERROR"]
+# Byte to Base64 digit, for the standard and the URL-safe alphabet: each digit four times.
+BASE64_DIGITS = [
+    bytes.maketrans(bytes(range(256)), 4 * (string.ascii_uppercase + string.ascii_lowercase + string.digits + extra).encode())
+    for extra in ("+/", "-_")
+]
 
 
 LETTERS_AND_DIGITS = frozenset((string.ascii_letters + string.digits).encode())
@@ -151,22 +176,79 @@ def log_line(rng: random.Random) -> str:
     )
 
 
-def make_text(rng: random.Random, patterns: list[bytes]) -> bytes:
-    lines: list[str] = []
-    size = 0
-    while size < TEXT_BYTES:
-        line = log_line(rng)
+def lines_up_to(size: int, make_line) -> list[bytes]:
+    """Lines from make_line() until they hold at least `size` bytes."""
+    lines, total = [], 0
+    while total < size:
+        line = make_line()
         lines.append(line)
-        size += len(line)
-    chunks = [line.encode() for line in lines]
-    for index in rng.sample(range(len(chunks)), OCCURRENCES):
-        chunks[index] = chunks[index][:-1] + b" credential=" + rng.choice(patterns) + b"\n"
-    return b"".join(chunks)
+        total += len(line)
+    return lines
 
 
-def timed(action) -> tuple[float, object]:
+def plant(rng: random.Random, lines: list[bytes], patterns: list[bytes], place) -> bytes:
+    """The lines joined, OCCURRENCES of them given a pattern by place(line, pattern)."""
+    for index in rng.sample(range(len(lines)), OCCURRENCES):
+        lines[index] = place(lines[index], rng.choice(patterns))
+    return b"".join(lines)
+
+
+def log_text(rng: random.Random, patterns: list[bytes]) -> bytes:
+    lines = lines_up_to(TEXT_BYTES, lambda: log_line(rng).encode())
+    return plant(rng, lines, patterns, lambda line, pattern: line[:-1] + b" credential=" + pattern + b"\n")
+
+
+def base64_text(rng: random.Random, patterns: list[bytes]) -> bytes:
+    lines = lines_up_to(
+        TEXT_BYTES, lambda: rng.randbytes(LINE_BYTES - 1).translate(rng.choice(BASE64_DIGITS)) + b"\n")
+
+    def overwrite(line: bytes, pattern: bytes) -> bytes:
+        at = rng.randrange(len(line) - len(pattern))
+        return line[:at] + pattern + line[at + len(pattern):]
+
+    return plant(rng, lines, patterns, overwrite)
+
+
+def dense_text(rng: random.Random, patterns: list[bytes]) -> bytes:
+    def line() -> bytes:
+        return (f"{rng.randrange(24):02}:{rng.randrange(60):02}:{rng.randrange(60):02} {rng.choice(LEVELS)} "
+                f"{rng.choice(WORDS)} {rng.choice(WORDS)} token=").encode() + rng.choice(patterns) + b"\n"
+
+    return b"".join(lines_up_to(DENSE_TEXT_BYTES, line))
+
+
+TEXTS = [("log-like", log_text), ("base64 lines", base64_text), ("dense matches", dense_text)]
+
+
+@dataclass
+class Case:
+    secret_count: int
+    patterns: list[bytes]
+    pattern_labels: list[bytes]
+    texts: list[tuple[str, bytes]]
+    # The program's inputs: secrets, patterns, then each text.
+    files: list[Path]
+
+
+def make_case(workdir: Path, secret_count: int, text_makers) -> Case:
+    rng = random.Random(SEED + secret_count)
+    secrets = make_secrets(rng, secret_count)
+    patterns, pattern_labels = map(list, zip(*all_patterns(secrets)))
+    texts = [(name, make_text(rng, patterns)) for name, make_text in text_makers]
+    contents = [
+        b"".join(name.encode() + b"\t" + value + b"\n" for name, value in secrets),
+        b"".join(pattern + b"\n" for pattern in patterns),
+        *(text for _, text in texts),
+    ]
+    files = [workdir / f"{secret_count}_{index}" for index in range(len(contents))]
+    for path, content in zip(files, contents):
+        path.write_bytes(content)
+    return Case(secret_count, patterns, pattern_labels, texts, files)
+
+
+def timed(action, *args, **kwargs) -> tuple[float, object]:
     start = time.perf_counter()
-    result = action()
+    result = action(*args, **kwargs)
     return time.perf_counter() - start, result
 
 
@@ -196,73 +278,140 @@ def checksum(matches) -> tuple[int, int]:
     return len(matches), total
 
 
-def run_case(binary: Path, workdir: Path, secret_count: int, repeats: int) -> None:
-    rng = random.Random(SEED + secret_count)
-    secrets = make_secrets(rng, secret_count)
-    patterns, pattern_labels = map(list, zip(*all_patterns(secrets)))
-    text = make_text(rng, patterns)
+# Per text: (match count, match checksum, redacted size in bytes).
+Outcome = tuple[int, int, int]
 
-    secrets_file = workdir / f"secrets_{secret_count}.tsv"
-    patterns_file = workdir / f"patterns_{secret_count}.txt"
-    text_file = workdir / f"text_{secret_count}.log"
-    secrets_file.write_bytes(b"".join(name.encode() + b"\t" + value + b"\n" for name, value in secrets))
-    patterns_file.write_bytes(b"".join(pattern + b"\n" for pattern in patterns))
-    text_file.write_bytes(text)
 
+def ours_turn(binary: Path, case: Case) -> dict[str, str]:
+    """One run of the program, each step once: its key=value figures."""
+    secrets_file, patterns_file, *text_files = case.files
+    output = subprocess.run(
+        [str(binary), str(secrets_file), str(patterns_file), "1", *map(str, text_files)],
+        check=True, capture_output=True, text=True,
+    ).stdout
+    return dict(line.split("=", 1) for line in output.split())
+
+
+def ours_times(figures: dict[str, str], text_count: int) -> dict[str, float]:
+    """The program's times under the keys that reference_turn uses."""
+    times = {"build": float(figures["matcher_build_s"]), "redactor build": float(figures["redactor_build_s"])}
+    for index in range(text_count):
+        times[f"scan.{index}"] = float(figures[f"matcher_scan_s.{index}"])
+        times[f"redact.{index}"] = float(figures[f"redact_s.{index}"])
+    return times
+
+
+def ours_outcomes(figures: dict[str, str], text_count: int) -> list[Outcome]:
+    return [
+        (int(figures[f"matches.{index}"]), int(figures[f"checksum.{index}"]),
+         int(figures[f"redacted_bytes.{index}"]))
+        for index in range(text_count)
+    ]
+
+
+def reference_turn(case: Case) -> tuple[dict[str, float], list[Outcome]]:
+    """The reference builds its automaton, then scans and redacts each text once."""
+    times, outcomes = {}, []
+    times["build"], reference = timed(
+        ahocorasick_rs.BytesAhoCorasick, case.patterns, matchkind=ahocorasick_rs.MatchKind.LeftmostFirst)
+    for index, (_, text) in enumerate(case.texts):
+        times[f"scan.{index}"], matches = timed(reference.find_matches_as_indexes, text)
+        times[f"redact.{index}"], redacted = timed(reference_redact, reference, text, case.pattern_labels)
+        outcomes.append((*checksum(matches), len(redacted.encode())))
+    return times, outcomes
+
+
+def medians(turns: list[dict[str, float]]) -> dict[str, float]:
+    return {key: statistics.median(turn[key] for turn in turns) for key in turns[0]}
+
+
+@dataclass
+class Measured:
+    case: Case
+    ours: dict[str, float]       # median seconds by step
+    reference: dict[str, float]
+    # From the last turns.
+    ours_figures: dict[str, str]
+    reference_outcomes: list[Outcome]
+
+    def build_micros_per_pattern(self) -> tuple[float, float]:
+        """The matcher build's median µs per pattern: ours, reference."""
+        return tuple(times["build"] * 1e6 / len(self.case.patterns) for times in (self.ours, self.reference))
+
+
+def measure(binary: Path, case: Case, repeats: int) -> Measured:
     # Ours (one run of the program) and the reference take turns, so that
     # whatever else the machine does falls on both alike; medians are compared.
-    kind = ahocorasick_rs.MatchKind.LeftmostFirst
+    text_count = len(case.texts)
     ours_runs, reference_runs = [], []
     for _ in range(repeats):
-        output = subprocess.run(
-            [str(binary), str(secrets_file), str(patterns_file), str(text_file), "1"],
-            check=True, capture_output=True, text=True,
-        ).stdout
-        ours_runs.append(dict(line.split("=", 1) for line in output.split()))
-        build, reference = timed(lambda: ahocorasick_rs.BytesAhoCorasick(patterns, matchkind=kind))
-        scan, matches = timed(lambda: reference.find_matches_as_indexes(text))
-        redact, redacted = timed(lambda: reference_redact(reference, text, pattern_labels))
-        reference_runs.append({"build": build, "scan": scan, "redact": redact})
-        del reference
+        ours_runs.append(ours_turn(binary, case))
+        reference_runs.append(reference_turn(case))
+    return Measured(
+        case,
+        medians([ours_times(figures, text_count) for figures in ours_runs]),
+        medians([times for times, _ in reference_runs]),
+        ours_runs[-1],
+        reference_runs[-1][1],
+    )
 
-    def ours_median(key: str) -> float:
-        return statistics.median(float(run[key]) for run in ours_runs)
 
-    def reference_median(key: str) -> float:
-        return statistics.median(run[key] for run in reference_runs)
+def report_texts(measured: Measured) -> None:
+    case = measured.case
+    print(f"{case.secret_count} secrets, {len(case.patterns)} patterns")
+    ours_outcome = ours_outcomes(measured.ours_figures, len(case.texts))
+    for index, (name, text) in enumerate(case.texts):
+        agree = ours_outcome[index] == measured.reference_outcomes[index]
+        print(f"  {name}, {len(text) / 2**20:.0f} MiB, {measured.reference_outcomes[index][0]} matches, "
+              f"same matches and output size as reference: {'yes' if agree else 'NO'}")
+        for label, step in (("matcher scan", "scan"), ("redact (scan, rebuild, decode)", "redact")):
+            ours_time, reference_time = measured.ours[f"{step}.{index}"], measured.reference[f"{step}.{index}"]
+            print(f"    {label:31} ours {ours_time * 1e3:8.2f} ms {len(text) / ours_time / 1e6:6.0f} MB/s"
+                  f"   reference {reference_time * 1e3:8.2f} ms {len(text) / reference_time / 1e6:6.0f} MB/s"
+                  f"   ratio {ours_time / reference_time:5.2f}")
 
-    ours = ours_runs[-1]
-    reference_memory = reference_memory_mib(patterns_file)
-    count, total = checksum(matches)
-    agree = (str(count), str(total), str(len(redacted.encode()))) == (
-        ours["matches"], ours["checksum"], ours["redacted_bytes"])
 
-    print(f"{secret_count} secrets, {len(patterns)} patterns, {len(text) / 2**20:.0f} MiB text, "
-          f"{count} matches, same matches and output size as reference: {'yes' if agree else 'NO'}")
-    rows = [
-        ("matcher build", ours_median("matcher_build_s"), reference_median("build")),
-        ("matcher scan", ours_median("matcher_scan_s"), reference_median("scan")),
-        ("redact (scan, rebuild, decode)", ours_median("redact_s"), reference_median("redact")),
-    ]
-    for label, ours_time, reference_time in rows:
-        print(f"  {label:32} ours {ours_time * 1e3:9.2f} ms   reference {reference_time * 1e3:9.2f} ms"
-              f"   ratio {ours_time / reference_time:5.2f}")
-    print(f"  {'redactor build with encoding':32} ours {ours_median('redactor_build_s') * 1e3:9.2f} ms"
-          "   (the reference is given its patterns)")
-    print(f"  automaton memory, growth of resident memory while it is built: "
-          f"ours {int(ours['resident_growth_bytes']) / 2**20:.1f} MiB, "
-          f"reference {reference_memory:.1f} MiB (ours holds {int(ours['memory_bytes']) / 2**20:.1f} MiB of tables)")
+def report_builds(all_measured: list[Measured], flatness_cases: list[Measured]) -> None:
+    print("matcher build (µs per pattern), our redactor build with the patterns' encoding (ms),\n"
+          "automaton memory (MiB): the growth of resident memory while it is built")
+    print(f"  {'secrets':>7} {'patterns':>8}   {'ours µs':>8} {'ref µs':>8} {'ratio':>6}   "
+          f"{'redactor ms':>11}   {'ours MiB':>8} {'ref MiB':>8} {'our tables MiB':>14}")
+    for measured in sorted(all_measured, key=lambda measured: len(measured.case.patterns)):
+        case, figures = measured.case, measured.ours_figures
+        ours, reference = measured.build_micros_per_pattern()
+        reference_memory = reference_memory_mib(case.files[1])
+        print(f"  {case.secret_count:7} {len(case.patterns):8}   {ours:8.2f} {reference:8.2f} {ours / reference:6.2f}   "
+              f"{measured.ours['redactor build'] * 1e3:11.2f}   "
+              f"{int(figures['resident_growth_bytes']) / 2**20:8.1f} {reference_memory:8.1f} "
+              f"{int(figures['memory_bytes']) / 2**20:14.1f}")
+    if len(flatness_cases) > 1:
+        fewest, most = flatness_cases[0], flatness_cases[-1]
+        ours, reference = (
+            at_most / at_fewest
+            for at_most, at_fewest in zip(most.build_micros_per_pattern(), fewest.build_micros_per_pattern())
+        )
+        print(f"  µs per pattern at {len(most.case.patterns):,} patterns / at {len(fewest.case.patterns):,} "
+              f"(1.00 is flat): ours {ours:.2f}, reference {reference:.2f}")
 
 
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--binary", type=Path, default=Path("build/release/bench_redact"))
     parser.add_argument("--repeats", type=int, default=5)
-    parser.add_argument("--secrets", type=int, nargs="+", default=[10, 10_000])
+    parser.add_argument("--secrets", type=int, nargs="+", default=[10, 10_000],
+                        help="secret counts whose patterns are searched for in every text")
+    parser.add_argument("--build-secrets", type=int, nargs="+", default=[65, 645, 6_452],
+                        help="secret counts whose matcher is only built, fewest first")
     args = parser.parse_args()
+    binary = args.binary.resolve()
     with tempfile.TemporaryDirectory() as workdir:
+        scanned = []
         for secret_count in args.secrets:
-            run_case(args.binary.resolve(), Path(workdir), secret_count, args.repeats)
+            scanned.append(measure(binary, make_case(Path(workdir), secret_count, TEXTS), args.repeats))
+            report_texts(scanned[-1])
+        built = [measure(binary, make_case(Path(workdir), secret_count, []), args.repeats)
+                 for secret_count in args.build_secrets]
+        report_builds(scanned + built, built)
 
 
 if __name__ == "__main__":

@@ -1,10 +1,12 @@
 // Times the redaction matcher on files written by bench/redact.py:
-//   bench_redact SECRETS PATTERNS TEXT REPEATS
+//   bench_redact SECRETS PATTERNS REPEATS [TEXT...]
 // SECRETS holds "name<TAB>value" lines, PATTERNS one pattern a line. Prints
-// key=value lines: the median time of REPEATS runs of each step, the matches
-// found, and the automaton's memory: the capacity of its tables, and the growth
-// of this process's resident memory while the first one is built, which is
-// how the reference's is measured too.
+// key=value lines: the median time of REPEATS builds of the matcher and of the
+// redactor, and the automaton's memory: the capacity of its tables, and the
+// growth of this process's resident memory while the first one is built,
+// which is how the reference's is measured too. Then, for the i-th TEXT, keys
+// ending in ".i": the median time of REPEATS matcher scans and redactions, the
+// matches found with a checksum of them, and the size of the redacted text.
 
 #include <unistd.h>
 
@@ -12,10 +14,11 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
-#include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "redact/aho_corasick.hpp"
@@ -61,17 +64,53 @@ std::size_t resident_bytes() {
     return resident_pages * static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
 }
 
+struct TextFigures {
+    double matcher_scan_s = 0;
+    double redact_s = 0;
+    std::size_t matches = 0;
+    std::uint64_t checksum = 0;
+    std::size_t redacted_bytes = 0;
+};
+
+TextFigures measure_text(const AhoCorasick& matcher, const quillbox::Redactor& redactor,
+                         std::string_view text, int repeats) {
+    TextFigures figures;
+    figures.matcher_scan_s = median_seconds(repeats, [&] {
+        figures.matches = 0;
+        figures.checksum = 0;
+        std::size_t offset = 0;
+        while (const auto match = matcher.find(text, offset)) {
+            ++figures.matches;
+            figures.checksum = figures.checksum * 1'000'003 + match->pattern * 7919 +
+                               match->start * 31 + match->end;
+            offset = match->end;
+        }
+    });
+    figures.redact_s = median_seconds(
+        repeats, [&] { figures.redacted_bytes = redactor.redact(text).size(); });
+    return figures;
+}
+
+void print_text_figures(std::size_t index, const TextFigures& figures) {
+    std::printf("matcher_scan_s.%zu=%.6f\nredact_s.%zu=%.6f\n", index, figures.matcher_scan_s,
+                index, figures.redact_s);
+    std::printf("matches.%zu=%zu\nchecksum.%zu=%llu\nredacted_bytes.%zu=%zu\n", index,
+                figures.matches, index, static_cast<unsigned long long>(figures.checksum), index,
+                figures.redacted_bytes);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 5) {
-        std::fprintf(stderr, "usage: %s SECRETS PATTERNS TEXT REPEATS\n", argv[0]);
+    if (argc < 4) {
+        std::fprintf(stderr, "usage: %s SECRETS PATTERNS REPEATS [TEXT...]\n", argv[0]);
         return 2;
     }
     const std::string secrets_text = read_file(argv[1]);
     const std::string patterns_text = read_file(argv[2]);
-    const std::string text = read_file(argv[3]);
-    const int repeats = std::stoi(argv[4]);
+    const int repeats = std::stoi(argv[3]);
+    std::vector<std::string> texts;
+    for (int i = 4; i < argc; ++i) texts.push_back(read_file(argv[i]));
 
     quillbox::SecretList secrets;
     for (const std::string_view line : split_lines(secrets_text)) {
@@ -92,31 +131,13 @@ int main(int argc, char** argv) {
     const double redactor_build = median_seconds(repeats, [&] {
         if (!quillbox::build_redactor(secrets)) std::abort();
     });
-
-    std::size_t match_count = 0;
-    std::uint64_t checksum = 0;
-    const double matcher_scan = median_seconds(repeats, [&] {
-        match_count = 0;
-        checksum = 0;
-        std::size_t offset = 0;
-        while (const auto match = matcher->find(text, offset)) {
-            ++match_count;
-            checksum =
-                checksum * 1'000'003 + match->pattern * 7919 + match->start * 31 + match->end;
-            offset = match->end;
-        }
-    });
+    std::printf("matcher_build_s=%.6f\nredactor_build_s=%.6f\n", matcher_build, redactor_build);
+    std::printf("memory_bytes=%zu\nresident_growth_bytes=%zu\n", matcher->memory_bytes(),
+                resident_growth);
 
     const auto redactor = quillbox::build_redactor(secrets);
-    std::size_t redacted_size = 0;
-    const double redact =
-        median_seconds(repeats, [&] { redacted_size = redactor->redact(text).size(); });
-
-    std::printf("matcher_build_s=%.6f\nredactor_build_s=%.6f\nmatcher_scan_s=%.6f\nredact_s=%.6f\n",
-                matcher_build, redactor_build, matcher_scan, redact);
-    std::printf("matches=%zu\nchecksum=%llu\nmemory_bytes=%zu\nresident_growth_bytes=%zu\n",
-                match_count, static_cast<unsigned long long>(checksum), matcher->memory_bytes(),
-                resident_growth);
-    std::printf("redacted_bytes=%zu\n", redacted_size);
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        print_text_figures(i, measure_text(*matcher, *redactor, texts[i], repeats));
+    }
     return 0;
 }
