@@ -146,6 +146,7 @@ private:
         }
         for (std::size_t offset = depth; offset < pattern.size(); ++offset) {
             a.node_classes_.push_back(class_of(pattern[offset]));
+            node_depths_.push_back(static_cast<std::uint32_t>(offset + 1));
             ++nodes_at_depth_[offset + 1];
         }
         a.node_words_.resize(first + added, kNextIsChild);
@@ -176,9 +177,11 @@ private:
         a.node_words_.reserve(expected_states);
         a.node_classes_.reserve(expected_states);
         outputs_.reserve(expected_states);
+        node_depths_.reserve(expected_states);
         // The root.
         a.node_words_.push_back(0);
         a.node_classes_.push_back(0);
+        node_depths_.push_back(0);
         outputs_.push_back(kNone);
         a.longest_pattern_ = longest;
         nodes_at_depth_.assign(std::min(longest, max_states) + 1, 0);
@@ -276,69 +279,98 @@ private:
         return outputs_[(clean - automaton_.first_node_ref_) >> 1];
     }
 
-    // Breadth-first, so that a state's failure target (which is shallower) is
-    // complete before the state. Once a search has seen a match, only the
+    // Calls `visit(child)` for each child of a trie node.
+    template <typename Visit>
+    void for_each_child(std::uint32_t parent, Visit&& visit) const {
+        const auto& a = automaton_;
+        const std::uint32_t word = a.node_words_[parent];
+        if ((word & kNextIsChild) != 0) visit(parent + 1);
+        if ((word & kHasSideEdges) == 0) return;
+        for (auto edge = std::ranges::lower_bound(a.side_edges_, parent, {},
+                                                  &AhoCorasick::SideEdge::parent);
+             edge != a.side_edges_.end() && edge->parent == parent; ++edge) {
+            visit(edge->child);
+        }
+    }
+
+    // Makes the failure link of `child`, whose parent's is made, and returns
+    // what entering it reports. Once a search has seen a match, only the
     // threads that started no later than it can still win: a node where a
     // pattern ends fails into the dead state, and every chain of failure
     // links through it (its own descendants' included) stops there.
+    std::uint32_t link_node(std::uint32_t parent, std::uint32_t child) {
+        auto& a = automaton_;
+        std::uint32_t& output = outputs_[child];
+        std::uint32_t fail = dead_state_;
+        if (output == kNone) {
+            const std::uint32_t parent_fail = a.node_words_[parent] & kFailMask;
+            fail = parent == 0 ? root_state_ : transition(parent_fail, a.node_classes_[child]);
+            output = output_of(fail);
+        }
+        a.node_words_[child] |= fail | (output != kNone ? kReports : 0);
+        return output;
+    }
+
+    // A state's failure target is shallower, so linking every state of one
+    // depth before the next makes each target complete first. The rows go
+    // breadth-first, which numbers them; below them, the nodes of a depth go
+    // in the order the patterns numbered them, which reads the node tables
+    // front to back instead of all over.
     void link_states() {
         auto& a = automaton_;
         const std::uint32_t row_length = a.row_length_;
-        const std::uint32_t root_ref = a.skip_filter_ ? kRootRef | kAttention : kRootRef;
-        const std::uint32_t dead = a.dead_ref_ | kAttention;
-        a.rows_.assign((row_count_ + 1) * row_length, root_ref);
-        std::fill_n(a.rows_.begin() + a.dead_ref_, row_length, dead);
+        root_state_ = a.skip_filter_ ? kRootRef | kAttention : kRootRef;
+        dead_state_ = a.dead_ref_ | kAttention;
+        a.rows_.assign((row_count_ + 1) * row_length, root_state_);
+        std::fill_n(a.rows_.begin() + a.dead_ref_, row_length, dead_state_);
         a.row_outputs_.assign(row_count_ + 1, kNone);
         a.row_nodes_.assign(row_count_, 0);
 
-        std::vector<std::uint32_t> order;
-        order.reserve(outputs_.size());
-        order.push_back(0);
-        for (std::size_t position = 0; position < order.size(); ++position) {
+        std::vector<std::uint32_t> order{0};
+        for (std::size_t position = 0; position < row_count_; ++position) {
             const std::uint32_t parent = order[position];
-            const std::uint32_t parent_word = a.node_words_[parent];
-            const std::uint32_t parent_fail = parent_word & kFailMask;
-            const bool parent_is_row = position < row_count_;
             const std::size_t parent_row = position * row_length;
-            if (parent_is_row && parent != 0) {
+            if (parent != 0) {
+                const std::uint32_t parent_fail = a.node_words_[parent] & kFailMask;
                 std::copy_n(a.rows_.begin() + (parent_fail & ~kAttention), row_length,
                             a.rows_.begin() + parent_row);
             }
-            const auto link_child = [&](std::uint32_t child) {
+            for_each_child(parent, [&](std::uint32_t child) {
                 const std::size_t child_position = order.size();
                 order.push_back(child);
-                const std::uint8_t byte_class = a.node_classes_[child];
-                std::uint32_t& output = outputs_[child];
-                std::uint32_t fail = dead;
-                if (output == kNone) {
-                    fail = parent == 0 ? root_ref : transition(parent_fail, byte_class);
-                    output = output_of(fail);
-                }
-                a.node_words_[child] |= fail | (output != kNone ? kReports : 0);
-                if (child_position < row_count_) {
+                const std::uint32_t output = link_node(parent, child);
+                const bool child_is_row = child_position < row_count_;
+                if (child_is_row) {
                     a.row_outputs_[child_position] = output;
                     a.row_nodes_[child_position] = child;
                 }
-                if (parent_is_row) {
-                    a.rows_[parent_row + byte_class] =
-                        child_position < row_count_
-                            ? static_cast<std::uint32_t>(child_position * row_length) |
-                                  (output != kNone ? kAttention : 0)
-                            : node_reference(a.first_node_ref_, child);
-                }
-            };
-            if ((parent_word & kNextIsChild) != 0) link_child(parent + 1);
-            if ((parent_word & kHasSideEdges) != 0) {
-                for (auto edge = std::ranges::lower_bound(a.side_edges_, parent, {},
-                                                          &AhoCorasick::SideEdge::parent);
-                     edge != a.side_edges_.end() && edge->parent == parent; ++edge) {
-                    link_child(edge->child);
-                }
-            }
+                a.rows_[parent_row + a.node_classes_[child]] =
+                    child_is_row ? static_cast<std::uint32_t>(child_position * row_length) |
+                                       (output != kNone ? kAttention : 0)
+                                 : node_reference(a.first_node_ref_, child);
+            });
+        }
+        for (const std::uint32_t parent : nodes_below_rows_by_depth()) {
+            for_each_child(parent, [&](std::uint32_t child) { link_node(parent, child); });
         }
         for (std::uint32_t node = 0; node < outputs_.size(); ++node) {
             if (outputs_[node] != kNone) a.node_outputs_.push_back({node, outputs_[node]});
         }
+    }
+
+    // The nodes below the rows, by depth, and in each depth by number.
+    std::vector<std::uint32_t> nodes_below_rows_by_depth() const {
+        const std::size_t first_depth = automaton_.row_depth_refs_.size() - 1;
+        std::vector<std::size_t> next_slot(nodes_at_depth_.size() + 1, 0);
+        for (std::size_t depth = first_depth; depth < nodes_at_depth_.size(); ++depth) {
+            next_slot[depth + 1] = next_slot[depth] + nodes_at_depth_[depth];
+        }
+        std::vector<std::uint32_t> nodes(next_slot.back());
+        for (std::uint32_t node = 0; node < node_depths_.size(); ++node) {
+            const std::uint32_t depth = node_depths_[node];
+            if (depth >= first_depth) nodes[next_slot[depth]++] = node;
+        }
+        return nodes;
     }
 
     std::span<const std::string_view> patterns_;
@@ -348,6 +380,11 @@ private:
     WipedVector<std::uint32_t> outputs_;
     SideChildIndex side_children_;
     std::vector<std::size_t> nodes_at_depth_;
+    // The depth of each trie node.
+    std::vector<std::uint32_t> node_depths_;
+    // The references that stand for the root and the dead state in links.
+    std::uint32_t root_state_ = kRootRef;
+    std::uint32_t dead_state_ = 0;
     // How many distinct byte values the patterns hold.
     std::size_t pattern_byte_values_ = 0;
     std::size_t row_count_ = 0;
