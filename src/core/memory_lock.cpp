@@ -8,6 +8,7 @@
 #include <string>
 
 #include "core/message_format.hpp"
+#include "core/page_advice.hpp"
 #include "core/page_lock_counts.hpp"
 #include "core/warnings.hpp"
 
@@ -28,19 +29,6 @@ ProcessPageLocks& process_page_locks() {
 
 std::string bytes_count(std::size_t length) {
     return std::to_string(length) + " bytes";
-}
-
-// The advice must never reach memory outside the range, and a heap buffer
-// shares its first and last page with other data: only the whole pages inside
-// the range are advised, and nothing when there are none.
-void advise_free(std::uintptr_t address, std::size_t length, std::size_t page) {
-    const std::uintptr_t first = (address + page - 1) / page * page;
-    const std::uintptr_t last = (address + length) / page * page;
-    if (last <= first) return;
-    if (::madvise(reinterpret_cast<void*>(first), last - first, MADV_FREE) != 0) {
-        write_warning("madvise(MADV_FREE, " + bytes_count(length) +
-                      ") failed: " + os_error_text(errno));
-    }
 }
 
 }  // namespace
@@ -72,7 +60,7 @@ void unlock_memory(const void* address, std::size_t length) {
             }
         }
     }
-    advise_free(start, length, locks.counts.page_size());
+    advise_whole_pages(address, length, PageAdvice::ReclaimWhenNeeded);
 }
 
 }  // namespace quillbox

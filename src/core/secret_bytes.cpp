@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "core/memory_lock.hpp"
+#include "core/page_advice.hpp"
 
 namespace quillbox {
 
@@ -103,6 +104,14 @@ void SecretBytes::wipe() {
     size_ = 0;
     secure_zero(data_, written_);
     written_ = 0;
+}
+
+void SecretBytes::release_from(std::size_t offset) {
+    if (offset >= written_) return;
+    secure_zero(data_ + offset, written_ - offset);
+    size_ = std::min(size_, offset);
+    written_ = offset;
+    if (!locked_) advise_whole_pages(data_ + offset, capacity_ - offset, PageAdvice::GiveBackNow);
 }
 
 void SecretBytes::release() {

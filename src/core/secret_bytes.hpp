@@ -56,6 +56,11 @@ public:
     // allocation that may have been written.
     void wipe();
 
+    // Keeps the first `offset` bytes. The rest are wiped and, unless the
+    // buffer is locked into memory, the whole pages they held go back to the
+    // system at once; the allocation stays until release.
+    void release_from(std::size_t offset);
+
     const unsigned char* data() const { return data_; }
     unsigned char* data() { return data_; }
     std::size_t size() const { return size_; }

@@ -28,6 +28,8 @@ class RedactedText {
 public:
     RedactedText() = default;
     std::string_view view() const { return bytes_.view(); }
+    // Gives back the bytes from `offset` on, once they are copied elsewhere.
+    void release_from(std::size_t offset) { bytes_.release_from(offset); }
 
 private:
     friend class Redactor;
