@@ -5,7 +5,6 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include <fstream>
 #include <memory>
 #include <optional>
 #include <string>
@@ -15,6 +14,7 @@
 #include "core/secret_bytes.hpp"
 #include "support/capabilities.hpp"
 #include "support/child_process.hpp"
+#include "support/process_status.hpp"
 #include "support/release_watch.hpp"
 
 namespace quillbox {
@@ -32,11 +32,7 @@ void forbid_memory_locking() {
 
 // The kibibytes this process has locked, as the kernel counts them.
 std::size_t locked_kib() {
-    std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);) {
-        if (line.starts_with("VmLck:")) return std::stoul(line.substr(6));
-    }
-    return 0;
+    return testing::process_status_kib("VmLck");
 }
 
 TEST(PageLockCounts, APageIsGivenUpOnlyByTheLastRangeOnIt) {

@@ -1,13 +1,12 @@
 #include "core/secret_bytes.hpp"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <fstream>
 #include <optional>
 #include <span>
 
+#include "support/process_status.hpp"
 #include "support/release_watch.hpp"
 
 namespace quillbox {
@@ -50,23 +49,15 @@ TEST(SecretBytes, WipeEmptiesAndZerosButKeepsTheAllocation) {
     for (std::size_t i = 0; i < secret.capacity(); ++i) ASSERT_EQ(storage[i], 0) << i;
 }
 
-std::size_t resident_bytes() {
-    std::ifstream statm("/proc/self/statm");
-    std::size_t total_pages = 0;
-    std::size_t resident_pages = 0;
-    statm >> total_pages >> resident_pages;
-    return resident_pages * static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
-}
-
 TEST(SecretBytes, ReleaseFromKeepsTheFrontAndGivesBackTheRestAtOnce) {
     constexpr std::size_t kSize = 64 << 20;
     SecretBytes secret;
     secret.resize(kSize);
     std::fill_n(secret.data(), kSize, 'x');
-    const std::size_t resident_before = resident_bytes();
+    const std::size_t resident_before_kib = testing::process_status_kib("VmRSS");
     secret.release_from(1 << 20);
     // Nearly all of the 63 MiB cut off have left memory at once.
-    EXPECT_GE(resident_before - resident_bytes(), std::size_t{60} << 20);
+    EXPECT_GE(resident_before_kib - testing::process_status_kib("VmRSS"), std::size_t{60} << 10);
     EXPECT_EQ(secret.view(), std::string(1 << 20, 'x'));
     EXPECT_EQ(secret.capacity(), kSize);
     // What comes back into use reads as zeros, as a wiped buffer does.
