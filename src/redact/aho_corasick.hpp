@@ -150,6 +150,7 @@ private:
     WipedVector<std::uint32_t> pattern_lengths_;
     std::size_t longest_pattern_ = 0;
     std::optional<SkipFilter> skip_filter_;
+    // Until the builder sets it, a filter of no patterns, which passes nothing.
     StartFilter start_filter_{{}};
 };
 
