@@ -26,10 +26,10 @@ redactor build with its encoding of the patterns (the reference is given them); 
 automaton memory: the growth of resident memory while each builds it, in a fresh process.
 
 Build the program first:
-    cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLBOX_BUILD_BENCHMARKS=ON
-    cmake --build build/release --target bench_redact -j2
+    cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLBOX_BUILD_BENCHMARKS=ON
+    cmake --build build/bench --target bench_redact -j2
 then run:
-    python bench/redact.py [--binary build/release/bench_redact]
+    python bench/redact.py [--binary build/bench/bench_redact]
 """
 
 
@@ -396,7 +396,7 @@ def report_builds(all_measured: list[Measured], flatness_cases: list[Measured]) 
 
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--binary", type=Path, default=Path("build/release/bench_redact"))
+    parser.add_argument("--binary", type=Path, default=Path("build/bench/bench_redact"))
     parser.add_argument("--repeats", type=int, default=5)
     parser.add_argument("--secrets", type=int, nargs="+", default=[10, 10_000],
                         help="secret counts whose patterns are searched for in every text")
