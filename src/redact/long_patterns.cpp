@@ -74,8 +74,9 @@ std::optional<HeldPattern> LongPatterns::held_at(const AhoCorasick& matcher, std
         }
         const PatternSource source = sources_[pattern];
         const std::string_view whole = written.of(pattern, values_[source.secret].view(), source);
-        if (rest.starts_with(whole))
+        if (rest.starts_with(whole)) {
             return HeldPattern{pattern, start, start + whole.size(), false};
+        }
         if (!unfinished && whole.starts_with(rest)) {
             unfinished = HeldPattern{pattern, start, text.size(), true};
         }

@@ -50,13 +50,14 @@ std::string_view base64_suffix(Base64Alphabet alphabet) {
     return alphabet == Base64Alphabet::Standard ? "_B64" : "_B64URL";
 }
 
+// The forms from this one on are the encoders'.
+constexpr std::uint8_t kFirstEncoderForm = 6;
+
 // Every form a value may give, in order: the value itself, the standard
 // forms, then the forms real encoders write: a value inside any Base64 text
 // (HTTP Basic credentials, a value with its line feed, unpadded and JWT-style
 // text), percent-encoding as URL and form encoders write it, and the inside of
 // a JSON string.
-constexpr std::uint8_t kFirstEncoderForm = 6;
-
 std::vector<SecretForm> make_secret_forms() {
     std::vector<SecretForm> forms = {
         {Raw{}, ""},
@@ -98,10 +99,8 @@ std::span<const SecretForm> secret_forms() {
 // forms take: base64 writes four bytes for every three begun, percent at most
 // three per byte, hex two.
 std::size_t standard_heads_size_bound(std::size_t size) {
-    const std::size_t forms =
-        std::min(size, kMaxHeadBytes) + 2 * std::min((size + 2) / 3 * 4, kMaxHeadBytes) +
-        std::min(3 * size, kMaxHeadBytes) + 2 * std::min(2 * size, kMaxHeadBytes);
-    return forms;
+    return std::min(size, kMaxHeadBytes) + 2 * std::min((size + 2) / 3 * 4, kMaxHeadBytes) +
+           std::min(3 * size, kMaxHeadBytes) + 2 * std::min(2 * size, kMaxHeadBytes);
 }
 
 }  // namespace
