@@ -4,7 +4,7 @@ Import as ``quillbox._native`` (re-exported by ``quillbox.__init__``).
 """
 
 from types import TracebackType
-from typing import List, Optional, Sequence, SupportsIndex, Tuple, Type, Union, final
+from typing import List, Mapping, Optional, Sequence, SupportsIndex, Tuple, Type, Union, final
 
 __all__ = [
     "Vault",
@@ -36,6 +36,15 @@ class Vault:
     def run(
         self,
         command: str,
+        timeout_secs: SupportsIndex = 300,
+        max_output_bytes: SupportsIndex = 52428800,
+        max_stderr_bytes: SupportsIndex = 1048576,
+    ) -> RunResult: ...
+    def run_with(
+        self,
+        command: Union[str, Sequence[str]],
+        *,
+        env: Optional[Mapping[str, str]] = None,
         timeout_secs: SupportsIndex = 300,
         max_output_bytes: SupportsIndex = 52428800,
         max_stderr_bytes: SupportsIndex = 1048576,

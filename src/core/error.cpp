@@ -55,6 +55,15 @@ struct MessageWriter {
     std::string operator()(const errors::EmptyCommand&) const {
         return "command string is empty — nothing to execute";
     }
+    std::string operator()(const errors::EmptyArgumentVector&) const {
+        return "argument vector is empty — nothing to execute";
+    }
+    std::string operator()(const errors::InvalidEnvironmentName& e) const {
+        std::string name;
+        append_quoted_text(name, e.name);
+        return "invalid environment variable name " + name +
+               " — a name must be non-empty and hold no '=', no NUL byte and no \"{{\"";
+    }
     std::string operator()(const errors::EmptyKeyName&) const {
         return "key name is empty — " + std::string(kKeyNameRule);
     }

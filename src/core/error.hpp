@@ -79,6 +79,17 @@ struct EmptyCommand {
 
     friend bool operator==(const EmptyCommand&, const EmptyCommand&) = default;
 };
+struct EmptyArgumentVector {
+    static constexpr ErrorKind kind = ErrorKind::EmptyArgumentVector;
+
+    friend bool operator==(const EmptyArgumentVector&, const EmptyArgumentVector&) = default;
+};
+struct InvalidEnvironmentName {
+    static constexpr ErrorKind kind = ErrorKind::InvalidEnvironmentName;
+    std::string name;
+
+    friend bool operator==(const InvalidEnvironmentName&, const InvalidEnvironmentName&) = default;
+};
 // An entry name that is empty (names that break the key-name rule otherwise
 // are reported as RejectedMetacharacter with the offending character).
 struct EmptyKeyName {

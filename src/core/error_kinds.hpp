@@ -16,6 +16,8 @@
     KIND(TrailingBackslash, Tokenization, TokenizationError)      \
     KIND(EmptyCommand, Tokenization, TokenizationError)           \
     KIND(EmptyKeyName, Tokenization, TokenizationError)           \
+    KIND(EmptyArgumentVector, Tokenization, TokenizationError)    \
+    KIND(InvalidEnvironmentName, Tokenization, TokenizationError) \
     KIND(VaultNotFound, Vault, VaultNotFoundError)                \
     KIND(HeaderMacMismatch, Vault, VaultCorruptError)             \
     KIND(CommitTagMismatch, Vault, VaultCorruptError)             \

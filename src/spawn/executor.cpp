@@ -18,8 +18,8 @@ Result<RunOutcome> execute(ExecutorRequest request, Clock& clock) {
     if (!readers) return fail(readers.error());
 
     const Result<pid_t> child =
-        spawn_child(std::move(request.argv), {output->write_end.get(), error->write_end.get()},
-                    request.redactor);
+        spawn_child(std::move(request.argv), std::move(request.environment),
+                    {output->write_end.get(), error->write_end.get()}, request.redactor);
     // The readers see end of file once the child and its descendants have
     // closed their copies; the parent's must not keep the pipes open.
     output->write_end.reset();

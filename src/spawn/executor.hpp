@@ -17,6 +17,9 @@ struct ExecutorRequest {
     // Built for the vault's secrets; shared by every run of the same vault state.
     const Redactor& redactor;
     RunLimits limits;
+    // The child's whole environment, each "NAME=value" followed by one NUL;
+    // none at all when empty. Wiped as the arguments are.
+    std::vector<SecretBytes> environment = {};
 };
 
 // Runs one command to its end: starts the child, captures and redacts its

@@ -47,21 +47,35 @@ std::string program_text(const SecretBytes& program, const Redactor& redactor) {
     return redactor.redact(bytes);
 }
 
-// Every argument must hold exactly one NUL, as its last byte; anything else
+// Every string must hold exactly one NUL, as its last byte; anything else
 // cannot be handed to a program unchanged.
-Result<std::vector<ZeroizingCString>> to_c_strings(const std::vector<SecretBytes>& argv,
+Result<std::vector<ZeroizingCString>> to_c_strings(const std::vector<SecretBytes>& buffers,
+                                                   std::string_view what,
                                                    const std::string& program) {
     std::vector<ZeroizingCString> strings;
-    strings.reserve(argv.size());
-    for (const SecretBytes& argument : argv) {
-        const std::string_view bytes = argument.view();
+    strings.reserve(buffers.size());
+    for (const SecretBytes& buffer : buffers) {
+        const std::string_view bytes = buffer.view();
         const std::size_t first_nul = bytes.find('\0');
         if (first_nul == std::string_view::npos || first_nul + 1 != bytes.size()) {
-            return fail(errors::SpawnFailed{program, "argv element contains interior NUL byte"});
+            return fail(errors::SpawnFailed{
+                program, std::string(what) + " element contains interior NUL byte"});
         }
         strings.emplace_back(bytes.substr(0, first_nul));
     }
     return strings;
+}
+
+// The pointers that posix_spawnp takes, ending in a null pointer; it takes
+// char* const[] but only reads the strings.
+std::vector<char*> pointers_to(const std::vector<ZeroizingCString>& strings) {
+    std::vector<char*> pointers;
+    pointers.reserve(strings.size() + 1);
+    for (const ZeroizingCString& string : strings) {
+        pointers.push_back(const_cast<char*>(string.as_ptr()));
+    }
+    pointers.push_back(nullptr);
+    return pointers;
 }
 
 CoreError spawn_error(int error_number, const std::string& program) {
@@ -74,7 +88,8 @@ CoreError spawn_error(int error_number, const std::string& program) {
 }
 
 // The spawn call itself, with its settings released as soon as it returns.
-Result<pid_t> start_program(const std::vector<char*>& arguments, const ChildOutputs& outputs,
+Result<pid_t> start_program(const std::vector<char*>& arguments,
+                            const std::vector<char*>& environment, const ChildOutputs& outputs,
                             const std::string& program) {
     FileActions actions;
     if (actions.init_error() != 0) return fail(errors::OsError{actions.init_error()});
@@ -87,37 +102,38 @@ Result<pid_t> start_program(const std::vector<char*>& arguments, const ChildOutp
     posix_spawn_file_actions_adddup2(actions.get(), outputs.stdout_fd, STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(actions.get(), outputs.stderr_fd, STDERR_FILENO);
 
-    // No variable of this process, the master passphrase's included, reaches the child.
-    char* const empty_environment[] = {nullptr};
+    // No variable of this process, the master passphrase's included, reaches
+    // the child: it gets the given environment alone.
     pid_t pid = 0;
     const int spawn_result = ::posix_spawnp(&pid, arguments.front(), actions.get(),
-                                            attributes.get(), arguments.data(), empty_environment);
+                                            attributes.get(), arguments.data(), environment.data());
     if (spawn_result != 0) return fail(spawn_error(spawn_result, program));
     return pid;
 }
 
 }  // namespace
 
-Result<pid_t> spawn_child(std::vector<SecretBytes> argv, const ChildOutputs& outputs,
-                          const Redactor& redactor) {
+Result<pid_t> spawn_child(std::vector<SecretBytes> argv, std::vector<SecretBytes> environment,
+                          const ChildOutputs& outputs, const Redactor& redactor) {
     if (argv.empty()) throw InternalError("spawn_child: argv must not be empty", "src/spawn");
     const std::string program = program_text(argv.front(), redactor);
 
-    auto strings = to_c_strings(argv, program);
-    if (!strings) return fail(strings.error());
-    std::vector<char*> arguments;
-    arguments.reserve(strings->size() + 1);
-    for (const ZeroizingCString& string : *strings) {
-        // posix_spawnp takes char* const[] but only reads the strings.
-        arguments.push_back(const_cast<char*>(string.as_ptr()));
-    }
-    arguments.push_back(nullptr);
+    auto arguments = to_c_strings(argv, "argv", program);
+    if (!arguments) return fail(arguments.error());
+    auto variables = to_c_strings(environment, "environment", program);
+    if (!variables) return fail(variables.error());
+    std::vector<char*> argument_pointers = pointers_to(*arguments);
+    std::vector<char*> variable_pointers = pointers_to(*variables);
 
-    const Result<pid_t> started = start_program(arguments, outputs, program);
+    const Result<pid_t> started =
+        start_program(argument_pointers, variable_pointers, outputs, program);
     // The secret-bearing buffers go first, before anything is waited for.
-    arguments.clear();
-    strings->clear();
+    argument_pointers.clear();
+    variable_pointers.clear();
+    arguments->clear();
+    variables->clear();
     argv.clear();
+    environment.clear();
     return started;
 }
 

@@ -31,8 +31,10 @@ def test_typical_use_type_checks_strictly(tmp_path):
                 with quillbox.Vault("QUILLBOX_KEY", vault_path=path) as vault:
                     vault.set("API_TOKEN", bytearray(b"secret"))
                     result: quillbox.RunResult = vault.run("echo {{API_TOKEN}}", timeout_secs=5)
+                    shown = vault.run_with(["sh", "-c", "echo $T"], env={"T": "{{API_TOKEN}}"})
                     added, skipped, replaced = vault.import_vault("other.bin", overwrite=True)
-                    print(result.stdout, result.exit_code + added + skipped + replaced)
+                    counts = added + skipped + replaced
+                    print(result.stdout, shown.stdout, result.exit_code + counts)
                     return vault.list_keys()
             """
         )

@@ -9,42 +9,36 @@
 #include "python/native/run_result_type.hpp"
 #include "python/native/vault_object.hpp"
 #include "spawn/executor.hpp"
-#include "tokenizer/placeholders.hpp"
-#include "tokenizer/tokenizer.hpp"
 
 namespace quillbox::python {
 namespace {
 
-// What the locked half of a run hands to the executor: the argument vector
-// and the redactor of the vault's current state.
+// What the locked half of a run hands to the executor: the argument vector,
+// the environment and the redactor of the vault's current state.
 struct PreparedRun {
-    std::vector<SecretBytes> argv;
+    ResolvedCommand command;
     std::shared_ptr<const Redactor> redactor;
 };
 
-Result<PreparedRun> prepare_run(std::string_view command, const VaultState& state,
+Result<PreparedRun> prepare_run(const CommandSpec& spec, const VaultState& state,
                                 RunRedactor& run_redactor) {
-    Result<std::vector<std::string>> words = tokenize(command);
-    if (!words) return fail(std::move(words.error()));
-    Result<std::vector<ParsedWord>> parsed = parse_words(std::move(*words));
-    if (!parsed) return fail(std::move(parsed.error()));
-    Result<std::vector<SecretBytes>> argv = resolve_placeholders(*parsed, state.entries());
-    if (!argv) return fail(std::move(argv.error()));
+    Result<ResolvedCommand> command = resolve_command(spec, state.entries());
+    if (!command) return fail(std::move(command.error()));
     Result<std::shared_ptr<const Redactor>> redactor = run_redactor.for_state(state);
     if (!redactor) return fail(std::move(redactor.error()));
-    return PreparedRun{std::move(*argv), std::move(*redactor)};
+    return PreparedRun{std::move(*command), std::move(*redactor)};
 }
 
 }  // namespace
 
-PyObject* run_pipeline(VaultHandle& vault, std::string_view command, const RunLimits& limits) {
+PyObject* run_pipeline(VaultHandle& vault, const CommandSpec& spec, const RunLimits& limits) {
     if (vault.is_closed()) return raise_quillbox_error("vault is closed");
     // The first run after a change builds the redactor, which takes long in a
     // large vault: other threads go on meanwhile.
     std::optional<Result<PreparedRun>> prepared = without_interpreter_lock([&] {
         return vault.with_state_and_redactor(
             [&](VaultState& state, RunRedactor& run_redactor) {
-                return prepare_run(command, state, run_redactor);
+                return prepare_run(spec, state, run_redactor);
             },
             wait_here);
     });
@@ -53,7 +47,8 @@ PyObject* run_pipeline(VaultHandle& vault, std::string_view command, const RunLi
 
     PreparedRun& run = **prepared;
     Result<RunOutcome> outcome = without_interpreter_lock([&] {
-        return execute(ExecutorRequest{std::move(run.argv), *run.redactor, limits});
+        return execute(ExecutorRequest{std::move(run.command.argv), *run.redactor, limits,
+                                       std::move(run.command.environment)});
     });
     if (!outcome) return raise_core_error(outcome.error());
     return make_run_result(std::move(*outcome));

@@ -2,19 +2,20 @@
 
 #include <Python.h>
 
-#include <string_view>
-
 #include "python/native/vault_handle.hpp"
 #include "spawn/wait_and_capture.hpp"
+#include "tokenizer/command_spec.hpp"
 
 namespace quillbox::python {
 
-// The body of Vault.run: under the inner lock, with the interpreter lock
-// released, the command is tokenized, its placeholders parsed and resolved
-// against the entries, and the redactor of the current state taken (built
-// first if the entries or the passphrase changed since the last run); the
-// child then runs, and its output is redacted, outside both locks. Returns a
-// new RunResult, or nullptr with the exception set.
-PyObject* run_pipeline(VaultHandle& vault, std::string_view command, const RunLimits& limits);
+// The body of Vault.run and Vault.run_with: under the inner lock, with the
+// interpreter lock released, the command is tokenized (a command line) or
+// taken as it stands (an argument vector), the placeholders of its words and
+// of the environment's values parsed and resolved against the entries, and
+// the redactor of the current state taken (built first if the entries or the
+// passphrase changed since the last run); the child then runs, and its output
+// is redacted, outside both locks. Returns a new RunResult, or nullptr with
+// the exception set.
+PyObject* run_pipeline(VaultHandle& vault, const CommandSpec& spec, const RunLimits& limits);
 
 }  // namespace quillbox::python

@@ -131,6 +131,19 @@ PyObject* vault_list_keys(PyObject* self, PyObject*) {
     });
 }
 
+// The limits of a run from the optional arguments of run and run_with.
+std::optional<RunLimits> convert_run_limits(PyObject* timeout_object, PyObject* max_output_object,
+                                            PyObject* max_stderr_object) {
+    RunLimits limits{
+        .timeout_secs = 300, .max_output_bytes = 52428800, .max_stderr_bytes = 1048576};
+    if (!convert_limit(timeout_object, "timeout_secs", limits.timeout_secs) ||
+        !convert_limit(max_output_object, "max_output_bytes", limits.max_output_bytes) ||
+        !convert_limit(max_stderr_object, "max_stderr_bytes", limits.max_stderr_bytes)) {
+        return std::nullopt;
+    }
+    return limits;
+}
+
 PyObject* vault_run(PyObject* self, PyObject* args, PyObject* kwargs) {
     return guard_python_entry<PyObject*>(nullptr, [&]() -> PyObject* {
         static const char* const keywords[] = {"command", "timeout_secs", "max_output_bytes",
@@ -144,16 +157,61 @@ PyObject* vault_run(PyObject* self, PyObject* args, PyObject* kwargs) {
                                          &max_stderr_object)) {
             return nullptr;
         }
-        const std::optional<std::string> command = convert_str(command_object, "command");
+        std::optional<std::string> command = convert_str(command_object, "command");
         if (!command) return nullptr;
-        RunLimits limits{
-            .timeout_secs = 300, .max_output_bytes = 52428800, .max_stderr_bytes = 1048576};
-        if (!convert_limit(timeout_object, "timeout_secs", limits.timeout_secs) ||
-            !convert_limit(max_output_object, "max_output_bytes", limits.max_output_bytes) ||
-            !convert_limit(max_stderr_object, "max_stderr_bytes", limits.max_stderr_bytes)) {
+        const std::optional<RunLimits> limits =
+            convert_run_limits(timeout_object, max_output_object, max_stderr_object);
+        if (!limits) return nullptr;
+        return run_pipeline(handle_of(self), CommandSpec{std::move(*command), {}}, *limits);
+    });
+}
+
+// A command line, or an argument vector.
+std::optional<CommandSpec> convert_command(PyObject* command_object, PyObject* env_object) {
+    CommandSpec spec;
+    if (PyUnicode_Check(command_object)) {
+        std::optional<std::string> line = convert_str(command_object, "command");
+        if (!line) return std::nullopt;
+        spec.command = std::move(*line);
+    } else if (PyBytes_Check(command_object) || !PySequence_Check(command_object)) {
+        PyErr_Format(PyExc_TypeError,
+                     "argument 'command': expected str or a sequence of str, got %s",
+                     Py_TYPE(command_object)->tp_name);
+        return std::nullopt;
+    } else {
+        std::optional<std::vector<std::string>> argv =
+            convert_str_sequence(command_object, "command");
+        if (!argv) return std::nullopt;
+        spec.command = std::move(*argv);
+    }
+    if (env_object != nullptr && env_object != Py_None) {
+        auto environment = convert_str_mapping(env_object, "env");
+        if (!environment) return std::nullopt;
+        spec.environment = std::move(*environment);
+    }
+    return spec;
+}
+
+PyObject* vault_run_with(PyObject* self, PyObject* args, PyObject* kwargs) {
+    return guard_python_entry<PyObject*>(nullptr, [&]() -> PyObject* {
+        static const char* const keywords[] = {
+            "command", "env", "timeout_secs", "max_output_bytes", "max_stderr_bytes", nullptr};
+        PyObject* command_object = nullptr;
+        PyObject* env_object = nullptr;
+        PyObject* timeout_object = nullptr;
+        PyObject* max_output_object = nullptr;
+        PyObject* max_stderr_object = nullptr;
+        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|$OOOO:run_with", keyword_list(keywords),
+                                         &command_object, &env_object, &timeout_object,
+                                         &max_output_object, &max_stderr_object)) {
             return nullptr;
         }
-        return run_pipeline(handle_of(self), *command, limits);
+        const std::optional<CommandSpec> spec = convert_command(command_object, env_object);
+        if (!spec) return nullptr;
+        const std::optional<RunLimits> limits =
+            convert_run_limits(timeout_object, max_output_object, max_stderr_object);
+        if (!limits) return nullptr;
+        return run_pipeline(handle_of(self), *spec, *limits);
     });
 }
 
@@ -232,6 +290,7 @@ PyMethodDef vault_methods[] = {
     {"delete", with_keywords(vault_delete), METH_VARARGS | METH_KEYWORDS, docstrings::kDelete},
     {"list_keys", vault_list_keys, METH_NOARGS, docstrings::kListKeys},
     {"run", with_keywords(vault_run), METH_VARARGS | METH_KEYWORDS, docstrings::kRun},
+    {"run_with", with_keywords(vault_run_with), METH_VARARGS | METH_KEYWORDS, docstrings::kRunWith},
     {"export", with_keywords(vault_export), METH_VARARGS | METH_KEYWORDS, docstrings::kExport},
     {"import_vault", with_keywords(vault_import), METH_VARARGS | METH_KEYWORDS,
      docstrings::kImportVault},

@@ -38,6 +38,46 @@ std::optional<std::string> convert_str(PyObject* object, const char* name) {
     return std::string(utf8, static_cast<std::size_t>(size));
 }
 
+std::optional<std::vector<std::string>> convert_str_sequence(PyObject* object, const char* name) {
+    if (PyUnicode_Check(object) || PyBytes_Check(object) || !PySequence_Check(object)) {
+        return type_error<std::vector<std::string>>(name, "a sequence of str", object);
+    }
+    const PyRef items = PyRef::steal(PySequence_Fast(object, "expected a sequence"));
+    if (!items) return std::nullopt;
+    std::vector<std::string> strings;
+    const Py_ssize_t count = PySequence_Fast_GET_SIZE(items.get());
+    strings.reserve(static_cast<std::size_t>(count));
+    for (Py_ssize_t index = 0; index < count; ++index) {
+        std::optional<std::string> item =
+            convert_str(PySequence_Fast_GET_ITEM(items.get(), index), name);
+        if (!item) return std::nullopt;
+        strings.push_back(std::move(*item));
+    }
+    return strings;
+}
+
+std::optional<std::vector<std::pair<std::string, std::string>>> convert_str_mapping(
+    PyObject* object, const char* name) {
+    using Pairs = std::vector<std::pair<std::string, std::string>>;
+    if (!PyMapping_Check(object) || PySequence_Check(object)) {
+        return type_error<Pairs>(name, "a mapping of str to str", object);
+    }
+    const PyRef items = PyRef::steal(PyMapping_Items(object));
+    if (!items) return std::nullopt;
+    Pairs pairs;
+    const Py_ssize_t count = PyList_GET_SIZE(items.get());
+    pairs.reserve(static_cast<std::size_t>(count));
+    for (Py_ssize_t index = 0; index < count; ++index) {
+        PyObject* item = PyList_GET_ITEM(items.get(), index);
+        std::optional<std::string> key = convert_str(PyTuple_GET_ITEM(item, 0), name);
+        if (!key) return std::nullopt;
+        std::optional<std::string> value = convert_str(PyTuple_GET_ITEM(item, 1), name);
+        if (!value) return std::nullopt;
+        pairs.emplace_back(std::move(*key), std::move(*value));
+    }
+    return pairs;
+}
+
 std::optional<std::optional<std::string>> convert_optional_str(PyObject* object, const char* name) {
     if (object == Py_None) return std::optional<std::string>();
     std::optional<std::string> text = convert_str(object, name);

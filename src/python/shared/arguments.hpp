@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace quillbox::python {
 
@@ -14,6 +16,15 @@ namespace quillbox::python {
 
 // A str, as its UTF-8 bytes.
 std::optional<std::string> convert_str(PyObject* object, const char* name);
+
+// A sequence of str other than a str or bytes itself (a list, a tuple), as
+// their UTF-8 bytes in order.
+std::optional<std::vector<std::string>> convert_str_sequence(PyObject* object, const char* name);
+
+// A mapping of str to str, as (key, value) pairs of UTF-8 bytes in the
+// mapping's own order.
+std::optional<std::vector<std::pair<std::string, std::string>>> convert_str_mapping(
+    PyObject* object, const char* name);
 
 // None, or a str as its UTF-8 bytes. The outer optional is empty on failure.
 std::optional<std::optional<std::string>> convert_optional_str(PyObject* object, const char* name);

@@ -37,6 +37,11 @@ std::vector<ErrorCase> error_cases() {
          "tokenization error: trailing backslash at end of command string — nothing to escape"},
         {errors::EmptyCommand{}, C::Tokenization, K::EmptyCommand,
          "tokenization error: command string is empty — nothing to execute"},
+        {errors::EmptyArgumentVector{}, C::Tokenization, K::EmptyArgumentVector,
+         "tokenization error: argument vector is empty — nothing to execute"},
+        {errors::InvalidEnvironmentName{"A=B"}, C::Tokenization, K::InvalidEnvironmentName,
+         "tokenization error: invalid environment variable name \"A=B\" — a name must be "
+         "non-empty and hold no '=', no NUL byte and no \"{{\""},
         {errors::EmptyKeyName{}, C::Tokenization, K::EmptyKeyName,
          "tokenization error: key name is empty — key names must match [A-Za-z_][A-Za-z0-9_]* "
          "(start with a letter or underscore, contain only letters, digits, and underscores)"},

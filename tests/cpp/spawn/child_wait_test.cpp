@@ -20,7 +20,8 @@ using namespace std::chrono_literals;
 pid_t start(const std::vector<std::string>& words) {
     const Result<Redactor> redactor = build_redactor({});
     const UniqueFd null(::open("/dev/null", O_WRONLY | O_CLOEXEC));
-    const Result<pid_t> child = spawn_child(argv_of(words), {null.get(), null.get()}, *redactor);
+    const Result<pid_t> child =
+        spawn_child(argv_of(words), {}, {null.get(), null.get()}, *redactor);
     if (!child) throw std::runtime_error(child.error().to_text());
     return *child;
 }

@@ -168,10 +168,22 @@ TEST(Executor, AThreadTheSystemRefusesIsAnOsErrorAndNoChildStarts) {
     std::filesystem::remove(marker);
 }
 
-TEST(Executor, GivesTheChildAnEmptyEnvironment) {
+TEST(Executor, GivesTheChildTheEnvironmentGivenAndNothingElse) {
     const RunOutcome outcome = expect_outcome(run_words({"env"}));
     EXPECT_EQ(outcome.stdout_text.view(), "");
     EXPECT_EQ(outcome.exit_code, 0);
+
+    const Result<Redactor> redactor = build_redactor(secret_list({{"API_TOKEN", "hunter22"}}));
+    ASSERT_TRUE(redactor);
+    const auto run_env = [&](std::vector<std::string> variables) {
+        return execute(
+            ExecutorRequest{argv_of({"env"}), *redactor, kDefaultLimits, argv_of(variables)});
+    };
+    const RunOutcome given = expect_outcome(run_env({"B=2", "A=x=hunter22", "EMPTY="}));
+    EXPECT_EQ(given.stdout_text.view(), "B=2\nA=x=[REDACTED_API_TOKEN]\nEMPTY=\n");
+    EXPECT_EQ(
+        run_env({"A=1", std::string("B=\0hunter22", 11)}).error(),
+        CoreError(errors::SpawnFailed{"env", "environment element contains interior NUL byte"}));
 }
 
 TEST(Executor, RedactsBothStreams) {

@@ -106,7 +106,7 @@ TEST(SpawnChild, WiresOutputsWhenTheHostHasClosedItsOwn) {
         output = make_pipe();
         error = make_pipe();
         ASSERT_TRUE(output && error);
-        child = spawn_child(argv_of({"/bin/sh", "-c", "echo out; echo err >&2"}),
+        child = spawn_child(argv_of({"/bin/sh", "-c", "echo out; echo err >&2"}), {},
                             {output->write_end.get(), error->write_end.get()}, *redactor);
         output->write_end.reset();
         error->write_end.reset();
@@ -121,7 +121,7 @@ TEST(SpawnChild, RefusesAnEmptyArgumentVector) {
     const Result<Redactor> redactor = build_redactor({});
     ASSERT_TRUE(redactor.has_value());
     try {
-        (void)spawn_child({}, {STDOUT_FILENO, STDERR_FILENO}, *redactor);
+        (void)spawn_child({}, {}, {STDOUT_FILENO, STDERR_FILENO}, *redactor);
         FAIL() << "no InternalError";
     } catch (const InternalError& error) {
         EXPECT_STREQ(error.what(), "spawn_child: argv must not be empty");

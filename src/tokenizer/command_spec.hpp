@@ -1,0 +1,38 @@
+#pragma once
+
+#include <string>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "core/result.hpp"
+#include "core/secret_bytes.hpp"
+#include "core/vault_entry.hpp"
+
+namespace quillbox {
+
+// A command as a caller gives it: a command line, tokenized here, or an
+// argument vector taken as it stands; and, when given, the child's whole
+// environment as (name, value) pairs. Every word and every value may hold
+// `{{KEY}}` placeholders; names may not.
+struct CommandSpec {
+    std::variant<std::string, std::vector<std::string>> command;
+    std::vector<std::pair<std::string, std::string>> environment;
+};
+
+// The argument vector and the environment of the child, each string with its
+// placeholders filled by raw values and one final NUL; an environment string
+// is "NAME=value".
+struct ResolvedCommand {
+    std::vector<SecretBytes> argv;
+    std::vector<SecretBytes> environment;
+};
+
+// Tokenizes a command line, checks every word, name and value, and only then
+// looks up the keys: a command with a bad placeholder or name anywhere fails
+// before any value is read. An empty argument vector fails with
+// EmptyArgumentVector, a name that is empty or holds '=', NUL or "{{" with
+// InvalidEnvironmentName.
+Result<ResolvedCommand> resolve_command(const CommandSpec& spec, const VaultEntries& entries);
+
+}  // namespace quillbox
