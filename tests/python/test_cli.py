@@ -133,6 +133,55 @@ def test_a_stop_is_reported_and_passed_on(vault_file: Path, command, limit, stdo
     assert (result.returncode, result.stdout, result.stderr) == (124, stdout, stderr)
 
 
+def test_run_takes_an_argument_vector_and_an_environment(vault_file: Path):
+    vault = ("--vault", str(vault_file))
+    assert quillbox("set", "API_TOKEN", *vault, stdin=SECRET).returncode == 0
+
+    words = quillbox("run", *vault, "--", "printf", "%s|", "a b", "it's; $HOME", "{{API_TOKEN}}")
+    assert (words.returncode, words.stdout) == (0, "a b|it's; $HOME|[REDACTED_API_TOKEN]|")
+
+    script = 'echo "$T|$GREETING|$FROM_HOST|${HOME-no home}"'
+    shown = quillbox(
+        "run", *vault, "--env", "T=x{{API_TOKEN}}", "--env", "GREETING=a=b c",
+        "--pass-env", "FROM_HOST", "--", "sh", "-c", script,
+        env_extra={"FROM_HOST": "kept", "HOME": "/home/someone"},
+    )
+    assert (shown.returncode, shown.stdout) == (0, "x[REDACTED_API_TOKEN]|a=b c|kept|no home\n")
+    # One string, as before, with an environment too.
+    line = quillbox("run", "sh -c 'echo $T'", "--env", "T={{API_TOKEN}}", *vault)
+    assert line.stdout == "[REDACTED_API_TOKEN]\n"
+
+
+@pytest.mark.parametrize(
+    "arguments, status, message",
+    [
+        (("--pass-env", "QUILLBOX_KEY", "--", "env"), 1,
+         "quillbox: --pass-env QUILLBOX_KEY would hand the master passphrase to the command "
+         "— refused\n"),
+        (("--pass-env", "QB_TEST_UNSET", "--", "env"), 1,
+         "quillbox: --pass-env QB_TEST_UNSET: no such variable in quillbox's environment\n"),
+        (("--env", "=x", "--", "env"), 1,
+         'quillbox: tokenization error: invalid environment variable name "" — a name must be '
+         "non-empty and hold no '=', no NUL byte and no \"{{\"\n"),
+        (("--env", "NO_VALUE", "--", "env"), 2, None),
+        (("echo a", "--", "echo", "b"), 2, None),
+        (("--",), 2, None),
+    ],
+)
+def test_run_refuses_bad_channels(vault_file: Path, arguments, status, message):
+    result = quillbox("run", "--vault", str(vault_file), *arguments)
+    assert result.returncode == status
+    assert result.stdout == ""
+    if message is not None:
+        assert result.stderr == message
+
+
+def test_version():
+    shown = quillbox("--version", key=None)
+    assert shown.returncode == 0
+    assert shown.stdout.startswith("quillbox ") and shown.stdout.count("\n") == 1
+
+
 def test_usage_errors_have_status_2_and_every_subcommand_has_help():
     assert quillbox("frobnicate").returncode == 2
     assert quillbox("run").returncode == 2
