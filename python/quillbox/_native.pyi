@@ -45,6 +45,7 @@ class Vault:
         command: Union[str, Sequence[str]],
         *,
         env: Optional[Mapping[str, str]] = None,
+        input: Union[str, bytes, None] = None,
         timeout_secs: SupportsIndex = 300,
         max_output_bytes: SupportsIndex = 52428800,
         max_stderr_bytes: SupportsIndex = 1048576,

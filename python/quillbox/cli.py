@@ -97,6 +97,7 @@ def run_command(args: argparse.Namespace) -> int:
         result = vault.run_with(
             args.command if args.argument_vector is None else args.argument_vector,
             env=environment,
+            input=args.input,
             timeout_secs=args.timeout,
             max_output_bytes=args.max_output_bytes,
             max_stderr_bytes=args.max_stderr_bytes,
@@ -284,6 +285,12 @@ def build_parser() -> argparse.ArgumentParser:
         metavar="NAME=VALUE",
         help="a variable of the command's environment, which is otherwise empty; "
         "VALUE may hold {{KEY}} placeholders (repeatable)",
+    )
+    run.add_argument(
+        "--input",
+        metavar="TEXT",
+        help="feed TEXT, its {{KEY}} placeholders filled, to the command's standard input "
+        "(default: quillbox's own standard input)",
     )
     run.add_argument(
         "--pass-env",

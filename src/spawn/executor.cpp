@@ -1,6 +1,7 @@
 #include "spawn/executor.hpp"
 
 #include "redact/redactor.hpp"
+#include "spawn/input_feeder.hpp"
 #include "spawn/pipe.hpp"
 #include "spawn/spawn_child.hpp"
 
@@ -16,14 +17,29 @@ Result<RunOutcome> execute(ExecutorRequest request, Clock& clock) {
     auto readers = OutputReaders::start(std::move(output->read_end), std::move(error->read_end),
                                         request.limits, *events);
     if (!readers) return fail(readers.error());
+    // The input's pipe and its feeder, like the readers, exist before the
+    // child; the run never waits for the feeder, and ends it when it is over.
+    std::optional<Pipe> input;
+    std::unique_ptr<InputFeeder> feeder;
+    if (request.input) {
+        auto pipe = make_pipe();
+        if (!pipe) return fail(pipe.error());
+        input = std::move(*pipe);
+        auto started = InputFeeder::start(std::move(input->write_end), std::move(*request.input));
+        if (!started) return fail(started.error());
+        feeder = std::move(*started);
+    }
 
-    const Result<pid_t> child =
-        spawn_child(std::move(request.argv), std::move(request.environment),
-                    {output->write_end.get(), error->write_end.get()}, request.redactor);
+    const ChildStreams streams{output->write_end.get(), error->write_end.get(),
+                               input ? input->read_end.get() : ChildStreams::kHostInput};
+    const Result<pid_t> child = spawn_child(std::move(request.argv), std::move(request.environment),
+                                            streams, request.redactor);
     // The readers see end of file once the child and its descendants have
-    // closed their copies; the parent's must not keep the pipes open.
+    // closed their copies, and the feeder a broken pipe once the child's
+    // input is gone: the parent must keep none of them open.
     output->write_end.reset();
     error->write_end.reset();
+    input.reset();
     if (!child) return fail(child.error());
     return wait_and_capture(*child, *readers, request.limits, request.redactor, *events, clock);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <vector>
 
 #include "core/clock.hpp"
@@ -20,6 +21,9 @@ struct ExecutorRequest {
     // The child's whole environment, each "NAME=value" followed by one NUL;
     // none at all when empty. Wiped as the arguments are.
     std::vector<SecretBytes> environment = {};
+    // Fed to the child's standard input, which is then closed; without it the
+    // child reads the host's standard input. Wiped once written or given up.
+    std::optional<SecretBytes> input = std::nullopt;
 };
 
 // Runs one command to its end: starts the child, captures and redacts its

@@ -89,18 +89,21 @@ CoreError spawn_error(int error_number, const std::string& program) {
 
 // The spawn call itself, with its settings released as soon as it returns.
 Result<pid_t> start_program(const std::vector<char*>& arguments,
-                            const std::vector<char*>& environment, const ChildOutputs& outputs,
+                            const std::vector<char*>& environment, const ChildStreams& streams,
                             const std::string& program) {
     FileActions actions;
     if (actions.init_error() != 0) return fail(errors::OsError{actions.init_error()});
     SpawnAttributes attributes;
     if (attributes.init_error() != 0) return fail(errors::OsError{attributes.init_error()});
 
-    // Standard input is left alone: the child reads the host's. Every other
-    // descriptor of the host is close-on-exec, the two given here included;
-    // their copies as 1 and 2 are not.
-    posix_spawn_file_actions_adddup2(actions.get(), outputs.stdout_fd, STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(actions.get(), outputs.stderr_fd, STDERR_FILENO);
+    // Without a pipe of its own, the child reads the host's standard input.
+    // Every other descriptor of the host is close-on-exec, the ones given here
+    // included; their copies as 0, 1 and 2 are not.
+    if (streams.stdin_fd != ChildStreams::kHostInput) {
+        posix_spawn_file_actions_adddup2(actions.get(), streams.stdin_fd, STDIN_FILENO);
+    }
+    posix_spawn_file_actions_adddup2(actions.get(), streams.stdout_fd, STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(actions.get(), streams.stderr_fd, STDERR_FILENO);
 
     // No variable of this process, the master passphrase's included, reaches
     // the child: it gets the given environment alone.
@@ -114,7 +117,7 @@ Result<pid_t> start_program(const std::vector<char*>& arguments,
 }  // namespace
 
 Result<pid_t> spawn_child(std::vector<SecretBytes> argv, std::vector<SecretBytes> environment,
-                          const ChildOutputs& outputs, const Redactor& redactor) {
+                          const ChildStreams& streams, const Redactor& redactor) {
     if (argv.empty()) throw InternalError("spawn_child: argv must not be empty", "src/spawn");
     const std::string program = program_text(argv.front(), redactor);
 
@@ -126,7 +129,7 @@ Result<pid_t> spawn_child(std::vector<SecretBytes> argv, std::vector<SecretBytes
     std::vector<char*> variable_pointers = pointers_to(*variables);
 
     const Result<pid_t> started =
-        start_program(argument_pointers, variable_pointers, outputs, program);
+        start_program(argument_pointers, variable_pointers, streams, program);
     // The secret-bearing buffers go first, before anything is waited for.
     argument_pointers.clear();
     variable_pointers.clear();

@@ -10,24 +10,27 @@
 
 namespace quillbox {
 
-// The descriptors that a child gets as its standard output and standard
-// error: the write ends of the pipes its readers drain.
-struct ChildOutputs {
+// The descriptors that a child gets as its standard streams: the write ends
+// of the pipes its readers drain, and the read end of the pipe its input is
+// fed into, or none to leave it the host's standard input.
+struct ChildStreams {
+    static constexpr int kHostInput = -1;
+
     int stdout_fd;
     int stderr_fd;
+    int stdin_fd = kHostInput;
 };
 
 // Starts argv[0], found along this process's PATH, with the given arguments
 // and environment (each string holding its bytes and one final NUL; an
-// environment string is "NAME=value"), the host's standard input, and
-// standard output and standard error on the given descriptors, which the
-// caller closes afterwards. No shell is involved, and nothing of this
+// environment string is "NAME=value"), and its standard streams on the given
+// descriptors, which the caller closes afterwards. No shell is involved, and nothing of this
 // process's own environment reaches the child. The string buffers are wiped
 // as soon as the spawn call returns, whether it succeeded or not. Errors name
 // the program by its text decoded and redacted, so a program named by a
 // secret shows as its label. An empty argv is a fault of the caller and
 // throws InternalError.
 Result<pid_t> spawn_child(std::vector<SecretBytes> argv, std::vector<SecretBytes> environment,
-                          const ChildOutputs& outputs, const Redactor& redactor);
+                          const ChildStreams& streams, const Redactor& redactor);
 
 }  // namespace quillbox

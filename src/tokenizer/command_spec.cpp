@@ -34,6 +34,25 @@ Result<std::vector<ParsedWord>> parse_environment(
     return parse_words(std::move(words));
 }
 
+// The input as one word, whose placeholders are parsed; none for bytes.
+Result<std::vector<ParsedWord>> parse_input(const CommandSpec& spec) {
+    if (!spec.input) return std::vector<ParsedWord>{};
+    const auto* text = std::get_if<std::string>(&*spec.input);
+    if (text == nullptr) return std::vector<ParsedWord>{};
+    return parse_words({*text});
+}
+
+// The bytes the child reads: the text filled in, without the NUL that ends
+// each resolved word, or the bytes given.
+std::optional<SecretBytes> input_bytes(const CommandSpec& spec,
+                                       std::vector<SecretBytes>& filled_text) {
+    if (!spec.input) return std::nullopt;
+    if (const auto* bytes = std::get_if<SecretBytes>(&*spec.input)) return bytes->clone();
+    SecretBytes text = std::move(filled_text.front());
+    text.resize(text.size() - 1);
+    return text;
+}
+
 }  // namespace
 
 Result<ResolvedCommand> resolve_command(const CommandSpec& spec, const VaultEntries& entries) {
@@ -43,12 +62,17 @@ Result<ResolvedCommand> resolve_command(const CommandSpec& spec, const VaultEntr
     if (!parsed) return fail(std::move(parsed.error()));
     Result<std::vector<ParsedWord>> variables = parse_environment(spec.environment);
     if (!variables) return fail(std::move(variables.error()));
+    Result<std::vector<ParsedWord>> input_text = parse_input(spec);
+    if (!input_text) return fail(std::move(input_text.error()));
 
     Result<std::vector<SecretBytes>> argv = resolve_placeholders(*parsed, entries);
     if (!argv) return fail(std::move(argv.error()));
     Result<std::vector<SecretBytes>> environment = resolve_placeholders(*variables, entries);
     if (!environment) return fail(std::move(environment.error()));
-    return ResolvedCommand{std::move(*argv), std::move(*environment)};
+    Result<std::vector<SecretBytes>> filled_text = resolve_placeholders(*input_text, entries);
+    if (!filled_text) return fail(std::move(filled_text.error()));
+    return ResolvedCommand{std::move(*argv), std::move(*environment),
+                           input_bytes(spec, *filled_text)};
 }
 
 }  // namespace quillbox

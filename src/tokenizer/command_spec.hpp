@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <utility>
 #include <variant>
@@ -18,6 +19,9 @@ namespace quillbox {
 struct CommandSpec {
     std::variant<std::string, std::vector<std::string>> command;
     std::vector<std::pair<std::string, std::string>> environment;
+    // What the child reads on its standard input: a text whose placeholders
+    // are filled, or bytes taken as they are.
+    std::optional<std::variant<std::string, SecretBytes>> input;
 };
 
 // The argument vector and the environment of the child, each string with its
@@ -26,9 +30,11 @@ struct CommandSpec {
 struct ResolvedCommand {
     std::vector<SecretBytes> argv;
     std::vector<SecretBytes> environment;
+    std::optional<SecretBytes> input;
 };
 
-// Tokenizes a command line, checks every word, name and value, and only then
+// Tokenizes a command line, checks every word, name, value and the input
+// text, and only then
 // looks up the keys: a command with a bad placeholder or name anywhere fails
 // before any value is read. An empty argument vector fails with
 // EmptyArgumentVector, a name that is empty or holds '=', NUL or "{{" with

@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import base64
+import hashlib
 import os
 import stat
 import subprocess
@@ -147,6 +148,9 @@ def test_run_takes_an_argument_vector_and_an_environment(vault_file: Path):
         env_extra={"FROM_HOST": "kept", "HOME": "/home/someone"},
     )
     assert (shown.returncode, shown.stdout) == (0, "x[REDACTED_API_TOKEN]|a=b c|kept|no home\n")
+    digest = hashlib.sha256(f"key={SECRET}".encode()).hexdigest()
+    fed = quillbox("run", *vault, "--input", "key={{API_TOKEN}}", "--", "sha256sum")
+    assert fed.stdout == f"{digest}  -\n"
     # One string, as before, with an environment too.
     line = quillbox("run", "sh -c 'echo $T'", "--env", "T={{API_TOKEN}}", *vault)
     assert line.stdout == "[REDACTED_API_TOKEN]\n"

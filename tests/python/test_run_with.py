@@ -3,6 +3,8 @@ through the same pipeline as Vault.run."""
 
 from __future__ import annotations
 
+import hashlib
+
 import pytest
 
 from quillbox import PlaceholderError, TokenizationError
@@ -33,6 +35,20 @@ def test_an_argument_vector_goes_to_the_child_as_it_stands(vault):
     assert vault.run_with(("printf", "%s", "pre{{API_TOKEN}}post")).stdout == (
         "pre[REDACTED_API_TOKEN]post"
     )
+
+
+def test_the_input_is_fed_to_the_child_then_closed(vault):
+    digest = hashlib.sha256(f"token={TOKEN}\n".encode()).hexdigest()
+    fed = vault.run_with(["sha256sum"], input="token={{API_TOKEN}}\n")
+    assert fed.stdout == f"{digest}  -\n"
+    raw = bytes(range(256)) + b"{{API_TOKEN}}"
+    assert vault.run_with(["sha256sum"], input=raw).stdout == (
+        hashlib.sha256(raw).hexdigest() + "  -\n"
+    )
+    assert vault.run_with(["cat"], input="{{API_TOKEN}}").stdout == "[REDACTED_API_TOKEN]"
+    # A child that never reads does not hold the run past its deadline.
+    stopped = vault.run_with(["sleep", "5"], input="x" * (4 << 20), timeout_secs=1)
+    assert stopped.timed_out
 
 
 def test_a_command_line_and_the_limits_work_as_in_run(vault):
@@ -88,6 +104,21 @@ def test_bad_input_raises_its_exception_with_a_clear_message(vault, command, env
     with pytest.raises(error) as raised:
         vault.run_with(command, env=env)
     assert type(raised.value) is error
+    assert str(raised.value) == message
+
+
+@pytest.mark.parametrize(
+    "given, error, message",
+    [
+        (42, TypeError, "argument 'input': expected str or bytes, got int"),
+        ("{{NOPE}}", PlaceholderError,
+         "placeholder error: unresolved placeholder {{{key}}} — no entry with that name "
+         "exists in the vault. Use `quillbox set NOPE` to add it"),
+    ],
+)
+def test_bad_input_text_is_refused(vault, given, error, message):
+    with pytest.raises(error) as raised:
+        vault.run_with(["cat"], input=given)
     assert str(raised.value) == message
 
 

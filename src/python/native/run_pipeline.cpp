@@ -48,7 +48,8 @@ PyObject* run_pipeline(VaultHandle& vault, const CommandSpec& spec, const RunLim
     PreparedRun& run = **prepared;
     Result<RunOutcome> outcome = without_interpreter_lock([&] {
         return execute(ExecutorRequest{std::move(run.command.argv), *run.redactor, limits,
-                                       std::move(run.command.environment)});
+                                       std::move(run.command.environment),
+                                       std::move(run.command.input)});
     });
     if (!outcome) return raise_core_error(outcome.error());
     return make_run_result(std::move(*outcome));

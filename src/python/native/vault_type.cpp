@@ -162,12 +162,34 @@ PyObject* vault_run(PyObject* self, PyObject* args, PyObject* kwargs) {
         const std::optional<RunLimits> limits =
             convert_run_limits(timeout_object, max_output_object, max_stderr_object);
         if (!limits) return nullptr;
-        return run_pipeline(handle_of(self), CommandSpec{std::move(*command), {}}, *limits);
+        return run_pipeline(handle_of(self), CommandSpec{std::move(*command), {}, std::nullopt},
+                            *limits);
     });
 }
 
-// A command line, or an argument vector.
-std::optional<CommandSpec> convert_command(PyObject* command_object, PyObject* env_object) {
+// None, a text whose placeholders are filled, or bytes as they are.
+bool convert_input(PyObject* input_object, CommandSpec& spec) {
+    if (input_object == nullptr || input_object == Py_None) return true;
+    if (PyBytes_Check(input_object)) {
+        spec.input =
+            SecretBytes(std::string_view(PyBytes_AS_STRING(input_object),
+                                         static_cast<std::size_t>(PyBytes_GET_SIZE(input_object))));
+        return true;
+    }
+    if (!PyUnicode_Check(input_object)) {
+        PyErr_Format(PyExc_TypeError, "argument 'input': expected str or bytes, got %s",
+                     Py_TYPE(input_object)->tp_name);
+        return false;
+    }
+    std::optional<std::string> text = convert_str(input_object, "input");
+    if (!text) return false;
+    spec.input = std::move(*text);
+    return true;
+}
+
+// A command line or an argument vector, its environment and its input.
+std::optional<CommandSpec> convert_command(PyObject* command_object, PyObject* env_object,
+                                           PyObject* input_object) {
     CommandSpec spec;
     if (PyUnicode_Check(command_object)) {
         std::optional<std::string> line = convert_str(command_object, "command");
@@ -189,24 +211,28 @@ std::optional<CommandSpec> convert_command(PyObject* command_object, PyObject* e
         if (!environment) return std::nullopt;
         spec.environment = std::move(*environment);
     }
+    if (!convert_input(input_object, spec)) return std::nullopt;
     return spec;
 }
 
 PyObject* vault_run_with(PyObject* self, PyObject* args, PyObject* kwargs) {
     return guard_python_entry<PyObject*>(nullptr, [&]() -> PyObject* {
         static const char* const keywords[] = {
-            "command", "env", "timeout_secs", "max_output_bytes", "max_stderr_bytes", nullptr};
+            "command",          "env",  "input", "timeout_secs", "max_output_bytes",
+            "max_stderr_bytes", nullptr};
         PyObject* command_object = nullptr;
         PyObject* env_object = nullptr;
+        PyObject* input_object = nullptr;
         PyObject* timeout_object = nullptr;
         PyObject* max_output_object = nullptr;
         PyObject* max_stderr_object = nullptr;
-        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|$OOOO:run_with", keyword_list(keywords),
-                                         &command_object, &env_object, &timeout_object,
-                                         &max_output_object, &max_stderr_object)) {
+        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|$OOOOO:run_with", keyword_list(keywords),
+                                         &command_object, &env_object, &input_object,
+                                         &timeout_object, &max_output_object, &max_stderr_object)) {
             return nullptr;
         }
-        const std::optional<CommandSpec> spec = convert_command(command_object, env_object);
+        const std::optional<CommandSpec> spec =
+            convert_command(command_object, env_object, input_object);
         if (!spec) return nullptr;
         const std::optional<RunLimits> limits =
             convert_run_limits(timeout_object, max_output_object, max_stderr_object);

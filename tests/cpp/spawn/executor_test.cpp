@@ -213,6 +213,25 @@ TEST(Executor, ChildReadsTheHostsStandardInput) {
     EXPECT_EQ(expect_outcome(std::move(outcome)).stdout_text.view(), "from-stdin\n");
 }
 
+// The input goes to the child's standard input, then end of file; a child
+// that stops reading, or never reads and outlives its deadline, holds up
+// nothing, and the host is not killed by the broken pipe.
+TEST(Executor, FeedsTheInputAndNeverWaitsForAChildToReadIt) {
+    const Result<Redactor> redactor = build_redactor(secret_list({{"API_TOKEN", "hunter22"}}));
+    ASSERT_TRUE(redactor);
+    const auto run_fed = [&](std::vector<std::string> words, std::string input, RunLimits limits) {
+        return expect_outcome(
+            execute(ExecutorRequest{argv_of(words), *redactor, limits, {}, SecretBytes(input)}));
+    };
+    EXPECT_EQ(run_fed({"cat"}, "token=hunter22\n", kDefaultLimits).stdout_text.view(),
+              "token=[REDACTED_API_TOKEN]\n");
+    const std::string plenty(4 << 20, 'x');
+    EXPECT_EQ(run_fed({"true"}, plenty, kDefaultLimits).exit_code, 0);
+    RunLimits one_second = kDefaultLimits;
+    one_second.timeout_secs = 1;
+    EXPECT_TRUE(run_fed({"sleep", "5"}, plenty, one_second).timed_out);
+}
+
 // Descriptor number -> link target, for the listing a child prints with find.
 std::map<int, std::string> parse_descriptor_listing(std::string_view listing) {
     std::map<int, std::string> targets;

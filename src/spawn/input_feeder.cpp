@@ -1,0 +1,87 @@
+#include "spawn/input_feeder.hpp"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <system_error>
+
+namespace quillbox {
+namespace {
+
+constexpr std::size_t kChunkSize = 65536;
+
+// A write to a pipe whose reader is gone raises SIGPIPE on the writing
+// thread; blocked here, it stays pending on this thread alone and goes with
+// it, and the write fails with EPIPE instead.
+void block_broken_pipe_signal() {
+    sigset_t broken_pipe;
+    sigemptyset(&broken_pipe);
+    sigaddset(&broken_pipe, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &broken_pipe, nullptr);
+}
+
+// Whether the pipe can take more before the feeder is told to stop.
+bool wait_writable(int sink, const WakeEvent& stop) {
+    std::array<pollfd, 2> watched = {pollfd{sink, POLLOUT, 0}, pollfd{stop.fd(), POLLIN, 0}};
+    for (;;) {
+        if (::poll(watched.data(), watched.size(), -1) < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (watched[1].revents != 0) return false;
+        if (watched[0].revents != 0) return true;
+    }
+}
+
+void feed(int sink, const SecretBytes& input, const WakeEvent& stop) {
+    const int flags = ::fcntl(sink, F_GETFL);
+    if (flags < 0 || ::fcntl(sink, F_SETFL, flags | O_NONBLOCK) != 0) return;
+    std::size_t written = 0;
+    while (written < input.size()) {
+        const std::size_t wanted = std::min(input.size() - written, kChunkSize);
+        const ssize_t count = ::write(sink, input.data() + written, wanted);
+        if (count > 0) {
+            written += static_cast<std::size_t>(count);
+        } else if (count < 0 && errno == EINTR) {
+            continue;
+        } else if (count < 0 && errno == EAGAIN) {
+            if (!wait_writable(sink, stop)) return;
+        } else {
+            return;  // EPIPE: the child has closed its end
+        }
+    }
+}
+
+}  // namespace
+
+Result<std::unique_ptr<InputFeeder>> InputFeeder::start(UniqueFd sink, SecretBytes input) {
+    Result<WakeEvent> stop = WakeEvent::create();
+    if (!stop) return fail(stop.error());
+    std::unique_ptr<InputFeeder> feeder(new InputFeeder(std::move(*stop)));
+    const WakeEvent& stop_event = feeder->stop_;
+    auto body = [sink = std::move(sink), input = std::move(input), &stop_event]() mutable {
+        block_broken_pipe_signal();
+        feed(sink.get(), input, stop_event);
+        input.wipe();
+        sink.reset();
+    };
+    try {
+        feeder->thread_ = std::thread(std::move(body));
+    } catch (const std::system_error& refused) {
+        return fail(errors::OsError{refused.code().value()});
+    }
+    return feeder;
+}
+
+InputFeeder::~InputFeeder() {
+    if (!thread_.joinable()) return;
+    stop_.notify();
+    thread_.join();
+}
+
+}  // namespace quillbox
