@@ -20,9 +20,9 @@ struct PreparedRun {
     std::shared_ptr<const Redactor> redactor;
 };
 
-Result<PreparedRun> prepare_run(const CommandSpec& spec, const VaultState& state,
+Result<PreparedRun> prepare_run(const CommandRequest& request, const VaultState& state,
                                 RunRedactor& run_redactor) {
-    Result<ResolvedCommand> command = resolve_command(spec, state.entries());
+    Result<ResolvedCommand> command = resolve_command(request, state.entries());
     if (!command) return fail(std::move(command.error()));
     Result<std::shared_ptr<const Redactor>> redactor = run_redactor.for_state(state);
     if (!redactor) return fail(std::move(redactor.error()));
@@ -31,14 +31,14 @@ Result<PreparedRun> prepare_run(const CommandSpec& spec, const VaultState& state
 
 }  // namespace
 
-PyObject* run_pipeline(VaultHandle& vault, const CommandSpec& spec, const RunLimits& limits) {
+PyObject* run_pipeline(VaultHandle& vault, const CommandRequest& request, const RunLimits& limits) {
     if (vault.is_closed()) return raise_quillbox_error("vault is closed");
     // The first run after a change builds the redactor, which takes long in a
     // large vault: other threads go on meanwhile.
     std::optional<Result<PreparedRun>> prepared = without_interpreter_lock([&] {
         return vault.with_state_and_redactor(
             [&](VaultState& state, RunRedactor& run_redactor) {
-                return prepare_run(spec, state, run_redactor);
+                return prepare_run(request, state, run_redactor);
             },
             wait_here);
     });

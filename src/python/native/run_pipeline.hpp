@@ -4,7 +4,7 @@
 
 #include "python/native/vault_handle.hpp"
 #include "spawn/wait_and_capture.hpp"
-#include "tokenizer/command_spec.hpp"
+#include "tokenizer/command_request.hpp"
 
 namespace quillbox::python {
 
@@ -16,6 +16,6 @@ namespace quillbox::python {
 // passphrase changed since the last run); the child then runs, and its output
 // is redacted, outside both locks. Returns a new RunResult, or nullptr with
 // the exception set.
-PyObject* run_pipeline(VaultHandle& vault, const CommandSpec& spec, const RunLimits& limits);
+PyObject* run_pipeline(VaultHandle& vault, const CommandRequest& request, const RunLimits& limits);
 
 }  // namespace quillbox::python

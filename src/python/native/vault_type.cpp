@@ -162,16 +162,16 @@ PyObject* vault_run(PyObject* self, PyObject* args, PyObject* kwargs) {
         const std::optional<RunLimits> limits =
             convert_run_limits(timeout_object, max_output_object, max_stderr_object);
         if (!limits) return nullptr;
-        return run_pipeline(handle_of(self), CommandSpec{std::move(*command), {}, std::nullopt},
+        return run_pipeline(handle_of(self), CommandRequest{std::move(*command), {}, std::nullopt},
                             *limits);
     });
 }
 
 // None, a text whose placeholders are filled, or bytes as they are.
-bool convert_input(PyObject* input_object, CommandSpec& spec) {
+bool convert_input(PyObject* input_object, CommandRequest& request) {
     if (input_object == nullptr || input_object == Py_None) return true;
     if (PyBytes_Check(input_object)) {
-        spec.input =
+        request.input =
             SecretBytes(std::string_view(PyBytes_AS_STRING(input_object),
                                          static_cast<std::size_t>(PyBytes_GET_SIZE(input_object))));
         return true;
@@ -183,18 +183,18 @@ bool convert_input(PyObject* input_object, CommandSpec& spec) {
     }
     std::optional<std::string> text = convert_str(input_object, "input");
     if (!text) return false;
-    spec.input = std::move(*text);
+    request.input = std::move(*text);
     return true;
 }
 
 // A command line or an argument vector, its environment and its input.
-std::optional<CommandSpec> convert_command(PyObject* command_object, PyObject* env_object,
-                                           PyObject* input_object) {
-    CommandSpec spec;
+std::optional<CommandRequest> convert_command(PyObject* command_object, PyObject* env_object,
+                                              PyObject* input_object) {
+    CommandRequest request;
     if (PyUnicode_Check(command_object)) {
         std::optional<std::string> line = convert_str(command_object, "command");
         if (!line) return std::nullopt;
-        spec.command = std::move(*line);
+        request.command = std::move(*line);
     } else if (PyBytes_Check(command_object) || !PySequence_Check(command_object)) {
         PyErr_Format(PyExc_TypeError,
                      "argument 'command': expected str or a sequence of str, got %s",
@@ -204,15 +204,15 @@ std::optional<CommandSpec> convert_command(PyObject* command_object, PyObject* e
         std::optional<std::vector<std::string>> argv =
             convert_str_sequence(command_object, "command");
         if (!argv) return std::nullopt;
-        spec.command = std::move(*argv);
+        request.command = std::move(*argv);
     }
     if (env_object != nullptr && env_object != Py_None) {
         auto environment = convert_str_mapping(env_object, "env");
         if (!environment) return std::nullopt;
-        spec.environment = std::move(*environment);
+        request.environment = std::move(*environment);
     }
-    if (!convert_input(input_object, spec)) return std::nullopt;
-    return spec;
+    if (!convert_input(input_object, request)) return std::nullopt;
+    return request;
 }
 
 PyObject* vault_run_with(PyObject* self, PyObject* args, PyObject* kwargs) {
@@ -231,13 +231,13 @@ PyObject* vault_run_with(PyObject* self, PyObject* args, PyObject* kwargs) {
                                          &timeout_object, &max_output_object, &max_stderr_object)) {
             return nullptr;
         }
-        const std::optional<CommandSpec> spec =
+        const std::optional<CommandRequest> request =
             convert_command(command_object, env_object, input_object);
-        if (!spec) return nullptr;
+        if (!request) return nullptr;
         const std::optional<RunLimits> limits =
             convert_run_limits(timeout_object, max_output_object, max_stderr_object);
         if (!limits) return nullptr;
-        return run_pipeline(handle_of(self), *spec, *limits);
+        return run_pipeline(handle_of(self), *request, *limits);
     });
 }
 

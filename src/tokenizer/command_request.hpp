@@ -16,7 +16,7 @@ namespace quillbox {
 // argument vector taken as it stands; and, when given, the child's whole
 // environment as (name, value) pairs. Every word and every value may hold
 // `{{KEY}}` placeholders; names may not.
-struct CommandSpec {
+struct CommandRequest {
     std::variant<std::string, std::vector<std::string>> command;
     std::vector<std::pair<std::string, std::string>> environment;
     // What the child reads on its standard input: a text whose placeholders
@@ -39,6 +39,6 @@ struct ResolvedCommand {
 // before any value is read. An empty argument vector fails with
 // EmptyArgumentVector, a name that is empty or holds '=', NUL or "{{" with
 // InvalidEnvironmentName.
-Result<ResolvedCommand> resolve_command(const CommandSpec& spec, const VaultEntries& entries);
+Result<ResolvedCommand> resolve_command(const CommandRequest& request, const VaultEntries& entries);
 
 }  // namespace quillbox

@@ -1,4 +1,4 @@
-#include "tokenizer/command_spec.hpp"
+#include "tokenizer/command_request.hpp"
 
 #include <string_view>
 
@@ -8,9 +8,9 @@
 namespace quillbox {
 namespace {
 
-Result<std::vector<std::string>> command_words(const CommandSpec& spec) {
-    if (const auto* line = std::get_if<std::string>(&spec.command)) return tokenize(*line);
-    const auto& argv = std::get<std::vector<std::string>>(spec.command);
+Result<std::vector<std::string>> command_words(const CommandRequest& request) {
+    if (const auto* line = std::get_if<std::string>(&request.command)) return tokenize(*line);
+    const auto& argv = std::get<std::vector<std::string>>(request.command);
     if (argv.empty()) return fail(errors::EmptyArgumentVector{});
     return argv;
 }
@@ -35,19 +35,19 @@ Result<std::vector<ParsedWord>> parse_environment(
 }
 
 // The input as one word, whose placeholders are parsed; none for bytes.
-Result<std::vector<ParsedWord>> parse_input(const CommandSpec& spec) {
-    if (!spec.input) return std::vector<ParsedWord>{};
-    const auto* text = std::get_if<std::string>(&*spec.input);
+Result<std::vector<ParsedWord>> parse_input(const CommandRequest& request) {
+    if (!request.input) return std::vector<ParsedWord>{};
+    const auto* text = std::get_if<std::string>(&*request.input);
     if (text == nullptr) return std::vector<ParsedWord>{};
     return parse_words({*text});
 }
 
 // The bytes the child reads: the text filled in, without the NUL that ends
 // each resolved word, or the bytes given.
-std::optional<SecretBytes> input_bytes(const CommandSpec& spec,
+std::optional<SecretBytes> input_bytes(const CommandRequest& request,
                                        std::vector<SecretBytes>& filled_text) {
-    if (!spec.input) return std::nullopt;
-    if (const auto* bytes = std::get_if<SecretBytes>(&*spec.input)) return bytes->clone();
+    if (!request.input) return std::nullopt;
+    if (const auto* bytes = std::get_if<SecretBytes>(&*request.input)) return bytes->clone();
     SecretBytes text = std::move(filled_text.front());
     text.resize(text.size() - 1);
     return text;
@@ -55,14 +55,15 @@ std::optional<SecretBytes> input_bytes(const CommandSpec& spec,
 
 }  // namespace
 
-Result<ResolvedCommand> resolve_command(const CommandSpec& spec, const VaultEntries& entries) {
-    Result<std::vector<std::string>> words = command_words(spec);
+Result<ResolvedCommand> resolve_command(const CommandRequest& request,
+                                        const VaultEntries& entries) {
+    Result<std::vector<std::string>> words = command_words(request);
     if (!words) return fail(std::move(words.error()));
     Result<std::vector<ParsedWord>> parsed = parse_words(std::move(*words));
     if (!parsed) return fail(std::move(parsed.error()));
-    Result<std::vector<ParsedWord>> variables = parse_environment(spec.environment);
+    Result<std::vector<ParsedWord>> variables = parse_environment(request.environment);
     if (!variables) return fail(std::move(variables.error()));
-    Result<std::vector<ParsedWord>> input_text = parse_input(spec);
+    Result<std::vector<ParsedWord>> input_text = parse_input(request);
     if (!input_text) return fail(std::move(input_text.error()));
 
     Result<std::vector<SecretBytes>> argv = resolve_placeholders(*parsed, entries);
@@ -72,7 +73,7 @@ Result<ResolvedCommand> resolve_command(const CommandSpec& spec, const VaultEntr
     Result<std::vector<SecretBytes>> filled_text = resolve_placeholders(*input_text, entries);
     if (!filled_text) return fail(std::move(filled_text.error()));
     return ResolvedCommand{std::move(*argv), std::move(*environment),
-                           input_bytes(spec, *filled_text)};
+                           input_bytes(request, *filled_text)};
 }
 
 }  // namespace quillbox
