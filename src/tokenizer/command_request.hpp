@@ -25,8 +25,8 @@ struct CommandRequest {
 };
 
 // The argument vector and the environment of the child, each string with its
-// placeholders filled by raw values and one final NUL; an environment string
-// is "NAME=value".
+// placeholders filled by raw values and one final NUL (an environment string
+// is "NAME=value"), and the bytes of its input, without a NUL, when it has one.
 struct ResolvedCommand {
     std::vector<SecretBytes> argv;
     std::vector<SecretBytes> environment;
@@ -34,11 +34,10 @@ struct ResolvedCommand {
 };
 
 // Tokenizes a command line, checks every word, name, value and the input
-// text, and only then
-// looks up the keys: a command with a bad placeholder or name anywhere fails
-// before any value is read. An empty argument vector fails with
-// EmptyArgumentVector, a name that is empty or holds '=', NUL or "{{" with
-// InvalidEnvironmentName.
+// text, and only then looks up the keys: a command with a bad placeholder or
+// name anywhere fails before any value is read. An empty argument vector
+// fails with EmptyArgumentVector, a name that is empty or holds '=', NUL or
+// "{{" with InvalidEnvironmentName.
 Result<ResolvedCommand> resolve_command(const CommandRequest& request, const VaultEntries& entries);
 
 }  // namespace quillbox
