@@ -147,7 +147,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         arguments.push_back(std::move(argument));
     }
 
-    const auto resolved = quillbox::resolve_placeholders(*parsed, entries);
+    quillbox::SecretFiles files;
+    const auto resolved = quillbox::resolve_placeholders(*parsed, entries, files);
     if (missing) {
         const auto* unresolved =
             resolved ? nullptr

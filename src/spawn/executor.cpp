@@ -30,8 +30,11 @@ Result<RunOutcome> execute(ExecutorRequest request, Clock& clock) {
         feeder = std::move(*started);
     }
 
+    std::vector<int> inherited;
+    inherited.reserve(request.files.size());
+    for (const SealedFile& file : request.files) inherited.push_back(file.fd());
     const ChildStreams streams{output->write_end.get(), error->write_end.get(),
-                               input ? input->read_end.get() : ChildStreams::kHostInput};
+                               input ? input->read_end.get() : ChildStreams::kHostInput, inherited};
     const Result<pid_t> child = spawn_child(std::move(request.argv), std::move(request.environment),
                                             streams, request.redactor);
     // The readers see end of file once the child and its descendants have
@@ -40,6 +43,7 @@ Result<RunOutcome> execute(ExecutorRequest request, Clock& clock) {
     output->write_end.reset();
     error->write_end.reset();
     input.reset();
+    request.files.clear();
     if (!child) return fail(child.error());
     return wait_and_capture(*child, *readers, request.limits, request.redactor, *events, clock);
 }

@@ -5,6 +5,7 @@
 
 #include "core/clock.hpp"
 #include "core/result.hpp"
+#include "core/sealed_file.hpp"
 #include "core/secret_bytes.hpp"
 #include "redact/redactor.hpp"
 #include "spawn/wait_and_capture.hpp"
@@ -24,6 +25,9 @@ struct ExecutorRequest {
     // Fed to the child's standard input, which is then closed; without it the
     // child reads the host's standard input. Wiped once written or given up.
     std::optional<SecretBytes> input = std::nullopt;
+    // The files that the arguments and the environment name, which the child
+    // inherits under their own numbers and the host closes once it started.
+    std::vector<SealedFile> files = {};
 };
 
 // Runs one command to its end: starts the child, captures and redacts its

@@ -104,6 +104,11 @@ Result<pid_t> start_program(const std::vector<char*>& arguments,
     }
     posix_spawn_file_actions_adddup2(actions.get(), streams.stdout_fd, STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(actions.get(), streams.stderr_fd, STDERR_FILENO);
+    // A descriptor duplicated onto itself loses close-on-exec in this child
+    // alone: children that other threads start meanwhile never see it.
+    for (const int inherited : streams.inherited) {
+        posix_spawn_file_actions_adddup2(actions.get(), inherited, inherited);
+    }
 
     // No variable of this process, the master passphrase's included, reaches
     // the child: it gets the given environment alone.

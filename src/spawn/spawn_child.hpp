@@ -2,6 +2,7 @@
 
 #include <sys/types.h>
 
+#include <span>
 #include <vector>
 
 #include "core/result.hpp"
@@ -10,15 +11,17 @@
 
 namespace quillbox {
 
-// The descriptors that a child gets as its standard streams: the write ends
+// The descriptors that a child gets: as its standard streams, the write ends
 // of the pipes its readers drain, and the read end of the pipe its input is
-// fed into, or none to leave it the host's standard input.
+// fed into, or none to leave it the host's standard input; and under their
+// own numbers, the files that its command names.
 struct ChildStreams {
     static constexpr int kHostInput = -1;
 
     int stdout_fd;
     int stderr_fd;
     int stdin_fd = kHostInput;
+    std::span<const int> inherited = {};
 };
 
 // Starts argv[0], found along this process's PATH, with the given arguments

@@ -23,15 +23,14 @@ bool is_valid_environment_name(std::string_view name) {
 
 // Each variable as one word "NAME=value", whose placeholders can only lie in
 // the value.
-Result<std::vector<ParsedWord>> parse_environment(
-    const std::vector<std::pair<std::string, std::string>>& environment) {
+Result<std::vector<ParsedWord>> parse_environment(const CommandRequest& request) {
     std::vector<std::string> words;
-    words.reserve(environment.size());
-    for (const auto& [name, value] : environment) {
+    words.reserve(request.environment.size());
+    for (const auto& [name, value] : request.environment) {
         if (!is_valid_environment_name(name)) return fail(errors::InvalidEnvironmentName{name});
         words.push_back(name + "=" + value);
     }
-    return parse_words(std::move(words));
+    return parse_words(std::move(words), request.forms);
 }
 
 // The input as one word, whose placeholders are parsed; none for bytes.
@@ -39,7 +38,7 @@ Result<std::vector<ParsedWord>> parse_input(const CommandRequest& request) {
     if (!request.input) return std::vector<ParsedWord>{};
     const auto* text = std::get_if<std::string>(&*request.input);
     if (text == nullptr) return std::vector<ParsedWord>{};
-    return parse_words({*text});
+    return parse_words({*text}, request.forms);
 }
 
 // The bytes the child reads: the text filled in, without the NUL that ends
@@ -59,21 +58,23 @@ Result<ResolvedCommand> resolve_command(const CommandRequest& request,
                                         const VaultEntries& entries) {
     Result<std::vector<std::string>> words = command_words(request);
     if (!words) return fail(std::move(words.error()));
-    Result<std::vector<ParsedWord>> parsed = parse_words(std::move(*words));
+    Result<std::vector<ParsedWord>> parsed = parse_words(std::move(*words), request.forms);
     if (!parsed) return fail(std::move(parsed.error()));
-    Result<std::vector<ParsedWord>> variables = parse_environment(request.environment);
+    Result<std::vector<ParsedWord>> variables = parse_environment(request);
     if (!variables) return fail(std::move(variables.error()));
     Result<std::vector<ParsedWord>> input_text = parse_input(request);
     if (!input_text) return fail(std::move(input_text.error()));
 
-    Result<std::vector<SecretBytes>> argv = resolve_placeholders(*parsed, entries);
+    SecretFiles files;
+    Result<std::vector<SecretBytes>> argv = resolve_placeholders(*parsed, entries, files);
     if (!argv) return fail(std::move(argv.error()));
-    Result<std::vector<SecretBytes>> environment = resolve_placeholders(*variables, entries);
+    Result<std::vector<SecretBytes>> environment = resolve_placeholders(*variables, entries, files);
     if (!environment) return fail(std::move(environment.error()));
-    Result<std::vector<SecretBytes>> filled_text = resolve_placeholders(*input_text, entries);
+    Result<std::vector<SecretBytes>> filled_text =
+        resolve_placeholders(*input_text, entries, files);
     if (!filled_text) return fail(std::move(filled_text.error()));
     return ResolvedCommand{std::move(*argv), std::move(*environment),
-                           input_bytes(request, *filled_text)};
+                           input_bytes(request, *filled_text), files.take()};
 }
 
 }  // namespace quillbox

@@ -7,8 +7,10 @@
 #include <vector>
 
 #include "core/result.hpp"
+#include "core/sealed_file.hpp"
 #include "core/secret_bytes.hpp"
 #include "core/vault_entry.hpp"
+#include "tokenizer/placeholders.hpp"
 
 namespace quillbox {
 
@@ -22,15 +24,21 @@ struct CommandRequest {
     // What the child reads on its standard input: a text whose placeholders
     // are filled, or bytes taken as they are.
     std::optional<std::variant<std::string, SecretBytes>> input;
+    // Whether words, values and the input text may name files by
+    // `{{file:KEY}}`.
+    PlaceholderForms forms = PlaceholderForms::ValuesOnly;
 };
 
 // The argument vector and the environment of the child, each string with its
 // placeholders filled by raw values and one final NUL (an environment string
-// is "NAME=value"), and the bytes of its input, without a NUL, when it has one.
+// is "NAME=value"), the bytes of its input, without a NUL, when it has one,
+// and the files that its `{{file:KEY}}` placeholders name, for the child to
+// inherit.
 struct ResolvedCommand {
     std::vector<SecretBytes> argv;
     std::vector<SecretBytes> environment;
     std::optional<SecretBytes> input;
+    std::vector<SealedFile> files;
 };
 
 // Tokenizes a command line, checks every word, name, value and the input

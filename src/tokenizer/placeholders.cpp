@@ -1,5 +1,6 @@
 #include "tokenizer/placeholders.hpp"
 
+#include <optional>
 #include <utility>
 
 #include "core/key_name.hpp"
@@ -9,6 +10,20 @@ namespace {
 
 constexpr std::string_view kOpen = "{{";
 constexpr std::string_view kClose = "}}";
+constexpr std::string_view kFilePrefix = "file:";
+
+// The entry a placeholder's text names, and as what; none where the key
+// breaks the key-name rule.
+std::optional<std::pair<std::string_view, PlaceholderKind>> placeholder_target(
+    std::string_view text, PlaceholderForms forms) {
+    if (forms == PlaceholderForms::ValuesAndFiles && text.starts_with(kFilePrefix)) {
+        text.remove_prefix(kFilePrefix.size());
+        if (is_valid_key_name(text)) return std::pair(text, PlaceholderKind::File);
+        return std::nullopt;
+    }
+    if (is_valid_key_name(text)) return std::pair(text, PlaceholderKind::Value);
+    return std::nullopt;
+}
 
 // Lookups scan the entries in stored order and take the first equal name;
 // comparing strings compares their lengths before their bytes.
@@ -21,15 +36,24 @@ const SecretBytes* find_value(const VaultEntries& entries, std::string_view key)
 
 // Every key of the word is looked up before any value is copied, so the
 // argument is allocated once at its final size and holds no secret byte when
-// a later key turns out to be missing.
-Result<SecretBytes> resolve_word(const ParsedWord& word, const VaultEntries& entries) {
+// a later key turns out to be missing. A file placeholder gets its file then.
+Result<SecretBytes> resolve_word(const ParsedWord& word, const VaultEntries& entries,
+                                 SecretFiles& files) {
     std::vector<const SecretBytes*> values;
     values.reserve(word.placeholders.size());
+    std::vector<std::string> paths;
     std::size_t length = word.text.size() + 1;
     for (const Placeholder& placeholder : word.placeholders) {
         const SecretBytes* value = find_value(entries, placeholder.key);
         if (value == nullptr) return fail(errors::UnresolvedPlaceholder{placeholder.key});
-        length = length - (placeholder.end - placeholder.start) + value->size();
+        std::size_t filled_length = value->size();
+        if (placeholder.kind == PlaceholderKind::File) {
+            Result<std::string> path = files.path_for(placeholder.key, *value);
+            if (!path) return fail(std::move(path.error()));
+            filled_length = path->size();
+            paths.push_back(std::move(*path));
+        }
+        length = length - (placeholder.end - placeholder.start) + filled_length;
         values.push_back(value);
     }
 
@@ -37,10 +61,12 @@ Result<SecretBytes> resolve_word(const ParsedWord& word, const VaultEntries& ent
     SecretBytes argument;
     argument.reserve(length);
     std::size_t copied_up_to = 0;
+    auto next_path = paths.begin();
     for (std::size_t i = 0; i < values.size(); ++i) {
         const Placeholder& placeholder = word.placeholders[i];
         argument.append(text.substr(copied_up_to, placeholder.start - copied_up_to));
-        argument.append(values[i]->view());
+        argument.append(placeholder.kind == PlaceholderKind::File ? std::string_view(*next_path++)
+                                                                  : values[i]->view());
         copied_up_to = placeholder.end;
     }
     argument.append(text.substr(copied_up_to));
@@ -50,7 +76,7 @@ Result<SecretBytes> resolve_word(const ParsedWord& word, const VaultEntries& ent
 
 }  // namespace
 
-Result<std::vector<Placeholder>> parse_placeholders(std::string_view word) {
+Result<std::vector<Placeholder>> parse_placeholders(std::string_view word, PlaceholderForms forms) {
     std::vector<Placeholder> placeholders;
     std::size_t position = 0;
     while (true) {
@@ -62,21 +88,23 @@ Result<std::vector<Placeholder>> parse_placeholders(std::string_view word) {
             return fail(
                 errors::MalformedPlaceholder{std::string(kOpen).append(word.substr(key_start))});
         }
-        const std::string_view key = word.substr(key_start, close - key_start);
-        if (!is_valid_key_name(key)) {
+        const std::string_view text = word.substr(key_start, close - key_start);
+        const auto target = placeholder_target(text, forms);
+        if (!target) {
             return fail(
-                errors::InvalidPlaceholderKey{std::string(kOpen).append(key).append(kClose)});
+                errors::InvalidPlaceholderKey{std::string(kOpen).append(text).append(kClose)});
         }
         position = close + kClose.size();
-        placeholders.push_back({std::string(key), start, position});
+        placeholders.push_back({std::string(target->first), start, position, target->second});
     }
 }
 
-Result<std::vector<ParsedWord>> parse_words(std::vector<std::string> words) {
+Result<std::vector<ParsedWord>> parse_words(std::vector<std::string> words,
+                                            PlaceholderForms forms) {
     std::vector<ParsedWord> parsed;
     parsed.reserve(words.size());
     for (std::string& word : words) {
-        Result<std::vector<Placeholder>> placeholders = parse_placeholders(word);
+        Result<std::vector<Placeholder>> placeholders = parse_placeholders(word, forms);
         if (!placeholders) return fail(std::move(placeholders.error()));
         parsed.push_back({std::move(word), std::move(*placeholders)});
     }
@@ -84,11 +112,12 @@ Result<std::vector<ParsedWord>> parse_words(std::vector<std::string> words) {
 }
 
 Result<std::vector<SecretBytes>> resolve_placeholders(std::span<const ParsedWord> words,
-                                                      const VaultEntries& entries) {
+                                                      const VaultEntries& entries,
+                                                      SecretFiles& files) {
     std::vector<SecretBytes> arguments;
     arguments.reserve(words.size());
     for (const ParsedWord& word : words) {
-        Result<SecretBytes> argument = resolve_word(word, entries);
+        Result<SecretBytes> argument = resolve_word(word, entries, files);
         if (!argument) return fail(std::move(argument.error()));
         arguments.push_back(std::move(*argument));
     }

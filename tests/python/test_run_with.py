@@ -129,3 +129,86 @@ def test_a_refused_environment_starts_no_process_and_env_is_keyword_only(vault, 
     assert not marker.exists()
     with pytest.raises(TypeError):
         vault.run_with(["env"], {"A": "1"})
+
+
+def test_a_file_placeholder_names_a_sealed_file_in_memory(vault):
+    digest = hashlib.sha256(TOKEN.encode()).hexdigest()
+    by_argument = vault.run_with(["sha256sum", "{{file:API_TOKEN}}"])
+    assert by_argument.stdout.split()[0] == digest
+    assert by_argument.stdout.split()[1].startswith("/dev/fd/")
+    # The same key names one file, in an argument and in the environment; the
+    # file cannot be changed, and the child may read its descriptor directly.
+    script = (
+        'test "$1" = "$F" || exit 9; sha256sum <"$F"; '
+        'if echo x >>"$F"; then echo writable; fi; '
+        'python3 -c "import hashlib, os, sys; '
+        "print(hashlib.sha256(os.read(int(sys.argv[1][8:]), 99)).hexdigest())\" \"$F\"; "
+        'readlink "$F"'
+    )
+    result = vault.run_with(
+        ["sh", "-c", script, "sh", "{{file:API_TOKEN}}"], env={"F": "{{file:API_TOKEN}}"}
+    )
+    assert result.exit_code == 0, result.stderr
+    assert result.stdout.splitlines()[:2] == [f"{digest}  -", digest]
+    assert result.stdout.splitlines()[2].startswith("/memfd:")
+    assert "writable" not in result.stdout
+    # Another file placeholder in the same command gets a file of its own.
+    both = vault.run_with(["cat", "{{file:API_TOKEN}}", "{{file:DB_PASSWORD}}"])
+    assert both.stdout == "[REDACTED_API_TOKEN][REDACTED_DB_PASSWORD]"
+
+
+LIST_MEMORY_FILES = (
+    "import os\n"
+    "for fd in sorted(os.listdir('/proc/self/fd')):\n"
+    "    try: target = os.readlink('/proc/self/fd/' + fd)\n"
+    "    except OSError: continue\n"
+    "    if target.startswith('/memfd:'): print(fd)\n"
+)
+
+
+def test_only_its_own_child_holds_the_file_and_the_host_closes_it(vault):
+    import os
+    import threading
+
+    before = set(os.listdir("/proc/self/fd"))
+    # While one run holds a file, a run started beside it inherits none.
+    holder = threading.Thread(
+        target=vault.run_with, args=(["sh", "-c", "sleep 1", "{{file:API_TOKEN}}"],)
+    )
+    holder.start()
+    beside = vault.run_with(["sh", "-c", "sleep 0.3; python3 -c \"$0\"", LIST_MEMORY_FILES])
+    holder.join()
+    assert beside.stdout == ""
+    named = vault.run_with(["python3", "-c", LIST_MEMORY_FILES, "{{file:API_TOKEN}}"])
+    assert len(named.stdout.split()) == 1
+    assert set(os.listdir("/proc/self/fd")) == before
+
+
+@pytest.mark.parametrize(
+    "word, error, message",
+    [
+        ("{{file:NOPE}}", PlaceholderError,
+         "placeholder error: unresolved placeholder {{{key}}} — no entry with that name "
+         "exists in the vault. Use `quillbox set NOPE` to add it"),
+        ("{{file:bad-key}}", TokenizationError,
+         "tokenization error: invalid placeholder key name in {{file:bad-key}} — key names "
+         "must match [A-Za-z_][A-Za-z0-9_]* (start with a letter or underscore, contain only "
+         "letters, digits, and underscores)"),
+        ("{{files:API_TOKEN}}", TokenizationError,
+         "tokenization error: invalid placeholder key name in {{files:API_TOKEN}} — key names "
+         "must match [A-Za-z_][A-Za-z0-9_]* (start with a letter or underscore, contain only "
+         "letters, digits, and underscores)"),
+    ],
+)
+def test_bad_file_placeholders_are_refused(vault, word, error, message):
+    with pytest.raises(error) as raised:
+        vault.run_with(["cat", word])
+    assert str(raised.value) == message
+
+
+def test_run_keeps_file_placeholders_an_invalid_key(vault):
+    with pytest.raises(TokenizationError) as raised:
+        vault.run("cat {{file:API_TOKEN}}")
+    assert str(raised.value).startswith(
+        "tokenization error: invalid placeholder key name in {{file:API_TOKEN}} — "
+    )

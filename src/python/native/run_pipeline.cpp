@@ -49,7 +49,7 @@ PyObject* run_pipeline(VaultHandle& vault, const CommandRequest& request, const 
     Result<RunOutcome> outcome = without_interpreter_lock([&] {
         return execute(ExecutorRequest{std::move(run.command.argv), *run.redactor, limits,
                                        std::move(run.command.environment),
-                                       std::move(run.command.input)});
+                                       std::move(run.command.input), std::move(run.command.files)});
     });
     if (!outcome) return raise_core_error(outcome.error());
     return make_run_result(std::move(*outcome));

@@ -191,6 +191,7 @@ bool convert_input(PyObject* input_object, CommandRequest& request) {
 std::optional<CommandRequest> convert_command(PyObject* command_object, PyObject* env_object,
                                               PyObject* input_object) {
     CommandRequest request;
+    request.forms = PlaceholderForms::ValuesAndFiles;
     if (PyUnicode_Check(command_object)) {
         std::optional<std::string> line = convert_str(command_object, "command");
         if (!line) return std::nullopt;

@@ -1,12 +1,15 @@
 #include "tokenizer/placeholders.hpp"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include "core/unique_fd.hpp"
 #include "support/core_error_printer.hpp"
 #include "tokenizer/tokenizer.hpp"
 
@@ -69,6 +72,22 @@ TEST(ParsePlaceholders, RefusesTheLeftmostBadPlaceholder) {
     }
 }
 
+TEST(ParsePlaceholders, NamesFilesOnlyWhereFilesAreAllowed) {
+    const auto with_files = [](std::string_view word) {
+        return parse_placeholders(word, PlaceholderForms::ValuesAndFiles);
+    };
+    EXPECT_EQ(*with_files("x{{file:K}}{{K}}"),
+              (std::vector<Placeholder>{{"K", 1, 11, PlaceholderKind::File},
+                                        {"K", 11, 16, PlaceholderKind::Value}}));
+    for (const std::string_view bad : {"{{file:}}", "{{file:1K}}", "{{FILE:K}}", "{{file: K}}"}) {
+        SCOPED_TRACE(bad);
+        EXPECT_EQ(with_files(bad).error(),
+                  CoreError(errors::InvalidPlaceholderKey{std::string(bad)}));
+    }
+    EXPECT_EQ(parse_placeholders("{{file:K}}").error(),
+              CoreError(errors::InvalidPlaceholderKey{"{{file:K}}"}));
+}
+
 TEST(ParsePlaceholders, ErrorsCarryThePlaceholderText) {
     EXPECT_EQ(parse_placeholders("{{A").error(), CoreError(errors::MalformedPlaceholder{"{{A"}));
     EXPECT_EQ(parse_placeholders("{{1A}}").error(),
@@ -101,7 +120,8 @@ Result<std::vector<SecretBytes>> arguments_for(std::string_view command,
     if (!words) return fail(std::move(words.error()));
     Result<std::vector<ParsedWord>> parsed = parse_words(std::move(*words));
     if (!parsed) return fail(std::move(parsed.error()));
-    return resolve_placeholders(*parsed, entries);
+    SecretFiles files;
+    return resolve_placeholders(*parsed, entries, files);
 }
 
 struct ResolveCase {
@@ -163,6 +183,42 @@ TEST(ResolvePlaceholders, ReportsParseFailuresBeforeLookupsThenTheFirstMissingKe
         ASSERT_FALSE(arguments.has_value());
         EXPECT_EQ(arguments.error(), c.error);
     }
+}
+
+// What a file that a resolved argument names holds, read through its path.
+std::string contents_at(std::string_view path) {
+    std::string contents;
+    UniqueFd fd(::open(std::string(path).c_str(), O_RDONLY | O_CLOEXEC));
+    char buffer[64];
+    for (ssize_t got; (got = ::read(fd.get(), buffer, sizeof buffer)) > 0;) {
+        contents.append(buffer, static_cast<std::size_t>(got));
+    }
+    return contents;
+}
+
+TEST(ResolvePlaceholders, AFilePlaceholderBecomesThePathOfOneFilePerKey) {
+    Result<std::vector<ParsedWord>> parsed =
+        parse_words({"--key={{file:BINARY}}", "{{file:BINARY}}", "{{file:EMPTY}}{{A}}"},
+                    PlaceholderForms::ValuesAndFiles);
+    ASSERT_TRUE(parsed.has_value());
+    SecretFiles files;
+    const Result<std::vector<SecretBytes>> arguments =
+        resolve_placeholders(*parsed, sample_entries(), files);
+    ASSERT_TRUE(arguments.has_value()) << arguments.error().to_text();
+    const std::vector<SealedFile> made = files.take();
+    ASSERT_EQ(made.size(), 2u);
+    const auto text_of = [](const SecretBytes& argument) {
+        return std::string(argument.view().substr(0, argument.size() - 1));
+    };
+    EXPECT_EQ(text_of((*arguments)[0]), "--key=" + made[0].path());
+    EXPECT_EQ(text_of((*arguments)[1]), made[0].path());
+    EXPECT_EQ(text_of((*arguments)[2]), made[1].path() + "alpha");
+    EXPECT_EQ(contents_at(made[0].path()), std::string_view("x\0y\xFF", 4));
+    EXPECT_EQ(contents_at(made[1].path()), "");
+    EXPECT_GE(made[0].fd(), 3);
+    EXPECT_NE(::fcntl(made[0].fd(), F_GETFD) & FD_CLOEXEC, 0);
+    const int seals = F_SEAL_SEAL | F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE;
+    EXPECT_EQ(::fcntl(made[0].fd(), F_GET_SEALS), seals);
 }
 
 TEST(ResolvePlaceholders, AnUnknownKeyIsUnresolvedUnderItsOwnName) {
