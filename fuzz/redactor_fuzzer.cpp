@@ -175,5 +175,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                        redact_by_brute_force(patterns, raw, end),
                    "raw bytes are redacted before they are decoded");
     }
+    // The same bytes arriving in pieces, each settled part passed on at once:
+    // what is passed on is never taken back, so the whole equals the text's.
+    std::vector<std::size_t> piece_ends;
+    for (int pieces = input.ConsumeIntegralInRange(0, 6); pieces > 0; --pieces) {
+        piece_ends.push_back(input.ConsumeIntegralInRange<std::size_t>(0, raw.size()));
+    }
+    std::ranges::sort(piece_ends);
+    piece_ends.push_back(raw.size());
+    const quillbox::TextEnd end =
+        input.ConsumeBool() ? quillbox::TextEnd::Cut : quillbox::TextEnd::Whole;
+    quillbox::SecretBytes streamed;
+    std::string pending;
+    std::size_t arrived = 0;
+    for (const std::size_t piece_end : piece_ends) {
+        pending.append(raw, arrived, piece_end - arrived);
+        arrived = piece_end;
+        pending.erase(0, redactor->redact_settled(pending, streamed));
+    }
+    redactor->redact_ended(pending, end, streamed);
+    fuzz_check(
+        quillbox::decode_utf8_lossy(streamed.view()) == redact_by_brute_force(patterns, raw, end),
+        "streamed in pieces, the redaction is that of the whole text");
     return 0;
 }

@@ -76,6 +76,13 @@ void SecretBytes::resize(std::size_t size) {
     size_ = size;
 }
 
+void SecretBytes::drop_front(std::size_t count) {
+    if (count == 0) return;
+    const std::size_t kept = size_ - count;
+    std::memmove(data_, data_ + count, kept);
+    resize(kept);
+}
+
 std::span<unsigned char> SecretBytes::room_to_append(std::size_t count) {
     if (count > capacity_ - size_) reserve(std::max(size_ + count, capacity_ * 2));
     written_ = std::max(written_, size_ + count);

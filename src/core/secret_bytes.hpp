@@ -44,6 +44,9 @@ public:
     void reserve(std::size_t capacity);
     // Grows with zero bytes, or shrinks after zeroing the bytes given up.
     void resize(std::size_t size);
+    // Removes the first `count` bytes; those that move down to the front
+    // leave no copy behind.
+    void drop_front(std::size_t count);
 
     // Room for at least `count` bytes after those in use, for a writer such as
     // read(2) to fill; commit_appended then takes the first bytes it wrote

@@ -593,6 +593,16 @@ std::optional<AhoCorasickPrefix> AhoCorasick::unfinished_match(std::string_view 
     return AhoCorasickPrefix{pattern, pattern_lengths_[pattern] - below};
 }
 
+std::optional<std::size_t> AhoCorasick::open_start(std::string_view haystack, std::size_t from,
+                                                   std::size_t before) const {
+    const std::size_t end = haystack.size();
+    for (std::size_t start = std::max(from, end - std::min(end, longest_pattern_)); start < before;
+         ++start) {
+        if (walk_from(haystack, start, [](std::uint32_t, std::size_t) {}) == end) return start;
+    }
+    return std::nullopt;
+}
+
 std::size_t AhoCorasick::memory_bytes() const {
     return sizeof(*this) + rows_.capacity() * sizeof(std::uint32_t) +
            row_outputs_.capacity() * sizeof(std::uint32_t) +

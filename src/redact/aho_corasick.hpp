@@ -80,6 +80,13 @@ public:
     std::optional<AhoCorasickPrefix> unfinished_match(std::string_view haystack,
                                                       std::size_t from) const;
 
+    // The first position in [from, before) from which the rest of the text
+    // lies all along one path of the trie: a pattern may begin there that
+    // bytes yet to come would finish, or make longer. Only starts fewer bytes
+    // before the end than the longest pattern are tried.
+    std::optional<std::size_t> open_start(std::string_view haystack, std::size_t from,
+                                          std::size_t before) const;
+
     // Bytes held by the automaton's tables.
     std::size_t memory_bytes() const;
 

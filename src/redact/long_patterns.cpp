@@ -64,7 +64,8 @@ std::vector<std::size_t> LongPatterns::candidates_at(const AhoCorasick& matcher,
 }
 
 std::optional<HeldPattern> LongPatterns::held_at(const AhoCorasick& matcher, std::string_view text,
-                                                 std::size_t start, WrittenPattern& written) const {
+                                                 std::size_t start, WrittenPattern& written,
+                                                 TextEnd end) const {
     const std::string_view rest = text.substr(start);
     std::optional<HeldPattern> unfinished;
     for (const std::size_t pattern : candidates_at(matcher, text, start)) {
@@ -79,6 +80,7 @@ std::optional<HeldPattern> LongPatterns::held_at(const AhoCorasick& matcher, std
         }
         if (!unfinished && whole.starts_with(rest)) {
             unfinished = HeldPattern{pattern, start, text.size(), true};
+            if (end == TextEnd::Open) return unfinished;
         }
     }
     return unfinished;

@@ -10,6 +10,7 @@
 #include "core/vault_entry.hpp"
 #include "redact/aho_corasick.hpp"
 #include "redact/secret_patterns.hpp"
+#include "redact/text_end.hpp"
 
 namespace quillbox {
 
@@ -50,8 +51,11 @@ public:
     // Where the matcher has found the head of a pattern it does not hold
     // whole at `start`: the first pattern in build order that the text holds
     // whole there, if any, or else the first that the text ends inside of.
+    // Of a text that may go on, the first that it holds whole or ends inside
+    // of, since bytes yet to come may finish it.
     std::optional<HeldPattern> held_at(const AhoCorasick& matcher, std::string_view text,
-                                       std::size_t start, WrittenPattern& written) const;
+                                       std::size_t start, WrittenPattern& written,
+                                       TextEnd end) const;
 
 private:
     static constexpr std::uint32_t kNone = UINT32_MAX;

@@ -50,14 +50,15 @@ Result<Redactor> build_redactor(const SecretList& secrets, const AhoCorasickOpti
 
 std::optional<HeldPattern> Redactor::find_secret(std::string_view text, std::size_t from,
                                                  TextEnd end, WrittenPattern& written) const {
-    // A cut text's unfinished pattern counts only once no whole one follows.
+    // A cut text's unfinished pattern counts only once no whole one follows;
+    // one that may go on stops the search where it begins.
     std::optional<HeldPattern> unfinished;
     while (const auto found = matcher_->find(text, from)) {
         if (long_patterns_.is_whole(found->pattern)) {
             return HeldPattern{found->pattern, found->start, found->end, false};
         }
-        const auto held = long_patterns_.held_at(*matcher_, text, found->start, written);
-        if (held && !held->unfinished) return held;
+        const auto held = long_patterns_.held_at(*matcher_, text, found->start, written, end);
+        if (held && (!held->unfinished || end == TextEnd::Open)) return held;
         if (held && !unfinished && end == TextEnd::Cut &&
             held->end - held->start >= kMinCutSecretBytes) {
             unfinished = held;
@@ -78,7 +79,7 @@ std::string_view Redactor::label(std::size_t pattern) const {
 
 std::optional<AhoCorasickPrefix> Redactor::cut_secret(std::string_view text, std::size_t from,
                                                       TextEnd end) const {
-    if (end == TextEnd::Whole) return std::nullopt;
+    if (end != TextEnd::Cut) return std::nullopt;
     const auto unfinished = matcher_->unfinished_match(text, from);
     if (!unfinished || unfinished->length < kMinCutSecretBytes) return std::nullopt;
     return unfinished;
@@ -96,6 +97,44 @@ void Redactor::append_redacted(Out& out, std::string_view text, std::size_t from
     const auto cut = cut_secret(text, from, end);
     out.append(text.substr(from, text.size() - from - (cut ? cut->length : 0)));
     if (cut) out.append(label(cut->pattern));
+}
+
+std::size_t Redactor::redact_settled(std::string_view text, SecretBytes& out) const {
+    if (!matcher_) {
+        out.append(text);
+        return text.size();
+    }
+    // Matches are taken in order as in a whole text, each once no earlier
+    // start may still begin a pattern and no longer pattern may still win at
+    // its own start; the first start that may is where the settled bytes end.
+    WrittenPattern long_pattern;
+    std::size_t from = 0;
+    const auto settle_up_to = [&](std::size_t end) {
+        out.append(text.substr(from, end - from));
+        return end;
+    };
+    for (;;) {
+        const auto match = find_secret(text, from, TextEnd::Open, long_pattern);
+        const std::size_t next_start = match ? match->start : text.size();
+        if (const auto open = matcher_->open_start(text, from, next_start)) {
+            return settle_up_to(*open);
+        }
+        if (!match) return settle_up_to(text.size());
+        if (match->unfinished || matcher_->open_start(text, match->start, match->start + 1)) {
+            return settle_up_to(match->start);
+        }
+        settle_up_to(match->start);
+        out.append(label(match->pattern));
+        from = match->end;
+    }
+}
+
+void Redactor::redact_ended(std::string_view text, TextEnd end, SecretBytes& out) const {
+    if (!matcher_) {
+        out.append(text);
+        return;
+    }
+    append_redacted(out, text, 0, end);
 }
 
 std::string Redactor::redact(std::string_view text) const {

@@ -10,12 +10,9 @@
 #include "core/vault_entry.hpp"
 #include "redact/aho_corasick.hpp"
 #include "redact/long_patterns.hpp"
+#include "redact/text_end.hpp"
 
 namespace quillbox {
-
-// How a text ends: where its writer ended it, or cut off by us (at a size
-// limit or when the writer was stopped), perhaps inside a secret.
-enum class TextEnd { Whole, Cut };
 
 // Below this many bytes, the start of a secret left at the end of a cut text
 // tells too little of it to be worth a label.
@@ -53,6 +50,16 @@ public:
     // that form's label too.
     RedactedText redact(SecretBytes&& text, TextEnd end = TextEnd::Whole) const;
 
+    // Of a text that its writer may still add to, the first bytes whose
+    // redaction no later byte can change: appends their redaction to `out`,
+    // undecoded, and returns how many they are. The bytes after them begin
+    // where a secret form may begin, or a longer one than the text holds yet.
+    std::size_t redact_settled(std::string_view text, SecretBytes& out) const;
+
+    // Appends the redaction of a text that has ended, undecoded, to `out`: as
+    // redact() gives it, but for the decoding.
+    void redact_ended(std::string_view text, TextEnd end, SecretBytes& out) const;
+
 private:
     friend Result<Redactor> build_redactor(const SecretList& secrets,
                                            const AhoCorasickOptions& options);
@@ -68,7 +75,8 @@ private:
 
     // The leftmost-first pattern that the text holds from `from` on, whole;
     // or, for a cut text that holds none, the first that it ends inside of
-    // where the matcher found only its head.
+    // where the matcher found only its head; for a text that may go on, the
+    // first whole or unfinished one.
     std::optional<HeldPattern> find_secret(std::string_view text, std::size_t from, TextEnd end,
                                            WrittenPattern& written) const;
 

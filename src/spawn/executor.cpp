@@ -14,8 +14,9 @@ Result<RunOutcome> execute(ExecutorRequest request, Clock& clock) {
     if (!output) return fail(output.error());
     auto error = make_pipe();
     if (!error) return fail(error.error());
-    auto readers = OutputReaders::start(std::move(output->read_end), std::move(error->read_end),
-                                        request.limits, *events);
+    auto readers =
+        OutputReaders::start(std::move(output->read_end), std::move(error->read_end),
+                             request.limits, *events, request.destinations, request.redactor);
     if (!readers) return fail(readers.error());
     // The input's pipe and its feeder, like the readers, exist before the
     // child; the run never waits for the feeder, and ends it when it is over.

@@ -28,6 +28,9 @@ struct ExecutorRequest {
     // The files that the arguments and the environment name, which the child
     // inherits under their own numbers and the host closes once it started.
     std::vector<SealedFile> files = {};
+    // Where each stream goes as it arrives, redacted, instead of into the
+    // outcome; the descriptors stay the caller's.
+    OutputDestinations destinations = {};
 };
 
 // Runs one command to its end: starts the child, captures and redacts its

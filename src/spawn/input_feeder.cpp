@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,20 +9,12 @@
 #include <cerrno>
 #include <system_error>
 
+#include "spawn/broken_pipe_signal.hpp"
+
 namespace quillbox {
 namespace {
 
 constexpr std::size_t kChunkSize = 65536;
-
-// A write to a pipe whose reader is gone raises SIGPIPE on the writing
-// thread; blocked here, it stays pending on this thread alone and goes with
-// it, and the write fails with EPIPE instead.
-void block_broken_pipe_signal() {
-    sigset_t broken_pipe;
-    sigemptyset(&broken_pipe);
-    sigaddset(&broken_pipe, SIGPIPE);
-    pthread_sigmask(SIG_BLOCK, &broken_pipe, nullptr);
-}
 
 // Whether the pipe can take more before the feeder is told to stop.
 bool wait_writable(int sink, const WakeEvent& stop) {
@@ -65,7 +56,7 @@ Result<std::unique_ptr<InputFeeder>> InputFeeder::start(UniqueFd sink, SecretByt
     std::unique_ptr<InputFeeder> feeder(new InputFeeder(std::move(*stop)));
     const WakeEvent& stop_event = feeder->stop_;
     auto body = [sink = std::move(sink), input = std::move(input), &stop_event]() mutable {
-        block_broken_pipe_signal();
+        const BrokenPipeSignalHeld broken_pipe_fails_the_write;
         feed(sink.get(), input, stop_event);
         input.wipe();
         sink.reset();

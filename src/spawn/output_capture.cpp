@@ -38,9 +38,8 @@ enum class ChunkRead { Kept, Ended, Overrun };
 // keeping what fits under the limit: exactly `limit` bytes is not an overrun,
 // the first byte more is, so one byte beyond the room is asked for.
 ChunkRead read_chunk(int source, std::uint64_t limit, CaptureState& state, std::size_t wanted) {
-    reserve_room(state, limit);
     SecretBytes& bytes = state.bytes;
-    const std::uint64_t room = limit - bytes.size();
+    const std::uint64_t room = limit - state.received;
     const std::size_t asked = room >= wanted ? wanted : static_cast<std::size_t>(room) + 1;
     const std::span<unsigned char> space = bytes.room_to_append(asked);
     // A failed read ends the capture of this stream; it is not retried.
@@ -48,9 +47,11 @@ ChunkRead read_chunk(int source, std::uint64_t limit, CaptureState& state, std::
     if (got <= 0) return ChunkRead::Ended;
     if (static_cast<std::uint64_t>(got) <= room) {
         bytes.commit_appended(static_cast<std::size_t>(got));
+        state.received += static_cast<std::uint64_t>(got);
         return ChunkRead::Kept;
     }
     bytes.commit_appended(static_cast<std::size_t>(room));
+    state.received = limit;
     const std::lock_guard lock(state.mutex);
     state.limit_exceeded = true;
     return ChunkRead::Overrun;
@@ -85,7 +86,11 @@ void take_pending(int source, std::uint64_t limit, CaptureState& state) {
     }
 }
 
-void read_stream(int source, std::uint64_t limit, CaptureState& state, const WakeEvent& stop) {
+// A captured stream is read into room reserved for it; a live one passes on
+// what each chunk settles, so that it holds little more than a chunk. What a
+// live stream holds when it ends is passed on when the run's end is known.
+void read_stream(int source, std::uint64_t limit, CaptureState& state, const WakeEvent& stop,
+                 LiveOutput* live) {
     for (;;) {
         const Readiness readiness = wait_readable(source, stop);
         if (readiness == Readiness::Stop) {
@@ -95,7 +100,9 @@ void read_stream(int source, std::uint64_t limit, CaptureState& state, const Wak
             return;
         }
         if (readiness == Readiness::Failed) return;
+        if (live == nullptr) reserve_room(state, limit);
         if (read_chunk(source, limit, state, kChunkSize) != ChunkRead::Kept) return;
+        if (live != nullptr && !live->pass_settled(state.bytes, stop)) return;
     }
 }
 
@@ -103,12 +110,15 @@ void read_stream(int source, std::uint64_t limit, CaptureState& state, const Wak
 
 Result<std::unique_ptr<StreamReader>> StreamReader::start(UniqueFd source, std::uint64_t limit,
                                                           const WakeEvent& stop,
-                                                          const WakeEvent& finished) {
-    std::unique_ptr<StreamReader> reader(new StreamReader(stop));
+                                                          const WakeEvent& finished,
+                                                          std::optional<LiveOutput> live) {
+    std::unique_ptr<StreamReader> reader(new StreamReader(stop, std::move(live)));
     CaptureState& state = reader->state_;
-    auto body = [&state, source = std::move(source), limit, &stop, &finished]() mutable {
+    LiveOutput* live_output = reader->live_ ? &*reader->live_ : nullptr;
+    auto body = [&state, source = std::move(source), limit, &stop, &finished,
+                 live_output]() mutable {
         try {
-            read_stream(source.get(), limit, state, stop);
+            read_stream(source.get(), limit, state, stop, live_output);
         } catch (const std::bad_alloc&) {
             // Out of memory for the captured bytes: end like a failed read,
             // keeping what was captured.
@@ -150,9 +160,12 @@ bool StreamReader::cut_short() const {
     return state_.limit_exceeded || state_.stopped;
 }
 
-SecretBytes StreamReader::take_bytes() {
+RedactedText StreamReader::finish(const Redactor& redactor, TextEnd end, Deadline deadline,
+                                  Clock& clock) {
     if (thread_.joinable()) thread_.join();
-    return std::move(state_.bytes);
+    if (!live_) return redactor.redact(std::move(state_.bytes), end);
+    live_->pass_rest(state_.bytes, end, deadline, clock);
+    return RedactedText();
 }
 
 }  // namespace quillbox

@@ -32,12 +32,20 @@ Result<CaptureEvents> CaptureEvents::create() {
 }
 
 Result<OutputReaders> OutputReaders::start(UniqueFd stdout_read, UniqueFd stderr_read,
-                                           const RunLimits& limits, const CaptureEvents& events) {
-    auto output = StreamReader::start(std::move(stdout_read), limits.max_output_bytes,
-                                      events.stop_readers, events.reader_finished);
+                                           const RunLimits& limits, const CaptureEvents& events,
+                                           const OutputDestinations& destinations,
+                                           const Redactor& redactor) {
+    const auto live_to = [&](std::optional<int> destination) -> std::optional<LiveOutput> {
+        if (!destination) return std::nullopt;
+        return LiveOutput(*destination, redactor);
+    };
+    auto output =
+        StreamReader::start(std::move(stdout_read), limits.max_output_bytes, events.stop_readers,
+                            events.reader_finished, live_to(destinations.output));
     if (!output) return fail(output.error());
-    auto error = StreamReader::start(std::move(stderr_read), limits.max_stderr_bytes,
-                                     events.stop_readers, events.reader_finished);
+    auto error =
+        StreamReader::start(std::move(stderr_read), limits.max_stderr_bytes, events.stop_readers,
+                            events.reader_finished, live_to(destinations.error));
     if (!error) return fail(error.error());
     return OutputReaders{std::move(*output), std::move(*error)};
 }
@@ -57,12 +65,16 @@ RunOutcome wait_and_capture(pid_t child, OutputReaders& readers, const RunLimits
     // decoding first would turn the invalid bytes of a secret that is not
     // valid UTF-8 into U+FFFD and leave the rest of it in plain sight. The
     // captured buffers are handed over, so that the result can reuse them. A
-    // stream we cut may end in the first bytes of a secret.
-    const auto end_of = [&](const StreamReader& stream) {
-        return ending.stopped_by_us || stream.cut_short() ? TextEnd::Cut : TextEnd::Whole;
+    // stream we cut may end in the first bytes of a secret. A live stream's
+    // destination may take its rest until the deadline.
+    const auto finish = [&](StreamReader& stream) {
+        const TextEnd end =
+            ending.stopped_by_us || stream.cut_short() ? TextEnd::Cut : TextEnd::Whole;
+        return stream.finish(redactor, end, deadline, clock);
     };
-    return RunOutcome{redactor.redact(output.take_bytes(), end_of(output)),
-                      redactor.redact(error.take_bytes(), end_of(error)), ending.exit_code,
+    RedactedText output_text = finish(output);
+    RedactedText error_text = finish(error);
+    return RunOutcome{std::move(output_text), std::move(error_text), ending.exit_code,
                       ending.timed_out};
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 #include "core/clock.hpp"
 #include "core/result.hpp"
@@ -13,7 +14,8 @@
 
 namespace quillbox {
 
-// How a run ended, with both outputs decoded and redacted.
+// How a run ended, with both outputs decoded and redacted; an output passed
+// on live is empty here.
 struct RunOutcome {
     RedactedText stdout_text;
     RedactedText stderr_text;
@@ -28,6 +30,13 @@ struct RunLimits {
     std::uint64_t timeout_secs;
     std::uint64_t max_output_bytes;
     std::uint64_t max_stderr_bytes;
+};
+
+// Where each stream's redacted bytes go as they arrive; a stream without a
+// destination is captured into the run's outcome.
+struct OutputDestinations {
+    std::optional<int> output;
+    std::optional<int> error;
 };
 
 // The wake-ups between the waiting thread and the two readers. They are made
@@ -49,13 +58,16 @@ struct OutputReaders {
     std::unique_ptr<StreamReader> error;
 
     static Result<OutputReaders> start(UniqueFd stdout_read, UniqueFd stderr_read,
-                                       const RunLimits& limits, const CaptureEvents& events);
+                                       const RunLimits& limits, const CaptureEvents& events,
+                                       const OutputDestinations& destinations,
+                                       const Redactor& redactor);
 };
 
 // Runs a started child to its end: captures both streams under their limits,
 // waits for the child's end, an overrun or the deadline, whichever is first,
-// kills the child when it must, and redacts both outputs. A timeout or an
-// overrun is a result, not an error. The deadline and every wait run on `clock`.
+// kills the child when it must, and redacts both outputs, or passes the rest
+// of a live one on. A timeout or an overrun is a result, not an error. The
+// deadline and every wait run on `clock`.
 RunOutcome wait_and_capture(pid_t child, OutputReaders& readers, const RunLimits& limits,
                             const Redactor& redactor, const CaptureEvents& events, Clock& clock);
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <optional>
 #include <span>
+#include <string_view>
 
 #include "support/process_status.hpp"
 #include "support/release_watch.hpp"
@@ -47,6 +48,17 @@ TEST(SecretBytes, WipeEmptiesAndZerosButKeepsTheAllocation) {
     EXPECT_EQ(secret.size(), 0u);
     EXPECT_EQ(secret.capacity(), 64u);
     for (std::size_t i = 0; i < secret.capacity(); ++i) ASSERT_EQ(storage[i], 0) << i;
+}
+
+TEST(SecretBytes, DropFrontLeavesNoCopyOfTheMovedBytes) {
+    SecretBytes secret("0123456789");
+    secret.drop_front(6);
+    EXPECT_EQ(secret.view(), "6789");
+    // Where the last bytes stood before they moved down, zeros remain.
+    EXPECT_EQ(std::string_view(reinterpret_cast<const char*>(secret.data()), 10),
+              std::string_view("6789\0\0\0\0\0\0", 10));
+    secret.drop_front(4);
+    EXPECT_TRUE(secret.empty());
 }
 
 TEST(SecretBytes, ReleaseFromKeepsTheFrontAndGivesBackTheRestAtOnce) {
