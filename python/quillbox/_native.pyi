@@ -6,6 +6,8 @@ Import as ``quillbox._native`` (re-exported by ``quillbox.__init__``).
 from types import TracebackType
 from typing import List, Mapping, Optional, Sequence, SupportsIndex, Tuple, Type, Union, final
 
+from _typeshed import FileDescriptorLike
+
 __all__ = [
     "Vault",
     "RunResult",
@@ -46,6 +48,8 @@ class Vault:
         *,
         env: Optional[Mapping[str, str]] = None,
         input: Union[str, bytes, None] = None,
+        stdout: Optional[FileDescriptorLike] = None,
+        stderr: Optional[FileDescriptorLike] = None,
         timeout_secs: SupportsIndex = 300,
         max_output_bytes: SupportsIndex = 52428800,
         max_stderr_bytes: SupportsIndex = 1048576,

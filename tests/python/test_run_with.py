@@ -212,3 +212,93 @@ def test_run_keeps_file_placeholders_an_invalid_key(vault):
     assert str(raised.value).startswith(
         "tokenization error: invalid placeholder key name in {{file:API_TOKEN}} — "
     )
+
+
+def run_in_background(vault, command, **options):
+    """Vault.run_with on a thread of its own; the result once it is joined."""
+    import threading
+
+    outcome = {}
+    thread = threading.Thread(
+        target=lambda: outcome.setdefault("result", vault.run_with(command, **options))
+    )
+    thread.start()
+    return thread, outcome
+
+
+def test_live_output_arrives_as_the_child_writes_it(vault):
+    import os
+    import time
+
+    read_end, write_end = os.pipe()
+    started = time.monotonic()
+    script = (
+        "echo first line; printf 'half: tok-3f9a'; sleep 2; "
+        "printf '1c77e2 done\\n'; echo {{API_TOKEN}} >&2"
+    )
+    thread, outcome = run_in_background(vault, ["sh", "-c", script], stdout=write_end)
+    with os.fdopen(read_end, "rb") as reader:
+        first = reader.readline()
+        first_at = time.monotonic() - started
+        # The first half of the secret is held back until the second settles it.
+        rest = reader.read1(4096)
+        thread.join()
+        os.close(write_end)
+        rest += reader.read()
+    assert first == b"first line\n" and first_at < 0.5
+    assert rest == b"half: [REDACTED_API_TOKEN] done\n"
+    result = outcome["result"]
+    assert (result.stdout, result.stderr, result.exit_code) == ("", "[REDACTED_API_TOKEN]\n", 0)
+
+
+def test_live_output_is_binary_safe_and_joins_to_the_captured_text(vault, tmp_path):
+    binary = bytes(range(256)) * 64 + b"\xff\xfe tok-3f9a1c77e2 \x00"
+    with open(tmp_path / "out", "wb") as out, open(tmp_path / "err", "wb") as err:
+        result = vault.run_with(["sh", "-c", "cat; cat >&2 </dev/null"], input=binary,
+                                stdout=out, stderr=err.fileno())
+    assert (result.stdout, result.stderr) == ("", "")
+    expected = binary.replace(b"tok-3f9a1c77e2", b"[REDACTED_API_TOKEN]")
+    assert (tmp_path / "out").read_bytes() == expected
+    text = "t\u00e9xt {{API_TOKEN}} hunter2! x" * 1000
+    captured = vault.run_with(["cat"], input=text)
+    with open(tmp_path / "live", "wb") as live:
+        vault.run_with(["cat"], input=text, stdout=live)
+    assert (tmp_path / "live").read_bytes().decode() == captured.stdout
+
+
+def test_live_output_keeps_the_limits_and_the_deadline(vault, tmp_path):
+    with open(tmp_path / "out", "wb") as out:
+        over = vault.run_with(["head", "-c", "100000", "/dev/zero"], stdout=out,
+                              max_output_bytes=1000)
+    assert (over.exit_code, (tmp_path / "out").stat().st_size) == (124, 1000)
+    with open(tmp_path / "out", "wb") as out:
+        late = vault.run_with(["sh", "-c", "echo {{API_TOKEN}}; sleep 5"], stdout=out,
+                              timeout_secs=1)
+    assert late.timed_out
+    assert (tmp_path / "out").read_bytes() == b"[REDACTED_API_TOKEN]\n"
+
+
+@pytest.mark.parametrize(
+    "destination, error, message",
+    [
+        ("out.txt", TypeError,
+         "argument 'stdout': expected None, a file descriptor or an object with fileno(), "
+         "got str"),
+        (-1, ValueError, "argument 'stdout': descriptor -1 is not open for writing"),
+        (9999, ValueError, "argument 'stdout': descriptor 9999 is not open for writing"),
+    ],
+)
+def test_bad_destinations_are_refused(vault, destination, error, message):
+    with pytest.raises(error) as raised:
+        vault.run_with(["true"], stdout=destination)
+    assert str(raised.value) == message
+
+
+def test_a_destination_open_only_for_reading_is_refused(vault, tmp_path):
+    (tmp_path / "f").write_bytes(b"")
+    with open(tmp_path / "f", "rb") as readable:
+        with pytest.raises(ValueError) as raised:
+            vault.run_with(["true"], stderr=readable)
+        assert str(raised.value) == (
+            f"argument 'stderr': descriptor {readable.fileno()} is not open for writing"
+        )

@@ -14,8 +14,9 @@ namespace quillbox::python {
 // of the environment's values parsed and resolved against the entries, and
 // the redactor of the current state taken (built first if the entries or the
 // passphrase changed since the last run); the child then runs, and its output
-// is redacted, outside both locks. Returns a new RunResult, or nullptr with
-// the exception set.
-PyObject* run_pipeline(VaultHandle& vault, const CommandRequest& request, const RunLimits& limits);
+// is redacted, or passed on live to its destination, outside both locks.
+// Returns a new RunResult, or nullptr with the exception set.
+PyObject* run_pipeline(VaultHandle& vault, const CommandRequest& request, const RunLimits& limits,
+                       const OutputDestinations& destinations = {});
 
 }  // namespace quillbox::python

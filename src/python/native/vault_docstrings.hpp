@@ -124,8 +124,9 @@ inline constexpr const char* kRun =
     "    If the vault is closed or an internal error occurs.";
 
 inline constexpr const char* kRunWith =
-    "run_with($self, command, *, env=None, input=None, timeout_secs=300,\n"
-    "         max_output_bytes=52428800, max_stderr_bytes=1048576)\n"
+    "run_with($self, command, *, env=None, input=None, stdout=None,\n"
+    "         stderr=None, timeout_secs=300, max_output_bytes=52428800,\n"
+    "         max_stderr_bytes=1048576)\n"
     "--\n"
     "\n"
     "Run a command with secrets injected from the vault, given as a command\n"
@@ -153,6 +154,12 @@ inline constexpr const char* kRunWith =
     "    with its placeholders filled, ``bytes`` as they are. Without it the\n"
     "    child reads the host's standard input. A child that stops reading\n"
     "    holds up nothing.\n"
+    "stdout, stderr : int or object with fileno(), optional\n"
+    "    Where the stream goes as it arrives, redacted and undecoded, instead\n"
+    "    of into the result, whose field for it is then ``\"\"``. An object is\n"
+    "    flushed first. Bytes that could still begin a secret are held back\n"
+    "    until the next bytes decide; joined, the stream is what capturing it\n"
+    "    gives. Limits, timeout and exit status work as for a captured stream.\n"
     "timeout_secs : int\n"
     "    Maximum wall-clock seconds the child may run.  Default: 300.\n"
     "max_output_bytes : int\n"

@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 
+#include "python/native/run_arguments.hpp"
 #include "python/native/run_pipeline.hpp"
 #include "python/native/secret_value.hpp"
 #include "python/native/vault_docstrings.hpp"
@@ -20,14 +21,6 @@ namespace {
 
 PyObject* none() {
     Py_RETURN_NONE;
-}
-
-// Converts a run limit given by the caller; one not given keeps its default.
-bool convert_limit(PyObject* object, const char* name, std::uint64_t& limit) {
-    if (object == nullptr) return true;
-    const std::optional<std::uint64_t> value = convert_u64(object, name);
-    if (value) limit = *value;
-    return value.has_value();
 }
 
 PyObject* vault_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
@@ -131,19 +124,6 @@ PyObject* vault_list_keys(PyObject* self, PyObject*) {
     });
 }
 
-// The limits of a run from the optional arguments of run and run_with.
-std::optional<RunLimits> convert_run_limits(PyObject* timeout_object, PyObject* max_output_object,
-                                            PyObject* max_stderr_object) {
-    RunLimits limits{
-        .timeout_secs = 300, .max_output_bytes = 52428800, .max_stderr_bytes = 1048576};
-    if (!convert_limit(timeout_object, "timeout_secs", limits.timeout_secs) ||
-        !convert_limit(max_output_object, "max_output_bytes", limits.max_output_bytes) ||
-        !convert_limit(max_stderr_object, "max_stderr_bytes", limits.max_stderr_bytes)) {
-        return std::nullopt;
-    }
-    return limits;
-}
-
 PyObject* vault_run(PyObject* self, PyObject* args, PyObject* kwargs) {
     return guard_python_entry<PyObject*>(nullptr, [&]() -> PyObject* {
         static const char* const keywords[] = {"command", "timeout_secs", "max_output_bytes",
@@ -167,68 +147,28 @@ PyObject* vault_run(PyObject* self, PyObject* args, PyObject* kwargs) {
     });
 }
 
-// None, a text whose placeholders are filled, or bytes as they are.
-bool convert_input(PyObject* input_object, CommandRequest& request) {
-    if (input_object == nullptr || input_object == Py_None) return true;
-    if (PyBytes_Check(input_object)) {
-        request.input =
-            SecretBytes(std::string_view(PyBytes_AS_STRING(input_object),
-                                         static_cast<std::size_t>(PyBytes_GET_SIZE(input_object))));
-        return true;
-    }
-    if (!PyUnicode_Check(input_object)) {
-        PyErr_Format(PyExc_TypeError, "argument 'input': expected str or bytes, got %s",
-                     Py_TYPE(input_object)->tp_name);
-        return false;
-    }
-    std::optional<std::string> text = convert_str(input_object, "input");
-    if (!text) return false;
-    request.input = std::move(*text);
-    return true;
-}
-
-// A command line or an argument vector, its environment and its input.
-std::optional<CommandRequest> convert_command(PyObject* command_object, PyObject* env_object,
-                                              PyObject* input_object) {
-    CommandRequest request;
-    request.forms = PlaceholderForms::ValuesAndFiles;
-    if (PyUnicode_Check(command_object)) {
-        std::optional<std::string> line = convert_str(command_object, "command");
-        if (!line) return std::nullopt;
-        request.command = std::move(*line);
-    } else if (PyBytes_Check(command_object) || !PySequence_Check(command_object)) {
-        PyErr_Format(PyExc_TypeError,
-                     "argument 'command': expected str or a sequence of str, got %s",
-                     Py_TYPE(command_object)->tp_name);
-        return std::nullopt;
-    } else {
-        std::optional<std::vector<std::string>> argv =
-            convert_str_sequence(command_object, "command");
-        if (!argv) return std::nullopt;
-        request.command = std::move(*argv);
-    }
-    if (env_object != nullptr && env_object != Py_None) {
-        auto environment = convert_str_mapping(env_object, "env");
-        if (!environment) return std::nullopt;
-        request.environment = std::move(*environment);
-    }
-    if (!convert_input(input_object, request)) return std::nullopt;
-    return request;
-}
-
 PyObject* vault_run_with(PyObject* self, PyObject* args, PyObject* kwargs) {
     return guard_python_entry<PyObject*>(nullptr, [&]() -> PyObject* {
-        static const char* const keywords[] = {
-            "command",          "env",  "input", "timeout_secs", "max_output_bytes",
-            "max_stderr_bytes", nullptr};
+        static const char* const keywords[] = {"command",
+                                               "env",
+                                               "input",
+                                               "stdout",
+                                               "stderr",
+                                               "timeout_secs",
+                                               "max_output_bytes",
+                                               "max_stderr_bytes",
+                                               nullptr};
         PyObject* command_object = nullptr;
         PyObject* env_object = nullptr;
         PyObject* input_object = nullptr;
+        PyObject* stdout_object = nullptr;
+        PyObject* stderr_object = nullptr;
         PyObject* timeout_object = nullptr;
         PyObject* max_output_object = nullptr;
         PyObject* max_stderr_object = nullptr;
-        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|$OOOOO:run_with", keyword_list(keywords),
-                                         &command_object, &env_object, &input_object,
+        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|$OOOOOOO:run_with",
+                                         keyword_list(keywords), &command_object, &env_object,
+                                         &input_object, &stdout_object, &stderr_object,
                                          &timeout_object, &max_output_object, &max_stderr_object)) {
             return nullptr;
         }
@@ -238,7 +178,10 @@ PyObject* vault_run_with(PyObject* self, PyObject* args, PyObject* kwargs) {
         const std::optional<RunLimits> limits =
             convert_run_limits(timeout_object, max_output_object, max_stderr_object);
         if (!limits) return nullptr;
-        return run_pipeline(handle_of(self), *request, *limits);
+        const std::optional<OutputDestinations> destinations =
+            convert_destinations(stdout_object, stderr_object);
+        if (!destinations) return nullptr;
+        return run_pipeline(handle_of(self), *request, *limits, *destinations);
     });
 }
 

@@ -1,0 +1,129 @@
+#include "python/native/run_arguments.hpp"
+
+#include <fcntl.h>
+
+#include <climits>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "python/shared/arguments.hpp"
+#include "python/shared/py_ref.hpp"
+
+namespace quillbox::python {
+namespace {
+
+// Converts a run limit given by the caller; one not given keeps its default.
+bool convert_limit(PyObject* object, const char* name, std::uint64_t& limit) {
+    if (object == nullptr) return true;
+    const std::optional<std::uint64_t> value = convert_u64(object, name);
+    if (value) limit = *value;
+    return value.has_value();
+}
+
+// None, a text whose placeholders are filled, or bytes as they are.
+bool convert_input(PyObject* input_object, CommandRequest& request) {
+    if (input_object == nullptr || input_object == Py_None) return true;
+    if (PyBytes_Check(input_object)) {
+        request.input =
+            SecretBytes(std::string_view(PyBytes_AS_STRING(input_object),
+                                         static_cast<std::size_t>(PyBytes_GET_SIZE(input_object))));
+        return true;
+    }
+    if (!PyUnicode_Check(input_object)) {
+        PyErr_Format(PyExc_TypeError, "argument 'input': expected str or bytes, got %s",
+                     Py_TYPE(input_object)->tp_name);
+        return false;
+    }
+    std::optional<std::string> text = convert_str(input_object, "input");
+    if (!text) return false;
+    request.input = std::move(*text);
+    return true;
+}
+
+// One destination of convert_destinations, left empty for None; false on
+// failure.
+bool convert_destination(PyObject* object, const char* name, std::optional<int>& destination) {
+    if (object == nullptr || object == Py_None) return true;
+    PyRef number = PyRef::borrow(object);
+    if (!PyLong_Check(object)) {
+        if (PyObject_HasAttrString(object, "fileno") == 0) {
+            PyErr_Format(PyExc_TypeError,
+                         "argument '%s': expected None, a file descriptor or an object with "
+                         "fileno(), got %s",
+                         name, Py_TYPE(object)->tp_name);
+            return false;
+        }
+        if (PyObject_HasAttrString(object, "flush") != 0) {
+            const PyRef flushed = PyRef::steal(PyObject_CallMethod(object, "flush", nullptr));
+            if (!flushed) return false;
+        }
+        number = PyRef::steal(PyObject_CallMethod(object, "fileno", nullptr));
+        if (!number) return false;
+    }
+    const long fd = PyLong_AsLong(number.get());
+    if (fd == -1 && PyErr_Occurred() != nullptr) return false;
+    const int flags = fd < 0 || fd > INT_MAX ? -1 : ::fcntl(static_cast<int>(fd), F_GETFL);
+    if (flags < 0 || (flags & O_ACCMODE) == O_RDONLY) {
+        PyErr_Format(PyExc_ValueError, "argument '%s': descriptor %ld is not open for writing",
+                     name, fd);
+        return false;
+    }
+    destination = static_cast<int>(fd);
+    return true;
+}
+
+}  // namespace
+
+// The limits of a run from the optional arguments of run and run_with.
+std::optional<RunLimits> convert_run_limits(PyObject* timeout_object, PyObject* max_output_object,
+                                            PyObject* max_stderr_object) {
+    RunLimits limits{
+        .timeout_secs = 300, .max_output_bytes = 52428800, .max_stderr_bytes = 1048576};
+    if (!convert_limit(timeout_object, "timeout_secs", limits.timeout_secs) ||
+        !convert_limit(max_output_object, "max_output_bytes", limits.max_output_bytes) ||
+        !convert_limit(max_stderr_object, "max_stderr_bytes", limits.max_stderr_bytes)) {
+        return std::nullopt;
+    }
+    return limits;
+}
+
+std::optional<CommandRequest> convert_command(PyObject* command_object, PyObject* env_object,
+                                              PyObject* input_object) {
+    CommandRequest request;
+    request.forms = PlaceholderForms::ValuesAndFiles;
+    if (PyUnicode_Check(command_object)) {
+        std::optional<std::string> line = convert_str(command_object, "command");
+        if (!line) return std::nullopt;
+        request.command = std::move(*line);
+    } else if (PyBytes_Check(command_object) || !PySequence_Check(command_object)) {
+        PyErr_Format(PyExc_TypeError,
+                     "argument 'command': expected str or a sequence of str, got %s",
+                     Py_TYPE(command_object)->tp_name);
+        return std::nullopt;
+    } else {
+        std::optional<std::vector<std::string>> argv =
+            convert_str_sequence(command_object, "command");
+        if (!argv) return std::nullopt;
+        request.command = std::move(*argv);
+    }
+    if (env_object != nullptr && env_object != Py_None) {
+        auto environment = convert_str_mapping(env_object, "env");
+        if (!environment) return std::nullopt;
+        request.environment = std::move(*environment);
+    }
+    if (!convert_input(input_object, request)) return std::nullopt;
+    return request;
+}
+
+std::optional<OutputDestinations> convert_destinations(PyObject* stdout_object,
+                                                       PyObject* stderr_object) {
+    OutputDestinations destinations;
+    if (!convert_destination(stdout_object, "stdout", destinations.output) ||
+        !convert_destination(stderr_object, "stderr", destinations.error)) {
+        return std::nullopt;
+    }
+    return destinations;
+}
+
+}  // namespace quillbox::python

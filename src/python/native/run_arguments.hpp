@@ -1,0 +1,31 @@
+#pragma once
+
+#include <Python.h>
+
+#include <optional>
+
+#include "spawn/wait_and_capture.hpp"
+#include "tokenizer/command_request.hpp"
+
+namespace quillbox::python {
+
+// Conversions of the arguments of Vault.run and Vault.run_with. Each returns
+// nothing with a Python error set on failure.
+
+// The limits of a run from the optional arguments of run and run_with.
+std::optional<RunLimits> convert_run_limits(PyObject* timeout_object, PyObject* max_output_object,
+                                            PyObject* max_stderr_object);
+
+// A command line or an argument vector, its environment and its input, in
+// which files may be named.
+std::optional<CommandRequest> convert_command(PyObject* command_object, PyObject* env_object,
+                                              PyObject* input_object);
+
+// Where the child's standard output and error go: for each, None (it is
+// captured), a descriptor open for writing, or an object whose fileno()
+// gives one. Such an object is flushed first, so that what it holds comes
+// before the child's output.
+std::optional<OutputDestinations> convert_destinations(PyObject* stdout_object,
+                                                       PyObject* stderr_object);
+
+}  // namespace quillbox::python
