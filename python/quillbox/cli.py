@@ -101,10 +101,10 @@ def run_command(args: argparse.Namespace) -> int:
             timeout_secs=args.timeout,
             max_output_bytes=args.max_output_bytes,
             max_stderr_bytes=args.max_stderr_bytes,
+            # Live, byte for byte as redacted, to quillbox's own streams.
+            stdout=sys.stdout,
+            stderr=sys.stderr,
         )
-    sys.stdout.write(result.stdout)
-    sys.stdout.flush()
-    sys.stderr.write(result.stderr)
     if result.timed_out:
         print_error(f"the command was stopped after its timeout of {args.timeout} s")
     elif result.exit_code == STOPPED_EXIT_CODE:

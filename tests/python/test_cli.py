@@ -203,3 +203,31 @@ def test_init_refuses_costs_no_vault_could_be_opened_with(tmp_path: Path):
         "quillbox: I/O error: argon2 params error: memory cost times time cost is too large\n"
     )
     assert not path.exists()
+
+
+def test_run_passes_the_output_on_live_byte_for_byte(vault_file: Path):
+    """Read through a pipe as a user's terminal or next program would: each line
+    arrives as the command writes it, a secret split by a pause never shows,
+    and bytes that are not text come through unchanged."""
+    import time
+
+    vault = ("--vault", str(vault_file))
+    assert quillbox("set", "API_TOKEN", *vault, stdin=SECRET).returncode == 0
+    script = (
+        "date +%s.%N; printf 'half sk-live-5d'; sleep 2; printf '1e9c3a\\n'; "
+        "printf '\\377\\000\\001end'; echo sk-live-5d1e9c3a >&2"
+    )
+    env = {k: v for k, v in os.environ.items() if k != "QUILLBOX_KEY"}
+    env["QUILLBOX_KEY"] = PASSPHRASE
+    with subprocess.Popen(
+        [sys.executable, "-m", "quillbox", "run", *vault, "--", "sh", "-c", script],
+        stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env,
+    ) as child:
+        assert child.stdout is not None and child.stderr is not None
+        written_at = float(child.stdout.readline())
+        arrived_at = time.time()
+        rest = child.stdout.read()
+        errors = child.stderr.read()
+    assert arrived_at - written_at < 0.5
+    assert rest == b"half [REDACTED_API_TOKEN]\n\xff\x00\x01end"
+    assert (child.returncode, errors) == (0, b"[REDACTED_API_TOKEN]\n")
