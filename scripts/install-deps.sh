@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what building and testing quillbox needs on a Debian machine (as
 # root): the system libraries and tools (clang 19 and its libFuzzer and
-# sanitizer runtimes for the fuzz targets, llvm 19 for the symbolizer), then a
+# sanitizer runtimes for the fuzz targets, llvm 19 for the symbolizer,
+# ssh-keygen for a test that hands a program a key file), then a
 # virtual environment in .venv with the Python build and test packages. Safe
 # to run again.
 set -euo pipefail
@@ -11,6 +12,7 @@ apt_packages=(
     g++ cmake ninja-build pkg-config python3-dev python3-venv
     libssl-dev libargon2-dev libsodium-dev libicu-dev libgtest-dev
     clang-19 libclang-rt-19-dev llvm-19
+    openssh-client
 )
 missing=()
 for package in "${apt_packages[@]}"; do

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -61,6 +62,8 @@ Result<SealedFile> SealedFile::holding(std::string_view contents) {
         if (!moved.valid()) return os_failure();
         fd = std::move(moved);
     }
+    // Readable by its owner alone, as programs that take a key file insist.
+    if (::fchmod(fd.get(), S_IRUSR) != 0) return os_failure();
     if (!write_whole(fd.get(), contents)) return os_failure();
     if (::fcntl(fd.get(), F_ADD_SEALS, kSeals) != 0) return os_failure();
     // A child that reads the inherited descriptor itself, rather than opening

@@ -157,6 +157,17 @@ def test_a_file_placeholder_names_a_sealed_file_in_memory(vault):
     assert both.stdout == "[REDACTED_API_TOKEN][REDACTED_DB_PASSWORD]"
 
 
+def test_a_program_that_insists_on_a_private_key_file_takes_it(vault, tmp_path):
+    import subprocess
+
+    key = tmp_path / "deploy_key"
+    subprocess.run(["ssh-keygen", "-q", "-t", "ed25519", "-N", "", "-f", str(key)], check=True)
+    vault.set("DEPLOY_KEY", bytearray(key.read_bytes()))
+    derived = vault.run_with(["ssh-keygen", "-y", "-f", "{{file:DEPLOY_KEY}}"])
+    assert (derived.exit_code, derived.stderr) == (0, "")
+    assert derived.stdout.split()[:2] == key.with_suffix(".pub").read_text().split()[:2]
+
+
 LIST_MEMORY_FILES = (
     "import os\n"
     "for fd in sorted(os.listdir('/proc/self/fd')):\n"
