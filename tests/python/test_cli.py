@@ -151,6 +151,9 @@ def test_run_takes_an_argument_vector_and_an_environment(vault_file: Path):
     digest = hashlib.sha256(f"key={SECRET}".encode()).hexdigest()
     fed = quillbox("run", *vault, "--input", "key={{API_TOKEN}}", "--", "sha256sum")
     assert fed.stdout == f"{digest}  -\n"
+    by_file = quillbox("run", *vault, "--env", "F={{file:API_TOKEN}}", "--",
+                       "sh", "-c", 'sha256sum "$F" {{file:API_TOKEN}}')
+    assert by_file.stdout.split()[::2] == [hashlib.sha256(SECRET.encode()).hexdigest()] * 2
     # One string, as before, with an environment too.
     line = quillbox("run", "sh -c 'echo $T'", "--env", "T={{API_TOKEN}}", *vault)
     assert line.stdout == "[REDACTED_API_TOKEN]\n"
