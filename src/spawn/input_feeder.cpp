@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <cerrno>
 #include <system_error>
 
@@ -15,19 +14,6 @@ namespace quillbox {
 namespace {
 
 constexpr std::size_t kChunkSize = 65536;
-
-// Whether the pipe can take more before the feeder is told to stop.
-bool wait_writable(int sink, const WakeEvent& stop) {
-    std::array<pollfd, 2> watched = {pollfd{sink, POLLOUT, 0}, pollfd{stop.fd(), POLLIN, 0}};
-    for (;;) {
-        if (::poll(watched.data(), watched.size(), -1) < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        if (watched[1].revents != 0) return false;
-        if (watched[0].revents != 0) return true;
-    }
-}
 
 void feed(int sink, const SecretBytes& input, const WakeEvent& stop) {
     const int flags = ::fcntl(sink, F_GETFL);
@@ -41,7 +27,7 @@ void feed(int sink, const SecretBytes& input, const WakeEvent& stop) {
         } else if (count < 0 && errno == EINTR) {
             continue;
         } else if (count < 0 && errno == EAGAIN) {
-            if (!wait_writable(sink, stop)) return;
+            if (await_descriptor(sink, POLLOUT, stop, WhenBoth::Stop) != Awaited::Ready) return;
         } else {
             return;  // EPIPE: the child has closed its end
         }

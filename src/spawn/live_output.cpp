@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <cerrno>
 #include <string_view>
 
@@ -42,19 +41,12 @@ bool LiveOutput::pass_settled(SecretBytes& pending, const WakeEvent& stop) {
     if (refused_) return false;
     const std::size_t settled = redactor_.redact_settled(pending.view(), redacted_);
     pending.drop_front(settled);
-    // Room, or else the stop, whichever the destination or the run gives
-    // first; once stopped, the destination still gets what it has room for.
+    // Room, or else the stop; once stopped, the destination still gets what
+    // it has room for.
     const auto room_or_stop = [&] {
-        std::array<pollfd, 2> watched = {pollfd{destination_, POLLOUT, 0},
-                                         pollfd{stop.fd(), POLLIN, 0}};
-        for (;;) {
-            if (::poll(watched.data(), watched.size(), -1) < 0) {
-                if (errno == EINTR) continue;
-                return Room::GivenUp;
-            }
-            if (watched[0].revents != 0) return Room::Ready;
-            if (watched[1].revents != 0) return Room::GivenUp;
-        }
+        return await_descriptor(destination_, POLLOUT, stop, WhenBoth::Proceed) == Awaited::Ready
+                   ? Room::Ready
+                   : Room::GivenUp;
     };
     refused_ = !write_all(destination_, redacted_.view(), room_or_stop);
     redacted_.resize(0);

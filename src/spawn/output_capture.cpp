@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <cerrno>
 #include <new>
 #include <span>
@@ -57,22 +56,6 @@ ChunkRead read_chunk(int source, std::uint64_t limit, CaptureState& state, std::
     return ChunkRead::Overrun;
 }
 
-enum class Readiness { Data, Stop, Failed };
-
-// Blocks until the pipe has something to say (data, end of file, an error) or
-// the reader is told to stop.
-Readiness wait_readable(int source, const WakeEvent& stop) {
-    std::array<pollfd, 2> watched = {pollfd{source, POLLIN, 0}, pollfd{stop.fd(), POLLIN, 0}};
-    for (;;) {
-        if (::poll(watched.data(), watched.size(), -1) < 0) {
-            if (errno == EINTR) continue;
-            return Readiness::Failed;
-        }
-        if (watched[1].revents != 0) return Readiness::Stop;
-        if (watched[0].revents != 0) return Readiness::Data;
-    }
-}
-
 // Told to stop, the reader still takes what the pipe holds at this moment, but
 // nothing that a writer adds afterwards.
 void take_pending(int source, std::uint64_t limit, CaptureState& state) {
@@ -92,14 +75,16 @@ void take_pending(int source, std::uint64_t limit, CaptureState& state) {
 void read_stream(int source, std::uint64_t limit, CaptureState& state, const WakeEvent& stop,
                  LiveOutput* live) {
     for (;;) {
-        const Readiness readiness = wait_readable(source, stop);
-        if (readiness == Readiness::Stop) {
+        // Blocks until the pipe has something to say (data, end of file, an
+        // error) or the reader is told to stop.
+        const Awaited readiness = await_descriptor(source, POLLIN, stop, WhenBoth::Stop);
+        if (readiness == Awaited::Stopped) {
             take_pending(source, limit, state);
             const std::lock_guard lock(state.mutex);
             state.stopped = true;
             return;
         }
-        if (readiness == Readiness::Failed) return;
+        if (readiness == Awaited::Failed) return;
         if (live == nullptr) reserve_room(state, limit);
         if (read_chunk(source, limit, state, kChunkSize) != ChunkRead::Kept) return;
         if (live != nullptr && !live->pass_settled(state.bytes, stop)) return;

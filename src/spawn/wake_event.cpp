@@ -1,8 +1,10 @@
 #include "spawn/wake_event.hpp"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 
 namespace quillbox {
@@ -30,6 +32,20 @@ void WakeEvent::clear() const {
         if (got > 0) continue;
         if (got < 0 && errno == EINTR) continue;
         return;
+    }
+}
+
+Awaited await_descriptor(int fd, short events, const WakeEvent& stop, WhenBoth when_both) {
+    std::array<pollfd, 2> watched = {pollfd{fd, events, 0}, pollfd{stop.fd(), POLLIN, 0}};
+    for (;;) {
+        if (::poll(watched.data(), watched.size(), -1) < 0) {
+            if (errno == EINTR) continue;
+            return Awaited::Failed;
+        }
+        const bool ready = watched[0].revents != 0;
+        const bool stopped = watched[1].revents != 0;
+        if (stopped && (!ready || when_both == WhenBoth::Stop)) return Awaited::Stopped;
+        if (ready) return Awaited::Ready;
     }
 }
 

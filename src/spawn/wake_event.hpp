@@ -27,4 +27,14 @@ private:
     UniqueFd write_end_;
 };
 
+// What a wait for a descriptor or a raised WakeEvent ended with.
+enum class Awaited { Ready, Stopped, Failed };
+
+// Which of the two counts where the descriptor is ready and the event raised.
+enum class WhenBoth { Stop, Proceed };
+
+// Blocks until `fd` has one of `events` (or an error or a hang-up), or until
+// `stop` is raised; Failed where poll fails for another reason than a signal.
+Awaited await_descriptor(int fd, short events, const WakeEvent& stop, WhenBoth when_both);
+
 }  // namespace quillbox
