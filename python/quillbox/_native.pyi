@@ -54,6 +54,13 @@ class Vault:
         max_output_bytes: SupportsIndex = 52428800,
         max_stderr_bytes: SupportsIndex = 1048576,
     ) -> RunResult: ...
+    def rekey(
+        self,
+        new_key_env: str,
+        m_cost: Optional[SupportsIndex] = None,
+        t_cost: Optional[SupportsIndex] = None,
+        p_cost: Optional[SupportsIndex] = None,
+    ) -> None: ...
     def export(self, out_path: str) -> None: ...
     def import_vault(
         self,

@@ -10,15 +10,25 @@ from __future__ import annotations
 import argparse
 import getpass
 import os
+import re
 import sys
 from typing import Callable, Dict, List, Optional, Sequence, Tuple
 
 from quillbox import _vaultfile
-from quillbox._native import QuillBoxError, Vault
+from quillbox._native import QuillBoxError, Vault, VaultCorruptError
 
 DEFAULT_KEY_ENV = "QUILLBOX_KEY"
 MIN_PASSPHRASE_LENGTH = 12
 STOPPED_EXIT_CODE = 124  # a timeout or an output limit stopped the child
+HEADER_MAC_MISMATCH = "vault error: vault header HMAC mismatch"
+KEY_NAME = re.compile(r"[A-Za-z_][A-Za-z0-9_]*")
+KEY_NAME_RULE = (
+    "key names must match [A-Za-z_][A-Za-z0-9_]* (start with a letter or underscore, contain "
+    "only letters, digits, and underscores)"
+)
+# Where a new passphrase asked for on the terminal waits for the native code,
+# which reads every passphrase from a variable; this process's own only.
+ASKED_KEY_ENV = "QUILLBOX_NEW_KEY_ASKED"
 
 
 class CliError(Exception):
@@ -37,14 +47,10 @@ def init_vault(args: argparse.Namespace) -> int:
                 f"environment variable {args.key_env} is not set — set it to the new master "
                 "passphrase, or run `quillbox init` in a terminal to be asked for it"
             )
-        passphrase = ask_new_passphrase()
+        passphrase = ask_new_passphrase(nothing_done="nothing was created")
         # The native code reads the passphrase from the variable, as it always does.
         os.environ[args.key_env] = passphrase
-    if len(passphrase) < MIN_PASSPHRASE_LENGTH:
-        raise CliError(
-            f"the master passphrase is too short ({len(passphrase)} characters) — use at least "
-            f"{MIN_PASSPHRASE_LENGTH}"
-        )
+    check_passphrase_length(passphrase)
     path = _vaultfile.create_vault(args.vault, args.m_cost, args.t_cost, args.p_cost, args.key_env)
     print(f"created an empty vault at {path}")
     if asked:
@@ -52,8 +58,38 @@ def init_vault(args: argparse.Namespace) -> int:
     return 0
 
 
+def rekey_vault(args: argparse.Namespace) -> int:
+    new_key_env = args.new_key_env
+    asked = new_key_env is None
+    if asked:
+        if not sys.stdin.isatty():
+            raise CliError(
+                "give --new-key-env NAME, a variable holding the new master passphrase, or run "
+                "`quillbox rekey` in a terminal to be asked for it"
+            )
+        new_key_env = ASKED_KEY_ENV
+        os.environ[new_key_env] = ask_new_passphrase(nothing_done="the vault is unchanged")
+    elif new_key_env not in os.environ:
+        raise CliError(f"environment variable {new_key_env} is not set — set it to the new master passphrase")
+    check_passphrase_length(os.environ[new_key_env])
+    with open_vault(args) as vault:
+        vault.rekey(new_key_env, m_cost=args.m_cost, t_cost=args.t_cost, p_cost=args.p_cost)
+    if asked:
+        print(f"the vault now takes the new passphrase: put it in {args.key_env} from now on")
+    else:
+        print(f"the vault now takes the passphrase in {new_key_env}")
+    return 0
+
+
 def set_entry(args: argparse.Namespace) -> int:
+    if not KEY_NAME.fullmatch(args.key):
+        raise CliError(f'invalid key name "{args.key}" — {KEY_NAME_RULE}')
     value = read_secret_value(args.key, keep_newline=args.keep_newline)
+    if not value and not args.allow_empty:
+        raise CliError(
+            f"the value for {args.key} is empty (an unset variable piped in?) — nothing was "
+            "stored; give --allow-empty to store an empty value"
+        )
     with open_vault(args) as vault:
         vault.set(args.key, value)  # zeroes the bytearray
     print(f"stored {args.key}")
@@ -62,7 +98,13 @@ def set_entry(args: argparse.Namespace) -> int:
 
 def list_entries(args: argparse.Namespace) -> int:
     with open_vault(args) as vault:
-        for name in vault.list_keys():
+        names = vault.list_keys()
+    if args.json:
+        import json
+
+        print(json.dumps(names))
+    else:
+        for name in names:
             print(name)
     return 0
 
@@ -137,22 +179,39 @@ def child_environment(args: argparse.Namespace) -> Optional[Dict[str, str]]:
 
 
 def open_vault(args: argparse.Namespace) -> Vault:
-    return Vault(args.key_env, args.vault, args.allow_insecure_permissions)
+    try:
+        return Vault(args.key_env, args.vault, args.allow_insecure_permissions)
+    except VaultCorruptError as error:
+        # The passphrase keys the header's MAC: a wrong one reads as damage.
+        if str(error).startswith(HEADER_MAC_MISMATCH):
+            raise CliError(f"{error}; a wrong passphrase in {args.key_env} gives this too") from None
+        raise
 
 
-def ask_new_passphrase() -> str:
+def ask_new_passphrase(nothing_done: str) -> str:
     first = getpass.getpass("New master passphrase: ")
     if getpass.getpass("Repeat the passphrase: ") != first:
-        raise CliError("the two passphrases differ — nothing was created")
+        raise CliError(f"the two passphrases differ — {nothing_done}")
     return first
+
+
+def check_passphrase_length(passphrase: str) -> None:
+    if len(passphrase) < MIN_PASSPHRASE_LENGTH:
+        raise CliError(
+            f"the master passphrase is too short ({len(passphrase)} characters) — use at least "
+            f"{MIN_PASSPHRASE_LENGTH}"
+        )
 
 
 def read_secret_value(key: str, keep_newline: bool) -> bytearray:
     if sys.stdin.isatty():
         return bytearray(getpass.getpass(f"Value for {key}: ").encode())
     value = bytearray(sys.stdin.buffer.read())
-    if not keep_newline and value.endswith(b"\n"):
-        del value[-1]
+    if not keep_newline:
+        for line_end in (b"\r\n", b"\n"):
+            if value.endswith(line_end):
+                del value[-len(line_end) :]
+                break
     return value
 
 
@@ -231,6 +290,22 @@ def build_parser() -> argparse.ArgumentParser:
     init.add_argument("--t-cost", type=non_negative, default=3, help="Argon2 passes (default: 3)")
     init.add_argument("--p-cost", type=non_negative, default=1, help="Argon2 lanes (default: 1)")
 
+    rekey = add(
+        "rekey",
+        rekey_vault,
+        "change the master passphrase or the Argon2 costs",
+        "quillbox rekey --new-key-env QUILLBOX_NEW_KEY",
+    )
+    rekey.add_argument(
+        "--new-key-env",
+        metavar="NAME",
+        help="the variable holding the new passphrase (default: ask twice on the terminal); "
+        "give --key-env's own to change only the costs",
+    )
+    rekey.add_argument("--m-cost", type=non_negative, help="Argon2 memory in KiB (default: the vault's)")
+    rekey.add_argument("--t-cost", type=non_negative, help="Argon2 passes (default: the vault's)")
+    rekey.add_argument("--p-cost", type=non_negative, help="Argon2 lanes (default: the vault's)")
+
     set_parser = add(
         "set",
         set_entry,
@@ -239,10 +314,12 @@ def build_parser() -> argparse.ArgumentParser:
     )
     set_parser.add_argument("key", metavar="KEY", help="the entry name ([A-Za-z_][A-Za-z0-9_]*)")
     set_parser.add_argument(
-        "--keep-newline", action="store_true", help="keep a trailing newline read from a pipe"
+        "--keep-newline", action="store_true", help="keep a trailing newline (\\n or \\r\\n) read from a pipe"
     )
+    set_parser.add_argument("--allow-empty", action="store_true", help="store an empty value")
 
-    add("list", list_entries, "print the entry names, never their values", "quillbox list")
+    list_parser = add("list", list_entries, "print the entry names, never their values", "quillbox list --json")
+    list_parser.add_argument("--json", action="store_true", help="print the names as one JSON array")
 
     delete = add("delete", delete_entry, "remove an entry", "quillbox delete API_TOKEN")
     delete.add_argument("key", metavar="KEY")

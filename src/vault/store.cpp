@@ -67,16 +67,17 @@ Result<std::optional<std::vector<unsigned char>>> read_if_changed(const VaultSta
     return std::move(*image);
 }
 
-// Makes `change` again on what the file holds now and writes that, under the
-// lock the caller holds. The state becomes what was written.
+// Makes `change` again on what the file holds now, read under the passphrase
+// in `reading_env`, and writes that, under the lock the caller holds. The
+// state becomes what was written.
 Status merge_and_write(VaultState& state, std::span<const unsigned char> current_image,
-                       const VaultChange& change) {
+                       const VaultChange& change, std::string_view reading_env) {
     const auto unsaved = [](CoreError error) {
         return fail(std::move(error).in_circumstance(std::string(kUnmergedSaveCircumstance)));
     };
-    Result<DecodedVault> current = decode_vault(current_image, state.master_key_env());
+    Result<DecodedVault> current = decode_vault(current_image, reading_env);
     if (!current) return unsaved(std::move(current.error()));
-    VaultState merged(state.vault_path(), state.master_key_env(), std::move(current->entries),
+    VaultState merged(state.vault_path(), std::string(reading_env), std::move(current->entries),
                       current->params, commit_tag_of(current_image));
     if (Status changed = change(merged); !changed) return unsaved(std::move(changed.error()));
     const Result<VaultImage> image =
@@ -103,6 +104,27 @@ Status check_key_name(std::string_view name) {
     if (const std::optional<KeyNameViolation> violation = find_key_name_violation(name)) {
         return fail(errors::RejectedMetacharacter{violation->character, violation->position});
     }
+    return {};
+}
+
+// save_vault, where a file changed by another process is read under the
+// passphrase in `reading_env`.
+Status save_reading_with(VaultState& state, const VaultChange& change, std::string_view reading_env,
+                         Clock& clock) {
+    // The image is built before the lock is taken, so that the key derivation
+    // does not keep other processes waiting.
+    const Result<VaultImage> image =
+        encode_vault(state.entries(), state.kdf_params(), state.master_key_env());
+    if (!image) return fail(image.error());
+    const Result<VaultLockGuard> lock = acquire_vault_lock(state.vault_path(), clock);
+    if (!lock) return fail(lock.error());
+    const Result<std::optional<std::vector<unsigned char>>> changed = read_if_changed(state);
+    if (!changed) return fail(changed.error());
+    // Killed writers may have left their temporary files; none is mid-write now.
+    remove_dead_writers_temporaries(state.vault_path());
+    if (*changed) return merge_and_write(state, **changed, change, reading_env);
+    if (Status written = write_atomically(state.vault_path(), *image); !written) return written;
+    state.set_file_commit_tag(commit_tag_of(*image));
     return {};
 }
 
@@ -159,21 +181,22 @@ std::vector<std::string> list_entry_names(const VaultState& state) {
 }
 
 Status save_vault(VaultState& state, const VaultChange& change, Clock& clock) {
-    // The image is built before the lock is taken, so that the key derivation
-    // does not keep other processes waiting.
-    const Result<VaultImage> image =
-        encode_vault(state.entries(), state.kdf_params(), state.master_key_env());
-    if (!image) return fail(image.error());
-    const Result<VaultLockGuard> lock = acquire_vault_lock(state.vault_path(), clock);
-    if (!lock) return fail(lock.error());
-    const Result<std::optional<std::vector<unsigned char>>> changed = read_if_changed(state);
-    if (!changed) return fail(changed.error());
-    // Killed writers may have left their temporary files; none is mid-write now.
-    remove_dead_writers_temporaries(state.vault_path());
-    if (*changed) return merge_and_write(state, **changed, change);
-    if (Status written = write_atomically(state.vault_path(), *image); !written) return written;
-    state.set_file_commit_tag(commit_tag_of(*image));
-    return {};
+    const std::string reading_env = state.master_key_env();
+    return save_reading_with(state, change, reading_env, clock);
+}
+
+Status rekey_vault(VaultState& state, std::string_view new_master_key_env,
+                   const KdfParams& new_params, Clock& clock) {
+    const std::string old_env = state.master_key_env();
+    const KdfParams old_params = state.kdf_params();
+    const VaultChange change = [&](VaultState& current) -> Status {
+        current.use_master_key(std::string(new_master_key_env), new_params);
+        return {};
+    };
+    change(state);
+    Status saved = save_reading_with(state, change, old_env, clock);
+    if (!saved) state.use_master_key(old_env, old_params);
+    return saved;
 }
 
 void close_vault(std::optional<VaultState>& state) {

@@ -64,6 +64,16 @@ inline constexpr std::string_view kUnmergedSaveCircumstance =
 // stay as they are.
 Status save_vault(VaultState& state, const VaultChange& change, Clock& clock = real_clock());
 
+// Writes the vault again under the passphrase in `new_master_key_env` and with
+// `new_params`, as a save does: atomically and under the exclusive lockfile
+// lock, with another process's change since this state read the file taken
+// in (read under the old passphrase). Every entry is kept as it is. From then
+// on the state reads its passphrase from the new variable. Costs beyond what
+// a vault may ask for, or an unset variable, fail before anything is written;
+// on any failure the state and the file keep the old passphrase and costs.
+Status rekey_vault(VaultState& state, std::string_view new_master_key_env,
+                   const KdfParams& new_params, Clock& clock = real_clock());
+
 // Takes the state out and wipes it; nothing happens when it is already gone.
 void close_vault(std::optional<VaultState>& state);
 

@@ -40,6 +40,11 @@ public:
     const VaultEntries& entries() const { return entries_; }
     // Those of the file that was opened, reused by every save and export.
     const KdfParams& kdf_params() const { return kdf_params_; }
+    // The passphrase's variable and the costs that the next write uses.
+    void use_master_key(std::string master_key_env, const KdfParams& kdf_params) {
+        master_key_env_ = std::move(master_key_env);
+        kdf_params_ = kdf_params;
+    }
     // The commit tag of the file as this state last read or wrote it: a save
     // that finds another tag in the file knows that another process changed it.
     const MacTag& file_commit_tag() const { return file_commit_tag_; }

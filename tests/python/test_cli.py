@@ -4,13 +4,18 @@ from __future__ import annotations
 
 import base64
 import hashlib
+import json
 import os
+import random
+import signal
 import stat
+import struct
 import subprocess
 import sys
 from pathlib import Path
 
 import pytest
+from conftest import read_entries
 
 PASSPHRASE = "a demo passphrase of some length"
 SECRET = "sk-live-5d1e9c3a"
@@ -91,7 +96,18 @@ def test_set_keeps_the_newline_only_when_asked(vault_file: Path):
         (("init",), PASSPHRASE, "quillbox: I/O error: a file already exists at"),
         (("run", "echo {{NOPE}}"), PASSPHRASE, "quillbox: placeholder error: unresolved placeholder"),
         (("run", "echo a | b"), PASSPHRASE, "quillbox: tokenization error: rejected shell metacharacter '|'"),
-        (("list",), "the wrong passphrase", "quillbox: vault error: vault header HMAC mismatch"),
+        (("list",), "the wrong passphrase",
+         "quillbox: vault error: vault header HMAC mismatch — the vault header may have been "
+         "tampered with or corrupted; a wrong passphrase in QUILLBOX_KEY gives this too\n"),
+        (("set", "bad-name"), PASSPHRASE,
+         'quillbox: invalid key name "bad-name" — key names must match [A-Za-z_][A-Za-z0-9_]* '
+         "(start with a letter or underscore, contain only letters, digits, and underscores)\n"),
+        (("set", "EMPTY"), PASSPHRASE,
+         "quillbox: the value for EMPTY is empty (an unset variable piped in?) — nothing was "
+         "stored; give --allow-empty to store an empty value\n"),
+        (("rekey", "--new-key-env", "QUILLBOX_UNSET_NEW_KEY"), PASSPHRASE,
+         "quillbox: environment variable QUILLBOX_UNSET_NEW_KEY is not set"),
+        (("rekey",), PASSPHRASE, "quillbox: give --new-key-env NAME"),
         (("delete", "NOPE"), PASSPHRASE, "quillbox: no entry named NOPE"),
     ],
 )
@@ -192,7 +208,7 @@ def test_version():
 def test_usage_errors_have_status_2_and_every_subcommand_has_help():
     assert quillbox("frobnicate").returncode == 2
     assert quillbox("run").returncode == 2
-    for subcommand in ("init", "set", "list", "delete", "export", "import", "run"):
+    for subcommand in ("init", "set", "list", "delete", "export", "import", "run", "rekey"):
         shown = quillbox(subcommand, "--help")
         assert shown.returncode == 0
         assert "example: quillbox" in shown.stdout.replace("\n", " ") or "| quillbox" in shown.stdout
@@ -234,3 +250,128 @@ def test_run_passes_the_output_on_live_byte_for_byte(vault_file: Path):
     assert arrived_at - written_at < 0.5
     assert rest == b"half [REDACTED_API_TOKEN]\n\xff\x00\x01end"
     assert (child.returncode, errors) == (0, b"[REDACTED_API_TOKEN]\n")
+
+
+def test_set_reads_a_value_as_a_newcomer_pipes_it_and_list_json_shows_names_only(
+    vault_file: Path,
+):
+    vault = ("--vault", str(vault_file))
+    # An empty value is taken only when asked for, however it came; a line's
+    # end is dropped whichever system wrote it.
+    for piped in ("", "\n", "\r\n"):
+        assert quillbox("set", "EMPTY", *vault, stdin=piped).returncode == 1
+    assert quillbox("set", "EMPTY", "--allow-empty", *vault, stdin="\n").returncode == 0
+    assert quillbox("set", "CRLF", *vault, stdin=SECRET + "\r\n").returncode == 0
+    assert quillbox("set", "KEPT", "--keep-newline", *vault, stdin="x\r\n").returncode == 0
+    listed = quillbox("list", "--json", *vault)
+    assert json.loads(listed.stdout) == ["EMPTY", "CRLF", "KEPT"]
+    assert listed.stdout.count("\n") == 1 and SECRET not in listed.stdout
+    shown = quillbox("run", *vault, "--", "printf", "<%s>", "{{EMPTY}}", "{{CRLF}}", "{{KEPT}}")
+    assert shown.stdout == "<><[REDACTED_CRLF]><[REDACTED_KEPT]>"
+    assert quillbox("run", *vault, "--", "sh", "-c", 'printf %s "$1" | od -c', "sh",
+                    "{{KEPT}}").stdout.split()[1:4] == ["x", "\\r", "\\n"]
+
+
+def test_rekey_changes_the_passphrase_and_the_costs_and_keeps_every_entry(vault_file: Path):
+    vault = ("--vault", str(vault_file))
+    assert quillbox("set", "API_TOKEN", *vault, stdin=SECRET).returncode == 0
+    new_key = {"QUILLBOX_NEW": "a brand new passphrase"}
+    rekeyed = quillbox("rekey", *vault, "--new-key-env", "QUILLBOX_NEW", "--m-cost", "16",
+                       env_extra=new_key)
+    assert (rekeyed.returncode, rekeyed.stdout) == (
+        0, "the vault now takes the passphrase in QUILLBOX_NEW\n"
+    )
+    assert "HMAC mismatch" in quillbox("list", *vault).stderr
+    listed = quillbox("list", *vault, "--key-env", "QUILLBOX_NEW", env_extra=new_key)
+    assert listed.stdout == "API_TOKEN\n"
+    assert read_entries(vault_file, "a brand new passphrase") == [("API_TOKEN", SECRET.encode())]
+    assert struct.unpack_from("<III", vault_file.read_bytes(), 10) == (16, 1, 1)
+    # The same minimum length as a new vault's, and nothing changes.
+    before = vault_file.read_bytes()
+    short = quillbox("rekey", *vault, "--key-env", "QUILLBOX_NEW", "--new-key-env", "SHORT",
+                     env_extra={**new_key, "SHORT": "too short"})
+    assert short.returncode == 1 and "too short (9 characters)" in short.stderr
+    assert vault_file.read_bytes() == before
+
+
+REKEYER = """
+import sys
+from quillbox import Vault
+with Vault("QUILLBOX_KEY", sys.argv[1]) as vault:
+    print("ready", flush=True)
+    vault.rekey("QUILLBOX_NEW", m_cost=8192)
+"""
+OTHER_PASSPHRASE = "a brand new passphrase"
+
+
+def test_a_killed_rekey_leaves_the_old_vault_or_the_new_one(vault_file: Path):
+    """Killed at random moments, a rekey from one passphrase to the other
+    leaves a vault that exactly one of them opens, with the entry intact."""
+    assert quillbox("set", "API_TOKEN", "--vault", str(vault_file), stdin=SECRET).returncode == 0
+    rng = random.Random(20261211)
+    current, other = PASSPHRASE, OTHER_PASSPHRASE
+    for _ in range(12):
+        env = {**os.environ, "QUILLBOX_KEY": current, "QUILLBOX_NEW": other}
+        rekeyer = subprocess.Popen(
+            [sys.executable, "-c", REKEYER, str(vault_file)], stdout=subprocess.PIPE, env=env
+        )
+        assert rekeyer.stdout is not None and rekeyer.stdout.readline() == b"ready\n"
+        try:
+            rekeyer.wait(timeout=rng.uniform(0.0, 0.1))
+        except subprocess.TimeoutExpired:
+            rekeyer.send_signal(signal.SIGKILL)
+            rekeyer.wait()
+        rekeyer.stdout.close()
+        opened = []
+        for passphrase in (current, other):
+            try:
+                opened.append((passphrase, read_entries(vault_file, passphrase)))
+            except Exception:
+                pass
+        assert [entries for _, entries in opened] == [[("API_TOKEN", SECRET.encode())]]
+        if opened[0][0] == other:
+            current, other = other, current
+
+
+def on_a_terminal(arguments, typed_lines, env):
+    """Runs quillbox with a pseudo-terminal as its controlling terminal, types
+    each line once it is asked for, and returns the status and what the
+    terminal showed."""
+    import pty
+
+    pid, terminal = pty.fork()
+    if pid == 0:
+        os.execve(sys.executable, [sys.executable, "-m", "quillbox", *arguments], env)
+    shown = b""
+    lines = list(typed_lines)
+    while True:
+        try:
+            chunk = os.read(terminal, 1024)
+        except OSError:
+            break
+        if not chunk:
+            break
+        shown += chunk
+        # A prompt is written once the terminal is set up to read the answer;
+        # typed earlier, the answer would be flushed away.
+        if lines and shown.endswith(b": "):
+            os.write(terminal, lines.pop(0).encode() + b"\n")
+    os.close(terminal)
+    _, status = os.waitpid(pid, 0)
+    return os.waitstatus_to_exitcode(status), shown.decode(errors="replace")
+
+
+def test_rekey_on_a_terminal_asks_twice_without_echo(vault_file: Path):
+    env = {**os.environ, "QUILLBOX_KEY": PASSPHRASE}
+    differ, shown = on_a_terminal(
+        ["rekey", "--vault", str(vault_file)], [OTHER_PASSPHRASE, "something else"], env
+    )
+    assert differ == 1 and "the two passphrases differ — the vault is unchanged" in shown
+    status, shown = on_a_terminal(
+        ["rekey", "--vault", str(vault_file)], [OTHER_PASSPHRASE, OTHER_PASSPHRASE], env
+    )
+    assert status == 0, shown
+    assert "New master passphrase: \r\nRepeat the passphrase: \r\n" in shown
+    assert OTHER_PASSPHRASE not in shown
+    assert "put it in QUILLBOX_KEY from now on" in shown
+    assert read_entries(vault_file, OTHER_PASSPHRASE) == []

@@ -183,6 +183,35 @@ inline constexpr const char* kRunWith =
     "QuillBoxError\n"
     "    If the vault is closed or an internal error occurs.";
 
+inline constexpr const char* kRekey =
+    "rekey($self, new_key_env, m_cost=None, t_cost=None, p_cost=None)\n"
+    "--\n"
+    "\n"
+    "Rewrite the vault under a new master passphrase or new key-derivation costs.\n"
+    "\n"
+    "The write is atomic and locked like any save, and takes in what another\n"
+    "process saved meanwhile. Every entry stays as it is. From then on this\n"
+    "vault reads its passphrase from ``new_key_env``.\n"
+    "\n"
+    "Parameters\n"
+    "----------\n"
+    "new_key_env : str\n"
+    "    Name of the environment variable holding the new master passphrase\n"
+    "    (it may be the current one, to change only the costs).\n"
+    "m_cost, t_cost, p_cost : int, optional\n"
+    "    New Argon2id memory (KiB), passes and lanes; each one not given keeps\n"
+    "    the vault's own. The same bound as for a new vault applies.\n"
+    "\n"
+    "Raises\n"
+    "------\n"
+    "MasterKeyError\n"
+    "    If ``new_key_env`` is not set.\n"
+    "LockError\n"
+    "    If another process holds the vault's lock for too long.\n"
+    "QuillBoxError\n"
+    "    If the costs are out of bounds, the write fails or the vault is closed;\n"
+    "    the vault file and this vault keep the old passphrase and costs.";
+
 inline constexpr const char* kExport =
     "export($self, out_path)\n"
     "--\n"

@@ -102,6 +102,47 @@ PyObject* vault_delete(PyObject* self, PyObject* args, PyObject* kwargs) {
     });
 }
 
+// A cost given by the caller; none for None, which keeps the vault's own.
+bool convert_cost(PyObject* object, const char* name, std::optional<std::uint32_t>& cost) {
+    if (object == Py_None) return true;
+    cost = convert_u32(object, name);
+    return cost.has_value();
+}
+
+PyObject* vault_rekey(PyObject* self, PyObject* args, PyObject* kwargs) {
+    return guard_python_entry<PyObject*>(nullptr, [&]() -> PyObject* {
+        static const char* const keywords[] = {"new_key_env", "m_cost", "t_cost", "p_cost",
+                                               nullptr};
+        PyObject* key_env_object = nullptr;
+        PyObject* cost_objects[3] = {Py_None, Py_None, Py_None};
+        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|OOO:rekey", keyword_list(keywords),
+                                         &key_env_object, &cost_objects[0], &cost_objects[1],
+                                         &cost_objects[2])) {
+            return nullptr;
+        }
+        const std::optional<std::string> new_key_env = convert_str(key_env_object, "new_key_env");
+        if (!new_key_env) return nullptr;
+        std::optional<std::uint32_t> m_cost;
+        std::optional<std::uint32_t> t_cost;
+        std::optional<std::uint32_t> p_cost;
+        if (!convert_cost(cost_objects[0], "m_cost", m_cost) ||
+            !convert_cost(cost_objects[1], "t_cost", t_cost) ||
+            !convert_cost(cost_objects[2], "p_cost", p_cost)) {
+            return nullptr;
+        }
+        VaultHandle& vault = handle_of(self);
+        if (vault.is_closed()) return raise_quillbox_error("vault is closed");
+        const auto outcome = with_state_outside_interpreter(vault, [&](VaultState& state) {
+            const KdfParams& current = state.kdf_params();
+            const KdfParams params{.m_cost = m_cost.value_or(current.m_cost),
+                                   .t_cost = t_cost.value_or(current.t_cost),
+                                   .p_cost = p_cost.value_or(current.p_cost)};
+            return rekey_vault(state, *new_key_env, params);
+        });
+        return deliver(outcome, none);
+    });
+}
+
 PyObject* vault_list_keys(PyObject* self, PyObject*) {
     return guard_python_entry<PyObject*>(nullptr, [&]() -> PyObject* {
         VaultHandle& vault = handle_of(self);
@@ -257,6 +298,7 @@ PyObject* vault_exit(PyObject* self, PyObject* args, PyObject* kwargs) {
 
 PyMethodDef vault_methods[] = {
     {"set", with_keywords(vault_set), METH_VARARGS | METH_KEYWORDS, docstrings::kSet},
+    {"rekey", with_keywords(vault_rekey), METH_VARARGS | METH_KEYWORDS, docstrings::kRekey},
     {"delete", with_keywords(vault_delete), METH_VARARGS | METH_KEYWORDS, docstrings::kDelete},
     {"list_keys", vault_list_keys, METH_NOARGS, docstrings::kListKeys},
     {"run", with_keywords(vault_run), METH_VARARGS | METH_KEYWORDS, docstrings::kRun},

@@ -1,5 +1,7 @@
 #include "python/shared/arguments.hpp"
 
+#include <limits>
+
 #include "python/shared/py_ref.hpp"
 
 namespace quillbox::python {
@@ -100,6 +102,16 @@ std::optional<std::uint64_t> convert_u64(PyObject* object, const char* name) {
     const unsigned long long value = PyLong_AsUnsignedLongLong(index.get());
     if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred()) return std::nullopt;
     return static_cast<std::uint64_t>(value);
+}
+
+std::optional<std::uint32_t> convert_u32(PyObject* object, const char* name) {
+    const std::optional<std::uint64_t> value = convert_u64(object, name);
+    if (!value) return std::nullopt;
+    if (*value > std::numeric_limits<std::uint32_t>::max()) {
+        PyErr_Format(PyExc_OverflowError, "argument '%s': must be at most 4294967295", name);
+        return std::nullopt;
+    }
+    return static_cast<std::uint32_t>(*value);
 }
 
 }  // namespace quillbox::python

@@ -35,4 +35,7 @@ std::optional<bool> convert_bool(PyObject* object, const char* name);
 // An int (or an object with __index__) from 0 to 2**64 - 1.
 std::optional<std::uint64_t> convert_u64(PyObject* object, const char* name);
 
+// The same from 0 to 2**32 - 1.
+std::optional<std::uint32_t> convert_u32(PyObject* object, const char* name);
+
 }  // namespace quillbox::python

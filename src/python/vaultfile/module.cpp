@@ -3,7 +3,6 @@
 #include <Python.h>
 
 #include <cstdint>
-#include <limits>
 #include <optional>
 #include <string>
 
@@ -27,16 +26,6 @@ PyObject* raise_as_public_exception(const CoreError& error) {
     PyRef type = PyRef::steal(
         PyObject_GetAttrString(module.get(), exception_class_name(exception_class_for(error))));
     return raise_with_message(type.get(), error.to_text());
-}
-
-std::optional<std::uint32_t> convert_u32(PyObject* object, const char* name) {
-    const std::optional<std::uint64_t> value = convert_u64(object, name);
-    if (!value) return std::nullopt;
-    if (*value > std::numeric_limits<std::uint32_t>::max()) {
-        PyErr_Format(PyExc_OverflowError, "argument '%s': must be at most 4294967295", name);
-        return std::nullopt;
-    }
-    return static_cast<std::uint32_t>(*value);
 }
 
 PyObject* create_vault(PyObject*, PyObject* args, PyObject* kwargs) {

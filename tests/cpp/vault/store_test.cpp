@@ -18,6 +18,7 @@
 #include "support/store_support.hpp"
 #include "support/vault_test_support.hpp"
 #include "vault/format.hpp"
+#include "vault/kdf.hpp"
 #include "vault/lockfile.hpp"
 #include "vault/vault_vectors.hpp"
 
@@ -351,6 +352,52 @@ TEST_F(Store, SaveRekeysUnderTheCurrentPassphrase) {
     const Result<VaultState> with_old = open_vault(kPassphraseVariable, vault_, false);
     ASSERT_FALSE(with_old);
     EXPECT_EQ(with_old.error().kind(), ErrorKind::HeaderMacMismatch);
+}
+
+constexpr const char* kNewPassphraseVariable = "QUILLBOX_STORE_TEST_NEW_PASSPHRASE";
+
+// Another process's change since the state read the file is taken in, under
+// the old passphrase; the file is then the new passphrase's and costs' alone,
+// and the state reads the new variable from then on.
+TEST_F(Store, RekeyWritesEveryEntryUnderTheNewPassphraseAndCostsTakingInOtherChanges) {
+    VaultState state = open_with(entries_of({{"A", "1"}}));
+    {
+        VaultState other = open_existing();
+        ASSERT_TRUE(set_entry(other, "B", secret("2")));
+    }
+    const ScopedEnv new_passphrase(kNewPassphraseVariable, "a new passphrase");
+    const KdfParams new_params{16, 2, 1};
+    ASSERT_TRUE(rekey_vault(state, kNewPassphraseVariable, new_params));
+
+    EXPECT_EQ(open_vault(kPassphraseVariable, vault_, false).error().kind(),
+              ErrorKind::HeaderMacMismatch);
+    const Result<VaultState> reopened = open_vault(kNewPassphraseVariable, vault_, false);
+    ASSERT_TRUE(reopened);
+    EXPECT_EQ(reopened->kdf_params(), new_params);
+    EXPECT_EQ(list_entry_names(*reopened), (Names{"A", "B"}));
+    EXPECT_EQ(reopened->entries()[1].value.view(), "2");
+    EXPECT_EQ(state.master_key_env(), kNewPassphraseVariable);
+    EXPECT_EQ(state.kdf_params(), new_params);
+    // The old variable no longer matters to the state.
+    const ScopedEnv old_gone(kPassphraseVariable, std::nullopt);
+    ASSERT_TRUE(set_entry(state, "C", secret("3")));
+    EXPECT_EQ(testing::read_vault_file(vault_, kNewPassphraseVariable).size(), 3u);
+}
+
+TEST_F(Store, AFailedRekeyKeepsTheOldPassphraseCostsAndFile) {
+    VaultState state = open_with(entries_of({{"A", "1"}}));
+    const std::string before = read_file(vault_);
+    const KdfParams too_costly{kMaxMemoryCostKib, 5, 1};
+    const ScopedEnv new_passphrase(kNewPassphraseVariable, "a new passphrase");
+    for (const auto& [variable, params] :
+         {std::pair{"QUILLBOX_STORE_TEST_UNSET", testing::kTinyParams},
+          std::pair{kNewPassphraseVariable, too_costly}}) {
+        SCOPED_TRACE(variable);
+        EXPECT_FALSE(rekey_vault(state, variable, params));
+        EXPECT_EQ(read_file(vault_), before);
+        EXPECT_EQ(state.master_key_env(), kPassphraseVariable);
+        EXPECT_EQ(state.kdf_params(), testing::kTinyParams);
+    }
 }
 
 TEST_F(Store, CloseWipesOnceAndThenDoesNothing) {
