@@ -8,8 +8,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/wheel.sh
-wheels=(dist/quillbox-*.whl)
-wheel=$(realpath "${wheels[0]}")
+wheel=$(realpath dist/quillbox-*.whl)  # the one that scripts/wheel.sh just made
 
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
@@ -20,19 +19,20 @@ site=$(realpath "$("${python[@]}" -c 'import sysconfig; print(sysconfig.get_path
 
 # glibc's libraries, the dynamic loader, the C++ runtime and the kernel's vDSO.
 base_system='^(linux-vdso\.so\.1|ld-linux[-a-z0-9_]*\.so\.[0-9]+|lib(c|m|pthread|dl|rt)\.so\.[0-9]+|libstdc\+\+\.so\.6|libgcc_s\.so\.1)$'
-foreign=()
-for module in "$site"/quillbox/*.so; do
-    while read -r name arrow path _; do
+
+# Prints each library that the module loads from neither the wheel nor the base system.
+libraries_from_elsewhere() {
+    local module=$1 name arrow path
+    ldd "$module" | while read -r name arrow path _; do
         [[ $arrow == "=>" ]] || path=$name
-        if [[ $(realpath -m "$path") == "$site/quillbox.libs/"* ]] || [[ $(basename "$name") =~ $base_system ]]; then
-            continue
-        fi
-        foreign+=("$(basename "$module"): $name => $path")
-    done < <(ldd "$module")
-done
-if ((${#foreign[@]})); then
-    printf 'check-wheel: a library from outside the wheel and the base system:\n' >&2
-    printf '  %s\n' "${foreign[@]}" >&2
+        [[ $(realpath -m "$path") == "$site/quillbox.libs/"* ]] && continue
+        [[ $(basename "$name") =~ $base_system ]] && continue
+        echo "  $(basename "$module"): $name => $path"
+    done
+}
+foreign=$(for module in "$site"/quillbox/*.so; do libraries_from_elsewhere "$module"; done)
+if [[ -n $foreign ]]; then
+    printf 'check-wheel: libraries from neither the wheel nor the base system:\n%s\n' "$foreign" >&2
     exit 1
 fi
 
