@@ -20,3 +20,6 @@ scripts/build.sh
 
 # About 20 seconds per target; `fuzz/run.sh SECONDS` runs them for longer.
 fuzz/run.sh 20
+
+# Packages the optimised build above; compiles nothing more.
+scripts/check-wheel.sh
