@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 
 apt_packages=(
     g++ cmake ninja-build pkg-config python3-dev python3-venv
-    libssl-dev libargon2-dev libsodium-dev libicu-dev libgtest-dev
+    libssl-dev libargon2-dev libsodium-dev libicu-dev libgtest-dev unicode-data
     clang-19 libclang-rt-19-dev llvm-19
     openssh-client
 )
