@@ -87,8 +87,9 @@ def source_text(version, tables):
         *(array_definition(name, table_ranges) + "\n" for name, table_ranges in tables),
         "}  // namespace",
         "",
-        f"const UnicodeVersion kVersion = {{{major}, {minor}, {update}}};",
-        *(f"const std::span<const CodePointRange> {name} = {name}Ranges;" for name, _ in tables),
+        f"constinit const UnicodeVersion kVersion = {{{major}, {minor}, {update}}};",
+        *(f"constinit const std::span<const CodePointRange> {name} = {name}Ranges;"
+          for name, _ in tables),
         "",
         "}  // namespace quillbox::unicode_tables",
         "",

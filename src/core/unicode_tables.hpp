@@ -27,7 +27,8 @@ struct UnicodeVersion {
 // The version of the database the tables were written from.
 extern const UnicodeVersion kVersion;
 
-// Each table is sorted, and its ranges neither overlap nor touch.
+// Each table is sorted, and its ranges neither overlap nor touch. All are
+// initialised at compile time, so they are ready before any code runs.
 extern const std::span<const CodePointRange> kNeedsEscapeInMessage;
 extern const std::span<const CodePointRange> kAlphabetic;
 extern const std::span<const CodePointRange> kNumeric;
