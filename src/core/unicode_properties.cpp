@@ -1,34 +1,38 @@
 #include "core/unicode_properties.hpp"
 
-#include <unicode/uchar.h>
+#include <algorithm>
+#include <span>
 
-#include <cstdint>
+#include "core/unicode_tables.hpp"
 
 namespace quillbox {
 namespace {
 
-UChar32 as_icu(char32_t code_point) {
-    return static_cast<UChar32>(code_point);
+using unicode_tables::CodePointRange;
+
+bool in_table(std::span<const CodePointRange> table, char32_t code_point) {
+    // The first range that ends at or after the code point is the only one
+    // that can hold it.
+    const auto range = std::ranges::lower_bound(table, code_point, {}, &CodePointRange::last);
+    return range != table.end() && range->first <= code_point;
 }
 
 }  // namespace
 
 bool needs_escape_in_message(char32_t code_point) {
-    if (code_point == U' ') return false;
-    if (u_hasBinaryProperty(as_icu(code_point), UCHAR_GRAPHEME_EXTEND)) return true;
-    constexpr std::uint32_t kNotPrintable = U_GC_CC_MASK | U_GC_CF_MASK | U_GC_CS_MASK |
-                                            U_GC_CO_MASK | U_GC_CN_MASK | U_GC_ZL_MASK |
-                                            U_GC_ZP_MASK | U_GC_ZS_MASK;
-    return (U_GET_GC_MASK(as_icu(code_point)) & kNotPrintable) != 0;
+    return in_table(unicode_tables::kNeedsEscapeInMessage, code_point);
 }
 
 bool is_alphabetic(char32_t code_point) {
-    return u_hasBinaryProperty(as_icu(code_point), UCHAR_ALPHABETIC);
+    return in_table(unicode_tables::kAlphabetic, code_point);
 }
 
 bool is_numeric(char32_t code_point) {
-    constexpr std::uint32_t kNumeric = U_GC_ND_MASK | U_GC_NL_MASK | U_GC_NO_MASK;
-    return (U_GET_GC_MASK(as_icu(code_point)) & kNumeric) != 0;
+    return in_table(unicode_tables::kNumeric, code_point);
+}
+
+bool is_white_space(char32_t code_point) {
+    return in_table(unicode_tables::kWhiteSpace, code_point);
 }
 
 }  // namespace quillbox

@@ -1,19 +1,14 @@
 #include "vault/lock_record.hpp"
 
-#include <unicode/uchar.h>
-
 #include <limits>
 #include <vector>
 
+#include "core/unicode_properties.hpp"
 #include "core/utf8.hpp"
 #include "vault/wall_time.hpp"
 
 namespace quillbox {
 namespace {
-
-bool is_white_space(char32_t code_point) {
-    return u_isUWhiteSpace(static_cast<UChar32>(code_point));
-}
 
 // Trims characters with the White_Space property from both ends of valid UTF-8.
 std::string_view trim_white_space(std::string_view text) {
