@@ -218,6 +218,16 @@ class CommandLine:
 
 
 def table(rows: List[tuple[str, str]]) -> str:
-    """Two columns: each name, then its text, aligned."""
-    width = max(len(name) for name, _ in rows) + 2
-    return "\n".join(f"  {name.ljust(width)}{text}".rstrip() for name, text in rows)
+    """Two columns: each name, then its text, aligned and wrapped to the
+    terminal's width."""
+    import shutil
+    import textwrap
+
+    name_width = max(len(name) for name, _ in rows) + 2
+    text_width = max(shutil.get_terminal_size().columns - name_width - 2, 30)
+    lines = []
+    for name, text in rows:
+        wrapped = textwrap.wrap(text, text_width) or [""]
+        lines.append(f"  {name.ljust(name_width)}{wrapped[0]}".rstrip())
+        lines.extend(" " * (name_width + 2) + line for line in wrapped[1:])
+    return "\n".join(lines)

@@ -245,10 +245,9 @@ def name_and_value(text: str) -> Tuple[str, str]:
 
 
 def non_negative(text: str) -> int:
-    value = int(text)
-    if value < 0:
-        raise ValueError(f"must not be negative: {text}")
-    return value
+    if not text.isascii() or not text.isdigit():
+        raise ValueError(f"expected a whole number of 0 or more: {text}")
+    return int(text)
 
 
 def version() -> str:
@@ -375,7 +374,8 @@ def parse_arguments(argv: Sequence[str]) -> Arguments:
 def main(argv: Optional[Sequence[str]] = None) -> int:
     args = parse_arguments(sys.argv[1:] if argv is None else argv)
     try:
-        return args.handler(args)
+        status: int = args.handler(args)
+        return status
     except (QuillBoxError, CliError, OSError, ValueError, TypeError) as error:
         print_error(str(error))
         return 1
