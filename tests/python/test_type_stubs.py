@@ -25,6 +25,8 @@ def test_typical_use_type_checks_strictly(tmp_path):
     program.write_text(
         textwrap.dedent(
             """
+            import sys
+
             import quillbox
 
             def token_listing(path: str) -> list[str]:
@@ -32,6 +34,8 @@ def test_typical_use_type_checks_strictly(tmp_path):
                     vault.set("API_TOKEN", bytearray(b"secret"))
                     result: quillbox.RunResult = vault.run("echo {{API_TOKEN}}", timeout_secs=5)
                     shown = vault.run_with(["sh", "-c", "echo $T"], env={"T": "{{API_TOKEN}}"})
+                    vault.run_with("cat", input=b"x", stdout=sys.stdout, stderr=2)
+                    vault.rekey("NEW_KEY", m_cost=16)
                     added, skipped, replaced = vault.import_vault("other.bin", overwrite=True)
                     counts = added + skipped + replaced
                     print(result.stdout, shown.stdout, result.exit_code + counts)
