@@ -160,6 +160,18 @@ def run_command(args: Arguments) -> int:
     return result.exit_code
 
 
+def serve_mcp(args: Arguments) -> int:
+    try:
+        from quillbox import mcp_server
+    except ModuleNotFoundError as error:
+        if (error.name or "").partition(".")[0] != "mcp":
+            raise
+        raise CliError("the MCP server needs the mcp package: pip install 'quillbox[mcp]'") from None
+    with open_vault(args) as vault:
+        mcp_server.serve(vault)
+    return 0
+
+
 # --- helpers -----------------------------------------------------------------
 
 
@@ -355,6 +367,12 @@ COMMAND_LINE = CommandLine(
                            required=False),
             ],
             vector="PROGRAM [ARG...]",
+        ),
+        Subcommand(
+            "mcp", serve_mcp,
+            "serve MCP on stdio: tools that list the names and run commands with {{KEY}} "
+            "placeholders, never showing a value",
+            "QUILLBOX_KEY=... quillbox mcp --vault ./team.vault",
         ),
     ],
     version=version,

@@ -1,0 +1,181 @@
+"""`quillbox mcp`: a Model Context Protocol server, over stdio, whose tools run
+commands with secrets filled in and hand back only redacted output.
+
+An agent learns the entry names and what its commands print, redacted; no tool
+returns a value, and none sets one. The vault is opened by the caller and stays
+open while the server runs; every vault call runs on a worker thread (the
+native methods release the interpreter lock), so calls overlap.
+"""
+
+from __future__ import annotations
+
+from importlib.metadata import version
+from typing import Annotated, Any
+
+import anyio.to_thread
+from mcp.server.mcpserver import Context, MCPServer
+from mcp.server.mcpserver.exceptions import ToolError
+from mcp.types import CallToolResult, TextContent, ToolAnnotations
+from pydantic import BaseModel, Field, ValidationError
+
+from quillbox._native import QuillBoxError, RunResult, Vault
+
+OUTPUT_LIMIT = 256 * 1024  # bytes per stream: what an agent can read, not what a log can hold
+DEFAULT_TIMEOUT_SECS = 300
+STOPPED_EXIT_CODE = 124  # the timeout or an output limit stopped the command
+LARGEST_LIMIT = 2**64 - 1  # the native limits are 64-bit unsigned
+
+INSTRUCTIONS = (
+    "Runs commands with secrets from an encrypted vault filled in, without ever showing a "
+    "secret's value. Refer to a secret as {{NAME}} (list_secrets gives the names) in "
+    "run_command's command, env or input; any secret in the output comes back as a label such "
+    "as [REDACTED_NAME]."
+)
+
+RUN_COMMAND_DESCRIPTION = f"""\
+Run a command with vault secrets filled in; get back its exit code and its output, with \
+every secret redacted.
+
+Placeholders: write {{{{NAME}}}} where a secret's value belongs (list_secrets gives the \
+names). The value reaches only the command; a secret it prints comes back as a label such \
+as [REDACTED_NAME] (raw) or [REDACTED_NAME_B64], _B64URL, _URL, _HEX, _JSON (encoded). \
+{{{{file:NAME}}}} becomes the path of a sealed in-memory file holding the value (/dev/fd/N), \
+for programs that want a path: ssh -i {{{{file:DEPLOY_KEY}}}}, curl --cacert {{{{file:CA}}}}.
+
+No shell: a command string is split into words with shell-like quoting, and unquoted pipes, \
+redirections, ;, &&, $VAR and globs are refused; run sh -c '...' for them. A list of \
+strings is the argument vector, each word passed as it stands.
+
+Channels for a secret, best first: env (the command's whole environment, otherwise empty: \
+{{"GITHUB_TOKEN": "{{{{GH_TOKEN}}}}"}}); input (fed to standard input, then closed: \
+docker login --password-stdin); {{{{file:NAME}}}}; the argument vector last, since any \
+local user can read a running command's arguments.
+
+Limits: timeout_secs (default {DEFAULT_TIMEOUT_SECS}) and max_output_bytes (default \
+{OUTPUT_LIMIT}, 256 KiB, for stdout and for stderr each; raise it for more). A command \
+they stop exits with {STOPPED_EXIT_CODE}; timed_out tells which."""
+
+
+class CommandOutcome(BaseModel):
+    exit_code: int = Field(description=f"the command's exit status; 128+N if signal N ended it, "
+                                       f"{STOPPED_EXIT_CODE} if a limit stopped it")
+    stdout: str = Field(description="standard output, secrets redacted")
+    stderr: str = Field(description="standard error, secrets redacted")
+    timed_out: bool = Field(description="whether the timeout stopped the command")
+
+
+class SecretNames(BaseModel):
+    names: list[str] = Field(description="the vault's entry names, usable as {{NAME}}")
+
+
+class QuillboxServer(MCPServer[Any]):
+    """Reports arguments that fail validation as one line, without the values given."""
+
+    async def call_tool(
+        self, name: str, arguments: dict[str, Any], context: Context[Any, Any] | None = None
+    ) -> Any:
+        try:
+            return await super().call_tool(name, arguments, context)
+        except ToolError as error:
+            if not isinstance(error.__cause__, ValidationError):
+                raise
+            return tool_error(f"invalid arguments for {name}: {describe(error.__cause__)}")
+
+
+def build_server(vault: Vault) -> QuillboxServer:
+    server = QuillboxServer(
+        "quillbox", version=version("quillbox"), instructions=INSTRUCTIONS, log_level="WARNING"
+    )
+
+    @server.tool(
+        description="List the names of the secrets in the vault, for use as {{NAME}} in "
+        "run_command. Values are never shown.",
+        annotations=ToolAnnotations(read_only_hint=True),
+    )
+    async def list_secrets() -> SecretNames:
+        return SecretNames(names=await anyio.to_thread.run_sync(vault.list_keys))
+
+    @server.tool(description=RUN_COMMAND_DESCRIPTION)
+    async def run_command(
+        command: Annotated[
+            str | list[str],
+            Field(description="a command string (tokenized, no shell) or an argument vector; "
+                              "may hold {{NAME}} and {{file:NAME}}"),
+        ],
+        env: Annotated[
+            dict[str, str] | None,
+            Field(description="the command's environment, empty if not given; values may hold "
+                              "{{NAME}} and {{file:NAME}}"),
+        ] = None,
+        input: Annotated[
+            str | None,
+            Field(description="text for the command's standard input, placeholders filled; "
+                              "empty if not given"),
+        ] = None,
+        timeout_secs: Annotated[
+            int, Field(ge=0, le=LARGEST_LIMIT, description="seconds before the command is stopped")
+        ] = DEFAULT_TIMEOUT_SECS,
+        max_output_bytes: Annotated[
+            int, Field(ge=0, le=LARGEST_LIMIT,
+                       description="limit of stdout and of stderr, each, in bytes")
+        ] = OUTPUT_LIMIT,
+    ) -> Annotated[CallToolResult, CommandOutcome]:
+        def run() -> RunResult:
+            return vault.run_with(
+                command,
+                env=env,
+                # Never this process's own standard input: that is the protocol's stream.
+                input="" if input is None else input,
+                timeout_secs=timeout_secs,
+                max_output_bytes=max_output_bytes,
+                max_stderr_bytes=max_output_bytes,
+            )
+
+        try:
+            result = await anyio.to_thread.run_sync(run)
+        except (QuillBoxError, ValueError) as error:  # ValueError: text that is not UTF-8
+            return tool_error(str(error))
+        outcome = CommandOutcome(
+            exit_code=result.exit_code,
+            stdout=result.stdout,
+            stderr=result.stderr,
+            timed_out=result.timed_out,
+        )
+        return CallToolResult(
+            content=[TextContent(type="text", text=render(outcome, timeout_secs))],
+            structured_content=outcome.model_dump(),
+        )
+
+    return server
+
+
+def serve(vault: Vault) -> None:
+    """Serves MCP on standard input and output until the client closes them."""
+    build_server(vault).run("stdio")
+
+
+def render(outcome: CommandOutcome, timeout_secs: int) -> str:
+    if outcome.timed_out:
+        status = f"stopped after its timeout of {timeout_secs} s (exit code {outcome.exit_code})"
+    elif outcome.exit_code == STOPPED_EXIT_CODE:
+        status = (f"exit code {STOPPED_EXIT_CODE}: an output limit stopped it (or the command "
+                  "exited with 124 itself)")
+    else:
+        status = f"exit code {outcome.exit_code}"
+    sections = [status]
+    for name, text in (("stdout", outcome.stdout), ("stderr", outcome.stderr)):
+        if text:
+            sections.append(f"{name}:\n{text}")
+    return "\n".join(sections)
+
+
+def tool_error(message: str) -> CallToolResult:
+    return CallToolResult(content=[TextContent(type="text", text=message)], is_error=True)
+
+
+def describe(error: ValidationError) -> str:
+    """`field: problem` for each problem, on one line; the rejected values stay out."""
+    return "; ".join(
+        f"{'.'.join(str(part) for part in problem['loc'])}: {problem['msg']}"
+        for problem in error.errors()
+    )
