@@ -4,6 +4,8 @@ through the same pipeline as Vault.run."""
 from __future__ import annotations
 
 import hashlib
+import os
+import subprocess
 
 import pytest
 
@@ -158,7 +160,6 @@ def test_a_file_placeholder_names_a_sealed_file_in_memory(vault):
 
 
 def test_a_program_that_insists_on_a_private_key_file_takes_it(vault, tmp_path):
-    import subprocess
 
     key = tmp_path / "deploy_key"
     subprocess.run(["ssh-keygen", "-q", "-t", "ed25519", "-N", "", "-f", str(key)], check=True)
@@ -178,7 +179,6 @@ LIST_MEMORY_FILES = (
 
 
 def test_only_its_own_child_holds_the_file_and_the_host_closes_it(vault):
-    import os
     import threading
 
     before = set(os.listdir("/proc/self/fd"))
@@ -238,7 +238,6 @@ def run_in_background(vault, command, **options):
 
 
 def test_live_output_arrives_as_the_child_writes_it(vault):
-    import os
     import time
 
     read_end, write_end = os.pipe()
@@ -313,3 +312,54 @@ def test_a_destination_open_only_for_reading_is_refused(vault, tmp_path):
         assert str(raised.value) == (
             f"argument 'stderr': descriptor {readable.fileno()} is not open for writing"
         )
+
+
+# Run by another user without capabilities: what it can learn of a running
+# command, named by its process id and the number of its in-memory file.
+OTHER_USER = r"""
+import errno, sys
+
+pid, fd = sys.argv[1], sys.argv[2]
+for name, path in (("cmdline", f"/proc/{pid}/cmdline"), ("environ", f"/proc/{pid}/environ"),
+                   ("file", f"/proc/{pid}/fd/{fd}")):
+    try:
+        with open(path, "rb") as target:
+            print(name, "read", target.read().hex())
+    except OSError as error:
+        print(name, errno.errorcode[error.errno])
+"""
+
+
+@pytest.mark.skipif(os.geteuid() != 0, reason="switching to another user needs root")
+def test_another_user_reads_neither_the_environment_nor_the_file(vault, tmp_path):
+    import shutil
+    import threading
+    import time
+
+    tmp_path.chmod(0o755)
+    where = tmp_path / "where"
+    script = 'echo $$ ${F#/dev/fd/} > "$0.tmp" && mv "$0.tmp" "$0"; sleep 2'
+    command = threading.Thread(
+        target=vault.run_with,
+        args=(["sh", "-c", script, str(where)],),
+        kwargs={"env": {"T": "{{API_TOKEN}}", "F": "{{file:API_TOKEN}}"}},
+    )
+    command.start()
+    for _ in range(100):
+        if where.exists():
+            break
+        time.sleep(0.02)
+    pid, fd = where.read_text().split()
+    setpriv = shutil.which("setpriv")
+    assert setpriv is not None
+    seen = subprocess.run(
+        [setpriv, "--reuid=61004", "--regid=61004", "--clear-groups", "--bounding-set=-all",
+         "--inh-caps=-all", "/usr/bin/python3", "-c", OTHER_USER, pid, fd],
+        capture_output=True, text=True, check=True,
+    ).stdout.splitlines()
+    command.join()
+    # The argument vector is public, and holds no secret here; the environment
+    # and the file are the command's user's alone.
+    assert seen[0].startswith("cmdline read ")
+    assert TOKEN.encode().hex() not in seen[0]
+    assert seen[1:] == ["environ EACCES", "file EACCES"]
