@@ -160,7 +160,6 @@ def test_a_file_placeholder_names_a_sealed_file_in_memory(vault):
 
 
 def test_a_program_that_insists_on_a_private_key_file_takes_it(vault, tmp_path):
-
     key = tmp_path / "deploy_key"
     subprocess.run(["ssh-keygen", "-q", "-t", "ed25519", "-N", "", "-f", str(key)], check=True)
     vault.set("DEPLOY_KEY", bytearray(key.read_bytes()))
