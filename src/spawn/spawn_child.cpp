@@ -1,5 +1,6 @@
 #include "spawn/spawn_child.hpp"
 
+#include <signal.h>
 #include <spawn.h>
 #include <unistd.h>
 
@@ -95,6 +96,16 @@ Result<pid_t> start_program(const std::vector<char*>& arguments,
     if (actions.init_error() != 0) return fail(errors::OsError{actions.init_error()});
     SpawnAttributes attributes;
     if (attributes.init_error() != 0) return fail(errors::OsError{attributes.init_error()});
+    // A signal the host ignores stays ignored across exec. Hosts such as the
+    // Python interpreter ignore SIGPIPE and SIGXFSZ; the child starts with
+    // their defaults, so that a reader that goes away ends it as in a shell
+    // pipeline instead of leaving it to meet failed writes.
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    sigaddset(&defaults, SIGXFSZ);
+    posix_spawnattr_setsigdefault(attributes.get(), &defaults);
+    posix_spawnattr_setflags(attributes.get(), POSIX_SPAWN_SETSIGDEF);
 
     // Without a pipe of its own, the child reads the host's standard input.
     // Every other descriptor of the host is close-on-exec, the ones given here

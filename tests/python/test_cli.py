@@ -375,3 +375,20 @@ def test_rekey_on_a_terminal_asks_twice_without_echo(vault_file: Path):
     assert OTHER_PASSPHRASE not in shown
     assert "put it in QUILLBOX_KEY from now on" in shown
     assert read_entries(vault_file, OTHER_PASSPHRASE) == []
+
+
+def test_a_reader_that_goes_away_ends_the_command_as_in_a_shell_pipeline(vault_file: Path):
+    """`quillbox run -- yes | head -2`: once the reader is gone, the command
+    dies of SIGPIPE as it would in the pipeline itself, rather than meeting
+    failed writes and complaining of them."""
+    env = {**os.environ, "QUILLBOX_KEY": PASSPHRASE}
+    quillbox_run = subprocess.Popen(
+        [sys.executable, "-m", "quillbox", "run", "--vault", str(vault_file), "--", "yes"],
+        stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env,
+    )
+    assert quillbox_run.stdout is not None and quillbox_run.stderr is not None
+    assert quillbox_run.stdout.read(4) == b"y\ny\n"
+    quillbox_run.stdout.close()
+    assert quillbox_run.wait(timeout=60) == 128 + signal.SIGPIPE
+    assert quillbox_run.stderr.read() == b""
+    quillbox_run.stderr.close()

@@ -232,6 +232,19 @@ TEST(Executor, FeedsTheInputAndNeverWaitsForAChildToReadIt) {
     EXPECT_TRUE(run_fed({"sleep", "5"}, plenty, one_second).timed_out);
 }
 
+// Signals the host ignores, as the Python interpreter ignores SIGPIPE, are
+// back at their defaults in the child, which shows its own ignored set.
+TEST(Executor, TheChildStartsWithTheDefaultsOfSignalsTheHostIgnores) {
+    const ScopedSignalAction ignored_pipe(SIGPIPE, SIG_IGN);
+    const ScopedSignalAction ignored_file_size(SIGXFSZ, SIG_IGN);
+    const RunOutcome outcome = expect_outcome(run_words({"grep", "^SigIgn:", "/proc/self/status"}));
+    const std::string line(outcome.stdout_text.view());
+    ASSERT_EQ(line.rfind("SigIgn:", 0), 0u) << line;
+    const unsigned long long ignored =
+        std::stoull(line.substr(line.find_first_not_of(" \t", 7)), nullptr, 16);
+    EXPECT_EQ(ignored & ((1ULL << (SIGPIPE - 1)) | (1ULL << (SIGXFSZ - 1))), 0u) << line;
+}
+
 // Descriptor number -> link target, for the listing a child prints with find.
 std::map<int, std::string> parse_descriptor_listing(std::string_view listing) {
     std::map<int, std::string> targets;
