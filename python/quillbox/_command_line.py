@@ -126,7 +126,11 @@ class CommandLine:
 
     def parse_subcommand(self, sub: Subcommand, words: List[str]) -> Arguments:
         options = {option.flag: option for option in self.common + sub.options}
-        values: Dict[str, Any] = {option.dest: option.default for option in options.values()}
+        # A repeatable option's list is the parse's own, never the shared default.
+        values: Dict[str, Any] = {
+            option.dest: list(option.default) if option.repeatable else option.default
+            for option in options.values()
+        }
         values.update({positional.dest: None for positional in sub.positionals})
         values.update(subcommand=sub.name, handler=sub.handler, argument_vector=None)
         positionals = list(sub.positionals)
