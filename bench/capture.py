@@ -1,4 +1,5 @@
-"""Capture of about 50 MiB of output: the executor and Vault.run against subprocess.run, side by side.
+"""Capture of about 50 MiB of output: the executor and Vault.run against
+subprocess.run, side by side.
 
 Writes a 50 MiB text file that holds a planted secret every 997 lines, then takes
 rounds: every variant below runs once per round, so that whatever else the machine
@@ -35,9 +36,8 @@ from collections.abc import Callable
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tests" / "python"))
-import reference_vault  # noqa: E402
-
-from quillbox import Vault  # noqa: E402
+import reference_vault
+from quillbox import Vault
 
 SIZE = 50 * 1024 * 1024
 HEAD_SIZE = 48 * 1024 * 1024
@@ -63,7 +63,8 @@ def write_text(path: str) -> None:
 
 
 def redacted_sizes(path: str) -> tuple[int, int]:
-    """The sizes of the file and of its first HEAD_SIZE bytes, each planted secret replaced by its label."""
+    """The sizes of the file and of its first HEAD_SIZE bytes, each planted
+    secret replaced by its label."""
     with open(path, "rb") as text:
         content = text.read()
     return tuple(
@@ -89,15 +90,28 @@ def time_subprocess(command: list[str], expected_size: int, text: bool) -> float
     start = time.perf_counter()
     stdout = subprocess.run(command, capture_output=True, text=text).stdout
     elapsed = time.perf_counter() - start
-    assert len(stdout) == expected_size, f"subprocess.run returned {len(stdout)} bytes, not {expected_size}"
+    assert len(stdout) == expected_size, (
+        f"subprocess.run returned {len(stdout)} bytes, not {expected_size}"
+    )
     return elapsed
 
 
 def time_executor(binary: str, path: str, secrets: int, expected_size: int) -> float:
     report = subprocess.run(
-        [binary, "--capture", path, "--planted", PLANTED, "--repeat", "1",
-         "--secrets", str(secrets)],
-        capture_output=True, text=True, check=True,
+        [
+            binary,
+            "--capture",
+            path,
+            "--planted",
+            PLANTED,
+            "--repeat",
+            "1",
+            "--secrets",
+            str(secrets),
+        ],
+        capture_output=True,
+        text=True,
+        check=True,
     ).stdout
     captured = int(re.search(r"stdout_chars=([0-9]+)", report).group(1))
     assert captured == expected_size, f"the executor returned {captured} bytes, not {expected_size}"
@@ -108,7 +122,9 @@ def time_vault_run(vault: Vault, command: list[str], expected_size: int) -> floa
     start = time.perf_counter()
     stdout = vault.run(shlex.join(command)).stdout
     elapsed = time.perf_counter() - start
-    assert len(stdout) == expected_size, f"Vault.run returned {len(stdout)} characters, not {expected_size}"
+    assert len(stdout) == expected_size, (
+        f"Vault.run returned {len(stdout)} characters, not {expected_size}"
+    )
     return elapsed
 
 
@@ -119,7 +135,8 @@ def time_vault_run(vault: Vault, command: list[str], expected_size: int) -> floa
 MEMORY_PROBE = """
 import os, re, shlex, sys
 def status_bytes(field):
-    return int(re.search(field + r":\\s+([0-9]+) kB", open("/proc/self/status").read()).group(1)) * 1024
+    status = open("/proc/self/status").read()
+    return int(re.search(field + r":\\s+([0-9]+) kB", status).group(1)) * 1024
 key_env, vault_path, command = sys.argv[1:]
 {setup}
 open("/proc/self/clear_refs", "w").write("5")
@@ -128,20 +145,34 @@ stdout = {capture}
 print(status_bytes("VmHWM") - before, len(stdout))
 """
 CAPTURES = {
-    "Vault.run": ("from quillbox import Vault; vault = Vault(key_env, vault_path)",
-                  "vault.run(command).stdout"),
-    "subprocess.run": ("import subprocess",
-                       "subprocess.run(shlex.split(command), capture_output=True, text=True).stdout"),
+    "Vault.run": (
+        "from quillbox import Vault; vault = Vault(key_env, vault_path)",
+        "vault.run(command).stdout",
+    ),
+    "subprocess.run": (
+        "import subprocess",
+        "subprocess.run(shlex.split(command), capture_output=True, text=True).stdout",
+    ),
 }
 
 
-def peak_growth_per_output_byte(capture: str, vault_path: str, command: list[str], expected_size: int) -> float:
+def peak_growth_per_output_byte(
+    capture: str, vault_path: str, command: list[str], expected_size: int
+) -> float:
     """Peak resident growth of a fresh interpreter that reads `.stdout`, over the output's size."""
     setup, call = CAPTURES[capture]
     probe = subprocess.run(
-        [sys.executable, "-c", MEMORY_PROBE.format(setup=setup, capture=call), KEY_ENV, vault_path,
-         shlex.join(command)],
-        check=True, capture_output=True, text=True,
+        [
+            sys.executable,
+            "-c",
+            MEMORY_PROBE.format(setup=setup, capture=call),
+            KEY_ENV,
+            vault_path,
+            shlex.join(command),
+        ],
+        check=True,
+        capture_output=True,
+        text=True,
     ).stdout
     growth, size = map(int, probe.split())
     assert size == expected_size, f"{capture} returned {size} characters, not {expected_size}"
@@ -162,8 +193,10 @@ def report_executor(times: dict[str, float], repeat: int) -> None:
     print(f"cat of 50 MiB, median of {repeat} rounds, each run's output checked")
     print(f"  subprocess.run(capture_output=True)   {python * 1e3:8.1f} ms")
     print(f"  executor, 100 secrets, redacted       {redacted * 1e3:8.1f} ms")
-    print(f"  executor, no secrets                  {capture_alone * 1e3:8.1f} ms"
-          f"  (ratio {capture_alone / python:.2f})")
+    print(
+        f"  executor, no secrets                  {capture_alone * 1e3:8.1f} ms"
+        f"  (ratio {capture_alone / python:.2f})"
+    )
     print(f"ratio={redacted / python:.2f} goal<=1.20")
 
 
@@ -171,11 +204,18 @@ def report_vault_run(times: dict[str, float], memory: dict[str, float], repeat: 
     python, ours = times["subprocess.run, text"], times["Vault.run"]
     print(f"head -c 48 MiB, reading .stdout, median of {repeat} rounds, each run's output checked")
     print(f"  subprocess.run(capture_output=True, text=True)   {python * 1e3:8.1f} ms")
-    print(f"  Vault.run, 4 entries, redacted                   {ours * 1e3:8.1f} ms  (ratio {ours / python:.2f})")
-    print("peak memory after reading .stdout, fresh interpreter each: resident growth / output size")
+    print(
+        f"  Vault.run, 4 entries, redacted                   {ours * 1e3:8.1f} ms"
+        f"  (ratio {ours / python:.2f})"
+    )
+    print(
+        "peak memory after reading .stdout, fresh interpreter each: resident growth / output size"
+    )
     print(f"  subprocess.run   {memory['subprocess.run']:5.2f}")
-    print(f"  Vault.run        {memory['Vault.run']:5.2f}  (ratio to subprocess.run "
-          f"{memory['Vault.run'] / memory['subprocess.run']:.2f})")
+    print(
+        f"  Vault.run        {memory['Vault.run']:5.2f}  (ratio to subprocess.run "
+        f"{memory['Vault.run'] / memory['subprocess.run']:.2f})"
+    )
 
 
 def main() -> None:
@@ -195,17 +235,27 @@ def main() -> None:
         vault_path = write_vault(directory)
         with Vault(KEY_ENV, vault_path) as vault:
             vault.run("true")  # the first run of a vault state builds its redactor
-            times = median_of_rounds({
-                "reference": lambda: time_subprocess(["cat", path], SIZE, text=False),
-                "redacted": lambda: time_executor(binary, path, 100, cat_redacted),
-                "capture alone": lambda: time_executor(binary, path, 0, SIZE),
-                "subprocess.run, text": lambda: time_subprocess(head, HEAD_SIZE, text=True),
-                "Vault.run": lambda: time_vault_run(vault, head, head_redacted),
-            }, repeat)
-        memory = median_of_rounds({
-            "subprocess.run": lambda: peak_growth_per_output_byte("subprocess.run", vault_path, head, HEAD_SIZE),
-            "Vault.run": lambda: peak_growth_per_output_byte("Vault.run", vault_path, head, head_redacted),
-        }, repeat)
+            times = median_of_rounds(
+                {
+                    "reference": lambda: time_subprocess(["cat", path], SIZE, text=False),
+                    "redacted": lambda: time_executor(binary, path, 100, cat_redacted),
+                    "capture alone": lambda: time_executor(binary, path, 0, SIZE),
+                    "subprocess.run, text": lambda: time_subprocess(head, HEAD_SIZE, text=True),
+                    "Vault.run": lambda: time_vault_run(vault, head, head_redacted),
+                },
+                repeat,
+            )
+        memory = median_of_rounds(
+            {
+                "subprocess.run": lambda: peak_growth_per_output_byte(
+                    "subprocess.run", vault_path, head, HEAD_SIZE
+                ),
+                "Vault.run": lambda: peak_growth_per_output_byte(
+                    "Vault.run", vault_path, head, head_redacted
+                ),
+            },
+            repeat,
+        )
     report_executor(times, repeat)
     report_vault_run(times, memory, repeat)
 

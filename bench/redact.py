@@ -32,7 +32,6 @@ then run:
     python bench/redact.py [--binary build/bench/bench_redact]
 """
 
-
 from __future__ import annotations
 
 import argparse
@@ -57,16 +56,65 @@ DENSE_TEXT_BYTES = 8 * 1024 * 1024
 LINE_BYTES = 4096
 OCCURRENCES = 100
 TOKEN_ALPHABET = string.ascii_letters + string.digits + "-_"
-WORDS = (
-    "request response user session cache miss hit connect timeout retry upstream worker "
-    "queue job completed failed bytes latency ok error warning query select from where id "
-    "status token auth refresh client server pool thread shutdown started listening port "
-    "config loaded GET POST PUT DELETE handler payload invoice account billing deploy"
-).split()
+WORDS = [
+    "request",
+    "response",
+    "user",
+    "session",
+    "cache",
+    "miss",
+    "hit",
+    "connect",
+    "timeout",
+    "retry",
+    "upstream",
+    "worker",
+    "queue",
+    "job",
+    "completed",
+    "failed",
+    "bytes",
+    "latency",
+    "ok",
+    "error",
+    "warning",
+    "query",
+    "select",
+    "from",
+    "where",
+    "id",
+    "status",
+    "token",
+    "auth",
+    "refresh",
+    "client",
+    "server",
+    "pool",
+    "thread",
+    "shutdown",
+    "started",
+    "listening",
+    "port",
+    "config",
+    "loaded",
+    "GET",
+    "POST",
+    "PUT",
+    "DELETE",
+    "handler",
+    "payload",
+    "invoice",
+    "account",
+    "billing",
+    "deploy",
+]
 LEVELS = ["INFO", "INFO", "INFO", "DEBUG", "WARN", "ERROR"]
 # Byte to Base64 digit, for the standard and the URL-safe alphabet: each digit four times.
 BASE64_DIGITS = [
-    bytes.maketrans(bytes(range(256)), 4 * (string.ascii_uppercase + string.ascii_lowercase + string.digits + extra).encode())
+    bytes.maketrans(
+        bytes(range(256)),
+        4 * (string.ascii_uppercase + string.ascii_lowercase + string.digits + extra).encode(),
+    )
     for extra in ("+/", "-_")
 ]
 
@@ -76,10 +124,13 @@ UNRESERVED = LETTERS_AND_DIGITS | frozenset(b"-._~")
 MIN_ENCODER_FORM_BYTES = 8
 
 
-def percent_encode(value: bytes, kept=LETTERS_AND_DIGITS, space_as_plus=False, lower=False) -> bytes:
+def percent_encode(
+    value: bytes, kept=LETTERS_AND_DIGITS, space_as_plus=False, lower=False
+) -> bytes:
     escape = b"%%%02x" if lower else b"%%%02X"
     return b"".join(
-        b"+" if space_as_plus and b == 0x20 else bytes([b]) if b in kept else escape % b for b in value
+        b"+" if space_as_plus and b == 0x20 else bytes([b]) if b in kept else escape % b
+        for b in value
     )
 
 
@@ -119,7 +170,8 @@ def encoder_forms(value: bytes) -> list[tuple[str, bytes]]:
 
 
 def standard_forms(value: bytes) -> list[tuple[str, bytes]]:
-    """(label suffix, pattern) of one value, in order; an encoded form is skipped only when equal to it."""
+    """(label suffix, pattern) of one value, in order; an encoded form is
+    skipped only when equal to it."""
     encoded = [
         ("_B64", base64.b64encode(value)),
         ("_B64URL", base64.urlsafe_b64encode(value)),
@@ -195,24 +247,35 @@ def plant(rng: random.Random, lines: list[bytes], patterns: list[bytes], place) 
 
 def log_text(rng: random.Random, patterns: list[bytes]) -> bytes:
     lines = lines_up_to(TEXT_BYTES, lambda: log_line(rng).encode())
-    return plant(rng, lines, patterns, lambda line, pattern: line[:-1] + b" credential=" + pattern + b"\n")
+    return plant(
+        rng, lines, patterns, lambda line, pattern: line[:-1] + b" credential=" + pattern + b"\n"
+    )
 
 
 def base64_text(rng: random.Random, patterns: list[bytes]) -> bytes:
     lines = lines_up_to(
-        TEXT_BYTES, lambda: rng.randbytes(LINE_BYTES - 1).translate(rng.choice(BASE64_DIGITS)) + b"\n")
+        TEXT_BYTES,
+        lambda: rng.randbytes(LINE_BYTES - 1).translate(rng.choice(BASE64_DIGITS)) + b"\n",
+    )
 
     def overwrite(line: bytes, pattern: bytes) -> bytes:
         at = rng.randrange(len(line) - len(pattern))
-        return line[:at] + pattern + line[at + len(pattern):]
+        return line[:at] + pattern + line[at + len(pattern) :]
 
     return plant(rng, lines, patterns, overwrite)
 
 
 def dense_text(rng: random.Random, patterns: list[bytes]) -> bytes:
     def line() -> bytes:
-        return (f"{rng.randrange(24):02}:{rng.randrange(60):02}:{rng.randrange(60):02} {rng.choice(LEVELS)} "
-                f"{rng.choice(WORDS)} {rng.choice(WORDS)} token=").encode() + rng.choice(patterns) + b"\n"
+        return (
+            (
+                f"{rng.randrange(24):02}:{rng.randrange(60):02}:{rng.randrange(60):02} "
+                f"{rng.choice(LEVELS)} "
+                f"{rng.choice(WORDS)} {rng.choice(WORDS)} token="
+            ).encode()
+            + rng.choice(patterns)
+            + b"\n"
+        )
 
     return b"".join(lines_up_to(DENSE_TEXT_BYTES, line))
 
@@ -266,8 +329,12 @@ print((resident() - before) / 2**20)
 
 def reference_memory_mib(patterns_file: Path) -> float:
     """Growth of resident memory (Linux) while the reference builds its automaton."""
-    probe = subprocess.run([sys.executable, "-c", REFERENCE_MEMORY_PROBE, str(patterns_file)],
-                           check=True, capture_output=True, text=True)
+    probe = subprocess.run(
+        [sys.executable, "-c", REFERENCE_MEMORY_PROBE, str(patterns_file)],
+        check=True,
+        capture_output=True,
+        text=True,
+    )
     return float(probe.stdout)
 
 
@@ -287,14 +354,19 @@ def ours_turn(binary: Path, case: Case) -> dict[str, str]:
     secrets_file, patterns_file, *text_files = case.files
     output = subprocess.run(
         [str(binary), str(secrets_file), str(patterns_file), "1", *map(str, text_files)],
-        check=True, capture_output=True, text=True,
+        check=True,
+        capture_output=True,
+        text=True,
     ).stdout
     return dict(line.split("=", 1) for line in output.split())
 
 
 def ours_times(figures: dict[str, str], text_count: int) -> dict[str, float]:
     """The program's times under the keys that reference_turn uses."""
-    times = {"build": float(figures["matcher_build_s"]), "redactor build": float(figures["redactor_build_s"])}
+    times = {
+        "build": float(figures["matcher_build_s"]),
+        "redactor build": float(figures["redactor_build_s"]),
+    }
     for index in range(text_count):
         times[f"scan.{index}"] = float(figures[f"matcher_scan_s.{index}"])
         times[f"redact.{index}"] = float(figures[f"redact_s.{index}"])
@@ -303,8 +375,11 @@ def ours_times(figures: dict[str, str], text_count: int) -> dict[str, float]:
 
 def ours_outcomes(figures: dict[str, str], text_count: int) -> list[Outcome]:
     return [
-        (int(figures[f"matches.{index}"]), int(figures[f"checksum.{index}"]),
-         int(figures[f"redacted_bytes.{index}"]))
+        (
+            int(figures[f"matches.{index}"]),
+            int(figures[f"checksum.{index}"]),
+            int(figures[f"redacted_bytes.{index}"]),
+        )
         for index in range(text_count)
     ]
 
@@ -313,10 +388,15 @@ def reference_turn(case: Case) -> tuple[dict[str, float], list[Outcome]]:
     """The reference builds its automaton, then scans and redacts each text once."""
     times, outcomes = {}, []
     times["build"], reference = timed(
-        ahocorasick_rs.BytesAhoCorasick, case.patterns, matchkind=ahocorasick_rs.MatchKind.LeftmostFirst)
+        ahocorasick_rs.BytesAhoCorasick,
+        case.patterns,
+        matchkind=ahocorasick_rs.MatchKind.LeftmostFirst,
+    )
     for index, (_, text) in enumerate(case.texts):
         times[f"scan.{index}"], matches = timed(reference.find_matches_as_indexes, text)
-        times[f"redact.{index}"], redacted = timed(reference_redact, reference, text, case.pattern_labels)
+        times[f"redact.{index}"], redacted = timed(
+            reference_redact, reference, text, case.pattern_labels
+        )
         outcomes.append((*checksum(matches), len(redacted.encode())))
     return times, outcomes
 
@@ -328,7 +408,7 @@ def medians(turns: list[dict[str, float]]) -> dict[str, float]:
 @dataclass
 class Measured:
     case: Case
-    ours: dict[str, float]       # median seconds by step
+    ours: dict[str, float]  # median seconds by step
     reference: dict[str, float]
     # From the last turns.
     ours_figures: dict[str, str]
@@ -336,7 +416,9 @@ class Measured:
 
     def build_micros_per_pattern(self) -> tuple[float, float]:
         """The matcher build's median µs per pattern: ours, reference."""
-        return tuple(times["build"] * 1e6 / len(self.case.patterns) for times in (self.ours, self.reference))
+        return tuple(
+            times["build"] * 1e6 / len(self.case.patterns) for times in (self.ours, self.reference)
+        )
 
 
 def measure(binary: Path, case: Case, repeats: int) -> Measured:
@@ -362,55 +444,93 @@ def report_texts(measured: Measured) -> None:
     ours_outcome = ours_outcomes(measured.ours_figures, len(case.texts))
     for index, (name, text) in enumerate(case.texts):
         agree = ours_outcome[index] == measured.reference_outcomes[index]
-        print(f"  {name}, {len(text) / 2**20:.0f} MiB, {measured.reference_outcomes[index][0]} matches, "
-              f"same matches and output size as reference: {'yes' if agree else 'NO'}")
+        print(
+            f"  {name}, {len(text) / 2**20:.0f} MiB, "
+            f"{measured.reference_outcomes[index][0]} matches, "
+            f"same matches and output size as reference: {'yes' if agree else 'NO'}"
+        )
         for label, step in (("matcher scan", "scan"), ("redact (scan, rebuild, decode)", "redact")):
-            ours_time, reference_time = measured.ours[f"{step}.{index}"], measured.reference[f"{step}.{index}"]
-            print(f"    {label:31} ours {ours_time * 1e3:8.2f} ms {len(text) / ours_time / 1e6:6.0f} MB/s"
-                  f"   reference {reference_time * 1e3:8.2f} ms {len(text) / reference_time / 1e6:6.0f} MB/s"
-                  f"   ratio {ours_time / reference_time:5.2f}")
+            ours_time, reference_time = (
+                measured.ours[f"{step}.{index}"],
+                measured.reference[f"{step}.{index}"],
+            )
+            print(
+                f"    {label:31} ours {ours_time * 1e3:8.2f} ms "
+                f"{len(text) / ours_time / 1e6:6.0f} MB/s"
+                f"   reference {reference_time * 1e3:8.2f} ms "
+                f"{len(text) / reference_time / 1e6:6.0f} MB/s"
+                f"   ratio {ours_time / reference_time:5.2f}"
+            )
 
 
 def report_builds(all_measured: list[Measured], flatness_cases: list[Measured]) -> None:
-    print("matcher build (µs per pattern), our redactor build with the patterns' encoding (ms),\n"
-          "automaton memory (MiB): the growth of resident memory while it is built")
-    print(f"  {'secrets':>7} {'patterns':>8}   {'ours µs':>8} {'ref µs':>8} {'ratio':>6}   "
-          f"{'redactor ms':>11}   {'ours MiB':>8} {'ref MiB':>8} {'our tables MiB':>14}")
+    print(
+        "matcher build (µs per pattern), our redactor build with the patterns' encoding (ms),\n"
+        "automaton memory (MiB): the growth of resident memory while it is built"
+    )
+    print(
+        f"  {'secrets':>7} {'patterns':>8}   {'ours µs':>8} {'ref µs':>8} {'ratio':>6}   "
+        f"{'redactor ms':>11}   {'ours MiB':>8} {'ref MiB':>8} {'our tables MiB':>14}"
+    )
     for measured in sorted(all_measured, key=lambda measured: len(measured.case.patterns)):
         case, figures = measured.case, measured.ours_figures
         ours, reference = measured.build_micros_per_pattern()
         reference_memory = reference_memory_mib(case.files[1])
-        print(f"  {case.secret_count:7} {len(case.patterns):8}   {ours:8.2f} {reference:8.2f} {ours / reference:6.2f}   "
-              f"{measured.ours['redactor build'] * 1e3:11.2f}   "
-              f"{int(figures['resident_growth_bytes']) / 2**20:8.1f} {reference_memory:8.1f} "
-              f"{int(figures['memory_bytes']) / 2**20:14.1f}")
+        print(
+            f"  {case.secret_count:7} {len(case.patterns):8}   "
+            f"{ours:8.2f} {reference:8.2f} {ours / reference:6.2f}   "
+            f"{measured.ours['redactor build'] * 1e3:11.2f}   "
+            f"{int(figures['resident_growth_bytes']) / 2**20:8.1f} {reference_memory:8.1f} "
+            f"{int(figures['memory_bytes']) / 2**20:14.1f}"
+        )
     if len(flatness_cases) > 1:
         fewest, most = flatness_cases[0], flatness_cases[-1]
         ours, reference = (
             at_most / at_fewest
-            for at_most, at_fewest in zip(most.build_micros_per_pattern(), fewest.build_micros_per_pattern())
+            for at_most, at_fewest in zip(
+                most.build_micros_per_pattern(), fewest.build_micros_per_pattern()
+            )
         )
-        print(f"  µs per pattern at {len(most.case.patterns):,} patterns / at {len(fewest.case.patterns):,} "
-              f"(1.00 is flat): ours {ours:.2f}, reference {reference:.2f}")
+        print(
+            f"  µs per pattern at {len(most.case.patterns):,} patterns "
+            f"/ at {len(fewest.case.patterns):,} "
+            f"(1.00 is flat): ours {ours:.2f}, reference {reference:.2f}"
+        )
 
 
 def main() -> None:
-    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser = argparse.ArgumentParser(
+        description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter
+    )
     parser.add_argument("--binary", type=Path, default=Path("build/bench/bench_redact"))
     parser.add_argument("--repeats", type=int, default=5)
-    parser.add_argument("--secrets", type=int, nargs="+", default=[10, 10_000],
-                        help="secret counts whose patterns are searched for in every text")
-    parser.add_argument("--build-secrets", type=int, nargs="+", default=[65, 645, 6_452],
-                        help="secret counts whose matcher is only built, fewest first")
+    parser.add_argument(
+        "--secrets",
+        type=int,
+        nargs="+",
+        default=[10, 10_000],
+        help="secret counts whose patterns are searched for in every text",
+    )
+    parser.add_argument(
+        "--build-secrets",
+        type=int,
+        nargs="+",
+        default=[65, 645, 6_452],
+        help="secret counts whose matcher is only built, fewest first",
+    )
     args = parser.parse_args()
     binary = args.binary.resolve()
     with tempfile.TemporaryDirectory() as workdir:
         scanned = []
         for secret_count in args.secrets:
-            scanned.append(measure(binary, make_case(Path(workdir), secret_count, TEXTS), args.repeats))
+            scanned.append(
+                measure(binary, make_case(Path(workdir), secret_count, TEXTS), args.repeats)
+            )
             report_texts(scanned[-1])
-        built = [measure(binary, make_case(Path(workdir), secret_count, []), args.repeats)
-                 for secret_count in args.build_secrets]
+        built = [
+            measure(binary, make_case(Path(workdir), secret_count, []), args.repeats)
+            for secret_count in args.build_secrets
+        ]
         report_builds(scanned + built, built)
 
 

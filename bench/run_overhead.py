@@ -22,9 +22,8 @@ import time
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tests" / "python"))
-import reference_vault  # noqa: E402
-
-from quillbox import Vault  # noqa: E402
+import reference_vault
+from quillbox import Vault
 
 KEY_ENV = "QUILLBOX_BENCH_KEY"
 PASSPHRASE = "benchmark passphrase"

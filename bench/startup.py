@@ -22,7 +22,7 @@ import time
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tests" / "python"))
-import reference_vault  # noqa: E402
+import reference_vault
 
 KEY_ENV = "QUILLBOX_KEY"
 PASSPHRASE = "benchmark passphrase"

@@ -31,8 +31,10 @@ def read_records(path, version):
     expected = f"# {path.stem}-{version}.txt"
     if not lines or lines[0].strip() != expected:
         found = lines[0].strip() if lines else "an empty file"
-        raise VersionMismatch(f"{path} starts with {found!r}, not {expected!r}: "
-                              f"the build is pinned to Unicode {version}")
+        raise VersionMismatch(
+            f"{path} starts with {found!r}, not {expected!r}: "
+            f"the build is pinned to Unicode {version}"
+        )
     for line in lines:
         data = line.split("#", 1)[0].strip()
         if not data:
@@ -43,10 +45,12 @@ def read_records(path, version):
 
 
 def code_points_with(path, version, value):
-    return {code_point
-            for first, last, record_value in read_records(path, version)
-            if record_value == value
-            for code_point in range(first, last + 1)}
+    return {
+        code_point
+        for first, last, record_value in read_records(path, version)
+        if record_value == value
+        for code_point in range(first, last + 1)
+    }
 
 
 def general_categories(path, version):
@@ -54,7 +58,7 @@ def general_categories(path, version):
     unassigned (Cn), as are those it lists as such."""
     categories = ["Cn"] * CODE_POINTS
     for first, last, category in read_records(path, version):
-        categories[first:last + 1] = [category] * (last + 1 - first)
+        categories[first : last + 1] = [category] * (last + 1 - first)
     return categories
 
 
@@ -71,29 +75,33 @@ def ranges(code_points):
 
 def array_definition(name, table_ranges):
     pairs = [f"{{0x{first:04X}, 0x{last:04X}}}," for first, last in table_ranges]
-    rows = ["    " + " ".join(pairs[start:start + 4]) for start in range(0, len(pairs), 4)]
+    rows = ["    " + " ".join(pairs[start : start + 4]) for start in range(0, len(pairs), 4)]
     return "\n".join([f"constexpr CodePointRange {name}Ranges[] = {{", *rows, "};"])
 
 
 def source_text(version, tables):
     major, minor, update = version.split(".")
-    return "\n".join([
-        f"// Written by tools/unicode_tables.py from the Unicode Character Database {version}.",
-        '#include "core/unicode_tables.hpp"',
-        "",
-        "namespace quillbox::unicode_tables {",
-        "namespace {",
-        "",
-        *(array_definition(name, table_ranges) + "\n" for name, table_ranges in tables),
-        "}  // namespace",
-        "",
-        f"constinit const UnicodeVersion kVersion = {{{major}, {minor}, {update}}};",
-        *(f"constinit const std::span<const CodePointRange> {name} = {name}Ranges;"
-          for name, _ in tables),
-        "",
-        "}  // namespace quillbox::unicode_tables",
-        "",
-    ])
+    return "\n".join(
+        [
+            f"// Written by tools/unicode_tables.py from the Unicode Character Database {version}.",
+            '#include "core/unicode_tables.hpp"',
+            "",
+            "namespace quillbox::unicode_tables {",
+            "namespace {",
+            "",
+            *(array_definition(name, table_ranges) + "\n" for name, table_ranges in tables),
+            "}  // namespace",
+            "",
+            f"constinit const UnicodeVersion kVersion = {{{major}, {minor}, {update}}};",
+            *(
+                f"constinit const std::span<const CodePointRange> {name} = {name}Ranges;"
+                for name, _ in tables
+            ),
+            "",
+            "}  // namespace quillbox::unicode_tables",
+            "",
+        ]
+    )
 
 
 def write_tables(args):
@@ -117,13 +125,20 @@ def write_tables(args):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--unicode-version", required=True,
-                        help="the pinned version, as MAJOR.MINOR.UPDATE (e.g. 15.0.0)")
-    parser.add_argument("--derived-core-properties", required=True,
-                        help="DerivedCoreProperties.txt (Alphabetic, Grapheme_Extend)")
+    parser.add_argument(
+        "--unicode-version",
+        required=True,
+        help="the pinned version, as MAJOR.MINOR.UPDATE (e.g. 15.0.0)",
+    )
+    parser.add_argument(
+        "--derived-core-properties",
+        required=True,
+        help="DerivedCoreProperties.txt (Alphabetic, Grapheme_Extend)",
+    )
     parser.add_argument("--prop-list", required=True, help="PropList.txt (White_Space)")
-    parser.add_argument("--general-category", required=True,
-                        help="extracted/DerivedGeneralCategory.txt")
+    parser.add_argument(
+        "--general-category", required=True, help="extracted/DerivedGeneralCategory.txt"
+    )
     parser.add_argument("--output", required=True, help="the C++ source to write")
     args = parser.parse_args()
     try:

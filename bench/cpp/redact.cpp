@@ -86,8 +86,8 @@ TextFigures measure_text(const AhoCorasick& matcher, const quillbox::Redactor& r
             offset = match->end;
         }
     });
-    figures.redact_s = median_seconds(
-        repeats, [&] { figures.redacted_bytes = redactor.redact(text).size(); });
+    figures.redact_s =
+        median_seconds(repeats, [&] { figures.redacted_bytes = redactor.redact(text).size(); });
     return figures;
 }
 

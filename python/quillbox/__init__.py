@@ -2,6 +2,6 @@
 and redacts every secret from what comes back."""
 
 from quillbox import _native
-from quillbox._native import *  # noqa: F401,F403  (the public names are exactly _native's)
+from quillbox._native import *  # noqa: F403  (the public names are exactly _native's)
 
 __all__ = list(_native.__all__)

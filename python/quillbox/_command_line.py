@@ -13,7 +13,8 @@ import sys
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
-    from typing import Any, Callable, Dict, List, NoReturn, Optional, Sequence
+    from collections.abc import Sequence
+    from typing import Any, Callable, NoReturn
 
 HELP_FLAGS = ("-h", "--help")
 
@@ -27,9 +28,9 @@ class Option:
         flag: str,
         help: str,
         *,
-        metavar: Optional[str] = None,
+        metavar: str | None = None,
         default: Any = None,
-        convert: Optional[Callable[[str], Any]] = None,
+        convert: Callable[[str], Any] | None = None,
         repeatable: bool = False,
         switch: bool = False,
     ) -> None:
@@ -67,7 +68,7 @@ class Subcommand:
         example: str,
         options: Sequence[Option] = (),
         positionals: Sequence[Positional] = (),
-        vector: Optional[str] = None,
+        vector: str | None = None,
     ) -> None:
         self.name = name
         self.handler = handler
@@ -81,7 +82,7 @@ class Subcommand:
 class Arguments:
     """The parsed arguments, one attribute per option and positional."""
 
-    def __init__(self, values: Dict[str, Any]) -> None:
+    def __init__(self, values: dict[str, Any]) -> None:
         self.__dict__.update(values)
 
     # Declared for type checkers, which cannot see the attributes set above;
@@ -120,14 +121,16 @@ class CommandLine:
             self.finish(self.version())
         sub = self.subcommands.get(first)
         if sub is None:
-            self.fail(f"{self.prog}: unknown COMMAND {first!r} (one of {', '.join(self.subcommands)})",
-                      self.usage())
+            self.fail(
+                f"{self.prog}: unknown COMMAND {first!r} (one of {', '.join(self.subcommands)})",
+                self.usage(),
+            )
         return self.parse_subcommand(sub, rest)
 
-    def parse_subcommand(self, sub: Subcommand, words: List[str]) -> Arguments:
+    def parse_subcommand(self, sub: Subcommand, words: list[str]) -> Arguments:
         options = {option.flag: option for option in self.common + sub.options}
         # A repeatable option's list is the parse's own, never the shared default.
-        values: Dict[str, Any] = {
+        values: dict[str, Any] = {
             option.dest: list(option.default) if option.repeatable else option.default
             for option in options.values()
         }
@@ -187,7 +190,7 @@ class CommandLine:
 
     # --- what is shown ----------------------------------------------------------
 
-    def usage(self, sub: Optional[Subcommand] = None) -> str:
+    def usage(self, sub: Subcommand | None = None) -> str:
         if sub is None:
             return f"usage: {self.prog} [--help] [--version] COMMAND [options]"
         words = [f"usage: {self.prog} {sub.name} [options]"]
@@ -197,17 +200,25 @@ class CommandLine:
             words.append(f"[-- {sub.vector}]")
         return " ".join(words)
 
-    def help(self, sub: Optional[Subcommand] = None) -> str:
+    def help(self, sub: Subcommand | None = None) -> str:
         if sub is None:
             rows = [(name, each.summary) for name, each in self.subcommands.items()]
-            sections = [self.usage(), self.description, "commands:\n" + table(rows),
-                        f"example: {self.example}"]
+            sections = [
+                self.usage(),
+                self.description,
+                "commands:\n" + table(rows),
+                f"example: {self.example}",
+            ]
             return "\n\n".join(sections)
         rows = [(positional.metavar, positional.help) for positional in sub.positionals]
         rows += [(option.shown(), option.help) for option in sub.options + self.common]
         rows.append(("-h, --help", "show this help and exit"))
-        sections = [self.usage(sub), sub.summary, "arguments:\n" + table(rows),
-                    f"example: {sub.example}"]
+        sections = [
+            self.usage(sub),
+            sub.summary,
+            "arguments:\n" + table(rows),
+            f"example: {sub.example}",
+        ]
         return "\n\n".join(sections)
 
     @staticmethod
@@ -221,7 +232,7 @@ class CommandLine:
         raise SystemExit(2)
 
 
-def table(rows: List[tuple[str, str]]) -> str:
+def table(rows: list[tuple[str, str]]) -> str:
     """Two columns: each name, then its text, aligned and wrapped to the
     terminal's width."""
     import shutil

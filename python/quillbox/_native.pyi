@@ -3,25 +3,26 @@
 Import as ``quillbox._native`` (re-exported by ``quillbox.__init__``).
 """
 
+from collections.abc import Mapping, Sequence
 from types import TracebackType
-from typing import List, Mapping, Optional, Sequence, SupportsIndex, Tuple, Type, Union, final
+from typing import SupportsIndex, final
 
 from _typeshed import FileDescriptorLike
 
 __all__ = [
-    "Vault",
-    "RunResult",
-    "QuillBoxError",
-    "VaultNotFoundError",
-    "VaultCorruptError",
-    "VaultPermissionError",
-    "DecryptionError",
-    "MasterKeyError",
-    "PlaceholderError",
-    "TokenizationError",
     "CommandError",
+    "DecryptionError",
     "EntryLimitError",
     "LockError",
+    "MasterKeyError",
+    "PlaceholderError",
+    "QuillBoxError",
+    "RunResult",
+    "TokenizationError",
+    "Vault",
+    "VaultCorruptError",
+    "VaultNotFoundError",
+    "VaultPermissionError",
 ]
 
 @final
@@ -29,12 +30,12 @@ class Vault:
     def __new__(
         cls,
         master_key_env: str,
-        vault_path: Optional[str] = None,
+        vault_path: str | None = None,
         allow_insecure_permissions: bool = False,
     ) -> Vault: ...
-    def set(self, key: str, value: Union[str, bytes, bytearray, Sequence[int]]) -> None: ...
+    def set(self, key: str, value: str | bytes | bytearray | Sequence[int]) -> None: ...
     def delete(self, key: str) -> bool: ...
-    def list_keys(self) -> List[str]: ...
+    def list_keys(self) -> list[str]: ...
     def run(
         self,
         command: str,
@@ -44,12 +45,12 @@ class Vault:
     ) -> RunResult: ...
     def run_with(
         self,
-        command: Union[str, Sequence[str]],
+        command: str | Sequence[str],
         *,
-        env: Optional[Mapping[str, str]] = None,
-        input: Union[str, bytes, None] = None,
-        stdout: Optional[FileDescriptorLike] = None,
-        stderr: Optional[FileDescriptorLike] = None,
+        env: Mapping[str, str] | None = None,
+        input: str | bytes | None = None,
+        stdout: FileDescriptorLike | None = None,
+        stderr: FileDescriptorLike | None = None,
         timeout_secs: SupportsIndex = 300,
         max_output_bytes: SupportsIndex = 52428800,
         max_stderr_bytes: SupportsIndex = 1048576,
@@ -57,24 +58,24 @@ class Vault:
     def rekey(
         self,
         new_key_env: str,
-        m_cost: Optional[SupportsIndex] = None,
-        t_cost: Optional[SupportsIndex] = None,
-        p_cost: Optional[SupportsIndex] = None,
+        m_cost: SupportsIndex | None = None,
+        t_cost: SupportsIndex | None = None,
+        p_cost: SupportsIndex | None = None,
     ) -> None: ...
     def export(self, out_path: str) -> None: ...
     def import_vault(
         self,
         import_path: str,
         overwrite: bool = False,
-        import_key_env: Optional[str] = None,
-    ) -> Tuple[int, int, int]: ...
+        import_key_env: str | None = None,
+    ) -> tuple[int, int, int]: ...
     def close(self) -> None: ...
     def __enter__(self) -> Vault: ...
     def __exit__(
         self,
-        _exc_type: Optional[Type[BaseException]],
-        _exc_val: Optional[BaseException],
-        _exc_tb: Optional[TracebackType],
+        _exc_type: type[BaseException] | None,
+        _exc_val: BaseException | None,
+        _exc_tb: TracebackType | None,
     ) -> None: ...
     def __del__(self) -> None: ...
 

@@ -57,8 +57,10 @@ they stop exits with {STOPPED_EXIT_CODE}; timed_out tells which."""
 
 
 class CommandOutcome(BaseModel):
-    exit_code: int = Field(description=f"the command's exit status; 128+N if signal N ended it, "
-                                       f"{STOPPED_EXIT_CODE} if a limit stopped it")
+    exit_code: int = Field(
+        description=f"the command's exit status; 128+N if signal N ended it, "
+        f"{STOPPED_EXIT_CODE} if a limit stopped it"
+    )
     stdout: str = Field(description="standard output, secrets redacted")
     stderr: str = Field(description="standard error, secrets redacted")
     timed_out: bool = Field(description="whether the timeout stopped the command")
@@ -99,25 +101,33 @@ def build_server(vault: Vault) -> QuillboxServer:
     async def run_command(
         command: Annotated[
             str | list[str],
-            Field(description="a command string (tokenized, no shell) or an argument vector; "
-                              "may hold {{NAME}} and {{file:NAME}}"),
+            Field(
+                description="a command string (tokenized, no shell) or an argument vector; "
+                "may hold {{NAME}} and {{file:NAME}}"
+            ),
         ],
         env: Annotated[
             dict[str, str] | None,
-            Field(description="the command's environment, empty if not given; values may hold "
-                              "{{NAME}} and {{file:NAME}}"),
+            Field(
+                description="the command's environment, empty if not given; values may hold "
+                "{{NAME}} and {{file:NAME}}"
+            ),
         ] = None,
         input: Annotated[
             str | None,
-            Field(description="text for the command's standard input, placeholders filled; "
-                              "empty if not given"),
+            Field(
+                description="text for the command's standard input, placeholders filled; "
+                "empty if not given"
+            ),
         ] = None,
         timeout_secs: Annotated[
             int, Field(ge=0, le=LARGEST_LIMIT, description="seconds before the command is stopped")
         ] = DEFAULT_TIMEOUT_SECS,
         max_output_bytes: Annotated[
-            int, Field(ge=0, le=LARGEST_LIMIT,
-                       description="limit of stdout and of stderr, each, in bytes")
+            int,
+            Field(
+                ge=0, le=LARGEST_LIMIT, description="limit of stdout and of stderr, each, in bytes"
+            ),
         ] = OUTPUT_LIMIT,
     ) -> Annotated[CallToolResult, CommandOutcome]:
         def run() -> RunResult:
@@ -158,8 +168,10 @@ def render(outcome: CommandOutcome, timeout_secs: int) -> str:
     if outcome.timed_out:
         status = f"stopped after its timeout of {timeout_secs} s (exit code {outcome.exit_code})"
     elif outcome.exit_code == STOPPED_EXIT_CODE:
-        status = (f"exit code {STOPPED_EXIT_CODE}: an output limit stopped it (or the command "
-                  "exited with 124 itself)")
+        status = (
+            f"exit code {STOPPED_EXIT_CODE}: an output limit stopped it (or the command "
+            "exited with 124 itself)"
+        )
     else:
         status = f"exit code {outcome.exit_code}"
     sections = [status]

@@ -10,10 +10,11 @@
 namespace quillbox {
 
 // A file in memory that holds one secret, readable by its owner alone and
-// sealed so that nobody can change, grow or shrink it. Its descriptor is close-on-exec and numbered above the
-// standard streams: a child gets it only where its spawn names it, and as
-// nothing else. While it lives, its pages are locked into memory where the
-// system allows. Closing it leaves the file to whoever inherited it.
+// sealed so that nobody can change, grow or shrink it. Its descriptor is
+// close-on-exec and numbered above the standard streams: a child gets it only
+// where its spawn names it, and as nothing else. While it lives, its pages are
+// locked into memory where the system allows. Closing it leaves the file to
+// whoever inherited it.
 class SealedFile {
 public:
     // An operating-system error where the file cannot be made, filled or

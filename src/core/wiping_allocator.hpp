@@ -12,7 +12,7 @@ namespace quillbox {
 // An allocator that overwrites storage with zeros before giving it back, so a
 // vector that grows or is destroyed leaves none of its old contents behind.
 template <typename T>
-requires std::is_trivially_destructible_v<T>
+    requires std::is_trivially_destructible_v<T>
 struct WipingAllocator {
     using value_type = T;
 

@@ -42,8 +42,7 @@ concept LimitedStream = requires(const Stream stream) {
 // child's status and the deadline. An overrun or the deadline kills the child.
 template <WaitedChild Child, LimitedStream Stream>
 RunEnding wait_for_ending(Child& child, const Stream& output, const Stream& error,
-                          Deadline deadline, const WakeEvent& reader_finished,
-                          const Clock& clock) {
+                          Deadline deadline, const WakeEvent& reader_finished, const Clock& clock) {
     const auto any_overrun = [&] { return output.limit_exceeded() || error.limit_exceeded(); };
     for (;;) {
         if (any_overrun()) {

@@ -55,7 +55,7 @@ std::atomic<pid_t>* claim_slot(pid_t child) {
 }
 
 void install_forwarding() {
-    struct sigaction forwarding {};
+    struct sigaction forwarding{};
     forwarding.sa_handler = forward_signal;
     sigemptyset(&forwarding.sa_mask);
     forwarding.sa_flags = SA_RESTART;

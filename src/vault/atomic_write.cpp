@@ -47,7 +47,7 @@ void sync_directory_of(const std::filesystem::path& target) {
 
 // A leftover from an earlier write by a process with our ID.
 Status remove_leftover(const std::filesystem::path& temporary) {
-    struct stat metadata {};
+    struct stat metadata{};
     if (::lstat(temporary.c_str(), &metadata) != 0) return {};
     if (::unlink(temporary.c_str()) != 0) return fail(CoreError::from_errno());
     return {};

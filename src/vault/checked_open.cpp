@@ -39,7 +39,7 @@ Result<CheckedFile> open_checked_file(const std::filesystem::path& path, int fla
         }
         return fail(fd.error());
     }
-    struct stat metadata {};
+    struct stat metadata{};
     if (::fstat(fd->get(), &metadata) != 0) return fail(CoreError::from_errno());
     if (!S_ISREG(metadata.st_mode)) {
         return unsafe(path, "is " + std::string(kind_of(metadata.st_mode)));

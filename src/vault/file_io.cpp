@@ -26,14 +26,14 @@ Result<UniqueFd> open_file(const std::filesystem::path& path, int flags, mode_t 
 
 Result<struct stat> stat_path(const std::filesystem::path& path) {
     if (Status checked = check_no_nul(path); !checked) return fail(checked.error());
-    struct stat metadata {};
+    struct stat metadata{};
     if (::stat(path.c_str(), &metadata) != 0) return fail(CoreError::from_errno());
     return metadata;
 }
 
 Result<std::vector<unsigned char>> read_to_end(int fd) {
     std::vector<unsigned char> bytes;
-    struct stat metadata {};
+    struct stat metadata{};
     if (::fstat(fd, &metadata) == 0 && metadata.st_size > 0) {
         bytes.reserve(static_cast<std::size_t>(metadata.st_size));
     }

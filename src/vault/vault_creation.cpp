@@ -34,7 +34,7 @@ Status check_directories_on_the_way(const std::filesystem::path& path) {
     std::filesystem::path directory;
     for (const std::filesystem::path& component : absolute.parent_path()) {
         directory /= component;
-        struct stat metadata {};
+        struct stat metadata{};
         // Folders yet to be made are made private to the owner.
         if (::stat(directory.c_str(), &metadata) != 0) return {};
         const auto refuse = [&](std::string problem) {

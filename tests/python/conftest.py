@@ -3,11 +3,11 @@ with tiny Argon2 parameters so that every open and save is fast."""
 
 from __future__ import annotations
 
+from collections.abc import Iterator, Sequence
 from pathlib import Path
-from typing import Callable, Iterator, Sequence
+from typing import Callable
 
 import pytest
-
 import reference_vault
 from quillbox import Vault
 

@@ -9,7 +9,7 @@ from __future__ import annotations
 
 import os
 import struct
-from typing import Iterable, List, Optional, Sequence, Tuple
+from collections.abc import Iterable, Sequence
 
 from argon2.low_level import Type, hash_secret_raw
 from cryptography.hazmat.primitives import hashes, hmac
@@ -22,7 +22,7 @@ MARKER_BYTE = 1
 HEADER_SIZE = 74
 MAC_SIZE = 32
 
-Entry = Tuple[str, bytes]
+Entry = tuple[str, bytes]
 
 
 def derive_keys(passphrase: bytes, salt: bytes, m_cost: int, t_cost: int, p_cost: int):
@@ -57,8 +57,8 @@ def encode(
     m_cost: int = 8,
     t_cost: int = 1,
     p_cost: int = 1,
-    salt: Optional[bytes] = None,
-    nonces: Optional[Iterable[bytes]] = None,
+    salt: bytes | None = None,
+    nonces: Iterable[bytes] | None = None,
 ) -> bytes:
     """A complete vault image; salt and nonces are random unless given."""
     salt = os.urandom(16) if salt is None else salt
@@ -83,7 +83,7 @@ def encode(
     return body + hmac_sha256(mac_key, body)
 
 
-def decode(image: bytes, passphrase: bytes) -> List[Entry]:
+def decode(image: bytes, passphrase: bytes) -> list[Entry]:
     """The entries of a vault image; raises ValueError when it does not verify."""
     if image[:8] != MAGIC or image[8] != FORMAT_VERSION:
         raise ValueError("not a version 1 vault image")

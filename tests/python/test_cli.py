@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import base64
+import contextlib
 import hashlib
 import json
 import os
@@ -66,15 +67,33 @@ def test_a_whole_session(vault_file: Path, tmp_path: Path):
     assert quillbox("export", str(exported), *vault).returncode == 0
 
     second = tmp_path / "second.bin"
-    assert quillbox("init", "--vault", str(second), "--m-cost", "8", "--t-cost", "1",
-                    key="the second vault's passphrase").returncode == 0
+    assert (
+        quillbox(
+            "init",
+            "--vault",
+            str(second),
+            "--m-cost",
+            "8",
+            "--t-cost",
+            "1",
+            key="the second vault's passphrase",
+        ).returncode
+        == 0
+    )
     imported = quillbox(
-        "import", str(exported), "--vault", str(second), "--import-key-env", "FIRST_KEY",
-        key="the second vault's passphrase", env_extra={"FIRST_KEY": PASSPHRASE},
+        "import",
+        str(exported),
+        "--vault",
+        str(second),
+        "--import-key-env",
+        "FIRST_KEY",
+        key="the second vault's passphrase",
+        env_extra={"FIRST_KEY": PASSPHRASE},
     )
     assert imported.stdout == "1 added, 0 skipped, 0 replaced\n"
-    shown = quillbox("run", "echo {{API_TOKEN}}", "--vault", str(second),
-                     key="the second vault's passphrase")
+    shown = quillbox(
+        "run", "echo {{API_TOKEN}}", "--vault", str(second), key="the second vault's passphrase"
+    )
     assert shown.stdout == "[REDACTED_API_TOKEN]\n"
 
 
@@ -91,22 +110,46 @@ def test_set_keeps_the_newline_only_when_asked(vault_file: Path):
 @pytest.mark.parametrize(
     "arguments, key, message",
     [
-        (("init",), "tooshort", "quillbox: the master passphrase is too short (8 characters) — use at least 12\n"),
+        (
+            ("init",),
+            "tooshort",
+            "quillbox: the master passphrase is too short (8 characters) — use at least 12\n",
+        ),
         (("init",), None, "quillbox: environment variable QUILLBOX_KEY is not set"),
         (("init",), PASSPHRASE, "quillbox: I/O error: a file already exists at"),
-        (("run", "echo {{NOPE}}"), PASSPHRASE, "quillbox: placeholder error: unresolved placeholder"),
-        (("run", "echo a | b"), PASSPHRASE, "quillbox: tokenization error: rejected shell metacharacter '|'"),
-        (("list",), "the wrong passphrase",
-         "quillbox: vault error: vault header HMAC mismatch — the vault header may have been "
-         "tampered with or corrupted; a wrong passphrase in QUILLBOX_KEY gives this too\n"),
-        (("set", "bad-name"), PASSPHRASE,
-         'quillbox: invalid key name "bad-name" — key names must match [A-Za-z_][A-Za-z0-9_]* '
-         "(start with a letter or underscore, contain only letters, digits, and underscores)\n"),
-        (("set", "EMPTY"), PASSPHRASE,
-         "quillbox: the value for EMPTY is empty (an unset variable piped in?) — nothing was "
-         "stored; give --allow-empty to store an empty value\n"),
-        (("rekey", "--new-key-env", "QUILLBOX_UNSET_NEW_KEY"), PASSPHRASE,
-         "quillbox: environment variable QUILLBOX_UNSET_NEW_KEY is not set"),
+        (
+            ("run", "echo {{NOPE}}"),
+            PASSPHRASE,
+            "quillbox: placeholder error: unresolved placeholder",
+        ),
+        (
+            ("run", "echo a | b"),
+            PASSPHRASE,
+            "quillbox: tokenization error: rejected shell metacharacter '|'",
+        ),
+        (
+            ("list",),
+            "the wrong passphrase",
+            "quillbox: vault error: vault header HMAC mismatch — the vault header may have been "
+            "tampered with or corrupted; a wrong passphrase in QUILLBOX_KEY gives this too\n",
+        ),
+        (
+            ("set", "bad-name"),
+            PASSPHRASE,
+            'quillbox: invalid key name "bad-name" — key names must match [A-Za-z_][A-Za-z0-9_]* '
+            "(start with a letter or underscore, contain only letters, digits, and underscores)\n",
+        ),
+        (
+            ("set", "EMPTY"),
+            PASSPHRASE,
+            "quillbox: the value for EMPTY is empty (an unset variable piped in?) — nothing was "
+            "stored; give --allow-empty to store an empty value\n",
+        ),
+        (
+            ("rekey", "--new-key-env", "QUILLBOX_UNSET_NEW_KEY"),
+            PASSPHRASE,
+            "quillbox: environment variable QUILLBOX_UNSET_NEW_KEY is not set",
+        ),
         (("rekey",), PASSPHRASE, "quillbox: give --new-key-env NAME"),
         (("delete", "NOPE"), PASSPHRASE, "quillbox: no entry named NOPE"),
     ],
@@ -137,12 +180,24 @@ LIMIT_MESSAGE = (
 @pytest.mark.parametrize(
     "command, limit, stdout, stderr",
     [
-        ("sleep 5", ("--timeout", "1"), "",
-         "quillbox: the command was stopped after its timeout of 1 s\n"),
-        ("sh -c 'head -c 2000 /dev/zero; exec sleep 5'", ("--max-output-bytes", "1000"),
-         "\0" * 1000, LIMIT_MESSAGE),
-        ("sh -c 'head -c 2000 /dev/zero >&2; exec sleep 5'", ("--max-stderr-bytes", "1000"), "",
-         "\0" * 1000 + LIMIT_MESSAGE),
+        (
+            "sleep 5",
+            ("--timeout", "1"),
+            "",
+            "quillbox: the command was stopped after its timeout of 1 s\n",
+        ),
+        (
+            "sh -c 'head -c 2000 /dev/zero; exec sleep 5'",
+            ("--max-output-bytes", "1000"),
+            "\0" * 1000,
+            LIMIT_MESSAGE,
+        ),
+        (
+            "sh -c 'head -c 2000 /dev/zero >&2; exec sleep 5'",
+            ("--max-stderr-bytes", "1000"),
+            "",
+            "\0" * 1000 + LIMIT_MESSAGE,
+        ),
     ],
 )
 def test_a_stop_is_reported_and_passed_on(vault_file: Path, command, limit, stdout, stderr):
@@ -159,16 +214,34 @@ def test_run_takes_an_argument_vector_and_an_environment(vault_file: Path):
 
     script = 'echo "$T|$GREETING|$FROM_HOST|${HOME-no home}"'
     shown = quillbox(
-        "run", *vault, "--env", "T=x{{API_TOKEN}}", "--env", "GREETING=a=b c",
-        "--pass-env", "FROM_HOST", "--", "sh", "-c", script,
+        "run",
+        *vault,
+        "--env",
+        "T=x{{API_TOKEN}}",
+        "--env",
+        "GREETING=a=b c",
+        "--pass-env",
+        "FROM_HOST",
+        "--",
+        "sh",
+        "-c",
+        script,
         env_extra={"FROM_HOST": "kept", "HOME": "/home/someone"},
     )
     assert (shown.returncode, shown.stdout) == (0, "x[REDACTED_API_TOKEN]|a=b c|kept|no home\n")
     digest = hashlib.sha256(f"key={SECRET}".encode()).hexdigest()
     fed = quillbox("run", *vault, "--input", "key={{API_TOKEN}}", "--", "sha256sum")
     assert fed.stdout == f"{digest}  -\n"
-    by_file = quillbox("run", *vault, "--env", "F={{file:API_TOKEN}}", "--",
-                       "sh", "-c", 'sha256sum "$F" {{file:API_TOKEN}}')
+    by_file = quillbox(
+        "run",
+        *vault,
+        "--env",
+        "F={{file:API_TOKEN}}",
+        "--",
+        "sh",
+        "-c",
+        'sha256sum "$F" {{file:API_TOKEN}}',
+    )
     assert by_file.stdout.split()[::2] == [hashlib.sha256(SECRET.encode()).hexdigest()] * 2
     # One string, as before, with an environment too.
     line = quillbox("run", "sh -c 'echo $T'", "--env", "T={{API_TOKEN}}", *vault)
@@ -178,14 +251,23 @@ def test_run_takes_an_argument_vector_and_an_environment(vault_file: Path):
 @pytest.mark.parametrize(
     "arguments, status, message",
     [
-        (("--pass-env", "QUILLBOX_KEY", "--", "env"), 1,
-         "quillbox: --pass-env QUILLBOX_KEY would hand the master passphrase to the command "
-         "— refused\n"),
-        (("--pass-env", "QB_TEST_UNSET", "--", "env"), 1,
-         "quillbox: --pass-env QB_TEST_UNSET: no such variable in quillbox's environment\n"),
-        (("--env", "=x", "--", "env"), 1,
-         'quillbox: tokenization error: invalid environment variable name "" — a name must be '
-         "non-empty and hold no '=', no NUL byte and no \"{{\"\n"),
+        (
+            ("--pass-env", "QUILLBOX_KEY", "--", "env"),
+            1,
+            "quillbox: --pass-env QUILLBOX_KEY would hand the master passphrase to the command "
+            "— refused\n",
+        ),
+        (
+            ("--pass-env", "QB_TEST_UNSET", "--", "env"),
+            1,
+            "quillbox: --pass-env QB_TEST_UNSET: no such variable in quillbox's environment\n",
+        ),
+        (
+            ("--env", "=x", "--", "env"),
+            1,
+            'quillbox: tokenization error: invalid environment variable name "" — a name must be '
+            "non-empty and hold no '=', no NUL byte and no \"{{\"\n",
+        ),
         (("--env", "NO_VALUE", "--", "env"), 2, None),
         (("echo a", "--", "echo", "b"), 2, None),
         (("--",), 2, None),
@@ -211,7 +293,9 @@ def test_usage_errors_have_status_2_and_every_subcommand_has_help():
     for subcommand in ("init", "set", "list", "delete", "export", "import", "run", "rekey"):
         shown = quillbox(subcommand, "--help")
         assert shown.returncode == 0
-        assert "example: quillbox" in shown.stdout.replace("\n", " ") or "| quillbox" in shown.stdout
+        assert (
+            "example: quillbox" in shown.stdout.replace("\n", " ") or "| quillbox" in shown.stdout
+        )
 
 
 def test_init_refuses_costs_no_vault_could_be_opened_with(tmp_path: Path):
@@ -240,7 +324,9 @@ def test_run_passes_the_output_on_live_byte_for_byte(vault_file: Path):
     env["QUILLBOX_KEY"] = PASSPHRASE
     with subprocess.Popen(
         [sys.executable, "-m", "quillbox", "run", *vault, "--", "sh", "-c", script],
-        stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env,
+        stdout=subprocess.PIPE,
+        stderr=subprocess.PIPE,
+        env=env,
     ) as child:
         assert child.stdout is not None and child.stderr is not None
         written_at = float(child.stdout.readline())
@@ -268,18 +354,21 @@ def test_set_reads_a_value_as_a_newcomer_pipes_it_and_list_json_shows_names_only
     assert listed.stdout.count("\n") == 1 and SECRET not in listed.stdout
     shown = quillbox("run", *vault, "--", "printf", "<%s>", "{{EMPTY}}", "{{CRLF}}", "{{KEPT}}")
     assert shown.stdout == "<><[REDACTED_CRLF]><[REDACTED_KEPT]>"
-    assert quillbox("run", *vault, "--", "sh", "-c", 'printf %s "$1" | od -c', "sh",
-                    "{{KEPT}}").stdout.split()[1:4] == ["x", "\\r", "\\n"]
+    assert quillbox(
+        "run", *vault, "--", "sh", "-c", 'printf %s "$1" | od -c', "sh", "{{KEPT}}"
+    ).stdout.split()[1:4] == ["x", "\\r", "\\n"]
 
 
 def test_rekey_changes_the_passphrase_and_the_costs_and_keeps_every_entry(vault_file: Path):
     vault = ("--vault", str(vault_file))
     assert quillbox("set", "API_TOKEN", *vault, stdin=SECRET).returncode == 0
     new_key = {"QUILLBOX_NEW": "a brand new passphrase"}
-    rekeyed = quillbox("rekey", *vault, "--new-key-env", "QUILLBOX_NEW", "--m-cost", "16",
-                       env_extra=new_key)
+    rekeyed = quillbox(
+        "rekey", *vault, "--new-key-env", "QUILLBOX_NEW", "--m-cost", "16", env_extra=new_key
+    )
     assert (rekeyed.returncode, rekeyed.stdout) == (
-        0, "the vault now takes the passphrase in QUILLBOX_NEW\n"
+        0,
+        "the vault now takes the passphrase in QUILLBOX_NEW\n",
     )
     assert "HMAC mismatch" in quillbox("list", *vault).stderr
     listed = quillbox("list", *vault, "--key-env", "QUILLBOX_NEW", env_extra=new_key)
@@ -288,8 +377,15 @@ def test_rekey_changes_the_passphrase_and_the_costs_and_keeps_every_entry(vault_
     assert struct.unpack_from("<III", vault_file.read_bytes(), 10) == (16, 1, 1)
     # The same minimum length as a new vault's, and nothing changes.
     before = vault_file.read_bytes()
-    short = quillbox("rekey", *vault, "--key-env", "QUILLBOX_NEW", "--new-key-env", "SHORT",
-                     env_extra={**new_key, "SHORT": "too short"})
+    short = quillbox(
+        "rekey",
+        *vault,
+        "--key-env",
+        "QUILLBOX_NEW",
+        "--new-key-env",
+        "SHORT",
+        env_extra={**new_key, "SHORT": "too short"},
+    )
     assert short.returncode == 1 and "too short (9 characters)" in short.stderr
     assert vault_file.read_bytes() == before
 
@@ -324,10 +420,8 @@ def test_a_killed_rekey_leaves_the_old_vault_or_the_new_one(vault_file: Path):
         rekeyer.stdout.close()
         opened = []
         for passphrase in (current, other):
-            try:
+            with contextlib.suppress(Exception):
                 opened.append((passphrase, read_entries(vault_file, passphrase)))
-            except Exception:
-                pass
         assert [entries for _, entries in opened] == [[("API_TOKEN", SECRET.encode())]]
         if opened[0][0] == other:
             current, other = other, current
@@ -384,7 +478,9 @@ def test_a_reader_that_goes_away_ends_the_command_as_in_a_shell_pipeline(vault_f
     env = {**os.environ, "QUILLBOX_KEY": PASSPHRASE}
     quillbox_run = subprocess.Popen(
         [sys.executable, "-m", "quillbox", "run", "--vault", str(vault_file), "--", "yes"],
-        stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env,
+        stdout=subprocess.PIPE,
+        stderr=subprocess.PIPE,
+        env=env,
     )
     assert quillbox_run.stdout is not None and quillbox_run.stderr is not None
     assert quillbox_run.stdout.read(4) == b"y\ny\n"

@@ -42,7 +42,7 @@ def test_eight_threads_share_one_vault_until_it_is_closed(vault):
                     return
                 unexpected.append(repr(error))
                 return
-            except BaseException as error:  # noqa: BLE001 - every failure is reported
+            except BaseException as error:
                 unexpected.append(repr(error))
                 return
 

@@ -22,17 +22,17 @@ from quillbox import Vault
 ENTRIES = 5
 KILLS = 100
 
-SAVER = """
+SAVER = f"""
 import sys
 from quillbox import Vault
 
 path, generation = sys.argv[1], int(sys.argv[2])
-with Vault("{key_env}", path) as vault:
+with Vault("{KEY_ENV}", path) as vault:
     print("ready", flush=True)
     while True:
-        vault.set(f"E{{generation % {entries}}}", f"gen-{{generation}}")
+        vault.set(f"E{{generation % {ENTRIES}}}", f"gen-{{generation}}")
         generation += 1
-""".format(key_env=KEY_ENV, entries=ENTRIES)
+"""
 
 
 def state_after(save: int) -> dict:

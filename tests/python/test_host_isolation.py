@@ -13,10 +13,9 @@ import shutil
 import subprocess
 import sys
 from pathlib import Path
-from typing import Dict, List, NamedTuple
+from typing import NamedTuple
 
 import pytest
-
 from conftest import KEY_ENV, PASSPHRASE
 
 # Reads what it can of its parent, the host, and writes it unchanged to files in
@@ -79,7 +78,7 @@ sys.exit(result.exit_code)
 """
 
 
-def unprivileged() -> List[str]:
+def unprivileged() -> list[str]:
     """The command prefix that runs a process without capabilities."""
     if os.geteuid() != 0:
         return []
@@ -99,8 +98,8 @@ def skip_where_proc_hides_processes() -> None:
 
 
 class Attack(NamedTuple):
-    outcome: Dict[str, str]  # "environ" and "memory": "read" or the error's name
-    evidence: Dict[str, bytes]  # every file the attacker wrote, by name
+    outcome: dict[str, str]  # "environ" and "memory": "read" or the error's name
+    evidence: dict[str, bytes]  # every file the attacker wrote, by name
     unnamed: bytes  # the vault value that the command does not name
 
 

@@ -8,9 +8,10 @@ import os
 import subprocess
 import sys
 import time
+from collections.abc import AsyncIterator, Awaitable
 from contextlib import asynccontextmanager
 from pathlib import Path
-from typing import AsyncIterator, Awaitable, Callable, TypeVar
+from typing import Callable, TypeVar
 
 import anyio
 import pytest
@@ -25,14 +26,21 @@ ENCODED_TOKEN = base64.b64encode(SECRETS["API_TOKEN"].encode()).decode()
 T = TypeVar("T")
 
 
-def quillbox(*arguments: str, stdin: str = "", key: str | None = PASSPHRASE,
-             python_code: str | None = None) -> subprocess.CompletedProcess[str]:
+def quillbox(
+    *arguments: str, stdin: str = "", key: str | None = PASSPHRASE, python_code: str | None = None
+) -> subprocess.CompletedProcess[str]:
     env = {name: value for name, value in os.environ.items() if name != "QUILLBOX_KEY"}
     if key is not None:
         env["QUILLBOX_KEY"] = key
     start = ["-c", python_code] if python_code else ["-m", "quillbox"]
-    return subprocess.run([sys.executable, *start, *arguments], input=stdin, capture_output=True,
-                          text=True, env=env, timeout=120)
+    return subprocess.run(
+        [sys.executable, *start, *arguments],
+        input=stdin,
+        capture_output=True,
+        text=True,
+        env=env,
+        timeout=120,
+    )
 
 
 @pytest.fixture(scope="module")
@@ -86,7 +94,13 @@ def test_the_tools_teach_their_arguments(vault_file: Path):
     run = tools["run_command"]
     schema = run.input_schema
     assert schema["required"] == ["command"]
-    assert set(schema["properties"]) == {"command", "env", "input", "timeout_secs", "max_output_bytes"}
+    assert set(schema["properties"]) == {
+        "command",
+        "env",
+        "input",
+        "timeout_secs",
+        "max_output_bytes",
+    }
     assert {arm["type"] for arm in schema["properties"]["command"]["anyOf"]} == {"string", "array"}
     assert schema["properties"]["max_output_bytes"]["default"] == 256 * 1024
     assert schema["properties"]["timeout_secs"]["default"] == 300
@@ -101,11 +115,18 @@ def test_names_and_redacted_output_only(vault_file: Path):
     async def scenario(session: ClientSession) -> list[CallToolResult]:
         return [
             await session.call_tool("list_secrets"),
-            await session.call_tool("run_command", {
-                "command": ["sh", "-c", script, "sh", "{{API_TOKEN}}"],
-                "env": {"T": "{{DB_PASSWORD}}", "F": "{{file:API_TOKEN}}", "PATH": os.environ["PATH"]},
-                "input": "{{DB_PASSWORD}}\n",
-            }),
+            await session.call_tool(
+                "run_command",
+                {
+                    "command": ["sh", "-c", script, "sh", "{{API_TOKEN}}"],
+                    "env": {
+                        "T": "{{DB_PASSWORD}}",
+                        "F": "{{file:API_TOKEN}}",
+                        "PATH": os.environ["PATH"],
+                    },
+                    "input": "{{DB_PASSWORD}}\n",
+                },
+            ),
             await session.call_tool("run_command", {"command": "echo 'the token: {{API_TOKEN}}'"}),
         ]
 
@@ -119,7 +140,7 @@ def test_names_and_redacted_output_only(vault_file: Path):
     assert vector.structured_content == {
         "exit_code": 3,
         "stdout": "[REDACTED_API_TOKEN]\n[REDACTED_DB_PASSWORD]\n[REDACTED_DB_PASSWORD]\n"
-                  "[REDACTED_API_TOKEN]",
+        "[REDACTED_API_TOKEN]",
         "stderr": "[REDACTED_API_TOKEN_B64]\n",
         "timed_out": False,
     }
@@ -136,11 +157,13 @@ def test_failures_come_back_as_tool_errors_and_the_server_keeps_serving(vault_fi
         "echo a | b": "tokenization error: rejected shell metacharacter '|'",
         "no-such-program-here": "spawn error: command not found: no-such-program-here",
         5: "invalid arguments for run_command: command.str: Input should be a valid string; "
-           "command.list[str]: Input should be a valid list",
+        "command.list[str]: Input should be a valid list",
     }
 
     async def scenario(session: ClientSession) -> tuple[list[CallToolResult], CallToolResult]:
-        errors = [await session.call_tool("run_command", {"command": command}) for command in refused]
+        errors = [
+            await session.call_tool("run_command", {"command": command}) for command in refused
+        ]
         return errors, await session.call_tool("run_command", {"command": "echo still here"})
 
     errors, later = with_session(vault_file, scenario)
@@ -168,17 +191,25 @@ def test_calls_overlap(vault_file: Path):
 @pytest.mark.parametrize(
     "key, python_code, message",
     [
-        ("the wrong passphrase", None,
-         "quillbox: vault error: vault header HMAC mismatch — the vault header may have been "
-         "tampered with or corrupted; a wrong passphrase in QUILLBOX_KEY gives this too\n"),
+        (
+            "the wrong passphrase",
+            None,
+            "quillbox: vault error: vault header HMAC mismatch — the vault header may have been "
+            "tampered with or corrupted; a wrong passphrase in QUILLBOX_KEY gives this too\n",
+        ),
         (None, None, "quillbox: "),
         # As if the optional SDK were not installed.
-        (PASSPHRASE,
-         "import sys; sys.modules['mcp'] = None; from quillbox.cli import main; sys.exit(main())",
-         "quillbox: the MCP server needs the mcp package: pip install 'quillbox[mcp]'\n"),
+        (
+            PASSPHRASE,
+            "import sys; sys.modules['mcp'] = None; "
+            "from quillbox.cli import main; sys.exit(main())",
+            "quillbox: the MCP server needs the mcp package: pip install 'quillbox[mcp]'\n",
+        ),
     ],
 )
-def test_a_server_that_cannot_start_says_why_in_one_line(vault_file: Path, key, python_code, message):
+def test_a_server_that_cannot_start_says_why_in_one_line(
+    vault_file: Path, key, python_code, message
+):
     result = quillbox("mcp", "--vault", str(vault_file), key=key, python_code=python_code)
     assert result.returncode == 1
     assert result.stdout == ""

@@ -4,7 +4,6 @@ import importlib
 import sys
 
 import pytest
-
 import quillbox
 from quillbox import _native
 
@@ -29,8 +28,13 @@ EXCEPTION_DOCS = {
     "VaultNotFoundError": "The vault file does not exist. Run `quillbox init` to create one.",
     "VaultCorruptError": "The vault file is corrupt or has been tampered with.",
     "VaultPermissionError": "The vault file has insecure permissions.",
-    "DecryptionError": "Decryption failed — the master passphrase is incorrect or the vault is corrupt.",
-    "MasterKeyError": "Master key error — the passphrase environment variable is not set or the passphrase is too short.",
+    "DecryptionError": (
+        "Decryption failed — the master passphrase is incorrect or the vault is corrupt."
+    ),
+    "MasterKeyError": (
+        "Master key error — the passphrase environment variable is not set "
+        "or the passphrase is too short."
+    ),
     "PlaceholderError": "A placeholder could not be resolved against the vault.",
     "TokenizationError": "The command string was rejected by the tokenizer.",
     "CommandError": "The child process could not be spawned or was killed by a resource limit.",

@@ -4,7 +4,6 @@ sight, and text that holds no secret comes back unchanged."""
 
 from __future__ import annotations
 
-import base64
 import random
 import string
 import sys
@@ -13,7 +12,6 @@ import urllib.parse
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 import pytest
-
 import real_encoders
 from conftest import KEY_ENV
 from quillbox import Vault
@@ -82,7 +80,9 @@ def test_python_encoders(secret_vault, secret):
 def test_curl_and_base64(secret_vault, secret, echo_server):
     # curl shows the credentials it sends on stderr; the server echoes them
     # and the form-encoded body.
-    sent = secret_vault.run(f"curl -sS -v -u deploy:{{{{T}}}} --data-urlencode v={{{{T}}}} {echo_server}")
+    sent = secret_vault.run(
+        f"curl -sS -v -u deploy:{{{{T}}}} --data-urlencode v={{{{T}}}} {echo_server}"
+    )
     assert sent.exit_code == 0, sent.stderr
     credentials = real_encoders.base64_around(b"deploy:", secret, b"").secret_part
     assert "Authorization: Basic" in sent.stderr
@@ -91,7 +91,7 @@ def test_curl_and_base64(secret_vault, secret, echo_server):
     assert visible_pieces(urllib.parse.quote(secret, safe=""), body) == []
 
     # echo "$T" | base64
-    echoed = secret_vault.run("sh -c 'printf \"%s\\n\" \"$1\" | base64' sh {{T}}")
+    echoed = secret_vault.run('sh -c \'printf "%s\\n" "$1" | base64\' sh {{T}}')
     line_fed = real_encoders.base64_around(b"", secret, b"\n").secret_part
     assert visible_pieces(line_fed, echoed.stdout) == []
 

@@ -6,7 +6,6 @@ import base64
 import random
 
 import pytest
-
 from conftest import KEY_ENV
 from quillbox import CommandError, PlaceholderError, TokenizationError
 
@@ -41,8 +40,12 @@ def test_stderr_and_exit_code_come_back(vault):
     "command, limits, stdout, timed_out",
     [
         ("sleep 5", {"timeout_secs": 1}, "", True),
-        ("sh -c 'head -c 2000 /dev/zero; exec sleep 5'", {"max_output_bytes": 1000},
-         "\0" * 1000, False),
+        (
+            "sh -c 'head -c 2000 /dev/zero; exec sleep 5'",
+            {"max_output_bytes": 1000},
+            "\0" * 1000,
+            False,
+        ),
     ],
 )
 def test_a_timeout_or_an_output_limit_stops_the_child(vault, command, limits, stdout, timed_out):
@@ -123,13 +126,25 @@ def test_runs_see_entries_as_they_are_now(vault):
     "script, limits, expected_stream, expected",
     [
         # The output limit, or the error limit, cuts inside the secret.
-        ('printf "token: %s" "$1"; exec sleep 5', {"max_output_bytes": 15}, "stdout",
-         "token: [REDACTED_API_TOKEN]"),
-        ('printf "token: %s" "$1" >&2; exec sleep 5', {"max_stderr_bytes": 15}, "stderr",
-         "token: [REDACTED_API_TOKEN]"),
+        (
+            'printf "token: %s" "$1"; exec sleep 5',
+            {"max_output_bytes": 15},
+            "stdout",
+            "token: [REDACTED_API_TOKEN]",
+        ),
+        (
+            'printf "token: %s" "$1" >&2; exec sleep 5',
+            {"max_stderr_bytes": 15},
+            "stderr",
+            "token: [REDACTED_API_TOKEN]",
+        ),
         # The deadline stops a child that has printed the start of it.
-        ('printf "token: %.8s" "$1"; exec sleep 5', {"timeout_secs": 1}, "stdout",
-         "token: [REDACTED_API_TOKEN]"),
+        (
+            'printf "token: %.8s" "$1"; exec sleep 5',
+            {"timeout_secs": 1},
+            "stdout",
+            "token: [REDACTED_API_TOKEN]",
+        ),
         # Three bytes are too few to tell.
         ('printf "token: %s" "$1"; exec sleep 5', {"max_output_bytes": 10}, "stdout", "token: tok"),
         # A child that ends by itself printed what it meant to.

@@ -3,7 +3,6 @@
 from __future__ import annotations
 
 import pytest
-
 from quillbox import RunResult
 
 
@@ -25,7 +24,7 @@ def printed(vault, tmp_path):
         ("hi\n", '"hi\\n"'),
         ('say "x"\\', '"say \\"x\\"\\\\"'),
         ("tab\tcr\rnul\0", '"tab\\tcr\\rnul\\0"'),
-        ("it's caf\u00e9 \u2603", "\"it's caf\u00e9 \u2603\""),
+        ("it's caf\u00e9 \u2603", '"it\'s caf\u00e9 \u2603"'),
         ("bell\x07", '"bell\\u{7}"'),
         ("a" * 120, '"' + "a" * 120 + '"'),
         ("a" * 121, '"' + "a" * 120 + '\u2026"'),
@@ -62,7 +61,9 @@ def test_attributes_are_read_only_and_there_is_no_constructor(printed):
 
 
 def test_class_and_attribute_docs():
-    assert RunResult.__doc__.startswith("The result of running a command through the vault pipeline.")
+    assert RunResult.__doc__.startswith(
+        "The result of running a command through the vault pipeline."
+    )
     assert RunResult.stdout.__doc__ == "Redacted stdout (UTF-8 lossy decoded)."
     assert RunResult.stderr.__doc__ == "Redacted stderr (UTF-8 lossy decoded)."
     assert RunResult.exit_code.__doc__ == (

@@ -8,7 +8,6 @@ import os
 import subprocess
 
 import pytest
-
 from quillbox import PlaceholderError, TokenizationError
 
 TOKEN = "tok-3f9a1c77e2"
@@ -71,32 +70,67 @@ NAME_RULE = "a name must be non-empty and hold no '=', no NUL byte and no \"{{\"
 @pytest.mark.parametrize(
     "command, env, error, message",
     [
-        ([], None, TokenizationError,
-         "tokenization error: argument vector is empty — nothing to execute"),
-        (["env"], {"": "x"}, TokenizationError,
-         f'tokenization error: invalid environment variable name "" — {NAME_RULE}'),
-        (["env"], {"A=B": "x"}, TokenizationError,
-         f'tokenization error: invalid environment variable name "A=B" — {NAME_RULE}'),
-        (["env"], {"A\0B": "x"}, TokenizationError,
-         f'tokenization error: invalid environment variable name "A\\0B" — {NAME_RULE}'),
-        (["env"], {"{{API_TOKEN}}": "x"}, TokenizationError,
-         'tokenization error: invalid environment variable name "{{API_TOKEN}}" — '
-         + NAME_RULE),
-        (["env"], {"T": "{{bad-key}}"}, TokenizationError,
-         "tokenization error: invalid placeholder key name in {{bad-key}} — key names must "
-         "match [A-Za-z_][A-Za-z0-9_]* (start with a letter or underscore, contain only "
-         "letters, digits, and underscores)"),
+        (
+            [],
+            None,
+            TokenizationError,
+            "tokenization error: argument vector is empty — nothing to execute",
+        ),
+        (
+            ["env"],
+            {"": "x"},
+            TokenizationError,
+            f'tokenization error: invalid environment variable name "" — {NAME_RULE}',
+        ),
+        (
+            ["env"],
+            {"A=B": "x"},
+            TokenizationError,
+            f'tokenization error: invalid environment variable name "A=B" — {NAME_RULE}',
+        ),
+        (
+            ["env"],
+            {"A\0B": "x"},
+            TokenizationError,
+            f'tokenization error: invalid environment variable name "A\\0B" — {NAME_RULE}',
+        ),
+        (
+            ["env"],
+            {"{{API_TOKEN}}": "x"},
+            TokenizationError,
+            'tokenization error: invalid environment variable name "{{API_TOKEN}}" — ' + NAME_RULE,
+        ),
+        (
+            ["env"],
+            {"T": "{{bad-key}}"},
+            TokenizationError,
+            "tokenization error: invalid placeholder key name in {{bad-key}} — key names must "
+            "match [A-Za-z_][A-Za-z0-9_]* (start with a letter or underscore, contain only "
+            "letters, digits, and underscores)",
+        ),
         # Every word and name is checked before any key is looked up.
-        (["echo", "{{NOPE}}"], {"T": "{{bad-key}}"}, TokenizationError,
-         "tokenization error: invalid placeholder key name in {{bad-key}} — key names must "
-         "match [A-Za-z_][A-Za-z0-9_]* (start with a letter or underscore, contain only "
-         "letters, digits, and underscores)"),
-        (["env"], {"T": "{{NOPE}}"}, PlaceholderError,
-         "placeholder error: unresolved placeholder {{{key}}} — no entry with that name "
-         "exists in the vault. Use `quillbox set NOPE` to add it"),
+        (
+            ["echo", "{{NOPE}}"],
+            {"T": "{{bad-key}}"},
+            TokenizationError,
+            "tokenization error: invalid placeholder key name in {{bad-key}} — key names must "
+            "match [A-Za-z_][A-Za-z0-9_]* (start with a letter or underscore, contain only "
+            "letters, digits, and underscores)",
+        ),
+        (
+            ["env"],
+            {"T": "{{NOPE}}"},
+            PlaceholderError,
+            "placeholder error: unresolved placeholder {{{key}}} — no entry with that name "
+            "exists in the vault. Use `quillbox set NOPE` to add it",
+        ),
         (42, None, TypeError, "argument 'command': expected str or a sequence of str, got int"),
-        (b"echo", None, TypeError,
-         "argument 'command': expected str or a sequence of str, got bytes"),
+        (
+            b"echo",
+            None,
+            TypeError,
+            "argument 'command': expected str or a sequence of str, got bytes",
+        ),
         (["echo", 1], None, TypeError, "argument 'command': expected str, got int"),
         (["env"], ["A=1"], TypeError, "argument 'env': expected a mapping of str to str, got list"),
         (["env"], {"A": 1}, TypeError, "argument 'env': expected str, got int"),
@@ -113,9 +147,12 @@ def test_bad_input_raises_its_exception_with_a_clear_message(vault, command, env
     "given, error, message",
     [
         (42, TypeError, "argument 'input': expected str or bytes, got int"),
-        ("{{NOPE}}", PlaceholderError,
-         "placeholder error: unresolved placeholder {{{key}}} — no entry with that name "
-         "exists in the vault. Use `quillbox set NOPE` to add it"),
+        (
+            "{{NOPE}}",
+            PlaceholderError,
+            "placeholder error: unresolved placeholder {{{key}}} — no entry with that name "
+            "exists in the vault. Use `quillbox set NOPE` to add it",
+        ),
     ],
 )
 def test_bad_input_text_is_refused(vault, given, error, message):
@@ -144,7 +181,7 @@ def test_a_file_placeholder_names_a_sealed_file_in_memory(vault):
         'test "$1" = "$F" || exit 9; sha256sum <"$F"; '
         'if echo x >>"$F"; then echo writable; fi; '
         'python3 -c "import hashlib, os, sys; '
-        "print(hashlib.sha256(os.read(int(sys.argv[1][8:]), 99)).hexdigest())\" \"$F\"; "
+        'print(hashlib.sha256(os.read(int(sys.argv[1][8:]), 99)).hexdigest())" "$F"; '
         'readlink "$F"'
     )
     result = vault.run_with(
@@ -186,7 +223,7 @@ def test_only_its_own_child_holds_the_file_and_the_host_closes_it(vault):
         target=vault.run_with, args=(["sh", "-c", "sleep 1", "{{file:API_TOKEN}}"],)
     )
     holder.start()
-    beside = vault.run_with(["sh", "-c", "sleep 0.3; python3 -c \"$0\"", LIST_MEMORY_FILES])
+    beside = vault.run_with(["sh", "-c", 'sleep 0.3; python3 -c "$0"', LIST_MEMORY_FILES])
     holder.join()
     assert beside.stdout == ""
     named = vault.run_with(["python3", "-c", LIST_MEMORY_FILES, "{{file:API_TOKEN}}"])
@@ -197,17 +234,26 @@ def test_only_its_own_child_holds_the_file_and_the_host_closes_it(vault):
 @pytest.mark.parametrize(
     "word, error, message",
     [
-        ("{{file:NOPE}}", PlaceholderError,
-         "placeholder error: unresolved placeholder {{{key}}} — no entry with that name "
-         "exists in the vault. Use `quillbox set NOPE` to add it"),
-        ("{{file:bad-key}}", TokenizationError,
-         "tokenization error: invalid placeholder key name in {{file:bad-key}} — key names "
-         "must match [A-Za-z_][A-Za-z0-9_]* (start with a letter or underscore, contain only "
-         "letters, digits, and underscores)"),
-        ("{{files:API_TOKEN}}", TokenizationError,
-         "tokenization error: invalid placeholder key name in {{files:API_TOKEN}} — key names "
-         "must match [A-Za-z_][A-Za-z0-9_]* (start with a letter or underscore, contain only "
-         "letters, digits, and underscores)"),
+        (
+            "{{file:NOPE}}",
+            PlaceholderError,
+            "placeholder error: unresolved placeholder {{{key}}} — no entry with that name "
+            "exists in the vault. Use `quillbox set NOPE` to add it",
+        ),
+        (
+            "{{file:bad-key}}",
+            TokenizationError,
+            "tokenization error: invalid placeholder key name in {{file:bad-key}} — key names "
+            "must match [A-Za-z_][A-Za-z0-9_]* (start with a letter or underscore, contain only "
+            "letters, digits, and underscores)",
+        ),
+        (
+            "{{files:API_TOKEN}}",
+            TokenizationError,
+            "tokenization error: invalid placeholder key name in {{files:API_TOKEN}} — key names "
+            "must match [A-Za-z_][A-Za-z0-9_]* (start with a letter or underscore, contain only "
+            "letters, digits, and underscores)",
+        ),
     ],
 )
 def test_bad_file_placeholders_are_refused(vault, word, error, message):
@@ -263,8 +309,9 @@ def test_live_output_arrives_as_the_child_writes_it(vault):
 def test_live_output_is_binary_safe_and_joins_to_the_captured_text(vault, tmp_path):
     binary = bytes(range(256)) * 64 + b"\xff\xfe tok-3f9a1c77e2 \x00"
     with open(tmp_path / "out", "wb") as out, open(tmp_path / "err", "wb") as err:
-        result = vault.run_with(["sh", "-c", "cat; cat >&2 </dev/null"], input=binary,
-                                stdout=out, stderr=err.fileno())
+        result = vault.run_with(
+            ["sh", "-c", "cat; cat >&2 </dev/null"], input=binary, stdout=out, stderr=err.fileno()
+        )
     assert (result.stdout, result.stderr) == ("", "")
     expected = binary.replace(b"tok-3f9a1c77e2", b"[REDACTED_API_TOKEN]")
     assert (tmp_path / "out").read_bytes() == expected
@@ -277,12 +324,14 @@ def test_live_output_is_binary_safe_and_joins_to_the_captured_text(vault, tmp_pa
 
 def test_live_output_keeps_the_limits_and_the_deadline(vault, tmp_path):
     with open(tmp_path / "out", "wb") as out:
-        over = vault.run_with(["head", "-c", "100000", "/dev/zero"], stdout=out,
-                              max_output_bytes=1000)
+        over = vault.run_with(
+            ["head", "-c", "100000", "/dev/zero"], stdout=out, max_output_bytes=1000
+        )
     assert (over.exit_code, (tmp_path / "out").stat().st_size) == (124, 1000)
     with open(tmp_path / "out", "wb") as out:
-        late = vault.run_with(["sh", "-c", "echo {{API_TOKEN}}; sleep 5"], stdout=out,
-                              timeout_secs=1)
+        late = vault.run_with(
+            ["sh", "-c", "echo {{API_TOKEN}}; sleep 5"], stdout=out, timeout_secs=1
+        )
     assert late.timed_out
     assert (tmp_path / "out").read_bytes() == b"[REDACTED_API_TOKEN]\n"
 
@@ -290,9 +339,12 @@ def test_live_output_keeps_the_limits_and_the_deadline(vault, tmp_path):
 @pytest.mark.parametrize(
     "destination, error, message",
     [
-        ("out.txt", TypeError,
-         "argument 'stdout': expected None, a file descriptor or an object with fileno(), "
-         "got str"),
+        (
+            "out.txt",
+            TypeError,
+            "argument 'stdout': expected None, a file descriptor or an object with fileno(), "
+            "got str",
+        ),
         (-1, ValueError, "argument 'stdout': descriptor -1 is not open for writing"),
         (9999, ValueError, "argument 'stdout': descriptor 9999 is not open for writing"),
     ],
@@ -352,9 +404,22 @@ def test_another_user_reads_neither_the_environment_nor_the_file(vault, tmp_path
     setpriv = shutil.which("setpriv")
     assert setpriv is not None
     seen = subprocess.run(
-        [setpriv, "--reuid=61004", "--regid=61004", "--clear-groups", "--bounding-set=-all",
-         "--inh-caps=-all", "/usr/bin/python3", "-c", OTHER_USER, pid, fd],
-        capture_output=True, text=True, check=True,
+        [
+            setpriv,
+            "--reuid=61004",
+            "--regid=61004",
+            "--clear-groups",
+            "--bounding-set=-all",
+            "--inh-caps=-all",
+            "/usr/bin/python3",
+            "-c",
+            OTHER_USER,
+            pid,
+            fd,
+        ],
+        capture_output=True,
+        text=True,
+        check=True,
     ).stdout.splitlines()
     command.join()
     # The argument vector is public, and holds no secret here; the environment

@@ -6,10 +6,9 @@ from __future__ import annotations
 import re
 
 import pytest
+from conftest import KEY_ENV
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
-
-from conftest import KEY_ENV
 from quillbox import CommandError, PlaceholderError, TokenizationError, Vault
 
 secret_values = st.one_of(
@@ -53,7 +52,9 @@ def message_of(call) -> tuple:
     return type(raised.value), str(raised.value)
 
 
-@settings(max_examples=150, deadline=None, suppress_health_check=[HealthCheck.function_scoped_fixture])
+@settings(
+    max_examples=150, deadline=None, suppress_health_check=[HealthCheck.function_scoped_fixture]
+)
 @given(value=secret_values)
 def test_no_layer_shows_a_secret(shared_vault, capfd, value):
     vault = shared_vault

@@ -9,7 +9,6 @@ import struct
 import threading
 
 import pytest
-
 from conftest import KEY_ENV, PASSPHRASE, read_entries
 from quillbox import (
     MasterKeyError,
@@ -109,10 +108,9 @@ def test_set_on_a_closed_vault_leaves_the_bytearray_alone(vault):
 
 def test_with_block_binds_the_vault_closes_it_and_lets_exceptions_through(vault_path):
     opened = Vault(KEY_ENV, str(vault_path))
-    with pytest.raises(ZeroDivisionError):
-        with opened as bound:
-            assert bound is opened
-            1 / 0
+    with pytest.raises(ZeroDivisionError), opened as bound:
+        assert bound is opened
+        1 / 0  # noqa: B018
     with pytest.raises(QuillBoxError, match="^vault is closed$"):
         opened.list_keys()
 
@@ -134,7 +132,10 @@ def test_del_closes(vault):
         (lambda v: v.export(None), "argument 'out_path': "),
         (lambda v: v.import_vault("x", overwrite=1), "argument 'overwrite': "),
         (lambda v: v.import_vault("x", import_key_env=3), "argument 'import_key_env': "),
-        (lambda v: Vault(KEY_ENV, allow_insecure_permissions=1), "argument 'allow_insecure_permissions': "),
+        (
+            lambda v: Vault(KEY_ENV, allow_insecure_permissions=1),
+            "argument 'allow_insecure_permissions': ",
+        ),
         (lambda v: Vault(KEY_ENV, vault_path=b"/x"), "argument 'vault_path': "),
         (lambda v: Vault(None), "argument 'master_key_env': "),
     ],
@@ -183,12 +184,23 @@ def test_opening_errors(make_vault, tmp_path, monkeypatch):
     not_a_vault = tmp_path / "plain.bin"
     not_a_vault.write_bytes(b"x" * 200)
     not_a_vault.chmod(0o600)
-    with pytest.raises(VaultCorruptError, match="^vault error: vault file does not start with the expected magic bytes"):
+    with pytest.raises(
+        VaultCorruptError,
+        match="^vault error: vault file does not start with the expected magic bytes",
+    ):
         Vault(KEY_ENV, str(not_a_vault))
 
     monkeypatch.delenv(KEY_ENV)
-    with pytest.raises(MasterKeyError, match=f"^master key error: environment variable {KEY_ENV} is not set"):
+    with pytest.raises(
+        MasterKeyError, match=f"^master key error: environment variable {KEY_ENV} is not set"
+    ):
         Vault(KEY_ENV, str(make_vault(name="good.bin", passphrase=PASSPHRASE)))
+
+
+def record_failure(attempt, errors):
+    with pytest.raises(QuillBoxError) as failure:
+        attempt()
+    errors.append(failure.value)
 
 
 @pytest.mark.parametrize("m_cost, t_cost", [(8, 2**32 - 1), (4 * 1024 * 1024, 100_000)])
@@ -208,7 +220,7 @@ def test_a_header_asking_for_endless_work_is_refused_before_any(vault, make_vaul
         errors = []
         # A daemon thread, so that a derivation that never ends fails the test
         # instead of holding up the whole run.
-        trying = threading.Thread(target=lambda: errors.append(pytest.raises(QuillBoxError, attempt).value), daemon=True)
+        trying = threading.Thread(target=record_failure, args=(attempt, errors), daemon=True)
         trying.start()
         trying.join(timeout=60)
         assert [str(error) for error in errors] == [
@@ -220,11 +232,17 @@ def test_export_and_import_through_the_class(vault, make_vault, tmp_path, monkey
     exported = tmp_path / "backups" / "export.bin"
     vault.export(str(exported))
     assert stat.S_IMODE(os.stat(exported.parent).st_mode) == 0o700
-    assert read_entries(exported) == [("API_TOKEN", b"tok-3f9a1c77e2"), ("DB_PASSWORD", b"hunter2!")]
+    assert read_entries(exported) == [
+        ("API_TOKEN", b"tok-3f9a1c77e2"),
+        ("DB_PASSWORD", b"hunter2!"),
+    ]
 
     monkeypatch.setenv("OTHER_KEY", "the other vault's passphrase")
-    other = make_vault([("B", b"1"), ("API_TOKEN", b"newer"), ("C", b"2")], name="other.bin",
-                       passphrase="the other vault's passphrase")
+    other = make_vault(
+        [("B", b"1"), ("API_TOKEN", b"newer"), ("C", b"2")],
+        name="other.bin",
+        passphrase="the other vault's passphrase",
+    )
     assert vault.import_vault(str(other), import_key_env="OTHER_KEY") == (2, 1, 0)
     assert vault.import_vault(str(other), True, "OTHER_KEY") == (0, 0, 3)
     assert vault.list_keys() == ["API_TOKEN", "DB_PASSWORD", "B", "C"]
@@ -234,7 +252,9 @@ TEXT_SIGNATURES = {
     "set": "($self, key, value)",
     "delete": "($self, key)",
     "list_keys": "($self)",
-    "run": "($self, command, timeout_secs=300, max_output_bytes=52428800, max_stderr_bytes=1048576)",
+    "run": (
+        "($self, command, timeout_secs=300, max_output_bytes=52428800, max_stderr_bytes=1048576)"
+    ),
     "export": "($self, out_path)",
     "import_vault": "($self, import_path, overwrite=False, import_key_env=None)",
     "close": "($self)",

@@ -74,7 +74,8 @@ TEST(LiveOutput, PassesEachStreamOnRedactedAndJoinedAsCaptured) {
     const std::string passed_output = output.received();
     EXPECT_EQ(passed_output,
               "a [REDACTED_API_TOKEN] b\n[REDACTED_API_TOKEN_B64] [REDACTED_API_TOKEN_HEX] "
-              "[REDACTED_PW] " + std::string("\0\xFF\n", 3) + "x hunte");
+              "[REDACTED_PW] " +
+                  std::string("\0\xFF\n", 3) + "x hunte");
     EXPECT_EQ(decode_utf8_lossy(passed_output), captured.stdout_text.view());
     EXPECT_EQ(error.received(), "[REDACTED_PW]\n[REDACTED_API_TOKEN]");
     EXPECT_EQ(captured.stderr_text.view(), "[REDACTED_PW]\n[REDACTED_API_TOKEN]");

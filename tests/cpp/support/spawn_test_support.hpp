@@ -53,7 +53,7 @@ inline Result<RunOutcome> run_shell(const std::string& script,
 class ScopedSignalAction {
 public:
     ScopedSignalAction(int signal_number, sighandler_t handler) : signal_number_(signal_number) {
-        struct sigaction action {};
+        struct sigaction action{};
         action.sa_handler = handler;
         sigemptyset(&action.sa_mask);
         sigaction(signal_number, &action, &saved_);
@@ -64,11 +64,11 @@ public:
 
 private:
     int signal_number_;
-    struct sigaction saved_ {};
+    struct sigaction saved_{};
 };
 
 inline sighandler_t current_handler(int signal_number) {
-    struct sigaction action {};
+    struct sigaction action{};
     sigaction(signal_number, nullptr, &action);
     return action.sa_handler;
 }

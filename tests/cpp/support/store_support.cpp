@@ -64,7 +64,7 @@ void write_file(const std::filesystem::path& path, std::string_view contents) {
 }
 
 mode_t mode_of(const std::filesystem::path& path) {
-    struct stat metadata {};
+    struct stat metadata{};
     require(::lstat(path.c_str(), &metadata) == 0, "lstat failed");
     return metadata.st_mode;
 }

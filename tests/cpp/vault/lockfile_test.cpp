@@ -24,7 +24,7 @@ using testing::LockHolder;
 using testing::TempDir;
 
 ino_t inode_of(const std::filesystem::path& path) {
-    struct stat metadata {};
+    struct stat metadata{};
     EXPECT_EQ(::stat(path.c_str(), &metadata), 0);
     return metadata.st_ino;
 }

@@ -250,13 +250,13 @@ TEST_F(Store, FullVaultRefusesNewNamesOnly) {
 TEST_F(Store, DeleteClosesTheGapAndSavesButAMissingNameChangesNothing) {
     VaultState state = open_with(entries_of({{"A", "1"}, {"B", "2"}, {"C", "3"}}));
     const std::string before = read_file(vault_);
-    struct stat untouched {};
+    struct stat untouched{};
     ::stat(vault_.c_str(), &untouched);
 
     const Result<bool> missing = delete_entry(state, "Z");
     ASSERT_TRUE(missing);
     EXPECT_FALSE(*missing);
-    struct stat after {};
+    struct stat after{};
     ::stat(vault_.c_str(), &after);
     EXPECT_EQ(read_file(vault_), before);
     EXPECT_EQ(after.st_mtim.tv_sec, untouched.st_mtim.tv_sec);
