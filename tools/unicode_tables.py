@@ -1,16 +1,31 @@
 #!/usr/bin/env python3
 """Writes the code-point range tables behind src/core/unicode_properties.hpp.
 
-The build runs this on the Unicode Character Database files of one pinned
-Unicode version (CMakeLists.txt) and compiles what it writes into the core
-layer. A file of any other version is refused, so the tables never change
-under the product with the system's copy of the database. Python's standard
-library only: the build needs nothing more than an interpreter.
+The tables are committed (src/core/unicode_tables.cpp), so that the build
+stands on any system whatever Unicode data it has. This script writes them
+from the Unicode Character Database of the one pinned version; a database
+file of any other version is refused, so the tables change only when the pin
+below does. With --check it writes nothing and says whether the committed
+file is what the database gives, and skips with a note where the pinned
+database is absent. Python's standard library only.
+
+Usage: tools/unicode_tables.py [--check] [--data-dir DIR]
 """
 
 import argparse
 import sys
 from pathlib import Path
+
+UNICODE_VERSION = "15.0.0"
+# Debian's unicode-data; --data-dir names another copy.
+DEFAULT_DATA_DIR = Path("/usr/share/unicode")
+TABLES_SOURCE = Path(__file__).resolve().parent.parent / "src/core/unicode_tables.cpp"
+# (file in the database, what is read from it)
+DATABASE_FILES = {
+    "derived_core_properties": "DerivedCoreProperties.txt",
+    "prop_list": "PropList.txt",
+    "general_category": "extracted/DerivedGeneralCategory.txt",
+}
 
 CODE_POINTS = 0x110000
 
@@ -83,7 +98,8 @@ def source_text(version, tables):
     major, minor, update = version.split(".")
     return "\n".join(
         [
-            f"// Written by tools/unicode_tables.py from the Unicode Character Database {version}.",
+            f"// Written by tools/unicode_tables.py from the Unicode Character Database {version};",
+            "// committed, and checked against the database by the test command. Never edited.",
             '#include "core/unicode_tables.hpp"',
             "",
             "namespace quillbox::unicode_tables {",
@@ -104,13 +120,13 @@ def source_text(version, tables):
     )
 
 
-def write_tables(args):
-    version = args.unicode_version
-    derived_core = Path(args.derived_core_properties)
-    grapheme_extend = code_points_with(derived_core, version, "Grapheme_Extend")
-    alphabetic = code_points_with(derived_core, version, "Alphabetic")
-    white_space = code_points_with(Path(args.prop_list), version, "White_Space")
-    categories = general_categories(Path(args.general_category), version)
+def tables_source(data_dir, version):
+    """The C++ source of the tables, from the database in `data_dir`."""
+    files = {name: data_dir / relative for name, relative in DATABASE_FILES.items()}
+    grapheme_extend = code_points_with(files["derived_core_properties"], version, "Grapheme_Extend")
+    alphabetic = code_points_with(files["derived_core_properties"], version, "Alphabetic")
+    white_space = code_points_with(files["prop_list"], version, "White_Space")
+    categories = general_categories(files["general_category"], version)
 
     escaped = {cp for cp, category in enumerate(categories) if category in ESCAPED_CATEGORIES}
     numeric = {cp for cp, category in enumerate(categories) if category in NUMERIC_CATEGORIES}
@@ -120,29 +136,54 @@ def write_tables(args):
         ("kNumeric", ranges(numeric)),
         ("kWhiteSpace", ranges(white_space)),
     ]
-    Path(args.output).write_text(source_text(version, tables), encoding="utf-8")
+    return source_text(version, tables)
+
+
+def check(data_dir):
+    """0 when the committed tables are what the database gives, 1 when not;
+    0 with a note when there is no database of the pinned version to check
+    against."""
+    missing = [name for name in DATABASE_FILES.values() if not (data_dir / name).is_file()]
+    if missing:
+        print(
+            f"unicode tables: not checked, the Unicode {UNICODE_VERSION} database is not "
+            f"in {data_dir} (Debian: unicode-data; or --data-dir)"
+        )
+        return 0
+    try:
+        regenerated = tables_source(data_dir, UNICODE_VERSION)
+    except VersionMismatch as mismatch:
+        print(f"unicode tables: not checked, {mismatch}")
+        return 0
+    if TABLES_SOURCE.read_text(encoding="utf-8") != regenerated:
+        print(
+            f"unicode tables: {TABLES_SOURCE} differs from what {data_dir} gives: "
+            "run tools/unicode_tables.py and commit the result",
+            file=sys.stderr,
+        )
+        return 1
+    print(f"unicode tables: the committed tables match the Unicode {UNICODE_VERSION} database")
+    return 0
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument(
-        "--unicode-version",
-        required=True,
-        help="the pinned version, as MAJOR.MINOR.UPDATE (e.g. 15.0.0)",
+        "--data-dir",
+        type=Path,
+        default=DEFAULT_DATA_DIR,
+        help=f"the Unicode Character Database {UNICODE_VERSION} (default: %(default)s)",
     )
     parser.add_argument(
-        "--derived-core-properties",
-        required=True,
-        help="DerivedCoreProperties.txt (Alphabetic, Grapheme_Extend)",
+        "--check",
+        action="store_true",
+        help="compare the committed tables with the database instead of writing them",
     )
-    parser.add_argument("--prop-list", required=True, help="PropList.txt (White_Space)")
-    parser.add_argument(
-        "--general-category", required=True, help="extracted/DerivedGeneralCategory.txt"
-    )
-    parser.add_argument("--output", required=True, help="the C++ source to write")
     args = parser.parse_args()
+    if args.check:
+        sys.exit(check(args.data_dir))
     try:
-        write_tables(args)
+        TABLES_SOURCE.write_text(tables_source(args.data_dir, UNICODE_VERSION), encoding="utf-8")
     except VersionMismatch as mismatch:
         sys.exit(f"unicode_tables.py: {mismatch}")
 
