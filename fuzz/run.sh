@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets in build/fuzz (clang 19, with AddressSanitizer
-# and UndefinedBehaviorSanitizer) and runs each for SECONDS seconds, as many at
-# a time as there are cores. Every target runs when none is named.
+# Builds the libFuzzer targets in build/check (scripts/build-checks.sh: clang
+# 19, with AddressSanitizer and UndefinedBehaviorSanitizer, beside the C++
+# tests) and runs each for SECONDS seconds, as many at a time as there are
+# cores. Every target runs when none is named.
 #
-# Inputs that find new paths are kept in build/fuzz/corpus/TARGET, beside the
+# Inputs that find new paths are kept in build/check/corpus/TARGET, beside the
 # committed seeds in fuzz/corpus/TARGET and the generated vault images, which
 # are only read. A crash, a sanitizer report, a broken property, a leak or an
 # input that takes longer than 10 seconds fails the run; the input is kept as
-# build/fuzz/artifacts/TARGET-*, and `build/fuzz/fuzz/TARGET_fuzzer FILE`
+# build/check/artifacts/TARGET-*, and `build/check/fuzz/TARGET_fuzzer FILE`
 # replays it.
 #
 # Usage: fuzz/run.sh SECONDS [TARGET...]    e.g. fuzz/run.sh 20 tokenizer
@@ -16,16 +17,9 @@ cd "$(dirname "$0")/.."
 
 seconds=${1:?usage: fuzz/run.sh SECONDS [TARGET...]}
 shift
-build=build/fuzz
-compiler=$(command -v clang++-19)
+build=build/check
 
-# CMake cannot change the compiler of a configured tree: one configured with
-# another compiler is configured afresh.
-grep -qsx "CMAKE_CXX_COMPILER:STRING=$compiler" "$build/CMakeCache.txt" ||
-    rm -rf "$build/CMakeCache.txt" "$build/CMakeFiles"
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DCMAKE_CXX_COMPILER="$compiler" -DQUILLBOX_BUILD_FUZZERS=ON -DQUILLBOX_WERROR=ON >/dev/null
-cmake --build "$build" -j"$(nproc)"
+scripts/build-checks.sh
 "$build/fuzz/write_vault_seeds" "$build/seeds/decode_vault"
 
 targets=("$@")

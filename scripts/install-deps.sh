@@ -1,20 +1,41 @@
 #!/usr/bin/env bash
-# Installs what building and testing quillbox needs on a Debian machine (as
-# root): the system libraries and tools (the Unicode Character Database the
-# build writes its Unicode tables from, ICU for the test that compares them
-# with it, clang 19 and its libFuzzer and sanitizer runtimes for the fuzz
-# targets, llvm 19 for the symbolizer, ssh-keygen for a test that hands a
-# program a key file), then a virtual environment in .venv with the Python
-# build and test packages. Safe to run again.
+# Installs, on a Debian machine (as root), what building quillbox needs, or
+# with `test` what testing it needs too, then a virtual environment in .venv
+# with the matching Python packages. Safe to run again: it installs only what
+# is missing, and skips pip while the requirements are those it last
+# installed.
+#
+# Usage: scripts/install-deps.sh [build|test]    (default: build)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+profile=${1:-build}
 
+# A C++23 compiler, CMake and Ninja, and the libraries the core links.
 apt_packages=(
     g++ cmake ninja-build pkg-config python3-dev python3-venv
-    libssl-dev libargon2-dev libsodium-dev libicu-dev libgtest-dev unicode-data
-    clang-19 libclang-rt-19-dev llvm-19
-    openssh-client
+    libssl-dev libargon2-dev libsodium-dev
 )
+requirements=requirements-build.txt
+case $profile in
+build) ;;
+test)
+    # GoogleTest; the Unicode Character Database and ICU, which the committed
+    # Unicode tables are checked against; clang 19 with its libFuzzer and
+    # sanitizer runtimes for the checked build, llvm 19 for the symbolizer;
+    # ssh-keygen for a test that hands a program a key file.
+    apt_packages+=(
+        libgtest-dev unicode-data libicu-dev
+        clang-19 libclang-rt-19-dev llvm-19
+        openssh-client
+    )
+    requirements=requirements-dev.txt
+    ;;
+*)
+    echo "usage: scripts/install-deps.sh [build|test]" >&2
+    exit 2
+    ;;
+esac
+
 missing=()
 for package in "${apt_packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'ok installed' || missing+=("$package")
@@ -24,6 +45,15 @@ if ((${#missing[@]})); then
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
-[ -x .venv/bin/python ] || python3 -m venv .venv
-.venv/bin/python -m pip install -q --upgrade pip
-.venv/bin/python -m pip install -q -r requirements-dev.txt
+if [ ! -x .venv/bin/python ]; then
+    python3 -m venv .venv
+    .venv/bin/python -m pip install -q --upgrade pip
+fi
+# What pip last installed: the requirements files' digest and the profile. A
+# test install covers a build one.
+stamp=.venv/.quillbox-requirements
+digest=$(cat requirements-*.txt | sha256sum | cut -d' ' -f1)
+if ! grep -qsx -e "$digest $profile" -e "$digest test" "$stamp"; then
+    .venv/bin/python -m pip install -q -r "$requirements"
+    echo "$digest $profile" >"$stamp"
+fi

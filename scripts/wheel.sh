@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Builds dist/quillbox-<version>-<tags>.whl, a wheel that carries the shared
-# libraries its extension modules need (OpenSSL's libcrypto, libargon2,
-# libsodium, ICU) in quillbox.libs/, tagged with the most widely compatible
-# manylinux policy that auditwheel finds the build meets. Installing it takes
-# pip alone: no compiler and no system package. Warnings are errors.
+# libraries its extension modules need beside the package's own core library
+# (OpenSSL's libcrypto, libargon2, libsodium) in quillbox.libs/, tagged with
+# the most widely compatible manylinux policy that auditwheel finds the build
+# meets. Installing it takes pip alone: no compiler and no system package.
+# Warnings are errors.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh
+scripts/install-deps.sh test
 
 unbundled=$(mktemp -d)
 trap 'rm -rf "$unbundled"' EXIT

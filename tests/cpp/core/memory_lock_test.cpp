@@ -16,6 +16,7 @@
 #include "support/child_process.hpp"
 #include "support/process_status.hpp"
 #include "support/release_watch.hpp"
+#include "support/sanitizers.hpp"
 
 namespace quillbox {
 namespace {
@@ -49,10 +50,10 @@ TEST(PageLockCounts, APageIsGivenUpOnlyByTheLastRangeOnIt) {
 
 // Two small buffers that share a page, one released while the other stays.
 TEST(MemoryLock, ReleasingOneBufferKeepsItsNeighbourOnTheSamePageLocked) {
-#if defined(__SANITIZE_ADDRESS__)
-    GTEST_SKIP() << "the address sanitizer turns mlock into a call that does nothing; "
-                    "quillbox_core_tests_unsanitized runs this test";
-#endif
+    if (testing::kAddressSanitized) {
+        GTEST_SKIP() << "the address sanitizer turns mlock into a call that does nothing; "
+                        "quillbox_core_tests_unsanitized runs this test";
+    }
     const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
     const auto page_of = [&](const SecretBytes& bytes) {
         return reinterpret_cast<std::uintptr_t>(bytes.data()) / page;
@@ -79,10 +80,10 @@ TEST(MemoryLock, ReleasingOneBufferKeepsItsNeighbourOnTheSamePageLocked) {
 }
 
 TEST(MemoryLock, RefusedLocksWarnOncePerValueInOrderAndReleaseStaysQuiet) {
-#if defined(__SANITIZE_ADDRESS__)
-    GTEST_SKIP() << "the address sanitizer turns mlock into a call that always succeeds; "
-                    "quillbox_core_tests_unsanitized runs this test";
-#endif
+    if (testing::kAddressSanitized) {
+        GTEST_SKIP() << "the address sanitizer turns mlock into a call that always succeeds; "
+                        "quillbox_core_tests_unsanitized runs this test";
+    }
     const auto outcome = run_in_child([] {
         forbid_memory_locking();
         std::vector<SecretBytes> values;
