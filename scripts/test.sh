@@ -11,27 +11,29 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+microseconds() { echo "${EPOCHREALTIME/./}"; }
+# "  12.3  NAME": the seconds since a start, and what took them.
+timed_line() { printf '%6d.%d  %s' $((($(microseconds) - $1) / 1000000)) $((($(microseconds) - $1) / 100000 % 10)) "$2"; }
+
+started=$(microseconds)
 stages=()
 report_stages() {
     local status=$?
-    ((${#stages[@]})) && printf '%s\n' "--- stages (seconds)" "${stages[@]}"
+    printf '%s\n' "--- stages (seconds)" "${stages[@]}" "$(timed_line "$started" "in all")"
     return $status
 }
 trap report_stages EXIT
 
-microseconds() { echo "${EPOCHREALTIME/./}"; }
-
 # Runs a stage and records its wall time, or that it failed.
 stage() {
-    local name=$1
+    local name=$1 start status=0
     shift
-    local start status=0
     start=$(microseconds)
     echo "--- $name"
     "$@" || status=$?
-    local tenths=$((($(microseconds) - start) / 100000))
-    stages+=("$(printf '%5d.%d  %s' $((tenths / 10)) $((tenths % 10)) "$name")$( ((status)) && echo ': FAILED')")
-    ((status == 0)) || exit $status
+    ((status == 0)) || name+=": FAILED"
+    stages+=("$(timed_line "$start" "$name")")
+    return $status
 }
 
 cores=$(nproc)
