@@ -9,6 +9,7 @@
 #include <variant>
 
 #include "core/error_kinds.hpp"
+#include "core/exception_classes.hpp"
 
 namespace quillbox {
 
@@ -17,22 +18,6 @@ enum class ErrorCategory { Tokenization, Vault, Placeholder, Spawn, Redaction, M
 #define QUILLBOX_KIND_NAME(name, category, exception) name,
 enum class ErrorKind { QUILLBOX_ERROR_KINDS(QUILLBOX_KIND_NAME) };
 #undef QUILLBOX_KIND_NAME
-
-// The exception classes of the Python module, as the kinds name them.
-enum class ExceptionClass {
-    QuillBoxError,
-    VaultNotFoundError,
-    VaultCorruptError,
-    VaultPermissionError,
-    DecryptionError,
-    MasterKeyError,
-    PlaceholderError,
-    TokenizationError,
-    CommandError,
-    EntryLimitError,
-    LockError,
-};
-inline constexpr int kExceptionClassCount = 11;
 
 // One struct per error kind, holding exactly that kind's fields; two errors of
 // a kind are equal when their fields are.

@@ -1,6 +1,7 @@
 #include "python/native/exceptions.hpp"
 
 #include <array>
+#include <optional>
 #include <string>
 
 #include "python/shared/raise_message.hpp"
@@ -14,8 +15,8 @@ std::array<PyObject*, kExceptionClassCount> class_slots{};
 
 PyObject* create_exception_class(ExceptionClass which) {
     PyObject* base = PyExc_Exception;
-    if (which != ExceptionClass::QuillBoxError) {
-        base = exception_class(ExceptionClass::QuillBoxError);
+    if (const std::optional<ExceptionClass> ours = exception_class_base(which)) {
+        base = exception_class(*ours);
         if (base == nullptr) return nullptr;
     }
     const std::string qualified_name = std::string("_native.") + exception_class_name(which);

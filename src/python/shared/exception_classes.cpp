@@ -2,31 +2,43 @@
 
 #include <array>
 #include <cstddef>
+#include <string_view>
 
 namespace quillbox::python {
 namespace {
 
 struct ExceptionClassText {
     const char* name;
+    const char* base;
     const char* doc;
 };
 
-constexpr std::array<ExceptionClassText, kExceptionClassCount> kTexts{{
-    {"QuillBoxError", "Base exception for all quillbox errors."},
-    {"VaultNotFoundError", "The vault file does not exist. Run `quillbox init` to create one."},
-    {"VaultCorruptError", "The vault file is corrupt or has been tampered with."},
-    {"VaultPermissionError", "The vault file has insecure permissions."},
-    {"DecryptionError",
-     "Decryption failed — the master passphrase is incorrect or the vault is corrupt."},
-    {"MasterKeyError",
-     "Master key error — the passphrase environment variable is not set or the passphrase is "
-     "too short."},
-    {"PlaceholderError", "A placeholder could not be resolved against the vault."},
-    {"TokenizationError", "The command string was rejected by the tokenizer."},
-    {"CommandError", "The child process could not be spawned or was killed by a resource limit."},
-    {"EntryLimitError", "The vault entry limit (10,000) has been reached."},
-    {"LockError", "Could not acquire the vault lock."},
-}};
+#define QUILLBOX_CLASS_TEXT(name, base, doc) {#name, #base, doc},
+constexpr std::array<ExceptionClassText, kExceptionClassCount> kTexts{
+    {QUILLBOX_EXCEPTION_CLASSES(QUILLBOX_CLASS_TEXT)}};
+#undef QUILLBOX_CLASS_TEXT
+
+// The class of that name listed before `before`, if any.
+constexpr std::optional<ExceptionClass> class_named(std::string_view name, std::size_t before) {
+    for (std::size_t index = 0; index < before; ++index) {
+        if (kTexts[index].name == name) return static_cast<ExceptionClass>(index);
+    }
+    return std::nullopt;
+}
+
+constexpr std::optional<ExceptionClass> base_of(std::size_t index) {
+    return class_named(kTexts[index].base, index);
+}
+
+// A base is Python's Exception or a class listed earlier, so that it exists
+// by the time the module registers the classes derived from it.
+constexpr bool bases_are_known() {
+    for (std::size_t index = 0; index < kTexts.size(); ++index) {
+        if (!base_of(index) && std::string_view(kTexts[index].base) != "Exception") return false;
+    }
+    return true;
+}
+static_assert(bases_are_known());
 
 const ExceptionClassText& texts_of(ExceptionClass which) {
     return kTexts[static_cast<std::size_t>(which)];
@@ -40,6 +52,10 @@ const char* exception_class_name(ExceptionClass which) {
 
 const char* exception_class_doc(ExceptionClass which) {
     return texts_of(which).doc;
+}
+
+std::optional<ExceptionClass> exception_class_base(ExceptionClass which) {
+    return base_of(static_cast<std::size_t>(which));
 }
 
 }  // namespace quillbox::python
