@@ -32,8 +32,8 @@ Status check_permissions(const std::filesystem::path& vault_path, const struct s
 // in its place between the check and the read. The vault file is closed
 // before the lock is dropped.
 Result<std::vector<unsigned char>> read_vault_file(const std::filesystem::path& vault_path,
-                                                   bool allow_insecure_permissions) {
-    Result<SharedVaultLock> lock = acquire_shared_vault_lock(vault_path);
+                                                   bool allow_insecure_permissions, Clock& clock) {
+    Result<SharedVaultLock> lock = acquire_shared_vault_lock(vault_path, clock);
     if (!lock) return fail(lock.error());
     Result<CheckedFile> file = open_checked_file(vault_path, O_RDONLY, 0, RequiredOwner::Me);
     if (!file) return fail(file.error());
@@ -138,14 +138,14 @@ std::filesystem::path default_vault_path() {
 
 Result<VaultState> open_vault(std::string_view master_key_env,
                               const std::optional<std::filesystem::path>& vault_path,
-                              bool allow_insecure_permissions) {
+                              bool allow_insecure_permissions, Clock& clock) {
     suppress_core_dumps();
     std::filesystem::path path = vault_path ? *vault_path : default_vault_path();
     // Any failure to see the file (missing, a dangling link, a directory on the
     // way that cannot be searched) means there is no vault to open.
     if (!stat_path(path)) return fail(errors::VaultNotFound{path});
     const Result<std::vector<unsigned char>> image =
-        read_vault_file(path, allow_insecure_permissions);
+        read_vault_file(path, allow_insecure_permissions, clock);
     if (!image) return fail(image.error());
     Result<DecodedVault> decoded = decode_vault(*image, master_key_env);
     if (!decoded) return fail(decoded.error());
@@ -162,13 +162,14 @@ Status set_entry(VaultState& state, std::string_view name, SecretBytes value, Cl
     return save_vault(state, change, clock);
 }
 
-Result<bool> delete_entry(VaultState& state, std::string_view name) {
+Result<bool> delete_entry(VaultState& state, std::string_view name, Clock& clock) {
     if (!state.remove_entry(name)) return false;
-    const Status saved = save_vault(state, [&](VaultState& current) -> Status {
+    const VaultChange change = [&](VaultState& current) -> Status {
         // Another process may have deleted it already.
         current.remove_entry(name);
         return {};
-    });
+    };
+    const Status saved = save_vault(state, change, clock);
     if (!saved) return fail(saved.error());
     return true;
 }

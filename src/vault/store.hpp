@@ -26,10 +26,10 @@ std::filesystem::path default_vault_path();
 // lockfile lock, that it is a regular file (a link to one is followed) owned by
 // this user that grants nothing to group or others (unless allowed); reads
 // it, decodes it with the passphrase from `master_key_env`, and locks every
-// value into memory.
+// value into memory. The lock is waited for on `clock`.
 Result<VaultState> open_vault(std::string_view master_key_env,
                               const std::optional<std::filesystem::path>& vault_path,
-                              bool allow_insecure_permissions);
+                              bool allow_insecure_permissions, Clock& clock = real_clock());
 
 // Inserts or replaces (keeping the entry's position), then saves, waiting for
 // the lockfile on `clock`. A bad name fails before anything changes. If the
@@ -37,9 +37,10 @@ Result<VaultState> open_vault(std::string_view master_key_env,
 Status set_entry(VaultState& state, std::string_view name, SecretBytes value,
                  Clock& clock = real_clock());
 
-// True when an entry of that name existed: it is removed and the vault saved.
-// False when there was none: nothing is saved.
-Result<bool> delete_entry(VaultState& state, std::string_view name);
+// True when an entry of that name existed: it is removed and the vault saved,
+// waiting for the lockfile on `clock`. False when there was none: nothing is
+// saved.
+Result<bool> delete_entry(VaultState& state, std::string_view name, Clock& clock = real_clock());
 
 // Copies of the names, in stored order.
 std::vector<std::string> list_entry_names(const VaultState& state);

@@ -58,7 +58,8 @@ Status export_vault(const VaultState& state, const std::filesystem::path& out_pa
 
 Result<ImportCounts> import_vault_file(VaultState& state, const std::filesystem::path& import_path,
                                        bool overwrite,
-                                       std::optional<std::string_view> import_key_env) {
+                                       std::optional<std::string_view> import_key_env,
+                                       Clock& clock) {
     const Result<std::vector<unsigned char>> image = read_import_file(import_path);
     if (!image) return fail(image.error());
     // The import file's KDF parameters serve only to read it.
@@ -72,10 +73,11 @@ Result<ImportCounts> import_vault_file(VaultState& state, const std::filesystem:
     }
     // Made again on the file as another process left it, the counts are those
     // of what is written.
-    const Status saved = save_vault(state, [&](VaultState& current) {
+    const VaultChange change = [&](VaultState& current) {
         counts = {};
         return merge_entries(current, decoded->entries, overwrite, counts);
-    });
+    };
+    const Status saved = save_vault(state, change, clock);
     if (!saved) return fail(saved.error());
     return counts;
 }

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string_view>
 
+#include "core/clock.hpp"
 #include "core/result.hpp"
 #include "vault/vault_state.hpp"
 
@@ -30,11 +31,13 @@ Status export_vault(const VaultState& state, const std::filesystem::path& out_pa
 
 // Merges the entries of a vault file, read with the passphrase from
 // `import_key_env` (or the vault's own variable), into the open vault, then
-// saves it, even when nothing changed. Imported values are locked into memory.
-// Should the vault fill up on the way, the import stops with
-// EntryLimitExceeded: what it changed until then stays in memory, unsaved.
+// saves it, even when nothing changed, waiting for the lockfile on `clock`.
+// Imported values are locked into memory. Should the vault fill up on the way,
+// the import stops with EntryLimitExceeded: what it changed until then stays
+// in memory, unsaved.
 Result<ImportCounts> import_vault_file(VaultState& state, const std::filesystem::path& import_path,
                                        bool overwrite,
-                                       std::optional<std::string_view> import_key_env);
+                                       std::optional<std::string_view> import_key_env,
+                                       Clock& clock = real_clock());
 
 }  // namespace quillbox

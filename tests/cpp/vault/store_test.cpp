@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -20,6 +21,7 @@
 #include "vault/format.hpp"
 #include "vault/kdf.hpp"
 #include "vault/lockfile.hpp"
+#include "vault/transfer.hpp"
 #include "vault/vault_vectors.hpp"
 
 namespace quillbox {
@@ -435,8 +437,8 @@ TEST_F(Store, OpensVaultsWrittenByTheIndependentImplementation) {
     }
 }
 
-// The one test that waits for the full lock timeout, on a clock that moves on
-// as the save sleeps.
+// The save's wait for the full lock timeout, on a clock that moves on as the
+// save sleeps.
 TEST_F(Store, SaveGivesUpAfterThirtySecondsAndWritesNothing) {
     VaultState state = open_with(entries_of({{"A", "1"}}));
     const std::string before = read_file(vault_);
@@ -452,6 +454,40 @@ TEST_F(Store, SaveGivesUpAfterThirtySecondsAndWritesNothing) {
     EXPECT_EQ(read_file(vault_), before);
     EXPECT_EQ(read_file(lockfile), "1234\n");
     EXPECT_EQ(list_entry_names(state), (Names{"A", "B"}));
+}
+
+// Every other operation that waits for the lockfile waits on the clock it is
+// given too, so that none of them holds a test for half a minute.
+TEST_F(Store, EveryLockWaitGivesUpAfterThirtySecondsOfTheClockItIsGiven) {
+    VaultState state = open_with(entries_of({{"A", "1"}}));
+    const auto import_file = dir_ / "import.bin";
+    testing::write_vault_file(import_file, entries_of({{"B", "2"}}));
+    const std::string before = read_file(vault_);
+    const auto lockfile = dir_ / "vault.bin.lock";
+    testing::LockHolder holder(lockfile, "1234\n");
+    const auto status_of = [](const auto& result) -> Status {
+        if (!result) return fail(result.error());
+        return {};
+    };
+    const std::pair<const char*, std::function<Status(Clock&)>> waits[] = {
+        {"open",
+         [&](Clock& clock) {
+             return status_of(open_vault(kPassphraseVariable, vault_, false, clock));
+         }},
+        {"delete", [&](Clock& clock) { return status_of(delete_entry(state, "A", clock)); }},
+        {"import",
+         [&](Clock& clock) {
+             return status_of(import_vault_file(state, import_file, false, std::nullopt, clock));
+         }},
+    };
+    for (const auto& [operation, wait] : waits) {
+        testing::FakeClock clock;
+        const Status waited = wait(clock);
+        ASSERT_FALSE(waited) << operation;
+        EXPECT_EQ(waited.error(), CoreError(errors::LockTimeout{lockfile, 30})) << operation;
+        EXPECT_EQ(clock.elapsed(), 30s) << operation;
+        EXPECT_EQ(read_file(vault_), before) << operation;
+    }
 }
 
 }  // namespace
