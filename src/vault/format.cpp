@@ -5,6 +5,7 @@
 #include <string>
 
 #include "vault/byte_order.hpp"
+#include "vault/constant_time.hpp"
 #include "vault/entry_cipher.hpp"
 #include "vault/entry_plaintext.hpp"
 #include "vault/kdf.hpp"
@@ -51,13 +52,13 @@ Status check_preamble(ByteView image) {
 Status authenticate(ByteView image, const SecretBytes& mac_key) {
     const auto header_mac = mac_of(mac_key, image.first(kHeaderSize));
     if (!header_mac) return fail(header_mac.error());
-    if (!mac_tags_equal(*header_mac, image.subspan(kHeaderSize).first<kMacSize>())) {
+    if (!equal_in_constant_time(*header_mac, image.subspan(kHeaderSize, kMacSize))) {
         return fail(errors::HeaderMacMismatch{});
     }
     const std::size_t tag_offset = image.size() - kMacSize;
     const auto commit_tag = mac_of(mac_key, image.first(tag_offset));
     if (!commit_tag) return fail(commit_tag.error());
-    if (!mac_tags_equal(*commit_tag, image.subspan(tag_offset).first<kMacSize>())) {
+    if (!equal_in_constant_time(*commit_tag, image.subspan(tag_offset))) {
         return fail(errors::CommitTagMismatch{});
     }
     return {};

@@ -1,6 +1,5 @@
 #include "vault/hmac_sha256.hpp"
 
-#include <openssl/crypto.h>
 #include <openssl/evp.h>
 
 namespace quillbox {
@@ -15,10 +14,6 @@ std::optional<MacTag> hmac_sha256(std::span<const unsigned char> key,
         return std::nullopt;
     }
     return tag;
-}
-
-bool mac_tags_equal(const MacTag& computed, std::span<const unsigned char, kMacSize> stored) {
-    return CRYPTO_memcmp(computed.data(), stored.data(), kMacSize) == 0;
 }
 
 }  // namespace quillbox

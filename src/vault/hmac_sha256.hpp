@@ -15,8 +15,4 @@ using MacTag = std::array<unsigned char, kMacSize>;
 std::optional<MacTag> hmac_sha256(std::span<const unsigned char> key,
                                   std::span<const unsigned char> data);
 
-// Compares a computed tag with a stored one in time independent of where they
-// differ, so a forger learns nothing from how fast a mismatch is reported.
-bool mac_tags_equal(const MacTag& computed, std::span<const unsigned char, kMacSize> stored);
-
 }  // namespace quillbox

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "core/vault_entry.hpp"
+#include "vault/constant_time.hpp"
 #include "vault/kdf.hpp"
 
 namespace quillbox::python {
@@ -17,14 +18,6 @@ SecretBytes redacted_passphrase(const VaultState& state) {
     Result<SecretBytes> passphrase = read_master_passphrase(state.master_key_env());
     if (!passphrase || passphrase->size() < kMinRedactedPassphraseBytes) return {};
     return std::move(*passphrase);
-}
-
-// Whether two secrets are equal, in a time that depends on their lengths only.
-bool same_secret(const SecretBytes& a, const SecretBytes& b) {
-    if (a.size() != b.size()) return false;
-    unsigned char difference = 0;
-    for (std::size_t i = 0; i < a.size(); ++i) difference |= a.data()[i] ^ b.data()[i];
-    return difference == 0;
 }
 
 // Every entry, then the master passphrase under the name of its variable: a
@@ -43,7 +36,8 @@ SecretList secrets_of(const VaultState& state, const SecretBytes& passphrase) {
 
 Result<std::shared_ptr<const Redactor>> RunRedactor::for_state(const VaultState& state) {
     SecretBytes passphrase = redacted_passphrase(state);
-    if (redactor_ && revision_ == state.revision() && same_secret(passphrase, passphrase_)) {
+    if (redactor_ && revision_ == state.revision() &&
+        equal_in_constant_time(passphrase.bytes(), passphrase_.bytes())) {
         return redactor_;
     }
     release();
