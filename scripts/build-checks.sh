@@ -12,7 +12,7 @@ compiler=$(command -v clang++-19)
 
 # CMake cannot change the compiler of a configured tree: one configured with
 # another compiler is configured afresh.
-grep -qsx "CMAKE_CXX_COMPILER:FILEPATH=$compiler" "$build/CMakeCache.txt" ||
+grep -qsx "CMAKE_CXX_COMPILER:[A-Z]*=$compiler" "$build/CMakeCache.txt" ||
     rm -rf "$build/CMakeCache.txt" "$build/CMakeFiles"
 # Unoptimised: it builds in about half the time, the tests wait on children
 # and clocks rather than compute, and a short fuzzing run needs breadth more

@@ -2,9 +2,10 @@
 # Builds the wheel (scripts/wheel.sh) and checks that it stands on its own:
 # installed with pip alone, from no index, into a fresh virtual environment
 # outside the source tree, its extension modules load no shared library but
-# the wheel's own and the base system's that every manylinux policy allows;
-# and the installed command creates a vault, stores a value and runs a command
-# that prints it, which comes back redacted. Prints the wheel's size.
+# the wheel's own (its core library and those it carries) and the base
+# system's that every manylinux policy allows; and the installed command
+# creates a vault, stores a value and runs a command that prints it, which
+# comes back redacted. Prints the wheel's size.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/wheel.sh
@@ -22,10 +23,11 @@ base_system='^(linux-vdso\.so\.1|ld-linux[-a-z0-9_]*\.so\.[0-9]+|lib(c|m|pthread
 
 # Prints each library that the module loads from neither the wheel nor the base system.
 libraries_from_elsewhere() {
-    local module=$1 name arrow path
+    local module=$1 name arrow path resolved
     ldd "$module" | while read -r name arrow path _; do
         [[ $arrow == "=>" ]] || path=$name
-        [[ $(realpath -m "$path") == "$site/quillbox.libs/"* ]] && continue
+        resolved=$(realpath -m "$path")
+        [[ $resolved == "$site/quillbox/"* || $resolved == "$site/quillbox.libs/"* ]] && continue
         [[ $(basename "$name") =~ $base_system ]] && continue
         echo "  $(basename "$module"): $name => $path"
     done
