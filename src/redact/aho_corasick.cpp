@@ -86,19 +86,20 @@ public:
                        const AhoCorasickOptions& options)
         : patterns_(patterns), options_(options) {}
 
-    std::expected<AhoCorasick, std::string> run() {
+    Result<AhoCorasick> run() {
         if (patterns_.size() > options_.max_patterns) {
-            return std::unexpected("too many patterns: " + std::to_string(patterns_.size()) +
-                                   " exceeds the limit of " +
-                                   std::to_string(options_.max_patterns));
+            return fail(errors::AutomatonBuildFailed{
+                "too many patterns: " + std::to_string(patterns_.size()) +
+                " exceeds the limit of " + std::to_string(options_.max_patterns)});
         }
         for (std::size_t index = 0; index < patterns_.size(); ++index) {
             if (patterns_[index].empty()) {
-                return std::unexpected("pattern " + std::to_string(index) + " is empty");
+                return fail(
+                    errors::AutomatonBuildFailed{"pattern " + std::to_string(index) + " is empty"});
             }
         }
         assign_byte_classes();
-        if (auto failure = build_trie()) return std::unexpected(std::move(*failure));
+        if (Status built = build_trie(); !built) return fail(std::move(built.error()));
         automaton_.skip_filter_ = SkipFilter::build(patterns_);
         automaton_.start_filter_ = StartFilter(patterns_);
         choose_rows();
@@ -164,7 +165,7 @@ private:
         return (word & kHasSideEdges) != 0 ? side_children_.find(parent, byte_class) : kNone;
     }
 
-    std::optional<std::string> build_trie() {
+    Status build_trie() {
         auto& a = automaton_;
         std::size_t total_bytes = 0;
         std::size_t longest = 0;
@@ -208,9 +209,9 @@ private:
             if (outputs_[state] != kNone) continue;
             if (depth < pattern.size()) {
                 if (outputs_.size() + (pattern.size() - depth) > max_states) {
-                    return "too many automaton states: the patterns need more than the "
-                           "limit of " +
-                           std::to_string(max_states);
+                    return fail(errors::AutomatonBuildFailed{
+                        "too many automaton states: the patterns need more than the limit of " +
+                        std::to_string(max_states)});
                 }
                 state = add_chain(state, pattern, depth);
             }
@@ -224,7 +225,7 @@ private:
         give_back_slack(a.node_words_);
         give_back_slack(a.node_classes_);
         give_back_slack(a.side_edges_);
-        return std::nullopt;
+        return {};
     }
 
     // The shallowest states become rows, whole depths at a time, while the
@@ -390,8 +391,8 @@ private:
     std::size_t row_count_ = 0;
 };
 
-std::expected<AhoCorasick, std::string> AhoCorasick::build(
-    std::span<const std::string_view> patterns, const AhoCorasickOptions& options) {
+Result<AhoCorasick> AhoCorasick::build(std::span<const std::string_view> patterns,
+                                       const AhoCorasickOptions& options) {
     return AhoCorasickBuilder(patterns, options).run();
 }
 

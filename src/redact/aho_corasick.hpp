@@ -2,13 +2,12 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <expected>
 #include <optional>
 #include <span>
-#include <string>
 #include <string_view>
 #include <vector>
 
+#include "core/result.hpp"
 #include "core/wiping_allocator.hpp"
 #include "redact/skip_filter.hpp"
 #include "redact/start_filter.hpp"
@@ -62,10 +61,10 @@ public:
     AhoCorasick(const AhoCorasick&) = delete;
     AhoCorasick& operator=(const AhoCorasick&) = delete;
 
-    // Fails with a description of the problem when a pattern is empty or the
-    // patterns exceed the limits.
-    static std::expected<AhoCorasick, std::string> build(std::span<const std::string_view> patterns,
-                                                         const AhoCorasickOptions& options = {});
+    // Fails with AutomatonBuildFailed, describing the problem, when a pattern
+    // is empty or the patterns exceed the limits.
+    static Result<AhoCorasick> build(std::span<const std::string_view> patterns,
+                                     const AhoCorasickOptions& options = {});
 
     // The leftmost-first match that starts at or after `from`, if any.
     std::optional<AhoCorasickMatch> find(std::string_view haystack, std::size_t from = 0) const;

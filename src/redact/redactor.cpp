@@ -41,8 +41,8 @@ Result<Redactor> build_redactor(const SecretList& secrets, const AhoCorasickOpti
     SecretPatterns patterns = list_secret_patterns(secrets);
     if (patterns.size() == 0) return Redactor({}, {}, std::nullopt, {});
     const std::size_t head_length = head_length_within(patterns, options.max_states);
-    auto matcher = AhoCorasick::build(patterns.heads(head_length), options);
-    if (!matcher) return fail(errors::AutomatonBuildFailed{std::move(matcher.error())});
+    Result<AhoCorasick> matcher = AhoCorasick::build(patterns.heads(head_length), options);
+    if (!matcher) return fail(std::move(matcher.error()));
     LongPatterns long_patterns(secrets, patterns, head_length);
     return Redactor(patterns.take_label_text(), patterns.take_label_ends(), std::move(*matcher),
                     std::move(long_patterns));

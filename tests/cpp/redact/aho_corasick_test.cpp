@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "support/core_error_printer.hpp"
 #include "support/leftmost_first.hpp"
 
 namespace quillbox {
@@ -145,16 +146,20 @@ INSTANTIATE_TEST_SUITE_P(Shapes, AhoCorasickRandom,
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(AhoCorasick, RefusesEmptyPatternsAndExhaustedLimits) {
+    const auto build_failed = [](std::string reason) {
+        return CoreError(errors::AutomatonBuildFailed{std::move(reason)});
+    };
     const std::vector<std::string_view> with_empty{"a", ""};
-    EXPECT_EQ(AhoCorasick::build(with_empty).error(), "pattern 1 is empty");
+    EXPECT_EQ(AhoCorasick::build(with_empty).error(), build_failed("pattern 1 is empty"));
 
     const std::vector<std::string_view> patterns{"abc", "abd", "xyz"};
     EXPECT_EQ(AhoCorasick::build(patterns, {.max_patterns = 2, .max_states = 100}).error(),
-              "too many patterns: 3 exceeds the limit of 2");
+              build_failed("too many patterns: 3 exceeds the limit of 2"));
     // The root plus a, ab, abc, abd, x, xy, xyz is eight states.
     EXPECT_TRUE(AhoCorasick::build(patterns, {.max_patterns = 3, .max_states = 8}).has_value());
-    EXPECT_EQ(AhoCorasick::build(patterns, {.max_patterns = 3, .max_states = 7}).error(),
-              "too many automaton states: the patterns need more than the limit of 7");
+    EXPECT_EQ(
+        AhoCorasick::build(patterns, {.max_patterns = 3, .max_states = 7}).error(),
+        build_failed("too many automaton states: the patterns need more than the limit of 7"));
 }
 
 }  // namespace
