@@ -344,6 +344,22 @@ TEST_F(Store, AChangedFileThatCannotBeReadFailsTheSaveAndKeepsBoth) {
     EXPECT_EQ(list_entry_names(first), (Names{"A", "C"}));
 }
 
+// The commit tag tells a save whether the file is still the one the state
+// read; any byte of it that differs means it is not, however much of the tag
+// is the same. Here the difference is damage, which the save then finds.
+TEST_F(Store, AFileWhoseCommitTagChangedInItsLastByteIsNotOverwritten) {
+    VaultState state = open_with(entries_of({{"A", "1"}}));
+    std::string damaged = read_file(vault_);
+    damaged.back() = static_cast<char>(damaged.back() ^ 1);
+    testing::write_file(vault_, damaged);
+
+    const Status set = set_entry(state, "B", secret("2"));
+    ASSERT_FALSE(set);
+    EXPECT_EQ(set.error(), CoreError(errors::CommitTagMismatch{})
+                               .in_circumstance(std::string(kUnmergedSaveCircumstance)));
+    EXPECT_EQ(read_file(vault_), damaged);
+}
+
 TEST_F(Store, SaveRekeysUnderTheCurrentPassphrase) {
     VaultState state = open_with(entries_of({{"A", "1"}}));
     {
