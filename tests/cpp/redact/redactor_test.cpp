@@ -125,7 +125,11 @@ TEST(Redactor, RedactsWithinTheBufferAsIntoANewOne) {
 }
 
 TEST(Redactor, FindsSecretsAsEncodersWriteThem) {
-    const Entries entries = {{"K", "p@ss w/rd"}, {"J", "p\"ss w/rd"}, {"SHORT", "p@ss w/"}};
+    const Entries entries = {{"K", "p@ss w/rd"},
+                             {"J", "p\"ss w/rd"},
+                             {"SHORT", "p@ss w/"},
+                             {"EIGHT", "p@ss w/r"},
+                             {"SIGNS", "p?ss>w~rd"}};
     struct Case {
         std::string input;
         std::string expected;
@@ -138,14 +142,21 @@ TEST(Redactor, FindsSecretsAsEncodersWriteThem) {
         {"Basic YWI6cEBzcyB3L3Jk", "Basic YWI6[REDACTED_K_B64]"},
         // K and a line feed.
         {"cEBzcyB3L3JkCg==", "[REDACTED_K_B64]Cg=="},
-        // URL-safe and unpadded, one byte into a group.
+        // URL-safe and unpadded, one byte into a group: the same as Base64
+        // here, where neither "+" nor "/" is written ...
         {"eHBAc3Mgdy9yZA", "eH[REDACTED_K_B64]A"},
+        // ... and its own where "-" and "_" are.
+        {"eHA_c3M-d35yZCE", "eH[REDACTED_SIGNS_B64URL]CE"},
         // quote_plus, quote (which keeps "/"), lower-case hex.
         {"p%40ss+w%2Frd p%40ss%20w/rd p%40ss%20w%2frd",
          "[REDACTED_K_URL] [REDACTED_K_URL] [REDACTED_K_URL]"},
         {R"({"password": "p\"ss w\/rd"})", R"({"password": "[REDACTED_J_JSON]"})"},
-        // A value under eight bytes gives only the standard forms.
+        // A value of eight bytes is looked for as encoders write it; one of
+        // seven only in the standard forms.
+        {"p%40ss+w%2Fr", "[REDACTED_EIGHT_URL]"},
+        {"dXBAc3Mgdy9yISE=", "dX[REDACTED_EIGHT_B64]ISE="},
         {"p%40ss+w%2F", "p%40ss+w%2F"},
+        {"dXBAc3Mgdy8hIQ==", "dXBAc3Mgdy8hIQ=="},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(redact_with(entries, c.input), c.expected) << "input " << c.input;
