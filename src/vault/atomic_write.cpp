@@ -1,49 +1,23 @@
 #include "vault/atomic_write.hpp"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <charconv>
 #include <optional>
 #include <string>
 #include <system_error>
 
 #include "core/message_format.hpp"
-#include "core/unique_fd.hpp"
 #include "vault/file_io.hpp"
 #include "vault/process_alive.hpp"
 #include "vault/sibling_path.hpp"
+#include "vault/temporary_file.hpp"
 
 namespace quillbox {
 namespace {
 
 constexpr std::string_view kTemporarySuffix = ".tmp.";
-
-// A full flush to stable storage: where the system offers a stronger call than
-// fsync (one that also empties the drive's cache), that one.
-Status sync_to_storage(int fd) {
-    for (;;) {
-#ifdef F_FULLFSYNC
-        const int result = ::fcntl(fd, F_FULLFSYNC);
-#else
-        const int result = ::fsync(fd);
-#endif
-        if (result == 0) return {};
-        if (errno != EINTR) return fail(CoreError::from_errno());
-    }
-}
-
-// The rename reaches stable storage with its directory. Only as far as it can:
-// the target is replaced already, and a failure here must not say otherwise.
-void sync_directory_of(const std::filesystem::path& target) {
-    const std::filesystem::path directory =
-        target.parent_path().empty() ? std::filesystem::path(".") : target.parent_path();
-    if (Result<UniqueFd> fd = open_file(directory, O_RDONLY | O_DIRECTORY)) {
-        (void)sync_to_storage(fd->get());
-    }
-}
 
 // A leftover from an earlier write by a process with our ID.
 Status remove_leftover(const std::filesystem::path& temporary) {
@@ -52,45 +26,6 @@ Status remove_leftover(const std::filesystem::path& temporary) {
     if (::unlink(temporary.c_str()) != 0) return fail(CoreError::from_errno());
     return {};
 }
-
-// The temporary file of one write, removed again unless it was renamed over
-// its target.
-class TemporaryFile {
-public:
-    static Result<TemporaryFile> create(std::filesystem::path path) {
-        Result<UniqueFd> fd = open_file(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
-        if (!fd) return fail(fd.error());
-        return TemporaryFile(std::move(path), std::move(*fd));
-    }
-    TemporaryFile(TemporaryFile&& other) noexcept
-        : path_(std::move(other.path_)), fd_(std::move(other.fd_)), in_place_(other.in_place_) {
-        other.in_place_ = true;
-    }
-    TemporaryFile& operator=(TemporaryFile&&) = delete;
-    ~TemporaryFile() {
-        if (!in_place_) ::unlink(path_.c_str());
-    }
-
-    Status write_and_sync(std::span<const unsigned char> bytes) {
-        if (Status written = write_all(fd_.get(), bytes); !written) return written;
-        return sync_to_storage(fd_.get());
-    }
-
-    Status rename_over(const std::filesystem::path& target) {
-        if (::rename(path_.c_str(), target.c_str()) != 0) return fail(CoreError::from_errno());
-        in_place_ = true;
-        sync_directory_of(target);
-        return {};
-    }
-
-private:
-    TemporaryFile(std::filesystem::path path, UniqueFd fd)
-        : path_(std::move(path)), fd_(std::move(fd)) {}
-
-    std::filesystem::path path_;
-    UniqueFd fd_;
-    bool in_place_ = false;
-};
 
 Status write_through_temporary(const std::filesystem::path& target,
                                const std::filesystem::path& temporary,
