@@ -103,6 +103,30 @@ TEST(Executor, LimitsStandardErrorOnItsOwn) {
     EXPECT_FALSE(outcome.timed_out);
 }
 
+// A cut on standard error stops the child as one on standard output does, and
+// what is kept is redacted as cut: an end that begins a secret is labelled,
+// from four bytes on.
+TEST(Executor, CutsStandardErrorAtItsLimitWithoutLeavingTheStartOfASecret) {
+    struct Case {
+        std::uint64_t max_stderr_bytes;
+        std::string stderr_text;
+    };
+    const std::vector<Case> cases = {
+        {11, "token: [REDACTED_API_TOKEN]"},
+        {10, "token: hun"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.max_stderr_bytes);
+        const RunOutcome outcome = expect_outcome(
+            run_shell("echo out; printf 'token: hunter22' >&2; exec sleep 5",
+                      {10, 52428800, c.max_stderr_bytes}, {{"API_TOKEN", "hunter22"}}));
+        EXPECT_EQ(outcome.stderr_text.view(), c.stderr_text);
+        EXPECT_EQ(outcome.stdout_text.view(), "out\n");
+        EXPECT_EQ(outcome.exit_code, 124);
+        EXPECT_FALSE(outcome.timed_out);
+    }
+}
+
 // A child reports each step it has made with a byte on a pipe it inherits.
 class ChildReports {
 public:
@@ -143,6 +167,23 @@ TEST(Executor, KillsAChildThatTrapsTerminationFiveSecondsLater) {
     const RunOutcome outcome = expect_outcome(run_shell(script, {1, 52428800, 1048576}, {}, clock));
     EXPECT_EQ(clock.elapsed(), 6s);
     EXPECT_EQ(outcome.stdout_text.view(), "term\n");
+    EXPECT_EQ(outcome.exit_code, 124);
+    EXPECT_TRUE(outcome.timed_out);
+}
+
+// The deadline comes once the child has printed the start of a secret, and
+// cuts both streams there: each end that begins a secret is labelled.
+TEST(Executor, CutsBothStreamsAtTheDeadlineWithoutLeavingTheStartOfASecret) {
+    const ChildReports reports;
+    FakeClock clock;
+    clock.before_reaching(clock.now() + 1s, [&] { EXPECT_TRUE(reports.next()) << "printed"; });
+    const std::string script = "printf 'token: hunte'; printf 'error: hunter' >&2; " +
+                               reports.command() + "; exec sleep 30";
+
+    const RunOutcome outcome = expect_outcome(
+        run_shell(script, {1, 52428800, 1048576}, {{"API_TOKEN", "hunter22"}}, clock));
+    EXPECT_EQ(outcome.stdout_text.view(), "token: [REDACTED_API_TOKEN]");
+    EXPECT_EQ(outcome.stderr_text.view(), "error: [REDACTED_API_TOKEN]");
     EXPECT_EQ(outcome.exit_code, 124);
     EXPECT_TRUE(outcome.timed_out);
 }
