@@ -175,21 +175,24 @@ def test_a_file_placeholder_names_a_sealed_file_in_memory(vault):
     by_argument = vault.run_with(["sha256sum", "{{file:API_TOKEN}}"])
     assert by_argument.stdout.split()[0] == digest
     assert by_argument.stdout.split()[1].startswith("/dev/fd/")
-    # The same key names one file, in an argument and in the environment; the
-    # file cannot be changed, and the child may read its descriptor directly.
+    # The same key names one file, in an argument and in the environment; it
+    # is its owner's alone to read, nobody can change it (not even root, whom
+    # its mode does not stop, writing in place), and the child may read its
+    # descriptor directly.
     script = (
         'test "$1" = "$F" || exit 9; sha256sum <"$F"; '
-        'if echo x >>"$F"; then echo writable; fi; '
+        'if echo x 1<>"$F"; then echo writable; fi; '
         'python3 -c "import hashlib, os, sys; '
         'print(hashlib.sha256(os.read(int(sys.argv[1][8:]), 99)).hexdigest())" "$F"; '
-        'readlink "$F"'
+        'stat -L -c "%a %u" "$F"; readlink "$F"'
     )
     result = vault.run_with(
         ["sh", "-c", script, "sh", "{{file:API_TOKEN}}"], env={"F": "{{file:API_TOKEN}}"}
     )
     assert result.exit_code == 0, result.stderr
-    assert result.stdout.splitlines()[:2] == [f"{digest}  -", digest]
-    assert result.stdout.splitlines()[2].startswith("/memfd:")
+    lines = result.stdout.splitlines()
+    assert lines[:3] == [f"{digest}  -", digest, f"400 {os.geteuid()}"]
+    assert lines[3].startswith("/memfd:")
     assert "writable" not in result.stdout
     # Another file placeholder in the same command gets a file of its own.
     both = vault.run_with(["cat", "{{file:API_TOKEN}}", "{{file:DB_PASSWORD}}"])
