@@ -46,14 +46,19 @@ def test_eight_threads_share_one_vault_until_it_is_closed(vault):
                 unexpected.append(repr(error))
                 return
 
-    threads = [threading.Thread(target=work, args=(i,)) for i in range(THREADS)]
-    for thread in threads:
-        thread.start()
-    time.sleep(SECONDS)
-    closed.set()
-    vault.close()
-    for thread in threads:
-        thread.join(timeout=60)
+    # Daemon threads, and the vault closed whatever happens, so that a failure
+    # here leaves no thread working on or holding up the end of the run.
+    threads = [threading.Thread(target=work, args=(i,), daemon=True) for i in range(THREADS)]
+    try:
+        for thread in threads:
+            thread.start()
+        time.sleep(SECONDS)
+    finally:
+        closed.set()
+        vault.close()
+        for thread in threads:
+            if thread.is_alive():
+                thread.join(timeout=60)
 
     assert not any(thread.is_alive() for thread in threads), "a thread is stuck"
     assert unexpected == []

@@ -13,6 +13,21 @@ from quillbox import PlaceholderError, TokenizationError
 TOKEN = "tok-3f9a1c77e2"
 
 
+def run_in_background(vault, command, **options):
+    """Vault.run_with on a thread of its own; the result once it is joined. The
+    thread is a daemon, so that a test that fails while it runs cannot leave it
+    holding up the end of the test run."""
+    import threading
+
+    outcome = {}
+    thread = threading.Thread(
+        target=lambda: outcome.setdefault("result", vault.run_with(command, **options)),
+        daemon=True,
+    )
+    thread.start()
+    return thread, outcome
+
+
 def test_an_environment_value_is_filled_and_the_output_redacted(vault):
     result = vault.run_with(["sh", "-c", 'echo "$T"; echo "$T" >&2'], env={"T": "{{API_TOKEN}}"})
     assert (result.stdout, result.stderr, result.exit_code) == (
@@ -218,16 +233,13 @@ LIST_MEMORY_FILES = (
 
 
 def test_only_its_own_child_holds_the_file_and_the_host_closes_it(vault):
-    import threading
-
     before = set(os.listdir("/proc/self/fd"))
     # While one run holds a file, a run started beside it inherits none.
-    holder = threading.Thread(
-        target=vault.run_with, args=(["sh", "-c", "sleep 1", "{{file:API_TOKEN}}"],)
-    )
-    holder.start()
-    beside = vault.run_with(["sh", "-c", 'sleep 0.3; python3 -c "$0"', LIST_MEMORY_FILES])
-    holder.join()
+    holder, _ = run_in_background(vault, ["sh", "-c", "sleep 1", "{{file:API_TOKEN}}"])
+    try:
+        beside = vault.run_with(["sh", "-c", 'sleep 0.3; python3 -c "$0"', LIST_MEMORY_FILES])
+    finally:
+        holder.join(timeout=60)
     assert beside.stdout == ""
     named = vault.run_with(["python3", "-c", LIST_MEMORY_FILES, "{{file:API_TOKEN}}"])
     assert len(named.stdout.split()) == 1
@@ -273,18 +285,6 @@ def test_run_keeps_file_placeholders_an_invalid_key(vault):
     )
 
 
-def run_in_background(vault, command, **options):
-    """Vault.run_with on a thread of its own; the result once it is joined."""
-    import threading
-
-    outcome = {}
-    thread = threading.Thread(
-        target=lambda: outcome.setdefault("result", vault.run_with(command, **options))
-    )
-    thread.start()
-    return thread, outcome
-
-
 def test_live_output_arrives_as_the_child_writes_it(vault):
     import time
 
@@ -300,7 +300,7 @@ def test_live_output_arrives_as_the_child_writes_it(vault):
         first_at = time.monotonic() - started
         # The first half of the secret is held back until the second settles it.
         rest = reader.read1(4096)
-        thread.join()
+        thread.join(timeout=60)
         os.close(write_end)
         rest += reader.read()
     assert first == b"first line\n" and first_at < 0.5
@@ -387,44 +387,44 @@ for name, path in (("cmdline", f"/proc/{pid}/cmdline"), ("environ", f"/proc/{pid
 @pytest.mark.skipif(os.geteuid() != 0, reason="switching to another user needs root")
 def test_another_user_reads_neither_the_environment_nor_the_file(vault, tmp_path):
     import shutil
-    import threading
     import time
 
     tmp_path.chmod(0o755)
     where = tmp_path / "where"
     script = 'echo $$ ${F#/dev/fd/} > "$0.tmp" && mv "$0.tmp" "$0"; sleep 2'
-    command = threading.Thread(
-        target=vault.run_with,
-        args=(["sh", "-c", script, str(where)],),
-        kwargs={"env": {"T": "{{API_TOKEN}}", "F": "{{file:API_TOKEN}}"}},
+    command, _ = run_in_background(
+        vault,
+        ["sh", "-c", script, str(where)],
+        env={"T": "{{API_TOKEN}}", "F": "{{file:API_TOKEN}}"},
     )
-    command.start()
-    for _ in range(100):
-        if where.exists():
-            break
-        time.sleep(0.02)
-    pid, fd = where.read_text().split()
-    setpriv = shutil.which("setpriv")
-    assert setpriv is not None
-    seen = subprocess.run(
-        [
-            setpriv,
-            "--reuid=61004",
-            "--regid=61004",
-            "--clear-groups",
-            "--bounding-set=-all",
-            "--inh-caps=-all",
-            "/usr/bin/python3",
-            "-c",
-            OTHER_USER,
-            pid,
-            fd,
-        ],
-        capture_output=True,
-        text=True,
-        check=True,
-    ).stdout.splitlines()
-    command.join()
+    try:
+        for _ in range(100):
+            if where.exists():
+                break
+            time.sleep(0.02)
+        pid, fd = where.read_text().split()
+        setpriv = shutil.which("setpriv")
+        assert setpriv is not None
+        seen = subprocess.run(
+            [
+                setpriv,
+                "--reuid=61004",
+                "--regid=61004",
+                "--clear-groups",
+                "--bounding-set=-all",
+                "--inh-caps=-all",
+                "/usr/bin/python3",
+                "-c",
+                OTHER_USER,
+                pid,
+                fd,
+            ],
+            capture_output=True,
+            text=True,
+            check=True,
+        ).stdout.splitlines()
+    finally:
+        command.join(timeout=60)
     # The argument vector is public, and holds no secret here; the environment
     # and the file are the command's user's alone.
     assert seen[0].startswith("cmdline read ")

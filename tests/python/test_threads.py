@@ -16,8 +16,11 @@ def test_vault_methods_and_plain_python_progress_while_a_child_runs(vault):
     outcome = {}
 
     def run_child():
-        outcome["result"] = vault.run("sleep 2")
-        child_done.set()
+        try:
+            outcome["result"] = vault.run("sleep 2")
+        finally:
+            # The others stop with it, whether it succeeded or not.
+            child_done.set()
 
     def use_the_vault():
         while not child_done.is_set():
@@ -30,11 +33,15 @@ def test_vault_methods_and_plain_python_progress_while_a_child_runs(vault):
             sum(range(1000))
             progress["python steps"] += 1
 
-    threads = [threading.Thread(target=work) for work in (run_child, use_the_vault, compute)]
+    threads = [
+        threading.Thread(target=work, daemon=True) for work in (run_child, use_the_vault, compute)
+    ]
     for thread in threads:
         thread.start()
     for thread in threads:
         thread.join(timeout=30)
+    # A run that did not end in time must not leave the others spinning.
+    child_done.set()
 
     assert outcome["result"].exit_code == 0
     assert progress["vault calls"] > 5
@@ -65,21 +72,27 @@ def longest_stall_during_a_waiting_save(vault, vault_path, key: str) -> float:
     assert holder.stdout.readline() == "held\n"
     gaps = []
     saved = threading.Event()
+    # Set once the save is over, whether it succeeded or not, or once the test
+    # gives up on it: the ticker stops then.
+    stop_ticking = threading.Event()
 
     def tick():
         last = time.perf_counter()
-        while not saved.is_set():
+        while not stop_ticking.is_set():
             time.sleep(0.001)
             now = time.perf_counter()
             gaps.append(now - last)
             last = now
 
     def save():
-        vault.set(key, "for the lock")
-        saved.set()
+        try:
+            vault.set(key, "for the lock")
+            saved.set()
+        finally:
+            stop_ticking.set()
 
-    ticker = threading.Thread(target=tick)
-    saver = threading.Thread(target=save)
+    ticker = threading.Thread(target=tick, daemon=True)
+    saver = threading.Thread(target=save, daemon=True)
     # A collection of the test run's garbage would hold everything up too.
     gc.disable()
     try:
@@ -88,9 +101,10 @@ def longest_stall_during_a_waiting_save(vault, vault_path, key: str) -> float:
         time.sleep(0.3)  # the save now holds the vault and waits for the lockfile
         assert key in vault.list_keys()
         assert vault.run("true").exit_code == 0
-        for thread in (saver, ticker):
-            thread.join(timeout=60)
     finally:
+        saver.join(timeout=60)
+        stop_ticking.set()
+        ticker.join(timeout=60)
         gc.enable()
     holder.wait(timeout=60)
     assert saved.is_set()
