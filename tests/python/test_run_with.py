@@ -246,6 +246,53 @@ def test_only_its_own_child_holds_the_file_and_the_host_closes_it(vault):
     assert set(os.listdir("/proc/self/fd")) == before
 
 
+def secret_files_open_here():
+    """The descriptors of this process that name an in-memory secret file."""
+    names = set()
+    for fd in os.listdir("/proc/self/fd"):
+        try:
+            target = os.readlink(f"/proc/self/fd/{fd}")
+        except OSError:
+            continue
+        if target.startswith("/memfd:quillbox-secret"):
+            names.add(fd)
+    return names
+
+
+def wait_for(condition, seconds=10.0):
+    """Whether `condition()` comes true within `seconds`."""
+    import time
+
+    give_up_at = time.monotonic() + seconds
+    while not condition():
+        if time.monotonic() > give_up_at:
+            return False
+        time.sleep(0.01)
+    return True
+
+
+def test_the_host_closes_the_file_while_its_child_still_runs(vault, tmp_path):
+    """The child alone keeps the file once it has started: the host holds no
+    copy for the rest of the run."""
+    started, release = tmp_path / "started", tmp_path / "release"
+    script = 'touch "$0"; while [ ! -e "$1" ]; do sleep 0.01; done; cat "$2"'
+    assert secret_files_open_here() == set()
+    command, outcome = run_in_background(
+        vault,
+        ["sh", "-c", script, str(started), str(release), "{{file:API_TOKEN}}"],
+        timeout_secs=60,
+    )
+    try:
+        assert wait_for(started.exists)
+        wait_for(lambda: secret_files_open_here() == set())
+        held_while_running = secret_files_open_here()
+    finally:
+        release.touch()
+        command.join(timeout=60)
+    assert held_while_running == set()
+    assert outcome["result"].stdout == "[REDACTED_API_TOKEN]"
+
+
 @pytest.mark.parametrize(
     "word, error, message",
     [
