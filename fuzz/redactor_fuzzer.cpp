@@ -2,10 +2,11 @@
 // matcher holding whole patterns or, under a small state limit, their heads. The
 // patterns begin with the raw value and each standard form that differs from
 // it, in order, for every value, as written here anew; the encoders' forms
-// that follow are checked against real encoders by the Python tests. Matches
-// are replaced leftmost-first by labels, a cut text's unfinished start of a
-// pattern too, and the result is decoded as UTF-8: the text given may be any
-// bytes.
+// that follow are checked against real encoders by the Python tests. A secret
+// from outside the vault, often near an entry's value, has its patterns placed
+// among the entries' so that the longer wins at one start. Matches are replaced
+// leftmost-first by labels, a cut text's unfinished start of a pattern too,
+// and the result is decoded as UTF-8: the text given may be any bytes.
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -99,8 +100,9 @@ Patterns standard_patterns_of(const quillbox::SecretList& secrets) {
     return patterns;
 }
 
-Patterns patterns_listed(const quillbox::SecretList& secrets) {
-    const quillbox::SecretPatterns listed = quillbox::list_secret_patterns(secrets);
+Patterns patterns_listed(const quillbox::SecretList& entries,
+                         const quillbox::SecretList& outside = {}) {
+    const quillbox::SecretPatterns listed = quillbox::list_secret_patterns(entries, outside);
     Patterns patterns;
     for (std::size_t index = 0; index < listed.size(); ++index) {
         patterns.add(std::string(listed.head(index)), std::string(listed.label(index)));
@@ -110,6 +112,59 @@ Patterns patterns_listed(const quillbox::SecretList& secrets) {
 
 bool begins_with(const std::vector<std::string>& list, const std::vector<std::string>& start) {
     return list.size() >= start.size() && std::equal(start.begin(), start.end(), list.begin());
+}
+
+// The name of the secret from outside the vault, longer than any entry's, so
+// that its labels tell its patterns apart.
+constexpr std::string_view kOutsideName = "OUTSIDE_KEY";
+
+bool is_outside(std::string_view label) {
+    return label.starts_with("[REDACTED_" + std::string(kOutsideName));
+}
+
+// A value for the outside secret: often one that begins an entry's value, or
+// that an entry's value begins.
+std::string outside_value(FuzzedDataProvider& input, const quillbox::SecretList& entries) {
+    std::string value = input.ConsumeRandomLengthString(12);
+    if (entries.empty() || !input.ConsumeBool()) return value;
+    const std::string_view entry =
+        entries[input.ConsumeIntegralInRange<std::size_t>(0, entries.size() - 1)].value.view();
+    return input.ConsumeBool() ? std::string(entry.substr(0, value.size()))
+                               : std::string(entry) + value;
+}
+
+Patterns without_outside(const Patterns& patterns) {
+    Patterns kept;
+    for (std::size_t index = 0; index < patterns.bytes.size(); ++index) {
+        if (!is_outside(patterns.labels[index])) {
+            kept.add(patterns.bytes[index], patterns.labels[index]);
+        }
+    }
+    return kept;
+}
+
+// Whether each pattern of the outside secret stands just before the first
+// entry pattern that is a proper prefix of it, give or take others of its
+// own, or after every entry pattern when none is.
+bool outside_patterns_placed(const Patterns& patterns) {
+    const std::size_t count = patterns.bytes.size();
+    const auto first_entry_pattern = [&](std::size_t from, const auto& wanted) {
+        for (std::size_t index = from; index < count; ++index) {
+            if (!is_outside(patterns.labels[index]) && wanted(patterns.bytes[index])) return index;
+        }
+        return count;
+    };
+    for (std::size_t index = 0; index < count; ++index) {
+        if (!is_outside(patterns.labels[index])) continue;
+        const std::string_view pattern = patterns.bytes[index];
+        const std::size_t first_prefix = first_entry_pattern(0, [&](std::string_view entry) {
+            return entry.size() < pattern.size() && pattern.starts_with(entry);
+        });
+        const std::size_t next =
+            first_entry_pattern(index + 1, [](std::string_view) { return true; });
+        if (first_prefix != next) return false;
+    }
+    return true;
 }
 
 std::string redact_by_brute_force(const Patterns& patterns, std::string_view text,
@@ -144,11 +199,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         secret.name = input.ConsumeRandomLengthString(6);
         secret.value = quillbox::SecretBytes(input.ConsumeRandomLengthString(12));
     }
-    const Patterns patterns = patterns_listed(secrets);
+    quillbox::SecretList outside;
+    if (input.ConsumeBool()) {
+        outside.push_back(
+            {std::string(kOutsideName), quillbox::SecretBytes(outside_value(input, secrets))});
+    }
+    const Patterns entry_patterns = patterns_listed(secrets);
     const Patterns standard = standard_patterns_of(secrets);
-    fuzz_check(begins_with(patterns.bytes, standard.bytes) &&
-                   begins_with(patterns.labels, standard.labels),
+    fuzz_check(begins_with(entry_patterns.bytes, standard.bytes) &&
+                   begins_with(entry_patterns.labels, standard.labels),
                "the standard forms of every value come first, in order");
+    const Patterns patterns = patterns_listed(secrets, outside);
+    const Patterns entries_kept = without_outside(patterns);
+    fuzz_check(
+        entries_kept.bytes == entry_patterns.bytes && entries_kept.labels == entry_patterns.labels,
+        "the outside secret's patterns leave the entries' in their order");
+    fuzz_check(outside_patterns_placed(patterns),
+               "each outside pattern goes before the first entry pattern that begins it");
     // A run's output is redacted in place as the raw bytes it came in; a text
     // that was already decoded, so always UTF-8, goes through either overload.
     const std::string raw = quillbox::fuzzing::text_from_pieces(input, patterns.bytes);
@@ -157,7 +224,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // A small state limit makes the matcher hold only heads of the patterns.
     quillbox::AhoCorasickOptions options;
     if (input.ConsumeBool()) options.max_states = input.ConsumeIntegralInRange<std::size_t>(2, 96);
-    const auto redactor = quillbox::build_redactor(secrets, options);
+    const auto redactor = quillbox::build_redactor(secrets, outside, options);
     if (!redactor) {
         // One-byte heads need at most a state per pattern and the root.
         fuzz_check(patterns.bytes.size() + 1 > options.max_states,

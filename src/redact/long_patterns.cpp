@@ -15,11 +15,11 @@ std::string_view WrittenPattern::of(std::size_t pattern, std::string_view value,
     return bytes_.view();
 }
 
-LongPatterns::LongPatterns(const SecretList& secrets, const SecretPatterns& patterns,
-                           std::size_t head_length)
+LongPatterns::LongPatterns(const SecretList& entries, const SecretList& outside,
+                           const SecretPatterns& patterns, std::size_t head_length)
     : head_length_(head_length),
       next_with_same_head_(patterns.size(), kNone),
-      values_(secrets.size()) {
+      values_(entries.size() + outside.size()) {
     full_lengths_.reserve(patterns.size());
     sources_.reserve(patterns.size());
     // The patterns whose head is as long as the matcher's heads: those it
@@ -30,9 +30,9 @@ LongPatterns::LongPatterns(const SecretList& secrets, const SecretPatterns& patt
         sources_.push_back(patterns.source(pattern));
         if (patterns.full_length(pattern) < head_length) continue;
         headed.push_back(pattern);
-        SecretBytes& value = values_[patterns.source(pattern).secret];
-        if (!is_whole(pattern) && value.empty()) {
-            value = secrets[patterns.source(pattern).secret].value.clone();
+        const std::uint32_t secret = patterns.source(pattern).secret;
+        if (!is_whole(pattern) && values_[secret].empty()) {
+            values_[secret] = numbered_secret(entries, outside, secret).value.clone();
         }
     }
     const auto head_of = [&](std::uint32_t pattern) {

@@ -42,8 +42,9 @@ private:
 class LongPatterns {
 public:
     LongPatterns() = default;
-    LongPatterns(const SecretList& secrets, const SecretPatterns& patterns,
-                 std::size_t head_length);
+    // `entries` and `outside` are the secrets the patterns were listed from.
+    LongPatterns(const SecretList& entries, const SecretList& outside,
+                 const SecretPatterns& patterns, std::size_t head_length);
 
     // Whether the matcher holds all of the pattern.
     bool is_whole(std::size_t pattern) const { return full_lengths_[pattern] <= head_length_; }
@@ -70,7 +71,7 @@ private:
     // The next pattern in build order with the same head, or kNone.
     std::vector<std::uint32_t> next_with_same_head_;
     // The values of the secrets that gave a pattern longer than its head, by
-    // the secret's index; the others are empty.
+    // the secret's number; the others are empty.
     std::vector<SecretBytes> values_;
 };
 

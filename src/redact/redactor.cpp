@@ -37,13 +37,14 @@ std::size_t head_length_within(const SecretPatterns& patterns, std::size_t max_s
 
 }  // namespace
 
-Result<Redactor> build_redactor(const SecretList& secrets, const AhoCorasickOptions& options) {
-    SecretPatterns patterns = list_secret_patterns(secrets);
+Result<Redactor> build_redactor(const SecretList& entries, const SecretList& outside,
+                                const AhoCorasickOptions& options) {
+    SecretPatterns patterns = list_secret_patterns(entries, outside);
     if (patterns.size() == 0) return Redactor({}, {}, std::nullopt, {});
     const std::size_t head_length = head_length_within(patterns, options.max_states);
     Result<AhoCorasick> matcher = AhoCorasick::build(patterns.heads(head_length), options);
     if (!matcher) return fail(std::move(matcher.error()));
-    LongPatterns long_patterns(secrets, patterns, head_length);
+    LongPatterns long_patterns(entries, outside, patterns, head_length);
     return Redactor(patterns.take_label_text(), patterns.take_label_ends(), std::move(*matcher),
                     std::move(long_patterns));
 }
@@ -66,10 +67,6 @@ std::optional<HeldPattern> Redactor::find_secret(std::string_view text, std::siz
         from = found->start + 1;
     }
     return unfinished;
-}
-
-Result<Redactor> build_redactor(const SecretList& secrets) {
-    return build_redactor(secrets, {});
 }
 
 std::string_view Redactor::label(std::size_t pattern) const {

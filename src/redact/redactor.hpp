@@ -61,7 +61,7 @@ public:
     void redact_ended(std::string_view text, TextEnd end, SecretBytes& out) const;
 
 private:
-    friend Result<Redactor> build_redactor(const SecretList& secrets,
+    friend Result<Redactor> build_redactor(const SecretList& entries, const SecretList& outside,
                                            const AhoCorasickOptions& options);
     Redactor(std::string label_text, std::vector<std::size_t> label_ends,
              std::optional<AhoCorasick> matcher, LongPatterns long_patterns)
@@ -97,14 +97,14 @@ private:
     LongPatterns long_patterns_;
 };
 
-// Builds the patterns of every non-empty secret (the value and its encoded
-// forms, as list_secret_patterns gives them) and the matcher over their
-// heads. The heads are as long as the matcher's state limit allows for all
-// of them, up to kMaxHeadBytes, so that any list of secrets gives a matcher
-// while the patterns are fewer than its states.
-Result<Redactor> build_redactor(const SecretList& secrets);
-
-// The same with the matcher's limits and memory budget given.
-Result<Redactor> build_redactor(const SecretList& secrets, const AhoCorasickOptions& options);
+// Builds the patterns of every non-empty secret, the vault's entries and
+// those from outside it such as the master passphrase (the value and its
+// encoded forms, in the order list_secret_patterns gives them), and the
+// matcher over their heads, with the limits and memory budget of `options`.
+// The heads are as long as the matcher's state limit allows for all of them,
+// up to kMaxHeadBytes, so that any list of secrets gives a matcher while the
+// patterns are fewer than its states.
+Result<Redactor> build_redactor(const SecretList& entries, const SecretList& outside = {},
+                                const AhoCorasickOptions& options = {});
 
 }  // namespace quillbox

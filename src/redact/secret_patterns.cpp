@@ -1,7 +1,9 @@
 #include "redact/secret_patterns.hpp"
 
 #include <algorithm>
+#include <numeric>
 #include <span>
+#include <utility>
 #include <variant>
 
 #include "redact/encodings.hpp"
@@ -124,13 +126,23 @@ std::vector<std::string_view> SecretPatterns::heads(std::size_t length) const {
     return views;
 }
 
+void SecretPatterns::push(std::string_view head, std::size_t full_length, PatternSource source) {
+    heads_.append(head);
+    head_ends_.push_back(heads_.size());
+    full_lengths_.push_back(full_length);
+    sources_.push_back(source);
+}
+
 void SecretPatterns::add(std::string_view pattern, PatternSource source, std::string_view name,
                          std::string_view label_suffix) {
-    heads_.append(pattern.substr(0, kMaxHeadBytes));
-    head_ends_.push_back(heads_.size());
-    full_lengths_.push_back(pattern.size());
-    sources_.push_back(source);
+    push(pattern.substr(0, kMaxHeadBytes), pattern.size(), source);
     label_text_.append("[REDACTED_").append(name).append(label_suffix).push_back(']');
+    label_ends_.push_back(label_text_.size());
+}
+
+void SecretPatterns::add_copy(const SecretPatterns& other, std::size_t index) {
+    push(other.head(index), other.full_length(index), other.source(index));
+    label_text_.append(other.label(index));
     label_ends_.push_back(label_text_.size());
 }
 
@@ -154,7 +166,7 @@ void SecretPatterns::append(SecretPatterns&& other) {
     sources_.insert(sources_.end(), other.sources_.begin(), other.sources_.end());
 }
 
-SecretPatterns list_secret_patterns(const SecretList& secrets) {
+SecretPatterns SecretPatterns::of_secrets(const SecretList& secrets, std::uint32_t first_number) {
     const std::span<const SecretForm> forms = secret_forms();
     SecretPatterns standard;
     SecretPatterns encoder;
@@ -170,8 +182,9 @@ SecretPatterns list_secret_patterns(const SecretList& secrets) {
         append_form(form, value, forms[id].encoding);
         return form.view();
     };
-    for (std::uint32_t secret = 0; secret < secrets.size(); ++secret) {
-        const VaultEntry& entry = secrets[secret];
+    for (std::uint32_t index = 0; index < secrets.size(); ++index) {
+        const VaultEntry& entry = secrets[index];
+        const std::uint32_t secret = first_number + index;
         const std::string_view raw = entry.value.view();
         if (raw.empty()) continue;
         const std::size_t first_standard = standard.size();
@@ -194,6 +207,78 @@ SecretPatterns list_secret_patterns(const SecretList& secrets) {
     }
     standard.append(std::move(encoder));
     return standard;
+}
+
+SecretPatterns SecretPatterns::with_outside_placed(SecretPatterns entry_patterns,
+                                                   SecretPatterns outside_patterns,
+                                                   const SecretList& entries,
+                                                   const SecretList& outside) {
+    const std::size_t after_all = entry_patterns.size();
+    // Whether entry pattern `shorter`, whose head begins the outside pattern
+    // `longer`, is a proper prefix of it: heads that are whole say so at once,
+    // others are written whole to be compared.
+    SecretBytes shorter_whole;
+    SecretBytes longer_whole;
+    const auto is_proper_prefix = [&](std::size_t shorter, std::size_t longer) {
+        const std::size_t length = entry_patterns.full_length(shorter);
+        if (length >= outside_patterns.full_length(longer)) return false;
+        if (length <= kMaxHeadBytes) return true;
+        const auto write_whole = [&](SecretBytes& out, PatternSource source) {
+            out.resize(0);
+            append_secret_pattern(
+                out, numbered_secret(entries, outside, source.secret).value.view(), source);
+            return out.view();
+        };
+        return write_whole(longer_whole, outside_patterns.source(longer))
+            .starts_with(write_whole(shorter_whole, entry_patterns.source(shorter)));
+    };
+    // Each outside pattern's place: the entry pattern it goes before, found
+    // among the outside patterns sorted by head, where those that an entry
+    // pattern's head begins lie together.
+    std::vector<std::size_t> places(outside_patterns.size(), after_all);
+    std::vector<std::size_t> by_head(outside_patterns.size());
+    std::iota(by_head.begin(), by_head.end(), 0);
+    const auto head_of = [&](std::size_t index) { return outside_patterns.head(index); };
+    std::ranges::sort(by_head, {}, head_of);
+    std::size_t unplaced = outside_patterns.size();
+    for (std::size_t entry = 0; entry < entry_patterns.size() && unplaced > 0; ++entry) {
+        const std::string_view head = entry_patterns.head(entry);
+        for (auto candidate = std::ranges::lower_bound(by_head, head, {}, head_of);
+             candidate != by_head.end() && head_of(*candidate).starts_with(head); ++candidate) {
+            if (places[*candidate] == after_all && is_proper_prefix(entry, *candidate)) {
+                places[*candidate] = entry;
+                --unplaced;
+            }
+        }
+    }
+    if (unplaced == outside_patterns.size()) {
+        entry_patterns.append(std::move(outside_patterns));
+        return entry_patterns;
+    }
+    // In order of place, and in their own order at one place.
+    std::vector<std::size_t> by_place(outside_patterns.size());
+    std::iota(by_place.begin(), by_place.end(), 0);
+    std::ranges::sort(by_place, {},
+                      [&](std::size_t index) { return std::pair(places[index], index); });
+    SecretPatterns placed;
+    placed.heads_.reserve(entry_patterns.heads_.size() + outside_patterns.heads_.size());
+    auto next_outside = by_place.begin();
+    for (std::size_t entry = 0; entry <= after_all; ++entry) {
+        for (; next_outside != by_place.end() && places[*next_outside] == entry; ++next_outside) {
+            placed.add_copy(outside_patterns, *next_outside);
+        }
+        if (entry < after_all) placed.add_copy(entry_patterns, entry);
+    }
+    return placed;
+}
+
+SecretPatterns list_secret_patterns(const SecretList& entries, const SecretList& outside) {
+    SecretPatterns entry_patterns = SecretPatterns::of_secrets(entries, 0);
+    if (outside.empty()) return entry_patterns;
+    return SecretPatterns::with_outside_placed(
+        std::move(entry_patterns),
+        SecretPatterns::of_secrets(outside, static_cast<std::uint32_t>(entries.size())), entries,
+        outside);
 }
 
 void append_secret_pattern(SecretBytes& out, std::string_view value, PatternSource source) {

@@ -28,9 +28,16 @@ inline constexpr std::size_t kMaxHeadBytes = 4096;
 // again: form 0 is the value itself, then come the standard forms, then the
 // encoders' forms, in the order below.
 struct PatternSource {
-    std::uint32_t secret;  // the index of the secret in the list given
+    std::uint32_t secret;  // the secret's number: see numbered_secret
     std::uint8_t form;
 };
+
+// The secret of that number, counting the entries first and then the secrets
+// outside the vault.
+inline const VaultEntry& numbered_secret(const SecretList& entries, const SecretList& outside,
+                                         std::uint32_t number) {
+    return number < entries.size() ? entries[number] : outside[number - entries.size()];
+}
 
 // The patterns that stand for secrets in output, in the order in which they
 // win at the same start, and the label of each.
@@ -44,6 +51,13 @@ struct PatternSource {
 // and "+" for a space, and JSON string escapes; each is added unless it equals
 // a pattern the same value gave already. Two long patterns are not compared:
 // both stay, and the first wins wherever both would match.
+//
+// Secrets from outside the vault (its master passphrase) give the same forms,
+// but their place among the entries' is not last: each of their patterns comes
+// before the first entry pattern that is a proper prefix of it. Where an
+// entry's pattern and such a secret's both match at one start, the longer one
+// wins, so that no tail of either is left in the text; of two equal ones, the
+// entry's.
 class SecretPatterns {
 public:
     std::size_t size() const { return label_ends_.size(); }
@@ -62,10 +76,22 @@ public:
     std::vector<std::size_t> take_label_ends() { return std::move(label_ends_); }
 
 private:
-    friend SecretPatterns list_secret_patterns(const SecretList& secrets);
+    friend SecretPatterns list_secret_patterns(const SecretList& entries,
+                                               const SecretList& outside);
+
+    // The patterns of the secrets in order, numbered from `first_number` on.
+    static SecretPatterns of_secrets(const SecretList& secrets, std::uint32_t first_number);
+    // The entries' patterns with those of the secrets outside the vault in
+    // their places.
+    static SecretPatterns with_outside_placed(SecretPatterns entry_patterns,
+                                              SecretPatterns outside_patterns,
+                                              const SecretList& entries, const SecretList& outside);
 
     void add(std::string_view pattern, PatternSource source, std::string_view name,
              std::string_view label_suffix);
+    // Adds the other's pattern `index` after these.
+    void add_copy(const SecretPatterns& other, std::size_t index);
+    void push(std::string_view head, std::size_t full_length, PatternSource source);
     // Whether one of the whole patterns from `first` on equals `candidate`.
     bool holds(std::string_view candidate, std::size_t first) const;
     // Adds the other's patterns after these.
@@ -81,7 +107,7 @@ private:
     std::vector<std::size_t> label_ends_;
 };
 
-SecretPatterns list_secret_patterns(const SecretList& secrets);
+SecretPatterns list_secret_patterns(const SecretList& entries, const SecretList& outside = {});
 
 // Appends the whole pattern that `source` names, written from its secret's
 // value.

@@ -6,8 +6,8 @@ import base64
 import random
 
 import pytest
-from conftest import KEY_ENV
-from quillbox import CommandError, PlaceholderError, TokenizationError
+from conftest import KEY_ENV, PASSPHRASE
+from quillbox import CommandError, PlaceholderError, TokenizationError, Vault
 
 TOKEN = "tok-3f9a1c77e2"
 
@@ -184,3 +184,33 @@ def test_the_master_passphrase_is_redacted_while_long_enough(vault, master_key, 
     assert vault.run(f"printf '%s %s' '{master_key}' 1234567").stdout == f"{master_key} 1234567"
     monkeypatch.delenv(KEY_ENV)
     assert vault.run("echo {{API_TOKEN}}").stdout == "[REDACTED_API_TOKEN]\n"
+
+
+def base64_text(text: str) -> str:
+    return base64.b64encode(text.encode()).decode()
+
+
+PASSPHRASE_LABEL = f"[REDACTED_{KEY_ENV}]"
+
+
+# Where an entry's form and the passphrase's both begin at one place in the
+# output, the longer is redacted, so that the tail of neither shows.
+@pytest.mark.parametrize(
+    "entry, shown, redacted",
+    [
+        # An entry that begins the passphrase ...
+        ("correct horse battery", PASSPHRASE, PASSPHRASE_LABEL),
+        ("correct horse battery", "correct horse battery", "[REDACTED_ENTRY]"),
+        # ... in Base64 text with a line feed after the passphrase, against
+        # the entry's padded Base64 ...
+        ("correct horse battery", base64_text(PASSPHRASE + "\n"), f"[REDACTED_{KEY_ENV}_B64]Qo="),
+        # ... and one that the passphrase begins.
+        (PASSPHRASE + "!", PASSPHRASE + "!", "[REDACTED_ENTRY]"),
+        (PASSPHRASE + "!", PASSPHRASE + "?", PASSPHRASE_LABEL + "?"),
+        (PASSPHRASE + "!", base64_text(PASSPHRASE + "!"), "[REDACTED_ENTRY_B64]"),
+    ],
+)
+def test_the_longer_of_an_entry_and_the_passphrase_is_redacted(make_vault, entry, shown, redacted):
+    path = make_vault([("ENTRY", entry.encode())])
+    with Vault(KEY_ENV, str(path)) as vault:
+        assert vault.run(f"printf %s '{shown}'").stdout == redacted

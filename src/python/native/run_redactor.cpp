@@ -20,16 +20,23 @@ SecretBytes redacted_passphrase(const VaultState& state) {
     return std::move(*passphrase);
 }
 
-// Every entry, then the master passphrase under the name of its variable: a
-// child may come upon it elsewhere, in a CI job's environment for example.
-SecretList secrets_of(const VaultState& state, const SecretBytes& passphrase) {
-    SecretList secrets;
-    secrets.reserve(state.entries().size() + 1);
+SecretList entries_of(const VaultState& state) {
+    SecretList entries;
+    entries.reserve(state.entries().size());
     for (const VaultEntry& entry : state.entries()) {
-        secrets.push_back({entry.name, entry.value.clone()});
+        entries.push_back({entry.name, entry.value.clone()});
     }
-    if (!passphrase.empty()) secrets.push_back({state.master_key_env(), passphrase.clone()});
-    return secrets;
+    return entries;
+}
+
+// The master passphrase, under the name of its variable, is redacted too: a
+// child may come upon it elsewhere, in a CI job's environment for example.
+// Where one of its forms and an entry's both match at one start, the longer
+// wins, so that neither shows its tail.
+SecretList outside_secrets_of(const VaultState& state, const SecretBytes& passphrase) {
+    SecretList outside;
+    if (!passphrase.empty()) outside.push_back({state.master_key_env(), passphrase.clone()});
+    return outside;
 }
 
 }  // namespace
@@ -41,7 +48,8 @@ Result<std::shared_ptr<const Redactor>> RunRedactor::for_state(const VaultState&
         return redactor_;
     }
     release();
-    Result<Redactor> built = build_redactor(secrets_of(state, passphrase));
+    Result<Redactor> built =
+        build_redactor(entries_of(state), outside_secrets_of(state, passphrase));
     if (!built) return fail(std::move(built.error()));
     redactor_ = std::make_shared<const Redactor>(std::move(*built));
     revision_ = state.revision();

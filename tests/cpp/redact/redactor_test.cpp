@@ -293,7 +293,7 @@ TEST(Redactor, ShortensHeadsToFitTheStateLimit) {
     const std::string expected = "[REDACTED_B], [REDACTED_A], correct horse, [REDACTED_C]";
     for (const std::size_t max_states : {std::size_t{1} << 24, std::size_t{400}, std::size_t{60}}) {
         const Result<Redactor> redactor =
-            build_redactor(secret_list(entries), {.max_states = max_states});
+            build_redactor(secret_list(entries), {}, {.max_states = max_states});
         ASSERT_TRUE(redactor.has_value()) << max_states;
         EXPECT_EQ(redactor->redact(text), expected) << max_states;
     }
@@ -303,11 +303,58 @@ TEST(Redactor, ReportsMatcherBuildFailureInItsOwnWords) {
     // Even cut to one byte, the heads of "hunter2"'s forms begin with "h",
     // "a" and "6": four states with the root.
     const Result<Redactor> redactor =
-        build_redactor(secret_list({{"K", "hunter2"}}), {.max_states = 3});
+        build_redactor(secret_list({{"K", "hunter2"}}), {}, {.max_states = 3});
     ASSERT_FALSE(redactor.has_value());
     EXPECT_EQ(redactor.error(),
               CoreError(errors::AutomatonBuildFailed{
                   "too many automaton states: the patterns need more than the limit of 3"}));
+}
+
+// The master passphrase is redacted with the entries, from outside the vault.
+// Where one of its forms and an entry's both match at one start, the longer
+// wins, whichever of the two it is, so that the tail of neither shows.
+TEST(Redactor, TheLongerOfAnEntryAndAnOutsideSecretWinsAtOneStart) {
+    const std::string passphrase = "correct horse battery staple";
+    const std::string beyond_head(5000, 'q');
+    struct Case {
+        Entries entries;
+        std::string outside;
+        std::string input;
+        std::string expected;
+    };
+    const std::vector<Case> cases = {
+        // An entry that begins the passphrase, and so its forms too ...
+        {{{"PREFIX", "correct horse battery"}}, passphrase, passphrase, "[REDACTED_KEY]"},
+        {{{"PREFIX", "correct horse battery"}},
+         passphrase,
+         "correct horse battery",
+         "[REDACTED_PREFIX]"},
+        {{{"PREFIX", "correct horse battery"}},
+         passphrase,
+         hex_of(passphrase),
+         "[REDACTED_KEY_HEX]"},
+        // ... even where the passphrase is inside Base64 text (with a line
+        // feed after it) and the entry's form is padded Base64.
+        {{{"PREFIX", "correct horse battery"}},
+         passphrase,
+         "Y29ycmVjdCBob3JzZSBiYXR0ZXJ5IHN0YXBsZQo=",
+         "[REDACTED_KEY_B64]Qo="},
+        // An entry that the passphrase begins.
+        {{{"LONGER", passphrase + "!"}}, passphrase, passphrase + "!", "[REDACTED_LONGER]"},
+        {{{"LONGER", passphrase + "!"}}, passphrase, passphrase + "?", "[REDACTED_KEY]?"},
+        // Of two equal ones, the entry's.
+        {{{"SAME", passphrase}}, passphrase, passphrase, "[REDACTED_SAME]"},
+        // Beyond the matcher's heads, compared whole.
+        {{{"PREFIX", beyond_head}}, beyond_head + "!", beyond_head + "!", "[REDACTED_KEY]"},
+        {{{"LONGER", beyond_head + "!"}}, beyond_head, beyond_head + "!", "[REDACTED_LONGER]"},
+    };
+    for (const Case& c : cases) {
+        SecretList outside;
+        outside.push_back({"KEY", SecretBytes(c.outside)});
+        const Result<Redactor> redactor = build_redactor(secret_list(c.entries), outside);
+        ASSERT_TRUE(redactor.has_value());
+        EXPECT_EQ(redactor->redact(c.input), c.expected) << "input " << c.input.substr(0, 48);
+    }
 }
 
 }  // namespace
