@@ -3,6 +3,8 @@ with tiny Argon2 parameters so that every open and save is fast."""
 
 from __future__ import annotations
 
+import os
+import shutil
 from collections.abc import Iterator, Sequence
 from pathlib import Path
 from typing import Callable
@@ -55,3 +57,13 @@ def vault(vault_path: Path) -> Iterator[Vault]:
 def read_entries(path: Path, passphrase: str = PASSPHRASE):
     """What the independent implementation reads from a vault file."""
     return reference_vault.decode(path.read_bytes(), passphrase.encode())
+
+
+def unprivileged() -> list[str]:
+    """The command prefix that runs a process without capabilities."""
+    if os.geteuid() != 0:
+        return []
+    setpriv = shutil.which("setpriv")
+    if setpriv is None:
+        pytest.skip("setpriv (util-linux) is needed to run the host without root's capabilities")
+    return [setpriv, "--bounding-set=-all", "--inh-caps=-all"]

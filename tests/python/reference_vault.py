@@ -10,11 +10,12 @@ from __future__ import annotations
 import os
 import struct
 from collections.abc import Iterable, Sequence
+from typing import NamedTuple
 
 from argon2.low_level import Type, hash_secret_raw
 from cryptography.hazmat.primitives import hashes, hmac
 from cryptography.hazmat.primitives.ciphers.aead import AESGCM
-from cryptography.hazmat.primitives.kdf.hkdf import HKDF
+from cryptography.hazmat.primitives.kdf.hkdf import HKDFExpand
 
 MAGIC = b"QUILLBOX"
 FORMAT_VERSION = 1
@@ -25,8 +26,18 @@ MAC_SIZE = 32
 Entry = tuple[str, bytes]
 
 
-def derive_keys(passphrase: bytes, salt: bytes, m_cost: int, t_cost: int, p_cost: int):
-    """The (encryption key, MAC key) pair for one salt."""
+class KeyChain(NamedTuple):
+    """Every key derived from one passphrase under one salt, in the order derived."""
+
+    argon2_output: bytes
+    pseudorandom_key: bytes  # HKDF extract of the Argon2 output
+    encryption_key: bytes
+    mac_key: bytes
+
+
+def derive_key_chain(
+    passphrase: bytes, salt: bytes, m_cost: int, t_cost: int, p_cost: int
+) -> KeyChain:
     stretched = hash_secret_raw(
         secret=passphrase,
         salt=salt,
@@ -37,12 +48,27 @@ def derive_keys(passphrase: bytes, salt: bytes, m_cost: int, t_cost: int, p_cost
         type=Type.ID,
         version=19,
     )
+    # HKDF extract with no salt: HMAC under HashLen zero bytes, the same key as the empty salt.
+    pseudorandom_key = hmac_sha256(bytes(32), stretched)
 
     def expand(label: bytes) -> bytes:
-        # salt=None is HashLen zero bytes, the same HMAC key as the empty salt.
-        return HKDF(algorithm=hashes.SHA256(), length=32, salt=None, info=label).derive(stretched)
+        return HKDFExpand(algorithm=hashes.SHA256(), length=32, info=label).derive(pseudorandom_key)
 
-    return expand(b"quillbox-enc-v1"), expand(b"quillbox-mac-v1")
+    return KeyChain(
+        stretched, pseudorandom_key, expand(b"quillbox-enc-v1"), expand(b"quillbox-mac-v1")
+    )
+
+
+def key_chain_of(image: bytes, passphrase: bytes) -> KeyChain:
+    """The keys of a vault image, under the salt and costs of its header."""
+    m_cost, t_cost, p_cost = struct.unpack_from("<III", image, 10)
+    return derive_key_chain(passphrase, image[22:38], m_cost, t_cost, p_cost)
+
+
+def derive_keys(passphrase: bytes, salt: bytes, m_cost: int, t_cost: int, p_cost: int):
+    """The (encryption key, MAC key) pair for one salt."""
+    chain = derive_key_chain(passphrase, salt, m_cost, t_cost, p_cost)
+    return chain.encryption_key, chain.mac_key
 
 
 def hmac_sha256(key: bytes, data: bytes) -> bytes:

@@ -7,16 +7,14 @@ capabilities: under setpriv when the tests run as root."""
 
 from __future__ import annotations
 
-import os
 import secrets
-import shutil
 import subprocess
 import sys
 from pathlib import Path
 from typing import NamedTuple
 
 import pytest
-from conftest import KEY_ENV, PASSPHRASE
+from conftest import KEY_ENV, PASSPHRASE, unprivileged
 
 # Reads what it can of its parent, the host, and writes it unchanged to files in
 # the folder it is given: raw evidence, which no redaction of the output touches.
@@ -76,16 +74,6 @@ sys.stdout.write(result.stdout)
 sys.stderr.write(result.stderr)
 sys.exit(result.exit_code)
 """
-
-
-def unprivileged() -> list[str]:
-    """The command prefix that runs a process without capabilities."""
-    if os.geteuid() != 0:
-        return []
-    setpriv = shutil.which("setpriv")
-    if setpriv is None:
-        pytest.skip("setpriv (util-linux) is needed to run the host without root's capabilities")
-    return [setpriv, "--bounding-set=-all", "--inh-caps=-all"]
 
 
 def skip_where_proc_hides_processes() -> None:
