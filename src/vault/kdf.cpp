@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "core/stack_wipe.hpp"
 #include "core/utf8.hpp"
 #include "vault/argon2id.hpp"
 #include "vault/hkdf_sha256.hpp"
@@ -43,6 +44,22 @@ bool is_lookup_name(std::string_view variable) {
            variable.find_first_of(std::string_view("=\0", 2)) == std::string_view::npos;
 }
 
+Result<VaultKeys> derive_keys(std::string_view passphrase, SaltView salt, const KdfParams& params) {
+    if (auto checked = check_kdf_params(params); !checked) return fail(checked.error());
+
+    const auto hashed = argon2id(passphrase, salt, params);
+    if (!hashed) return fail(hashed.error());
+    const auto prk = hkdf_sha256_extract(hashed->bytes());
+    if (!prk) return fail(errors::IoMessage{"HKDF extract failed"});
+
+    auto encryption_key = hkdf_sha256_expand(prk->bytes(), kEncryptionLabel, kKeySize);
+    if (!encryption_key) return fail(errors::IoMessage{"HKDF expand (enc) failed"});
+    auto mac_key = hkdf_sha256_expand(prk->bytes(), kMacLabel, kKeySize);
+    if (!mac_key) return fail(errors::IoMessage{"HKDF expand (mac) failed"});
+
+    return VaultKeys{std::move(*encryption_key), std::move(*mac_key)};
+}
+
 }  // namespace
 
 Result<SecretBytes> read_master_passphrase(std::string_view variable) {
@@ -57,19 +74,11 @@ Result<SecretBytes> read_master_passphrase(std::string_view variable) {
 
 Result<VaultKeys> derive_vault_keys(std::string_view passphrase, SaltView salt,
                                     const KdfParams& params) {
-    if (auto checked = check_kdf_params(params); !checked) return fail(checked.error());
-
-    const auto hashed = argon2id(passphrase, salt, params);
-    if (!hashed) return fail(hashed.error());
-    const auto prk = hkdf_sha256_extract(hashed->bytes());
-    if (!prk) return fail(errors::IoMessage{"HKDF extract failed"});
-
-    auto encryption_key = hkdf_sha256_expand(prk->bytes(), kEncryptionLabel, kKeySize);
-    if (!encryption_key) return fail(errors::IoMessage{"HKDF expand (enc) failed"});
-    auto mac_key = hkdf_sha256_expand(prk->bytes(), kMacLabel, kKeySize);
-    if (!mac_key) return fail(errors::IoMessage{"HKDF expand (mac) failed"});
-
-    return VaultKeys{std::move(*encryption_key), std::move(*mac_key)};
+    // Our buffers are wiped as they go; what the libraries left on the stack
+    // on the way (libsodium leaves the Argon2 output there) is wiped here.
+    Result<VaultKeys> keys = derive_keys(passphrase, salt, params);
+    wipe_stack_beneath_caller();
+    return keys;
 }
 
 }  // namespace quillbox

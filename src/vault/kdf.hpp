@@ -34,7 +34,9 @@ Result<SecretBytes> read_master_passphrase(std::string_view variable);
 
 // Argon2id of the passphrase under the salt, then HKDF-SHA256 with one label
 // per key. Parameters that Argon2 cannot use, or that exceed the memory cap,
-// are refused before any memory is taken.
+// are refused before any memory is taken. The Argon2 output and the HKDF
+// pseudorandom key are wiped before it returns, and so is the stack beneath it,
+// where the libraries leave locals of their own.
 Result<VaultKeys> derive_vault_keys(std::string_view passphrase, SaltView salt,
                                     const KdfParams& params);
 
