@@ -23,7 +23,6 @@ TABLES_SOURCE = Path(__file__).resolve().parent.parent / "src/core/unicode_table
 # (file in the database, what is read from it)
 DATABASE_FILES = {
     "derived_core_properties": "DerivedCoreProperties.txt",
-    "prop_list": "PropList.txt",
     "general_category": "extracted/DerivedGeneralCategory.txt",
 }
 
@@ -125,7 +124,6 @@ def tables_source(data_dir, version):
     files = {name: data_dir / relative for name, relative in DATABASE_FILES.items()}
     grapheme_extend = code_points_with(files["derived_core_properties"], version, "Grapheme_Extend")
     alphabetic = code_points_with(files["derived_core_properties"], version, "Alphabetic")
-    white_space = code_points_with(files["prop_list"], version, "White_Space")
     categories = general_categories(files["general_category"], version)
 
     escaped = {cp for cp, category in enumerate(categories) if category in ESCAPED_CATEGORIES}
@@ -134,7 +132,6 @@ def tables_source(data_dir, version):
         ("kNeedsEscapeInMessage", ranges((escaped | grapheme_extend) - {ord(" ")})),
         ("kAlphabetic", ranges(alphabetic)),
         ("kNumeric", ranges(numeric)),
-        ("kWhiteSpace", ranges(white_space)),
     ]
     return source_text(version, tables)
 

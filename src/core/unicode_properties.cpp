@@ -31,8 +31,4 @@ bool is_numeric(char32_t code_point) {
     return in_table(unicode_tables::kNumeric, code_point);
 }
 
-bool is_white_space(char32_t code_point) {
-    return in_table(unicode_tables::kWhiteSpace, code_point);
-}
-
 }  // namespace quillbox

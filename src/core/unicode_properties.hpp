@@ -2,9 +2,8 @@
 
 namespace quillbox {
 
-// Unicode character properties, as the error texts, the tokenizer and the
-// lockfile reader need them, in the Unicode version the build pins
-// (unicode_tables.hpp).
+// Unicode character properties, as the error texts and the tokenizer need
+// them, in the Unicode version the build pins (unicode_tables.hpp).
 
 // True for characters that are shown escaped in messages: control, format,
 // surrogate, private-use and unassigned code points, separators other than the
@@ -16,8 +15,5 @@ bool is_alphabetic(char32_t code_point);
 
 // General category Nd, Nl or No.
 bool is_numeric(char32_t code_point);
-
-// The White_Space property.
-bool is_white_space(char32_t code_point);
 
 }  // namespace quillbox

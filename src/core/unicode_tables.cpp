@@ -451,18 +451,11 @@ constexpr CodePointRange kNumericRanges[] = {
     {0x1FBF0, 0x1FBF9},
 };
 
-constexpr CodePointRange kWhiteSpaceRanges[] = {
-    {0x0009, 0x000D}, {0x0020, 0x0020}, {0x0085, 0x0085}, {0x00A0, 0x00A0},
-    {0x1680, 0x1680}, {0x2000, 0x200A}, {0x2028, 0x2029}, {0x202F, 0x202F},
-    {0x205F, 0x205F}, {0x3000, 0x3000},
-};
-
 }  // namespace
 
 constinit const UnicodeVersion kVersion = {15, 0, 0};
 constinit const std::span<const CodePointRange> kNeedsEscapeInMessage = kNeedsEscapeInMessageRanges;
 constinit const std::span<const CodePointRange> kAlphabetic = kAlphabeticRanges;
 constinit const std::span<const CodePointRange> kNumeric = kNumericRanges;
-constinit const std::span<const CodePointRange> kWhiteSpace = kWhiteSpaceRanges;
 
 }  // namespace quillbox::unicode_tables

@@ -32,6 +32,5 @@ extern const UnicodeVersion kVersion;
 extern const std::span<const CodePointRange> kNeedsEscapeInMessage;
 extern const std::span<const CodePointRange> kAlphabetic;
 extern const std::span<const CodePointRange> kNumeric;
-extern const std::span<const CodePointRange> kWhiteSpace;
 
 }  // namespace quillbox::unicode_tables

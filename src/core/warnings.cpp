@@ -6,6 +6,7 @@
 #include <string>
 
 namespace quillbox {
+namespace {
 
 void write_stderr_line(std::string_view line) {
     // One write for the whole line, so that lines from several threads do not interleave.
@@ -19,6 +20,8 @@ void write_stderr_line(std::string_view line) {
         rest.remove_prefix(static_cast<std::size_t>(written));
     }
 }
+
+}  // namespace
 
 void write_warning(std::string_view message) {
     constexpr std::string_view kPrefix = "[quillbox] WARNING: ";

@@ -8,7 +8,4 @@ namespace quillbox {
 // refusals by the operating system that do not stop the operation at hand.
 void write_warning(std::string_view message);
 
-// Writes one line, as given, to standard error.
-void write_stderr_line(std::string_view line);
-
 }  // namespace quillbox

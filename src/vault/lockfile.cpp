@@ -5,17 +5,13 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <cerrno>
 #include <optional>
 #include <string>
 
 #include "core/message_format.hpp"
-#include "core/warnings.hpp"
 #include "vault/checked_open.hpp"
-#include "vault/file_io.hpp"
 #include "vault/lock_record.hpp"
-#include "vault/process_alive.hpp"
 #include "vault/sibling_path.hpp"
 
 namespace quillbox {
@@ -26,9 +22,6 @@ using namespace std::chrono_literals;
 constexpr std::chrono::milliseconds kWaitLimit = 30s;
 constexpr std::chrono::milliseconds kFirstDelay = 10ms;
 constexpr std::chrono::milliseconds kLongestDelay = 1s;
-constexpr std::uint64_t kStaleAgeSecs = 300;
-// A record is a process ID and a timestamp on two lines; more is not one.
-constexpr std::size_t kLongestRecord = 128;
 
 enum class LockKind { Exclusive, Shared };
 
@@ -36,8 +29,10 @@ int flock_operation(LockKind kind) {
     return kind == LockKind::Exclusive ? LOCK_EX : LOCK_SH;
 }
 
-// The lockfile for one kind of lock. Nothing, for a shared lock, where there
-// is no lockfile and none can be made.
+// The lockfile for one kind of lock, close-on-exec like every descriptor of
+// the store: no program that another thread starts meanwhile keeps the lock
+// after this process has ended. Nothing, for a shared lock, where there is no
+// lockfile and none can be made.
 Result<std::optional<UniqueFd>> open_lockfile(const std::filesystem::path& lockfile,
                                               LockKind kind) {
     Result<CheckedFile> writable =
@@ -57,35 +52,6 @@ Result<std::optional<UniqueFd>> open_lockfile(const std::filesystem::path& lockf
     return fail(readable.error());
 }
 
-struct StaleLock {
-    std::uint32_t pid;
-    std::uint64_t age_secs;
-};
-
-// Reads the record through the descriptor that waits. Unreadable, non-UTF-8,
-// short or malformed contents are taken for a live lock.
-std::optional<StaleLock> find_stale_lock(int fd, WallTime now) {
-    std::array<char, kLongestRecord> buffer{};
-    const ssize_t count = ::pread(fd, buffer.data(), buffer.size(), 0);
-    if (count <= 0) return std::nullopt;
-    const std::optional<LockRecord> record =
-        parse_lock_record({buffer.data(), static_cast<std::size_t>(count)});
-    if (!record) return std::nullopt;
-    const bool alive = process_may_be_alive(record->pid);
-    const std::uint64_t age = lock_record_age_secs(*record, now);
-    if (alive && age <= kStaleAgeSecs) return std::nullopt;
-    return StaleLock{record->pid, age};
-}
-
-// Removes a stale lockfile; true when it is gone. Holders of a lock on the
-// removed file keep it on a file that no longer excludes anybody.
-bool remove_stale_lockfile(const std::filesystem::path& lockfile, const StaleLock& stale) {
-    if (::unlink(lockfile.c_str()) != 0 && errno != ENOENT) return false;
-    write_stderr_line("quillbox: stale vault lockfile removed (pid=" + std::to_string(stale.pid) +
-                      ", age=" + std::to_string(stale.age_secs) + "s)");
-    return true;
-}
-
 // Replaces whatever the lockfile holds by our record. A failure is of no
 // consequence: the lock is held all the same.
 void write_own_record(int fd, WallTime now) {
@@ -95,7 +61,11 @@ void write_own_record(int fd, WallTime now) {
 }
 
 // Takes the lock without blocking, waiting between attempts with a growing
-// delay. Each attempt opens the lockfile anew, since a stale one is removed.
+// delay. Whether the lock is held is the kernel's to say: a holder keeps it
+// for as long as its descriptor is open, and loses it when it dies, whoever
+// it is and whatever its record says. A held lockfile is therefore never
+// removed; only its release, or its holder's end, lets a waiter in. Each
+// attempt opens the lockfile anew, so that one removed by hand is made again.
 // A wait that ends early (a signal) only brings the next attempt forward.
 Result<std::optional<UniqueFd>> wait_for_lock(const std::filesystem::path& lockfile, LockKind kind,
                                               Clock& clock) {
@@ -105,19 +75,12 @@ Result<std::optional<UniqueFd>> wait_for_lock(const std::filesystem::path& lockf
     for (;;) {
         Result<std::optional<UniqueFd>> fd = open_lockfile(lockfile, kind);
         if (!fd || !*fd) return fd;
-        const int held = (*fd)->get();
-        if (::flock(held, flock_operation(kind) | LOCK_NB) == 0) return fd;
+        if (::flock((*fd)->get(), flock_operation(kind) | LOCK_NB) == 0) return fd;
         if (errno != EWOULDBLOCK && errno != EINTR) return fail(CoreError::from_errno());
         const MonotonicTime now = clock.now();
         if (now >= give_up) {
             const auto waited = std::chrono::duration_cast<std::chrono::seconds>(now - start);
             return fail(errors::LockTimeout{lockfile, static_cast<std::uint64_t>(waited.count())});
-        }
-        // A stale lock is taken over at once, without sleeping. One that cannot
-        // be removed is waited for like a live one, instead of spinning.
-        if (const std::optional<StaleLock> stale = find_stale_lock(held, clock.wall_now());
-            stale && remove_stale_lockfile(lockfile, *stale)) {
-            continue;
         }
         clock.wait_until(std::min(now + delay, give_up));
         delay = std::min(delay * 2, kLongestDelay);
@@ -130,9 +93,6 @@ std::filesystem::path lockfile_path(const std::filesystem::path& vault_path) {
     return sibling_path(vault_path, ".lock");
 }
 
-VaultLockGuard::VaultLockGuard(std::filesystem::path lockfile, UniqueFd fd)
-    : lockfile_(std::move(lockfile)), fd_(std::move(fd)) {}
-
 // The record is emptied while the lock is still held, through the descriptor
 // that holds it: whatever now sits at the lockfile's path is not touched.
 VaultLockGuard::~VaultLockGuard() {
@@ -143,11 +103,11 @@ VaultLockGuard::~VaultLockGuard() {
 }
 
 Result<VaultLockGuard> acquire_vault_lock(const std::filesystem::path& vault_path, Clock& clock) {
-    std::filesystem::path lockfile = lockfile_path(vault_path);
-    Result<std::optional<UniqueFd>> fd = wait_for_lock(lockfile, LockKind::Exclusive, clock);
+    Result<std::optional<UniqueFd>> fd =
+        wait_for_lock(lockfile_path(vault_path), LockKind::Exclusive, clock);
     if (!fd) return fail(fd.error());
     write_own_record((*fd)->get(), clock.wall_now());
-    return VaultLockGuard(std::move(lockfile), std::move(**fd));
+    return VaultLockGuard(std::move(**fd));
 }
 
 SharedVaultLock::~SharedVaultLock() {

@@ -10,15 +10,16 @@ namespace quillbox {
 
 // Processes that use one vault coordinate through a lockfile next to the vault
 // file, locked with flock: exclusively by a save while it replaces the vault
-// file, shared by an open while it reads it. The exclusive holder writes its
-// process ID and the time into the lockfile, so that a waiter can recognise a
-// lock left behind by a process that died.
+// file, shared by an open while it reads it. Whether a lock is held is the
+// kernel's to say, never a process ID: the kernel drops the lock of a process
+// that dies, and a process ID means nothing in another PID namespace. The
+// exclusive holder writes its process ID and the time into the lockfile, a
+// note for people who look at it; no process reads it.
 //
 // The lockfile may sit in a directory that others can write. It is opened
 // without following a symbolic link and without blocking, and used only when
 // it is a regular file owned by this user or by root; the record is written
-// and emptied through the descriptor that holds the lock, and read (a few
-// bytes at most) through the one that waits.
+// and emptied through the descriptor that holds the lock. It is never removed.
 
 // The vault path with ".lock" appended to its file name ("vault.lock" when it
 // has none).
@@ -28,7 +29,7 @@ std::filesystem::path lockfile_path(const std::filesystem::path& vault_path);
 // unlocks it; the lockfile itself stays.
 class VaultLockGuard {
 public:
-    VaultLockGuard(std::filesystem::path lockfile, UniqueFd fd);
+    explicit VaultLockGuard(UniqueFd fd) : fd_(std::move(fd)) {}
     ~VaultLockGuard();
     VaultLockGuard(VaultLockGuard&&) noexcept = default;
     VaultLockGuard& operator=(VaultLockGuard&&) = delete;
@@ -36,17 +37,15 @@ public:
     VaultLockGuard& operator=(const VaultLockGuard&) = delete;
 
 private:
-    std::filesystem::path lockfile_;
     UniqueFd fd_;
 };
 
-// Takes the exclusive lock, waiting with a backoff of 10 ms doubling up to 1 s.
-// A lock whose holder is gone, or whose record is more than 300 s old, is
-// removed (with a notice on standard error) and taken at once. After 30 s of
-// waiting on the clock's monotonic time: LockTimeout. Records are written and
-// aged in the clock's wall time. A lockfile that cannot be opened or created:
-// an Io error at once, saying that the vault cannot be saved; one that is not
-// a regular file of ours or root's: UnsafePath.
+// Takes the exclusive lock, waiting with a backoff of 10 ms doubling up to 1 s
+// for as long as another process holds it, however old its record. After 30 s
+// of waiting on the clock's monotonic time: LockTimeout. The record carries
+// the clock's wall time. A lockfile that cannot be opened or created: an Io
+// error at once, saying that the vault cannot be saved; one that is not a
+// regular file of ours or root's: UnsafePath.
 Result<VaultLockGuard> acquire_vault_lock(const std::filesystem::path& vault_path,
                                           Clock& clock = real_clock());
 

@@ -8,102 +8,20 @@ namespace {
 
 using namespace std::chrono;
 
-// Reads exactly `count` decimal digits.
-class DigitReader {
-public:
-    explicit DigitReader(std::string_view text) : text_(text) {}
-
-    std::optional<unsigned> digits(std::size_t count) {
-        if (text_.size() - position_ < count) return std::nullopt;
-        unsigned value = 0;
-        for (std::size_t i = 0; i < count; ++i) {
-            const char ch = text_[position_ + i];
-            if (ch < '0' || ch > '9') return std::nullopt;
-            value = value * 10 + static_cast<unsigned>(ch - '0');
-        }
-        position_ += count;
-        return value;
-    }
-
-    // Reads one character if it is one of `choices`.
-    std::optional<char> one_of(std::string_view choices) {
-        if (position_ == text_.size()) return std::nullopt;
-        const char ch = text_[position_];
-        if (choices.find(ch) == std::string_view::npos) return std::nullopt;
-        ++position_;
-        return ch;
-    }
-
-    bool expect(char wanted) { return one_of(std::string_view(&wanted, 1)).has_value(); }
-
-    // The nanoseconds of a fraction's digits (at least one), ignoring any past the ninth.
-    std::optional<nanoseconds> fraction() {
-        std::int64_t nanos = 0;
-        std::size_t count = 0;
-        while (position_ < text_.size() && text_[position_] >= '0' && text_[position_] <= '9') {
-            if (count < 9) nanos = nanos * 10 + (text_[position_] - '0');
-            ++count;
-            ++position_;
-        }
-        if (count == 0) return std::nullopt;
-        for (std::size_t i = count; i < 9; ++i) nanos *= 10;
-        return nanoseconds(nanos);
-    }
-
-    bool at_end() const { return position_ == text_.size(); }
-
-private:
-    std::string_view text_;
-    std::size_t position_ = 0;
+// A time as whole seconds, rounded down, and the nanoseconds past them.
+struct SplitTime {
+    sys_seconds whole;
+    nanoseconds past;  // from 0 to just under a second
 };
 
-std::optional<sys_days> read_date(DigitReader& in) {
-    const auto year_number = in.digits(4);
-    if (!year_number || !in.expect('-')) return std::nullopt;
-    const auto month_number = in.digits(2);
-    if (!month_number || !in.expect('-')) return std::nullopt;
-    const auto day_number = in.digits(2);
-    if (!day_number) return std::nullopt;
-    const year_month_day date{year(static_cast<int>(*year_number)), month(*month_number),
-                              day(*day_number)};
-    if (!date.ok()) return std::nullopt;
-    return sys_days(date);
-}
-
-struct TimeOfDay {
-    seconds whole;
-    nanoseconds fraction;
-};
-
-// The time of day; a leap second is folded onto the second before it.
-std::optional<TimeOfDay> read_time(DigitReader& in) {
-    const auto hour = in.digits(2);
-    if (!hour || *hour > 23 || !in.expect(':')) return std::nullopt;
-    const auto minute = in.digits(2);
-    if (!minute || *minute > 59 || !in.expect(':')) return std::nullopt;
-    const auto second = in.digits(2);
-    if (!second || *second > 60) return std::nullopt;
-    TimeOfDay time{hours(*hour) + minutes(*minute) + seconds(*second == 60 ? 59 : *second),
-                   nanoseconds::zero()};
-    if (in.expect('.')) {
-        const auto fraction = in.fraction();
-        if (!fraction) return std::nullopt;
-        time.fraction = *fraction;
-    }
-    return time;
-}
-
-// How far local time is ahead of UTC.
-std::optional<minutes> read_offset(DigitReader& in) {
-    if (in.one_of("Zz")) return minutes(0);
-    const auto sign = in.one_of("+-");
-    if (!sign) return std::nullopt;
-    const auto offset_hours = in.digits(2);
-    if (!offset_hours || *offset_hours > 23 || !in.expect(':')) return std::nullopt;
-    const auto offset_minutes = in.digits(2);
-    if (!offset_minutes || *offset_minutes > 59) return std::nullopt;
-    const minutes offset = hours(*offset_hours) + minutes(*offset_minutes);
-    return *sign == '-' ? -offset : offset;
+SplitTime split_time(WallTime time) {
+    // Both steps round toward zero and stay inside the range; a time before
+    // the epoch is then moved down to the second below it.
+    const nanoseconds since_epoch = time.time_since_epoch();
+    const sys_seconds whole(duration_cast<seconds>(since_epoch));
+    const nanoseconds past = since_epoch % seconds(1);
+    if (past < nanoseconds::zero()) return {whole - seconds(1), past + seconds(1)};
+    return {whole, past};
 }
 
 // A point and the fewest of 3, 6 or 9 digits that hold the nanoseconds exactly;
@@ -125,7 +43,7 @@ void append_fraction(std::string& out, std::int64_t nanos) {
 std::string format_rfc3339_utc(WallTime time) {
     // Whole seconds first: at the ends of the clock's range the start of the
     // day lies outside it.
-    const SplitWallTime split = split_wall_time(time);
+    const SplitTime split = split_time(time);
     const sys_days date = floor<days>(split.whole);
     const year_month_day ymd(date);
     const hh_mm_ss<seconds> clock(split.whole - date);
@@ -138,19 +56,6 @@ std::string format_rfc3339_utc(WallTime time) {
     std::string out = text;
     append_fraction(out, split.past.count());
     return out + "+00:00";
-}
-
-std::optional<WallTime> parse_rfc3339(std::string_view text) {
-    DigitReader in(text);
-    const auto date = read_date(in);
-    if (!date || !in.one_of("Tt ")) return std::nullopt;
-    const auto time = read_time(in);
-    if (!time) return std::nullopt;
-    const auto offset = read_offset(in);
-    if (!offset || !in.at_end()) return std::nullopt;
-    // Counted in whole seconds, any four-digit year fits; only the result
-    // must fit the clock.
-    return join_wall_time({*date + time->whole - *offset, time->fraction});
 }
 
 }  // namespace quillbox

@@ -31,10 +31,6 @@ bool icu_is_numeric(UChar32 code_point) {
     return (U_GET_GC_MASK(code_point) & (U_GC_ND_MASK | U_GC_NL_MASK | U_GC_NO_MASK)) != 0;
 }
 
-bool icu_is_white_space(UChar32 code_point) {
-    return u_isUWhiteSpace(code_point);
-}
-
 struct Property {
     std::string_view name;
     bool (*ours)(char32_t);
@@ -66,7 +62,6 @@ TEST(UnicodeProperties, AgreeWithIcuOnEveryCodePoint) {
         {"needs_escape_in_message", needs_escape_in_message, icu_needs_escape_in_message},
         {"is_alphabetic", is_alphabetic, icu_is_alphabetic},
         {"is_numeric", is_numeric, icu_is_numeric},
-        {"is_white_space", is_white_space, icu_is_white_space},
     };
     for (const Property& property : properties) {
         std::vector<char32_t> differing;

@@ -1,10 +1,17 @@
 #include "vault/lockfile.hpp"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -37,10 +44,21 @@ std::string record_aged(std::uint32_t pid, seconds age, const Clock& clock) {
     return format_lock_record(pid, clock.wall_now() - age);
 }
 
-std::string stale_notice(std::uint32_t pid, seconds age) {
-    return "quillbox: stale vault lockfile removed (pid=" + std::to_string(pid) +
-           ", age=" + std::to_string(age.count()) + "s)\n";
-}
+// The exclusive lock on the lockfile through another open file description of
+// this process, which excludes this process's other descriptions as another
+// process would.
+class HeldHere {
+public:
+    HeldHere(const std::filesystem::path& lockfile, std::string_view record)
+        : fd_(::open(lockfile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600)) {
+        EXPECT_EQ(::write(fd_.get(), record.data(), record.size()),
+                  static_cast<ssize_t>(record.size()));
+        EXPECT_EQ(::flock(fd_.get(), LOCK_EX), 0);
+    }
+
+private:
+    UniqueFd fd_;
+};
 
 TEST(VaultLock, HolderRecordsItselfAndReleaseEmptiesTheLockfile) {
     TempDir dir;
@@ -49,85 +67,138 @@ TEST(VaultLock, HolderRecordsItselfAndReleaseEmptiesTheLockfile) {
     {
         const Result<VaultLockGuard> guard = acquire_vault_lock(dir / "vault.bin", clock);
         ASSERT_TRUE(guard) << guard.error().to_text();
-        const std::optional<LockRecord> record = parse_lock_record(testing::read_file(lockfile));
-        ASSERT_TRUE(record.has_value());
-        EXPECT_EQ(record->pid, own_pid());
-        EXPECT_EQ(record->acquired_at, clock.wall_now());
+        EXPECT_EQ(testing::read_file(lockfile), format_lock_record(own_pid(), clock.wall_now()));
         EXPECT_EQ(testing::mode_of(lockfile) & 0777, 0600u);
     }
     EXPECT_TRUE(std::filesystem::exists(lockfile));
     EXPECT_EQ(testing::read_file(lockfile), "");
 }
 
-// A holder that is gone leaves a stale lock however young its record is; a
-// live holder's record is stale once it is more than 300 s old.
-TEST(VaultLock, TakesOverAStaleLockAtOnce) {
+// Whether a lock is held is the kernel's to say. A record that names a process
+// this one cannot see (gone, or in another PID namespace), or that is years
+// old, belongs to a holder all the same while the lock is held: both kinds of
+// lock wait for it to the limit, and its lockfile and record stay as they are.
+TEST(VaultLock, AHeldLockIsNeverRemovedWhateverItsRecordSays) {
+    const FakeClock start;
+    const std::string records[] = {
+        "999999\n2020-01-01T00:00:00+00:00\n",
+        record_aged(static_cast<std::uint32_t>(testing::reaped_pid()), 0s, start),
+        record_aged(own_pid(), 301s, start),
+        "1234\n",
+        "",
+    };
+    const std::function<Result<bool>(const std::filesystem::path&, Clock&)> acquirers[] = {
+        [](const auto& vault, Clock& clock) -> Result<bool> {
+            if (Result<VaultLockGuard> guard = acquire_vault_lock(vault, clock); !guard) {
+                return fail(guard.error());
+            }
+            return true;
+        },
+        [](const auto& vault, Clock& clock) -> Result<bool> {
+            if (Result<SharedVaultLock> lock = acquire_shared_vault_lock(vault, clock); !lock) {
+                return fail(lock.error());
+            }
+            return true;
+        },
+    };
+    for (const std::string& record : records) {
+        for (const bool in_another_process : {true, false}) {
+            for (const auto& acquire : acquirers) {
+                SCOPED_TRACE(record + (in_another_process ? " (another process)" : " (here)"));
+                TempDir dir;
+                const auto lockfile = dir / "vault.bin.lock";
+                std::optional<LockHolder> holder;
+                std::optional<HeldHere> held_here;
+                if (in_another_process) {
+                    holder.emplace(lockfile, record);
+                } else {
+                    held_here.emplace(lockfile, record);
+                }
+                const ino_t original = inode_of(lockfile);
+                FakeClock clock;
+
+                ::testing::internal::CaptureStderr();
+                const Result<bool> acquired = acquire(dir / "vault.bin", clock);
+                EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+
+                ASSERT_FALSE(acquired);
+                EXPECT_EQ(acquired.error(), CoreError(errors::LockTimeout{lockfile, 30}));
+                EXPECT_EQ(clock.elapsed(), 30s);
+                EXPECT_EQ(inode_of(lockfile), original);
+                EXPECT_EQ(testing::read_file(lockfile), record);
+            }
+        }
+    }
+}
+
+// The kernel drops the lock of a holder that dies, before a waiter comes or
+// while it waits: the waiter takes it then, on the same lockfile, and replaces
+// the dead holder's record by its own.
+TEST(VaultLock, AHoldersLockEndsWithIt) {
     const struct {
-        std::uint32_t pid;
-        seconds age;
+        const char* when;
+        std::function<void(LockHolder&, FakeClock&)> end;
+        std::vector<nanoseconds> waits;
     } cases[] = {
-        {999999, days(1600)},
-        {static_cast<std::uint32_t>(testing::reaped_pid()), 0s},
-        {own_pid(), 301s},
+        {"before", [](LockHolder& holder, FakeClock&) { holder.release(); }, {}},
+        {"during the first delay",
+         [](LockHolder& holder, FakeClock& clock) {
+             clock.before_reaching(clock.now() + 10ms, [&holder] { holder.release(); });
+         },
+         {10ms}},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.pid);
+        SCOPED_TRACE(c.when);
         TempDir dir;
         const auto lockfile = dir / "vault.bin.lock";
         FakeClock clock;
-        LockHolder holder(lockfile, record_aged(c.pid, c.age, clock));
-
-        ::testing::internal::CaptureStderr();
-        const Result<VaultLockGuard> guard = acquire_vault_lock(dir / "vault.bin", clock);
-        const std::string notice = ::testing::internal::GetCapturedStderr();
-
-        ASSERT_TRUE(guard) << guard.error().to_text();
-        EXPECT_EQ(notice, stale_notice(c.pid, c.age));
-        EXPECT_TRUE(clock.waits().empty());
-        const std::optional<LockRecord> record = parse_lock_record(testing::read_file(lockfile));
-        ASSERT_TRUE(record.has_value());
-        EXPECT_EQ(record->pid, own_pid());
-    }
-}
-
-// Ages are whole seconds, truncated: a record made 300 s before the lock is
-// asked for is 300 s old, not yet stale. The holder lets go during the first
-// delay, and the lock is taken without touching its lockfile.
-TEST(VaultLock, YoungRecordOfALiveHolderIsWaitedFor) {
-    for (const seconds age : {0s, 299s, 300s}) {
-        SCOPED_TRACE(age.count());
-        TempDir dir;
-        const auto lockfile = dir / "vault.bin.lock";
-        FakeClock clock;
-        LockHolder holder(lockfile, record_aged(own_pid(), age, clock));
-        clock.before_reaching(clock.now() + 10ms, [&] { holder.release(); });
+        LockHolder holder(lockfile, "999999\n2020-01-01T00:00:00+00:00\n");
         const ino_t original = inode_of(lockfile);
+        c.end(holder, clock);
 
-        ::testing::internal::CaptureStderr();
         const Result<VaultLockGuard> guard = acquire_vault_lock(dir / "vault.bin", clock);
-        EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
-
         ASSERT_TRUE(guard) << guard.error().to_text();
-        EXPECT_EQ(clock.waits(), std::vector<nanoseconds>{10ms});
+        EXPECT_EQ(clock.waits(), c.waits);
         EXPECT_EQ(inode_of(lockfile), original);
+        EXPECT_EQ(testing::read_file(lockfile), format_lock_record(own_pid(), clock.wall_now()));
     }
 }
 
-// Each try ages the record anew: a live holder's record of 299 s is 301 s old
-// after 2.27 s of waiting, and stale then.
-TEST(VaultLock, LiveHoldersRecordGoesStaleWhileWaitedFor) {
+// A program that a holder's thread started keeps nothing of its lock: when the
+// holder dies, the lock is free, though the program lives on.
+TEST(VaultLock, ProgramsAHolderStartedDoNotKeepItsLock) {
     TempDir dir;
-    FakeClock clock;
-    LockHolder holder(dir / "vault.bin.lock", record_aged(own_pid(), 299s, clock));
+    const testing::ChildOutcome outcome = testing::run_in_child([&] {
+        // The program, orphaned by its holder, comes back here to be reaped.
+        if (::prctl(PR_SET_CHILD_SUBREAPER, 1) != 0) return 10;
+        int started[2];
+        if (::pipe(started) != 0) return 11;
+        const pid_t holder = ::fork();
+        if (holder == 0) {
+            const Result<VaultLockGuard> guard = acquire_vault_lock(dir / "vault.bin");
+            if (!guard) ::_exit(1);
+            const pid_t program = ::fork();
+            if (program == 0) {
+                ::execl("/bin/sleep", "sleep", "60", static_cast<char*>(nullptr));
+                ::_exit(127);
+            }
+            // Ends without letting go, as a killed holder would.
+            ::_exit(::write(started[1], &program, sizeof program) == sizeof program ? 0 : 1);
+        }
+        pid_t program = -1;
+        const bool told = ::read(started[0], &program, sizeof program) == sizeof program;
+        int status = 0;
+        ::waitpid(holder, &status, 0);
+        if (!told || status != 0) return 12;
 
-    ::testing::internal::CaptureStderr();
-    const Result<VaultLockGuard> guard = acquire_vault_lock(dir / "vault.bin", clock);
-    const std::string notice = ::testing::internal::GetCapturedStderr();
-
-    ASSERT_TRUE(guard) << guard.error().to_text();
-    EXPECT_EQ(notice, stale_notice(own_pid(), 301s));
-    EXPECT_EQ(clock.waits(),
-              (std::vector<nanoseconds>{10ms, 20ms, 40ms, 80ms, 160ms, 320ms, 640ms, 1s}));
+        FakeClock clock;
+        const Result<VaultLockGuard> guard = acquire_vault_lock(dir / "vault.bin", clock);
+        ::kill(program, SIGKILL);
+        ::waitpid(program, nullptr, 0);
+        if (!guard) return 2;
+        return clock.waits().empty() ? 0 : 3;
+    });
+    EXPECT_EQ(outcome.exit_code, 0) << outcome.stderr_text;
 }
 
 // An open waits for a save as long as a save waits for another, and no more:
@@ -148,31 +219,6 @@ TEST(VaultLock, BothLocksWaitForALiveHolderThirtySecondsWithAGrowingBackoff) {
     };
     expect_timeout(acquire_shared_vault_lock);
     expect_timeout(acquire_vault_lock);
-}
-
-// A stale lockfile that cannot be removed is waited for like a live one: to
-// the limit, and without a notice.
-TEST(VaultLock, StaleLockfileThatCannotBeRemovedIsWaitedForQuietly) {
-    TempDir dir;
-    const auto shut = dir / "shut";
-    std::filesystem::create_directory(shut);
-    const auto lockfile = shut / "vault.bin.lock";
-    testing::write_file(lockfile, "");
-    testing::hand_to_unprivileged_user(dir.path());
-    testing::hand_to_unprivileged_user(lockfile);
-    ::chmod(shut.c_str(), 0555);
-    LockHolder holder(lockfile, "999999\n2020-01-01T00:00:00+00:00\n");
-
-    const testing::ChildOutcome outcome = testing::run_in_child([&] {
-        testing::become_unprivileged_user();
-        FakeClock clock;
-        const Result<VaultLockGuard> guard = acquire_vault_lock(shut / "vault.bin", clock);
-        if (guard || guard.error().kind() != ErrorKind::LockTimeout) return 1;
-        return clock.elapsed() == 30s ? 0 : 2;
-    });
-    EXPECT_EQ(outcome.exit_code, 0);
-    EXPECT_EQ(outcome.stderr_text, "");
-    EXPECT_TRUE(std::filesystem::exists(lockfile));
 }
 
 // Where no lockfile can be made, nothing can be saved, and the vault file
