@@ -1,10 +1,13 @@
 #include "vault/temporary_file.hpp"
 
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 
+#include "vault/checked_open.hpp"
 #include "vault/file_io.hpp"
 
 namespace quillbox {
@@ -38,7 +41,12 @@ void sync_directory_of(const std::filesystem::path& target) {
 Result<TemporaryFile> TemporaryFile::create(std::filesystem::path path) {
     Result<UniqueFd> fd = open_file(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
     if (!fd) return fail(fd.error());
-    return TemporaryFile(std::move(path), std::move(*fd));
+    TemporaryFile file(std::move(path), std::move(*fd));
+    // A sweep takes the lock of a file it found unheld only to remove it; one
+    // that came between the creation and this call has made the file
+    // useless, and the failure removes it.
+    if (::flock(file.fd_.get(), LOCK_EX | LOCK_NB) != 0) return fail(CoreError::from_errno());
+    return file;
 }
 
 TemporaryFile::TemporaryFile(TemporaryFile&& other) noexcept
@@ -46,6 +54,8 @@ TemporaryFile::TemporaryFile(TemporaryFile&& other) noexcept
     other.in_place_ = true;
 }
 
+// The file is removed while its lock is still held, so that no sweep can
+// take it for a leftover in between.
 TemporaryFile::~TemporaryFile() {
     if (!in_place_) ::unlink(path_.c_str());
 }
@@ -60,6 +70,19 @@ Status TemporaryFile::rename_over(const std::filesystem::path& target) {
     in_place_ = true;
     sync_directory_of(target);
     return {};
+}
+
+void remove_if_abandoned(const std::filesystem::path& path) {
+    const Result<CheckedFile> file =
+        open_checked_file(path, O_RDONLY | O_NOFOLLOW, 0, RequiredOwner::Me);
+    if (!file || ::flock(file->fd.get(), LOCK_EX | LOCK_NB) != 0) return;
+    // Only the file that was locked goes, not one put at its name meanwhile.
+    struct stat now{};
+    if (::lstat(path.c_str(), &now) != 0 || now.st_dev != file->metadata.st_dev ||
+        now.st_ino != file->metadata.st_ino) {
+        return;
+    }
+    ::unlink(path.c_str());
 }
 
 }  // namespace quillbox

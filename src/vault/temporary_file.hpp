@@ -10,14 +10,16 @@
 namespace quillbox {
 
 // The temporary file of one atomic write, removed again unless it was renamed
-// over its target.
+// over its target. Its writer holds an exclusive flock on it from its creation
+// until it is renamed or removed and the descriptor closed: a file of this kind
+// that nobody holds locked is a leftover of a writer that was killed, whatever
+// process ID its name carries, and the kernel drops a dead writer's lock.
 class TemporaryFile {
 public:
-    // Makes a new file at `path`, mode 0600. Whatever is at `path` already,
-    // even a dangling symbolic link, fails it (EEXIST): the name sits in the
-    // vault's directory, where it may have been put by someone else between
-    // the removal of a leftover and this call, and the file it would lead to
-    // is never written.
+    // Makes a new file at `path`, mode 0600, and locks it. Whatever is at
+    // `path` already, even a dangling symbolic link, fails it (EEXIST): the
+    // name sits in the vault's directory, where someone else may have put
+    // something, and the file it would lead to is never written.
     static Result<TemporaryFile> create(std::filesystem::path path);
 
     TemporaryFile(TemporaryFile&& other) noexcept;
@@ -40,5 +42,10 @@ private:
     UniqueFd fd_;
     bool in_place_ = false;
 };
+
+// Removes the file at `path` if it is a leftover: a regular file of ours on
+// which no writer holds its lock. A file that is held, or that cannot be
+// opened and locked at once, stays. Nothing is reported.
+void remove_if_abandoned(const std::filesystem::path& path);
 
 }  // namespace quillbox

@@ -1,9 +1,12 @@
 #include "vault/temporary_file.hpp"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,6 +16,7 @@
 namespace quillbox {
 namespace {
 
+using testing::LockHolder;
 using testing::TempDir;
 using testing::write_file;
 
@@ -61,6 +65,52 @@ TEST(TemporaryFile, WhatIsPlantedAtItsNameIsNeitherUsedNorFollowed) {
         ASSERT_FALSE(created);
         EXPECT_TRUE(created.error().is_os_error({EEXIST})) << created.error().to_text();
         EXPECT_EQ(listing_of(dir.path()), planted);
+    }
+}
+
+// Its writer holds the file locked from its creation until it is removed, and
+// a sweep that finds it held leaves it alone; a leftover that nobody holds
+// goes. Neither the process ID in a name nor its age has a say.
+TEST(TemporaryFile, OnlyAFileThatNobodyHoldsIsRemovedAsAbandoned) {
+    struct Case {
+        std::string label;
+        std::function<void(const TempDir&, const std::filesystem::path&)> plant;
+        bool removed;
+    };
+    std::optional<TemporaryFile> writer;
+    std::optional<LockHolder> holder;
+    const std::vector<Case> cases = {
+        {"a killed writer's leftover",
+         [](const TempDir&, const auto& at) { write_file(at, "left"); }, true},
+        {"the file of a writer at work in this process",
+         [&](const TempDir&, const auto& at) {
+             Result<TemporaryFile> created = TemporaryFile::create(at);
+             ASSERT_TRUE(created) << created.error().to_text();
+             writer.emplace(std::move(*created));
+         },
+         false},
+        {"the file of a writer at work in another process",
+         [&](const TempDir&, const auto& at) { holder.emplace(at, "held"); }, false},
+        {"a link to a file",
+         [](const TempDir& dir, const auto& at) {
+             write_file(dir / "victim", "the owner's");
+             std::filesystem::create_symlink(dir / "victim", at);
+         },
+         false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        const TempDir dir;
+        const auto temporary = dir / "vault.bin.tmp.1.0123456789abcdef";
+        c.plant(dir, temporary);
+        const std::map<std::string, std::string> planted = listing_of(dir.path());
+
+        remove_if_abandoned(temporary);
+        std::map<std::string, std::string> expected = planted;
+        if (c.removed) expected.erase(temporary.filename());
+        EXPECT_EQ(listing_of(dir.path()), expected);
+        writer.reset();
+        holder.reset();
     }
 }
 
