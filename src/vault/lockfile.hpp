@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <utility>
 
 #include "core/clock.hpp"
 #include "core/result.hpp"

@@ -121,7 +121,7 @@ Status save_reading_with(VaultState& state, const VaultChange& change, std::stri
     const Result<std::optional<std::vector<unsigned char>>> changed = read_if_changed(state);
     if (!changed) return fail(changed.error());
     // Killed writers may have left their temporary files. The vault's own
-    // writers are kept out by the lock; an export to this path locks its file.
+    // writers are kept out by the lock held here; any other holds its file locked.
     remove_abandoned_temporaries(state.vault_path());
     if (*changed) return merge_and_write(state, **changed, change, reading_env);
     if (Status written = write_atomically(state.vault_path(), *image); !written) return written;

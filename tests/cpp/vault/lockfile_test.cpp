@@ -176,12 +176,18 @@ TEST(VaultLock, ProgramsAHolderStartedDoNotKeepItsLock) {
         const pid_t holder = ::fork();
         if (holder == 0) {
             const Result<VaultLockGuard> guard = acquire_vault_lock(dir / "vault.bin");
-            if (!guard) ::_exit(1);
+            int exec_done[2];
+            if (!guard || ::pipe2(exec_done, O_CLOEXEC) != 0) ::_exit(1);
             const pid_t program = ::fork();
             if (program == 0) {
                 ::execl("/bin/sleep", "sleep", "60", static_cast<char*>(nullptr));
                 ::_exit(127);
             }
+            // The pipe comes to its end once the program runs, when the
+            // descriptors marked close-on-exec have been closed.
+            ::close(exec_done[1]);
+            char byte = 0;
+            if (program < 0 || ::read(exec_done[0], &byte, 1) != 0) ::_exit(1);
             // Ends without letting go, as a killed holder would.
             ::_exit(::write(started[1], &program, sizeof program) == sizeof program ? 0 : 1);
         }
