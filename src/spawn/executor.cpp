@@ -35,7 +35,8 @@ Result<RunOutcome> execute(ExecutorRequest request, Clock& clock) {
     inherited.reserve(request.files.size());
     for (const SealedFile& file : request.files) inherited.push_back(file.fd());
     const ChildStreams streams{output->write_end.get(), error->write_end.get(),
-                               input ? input->read_end.get() : ChildStreams::kHostInput, inherited};
+                               input ? input->read_end.get() : ChildStreams::kHostInput, inherited,
+                               request.host_descriptors};
     const Result<pid_t> child = spawn_child(std::move(request.argv), std::move(request.environment),
                                             streams, request.redactor);
     // The readers see end of file once the child and its descendants have

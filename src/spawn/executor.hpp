@@ -8,6 +8,7 @@
 #include "core/sealed_file.hpp"
 #include "core/secret_bytes.hpp"
 #include "redact/redactor.hpp"
+#include "spawn/spawn_child.hpp"
 #include "spawn/wait_and_capture.hpp"
 
 namespace quillbox {
@@ -31,6 +32,9 @@ struct ExecutorRequest {
     // Where each stream goes as it arrives, redacted, instead of into the
     // outcome; the descriptors stay the caller's.
     OutputDestinations destinations = {};
+    // Whether the child keeps the host's descriptors that are not
+    // close-on-exec, or holds nothing but its streams and its files.
+    HostDescriptors host_descriptors = HostDescriptors::Inherited;
 };
 
 // Runs one command to its end: starts the child, captures and redacts its

@@ -1,43 +1,19 @@
 #include "spawn/spawn_child.hpp"
 
-#include <signal.h>
-#include <spawn.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <string>
 #include <string_view>
 
 #include "core/internal_error.hpp"
 #include "core/message_format.hpp"
+#include "spawn/spawn_settings.hpp"
 #include "spawn/zeroizing_cstring.hpp"
 
 namespace quillbox {
 namespace {
-
-// Owns one of the objects that posix_spawnp reads its settings from.
-template <typename Object, int (*init)(Object*), int (*destroy)(Object*)>
-class SpawnSetting {
-public:
-    SpawnSetting() : init_error_(init(&object_)) {}
-    ~SpawnSetting() {
-        if (init_error_ == 0) destroy(&object_);
-    }
-    SpawnSetting(const SpawnSetting&) = delete;
-    SpawnSetting& operator=(const SpawnSetting&) = delete;
-
-    int init_error() const { return init_error_; }
-    Object* get() { return &object_; }
-
-private:
-    Object object_;
-    int init_error_;
-};
-
-using FileActions = SpawnSetting<posix_spawn_file_actions_t, posix_spawn_file_actions_init,
-                                 posix_spawn_file_actions_destroy>;
-using SpawnAttributes =
-    SpawnSetting<posix_spawnattr_t, posix_spawnattr_init, posix_spawnattr_destroy>;
 
 // The program as messages name it: argument 0 without its final NUL, redacted
 // and decoded. Secrets are matched in the raw bytes, before invalid sequences
@@ -88,37 +64,73 @@ CoreError spawn_error(int error_number, const std::string& program) {
     }
 }
 
-// The spawn call itself, with its settings released as soon as it returns.
-Result<pid_t> start_program(const std::vector<char*>& arguments,
-                            const std::vector<char*>& environment, const ChildStreams& streams,
-                            const std::string& program) {
-    FileActions actions;
-    if (actions.init_error() != 0) return fail(errors::OsError{actions.init_error()});
-    SpawnAttributes attributes;
-    if (attributes.init_error() != 0) return fail(errors::OsError{attributes.init_error()});
-    // A signal the host ignores stays ignored across exec. Hosts such as the
-    // Python interpreter ignore SIGPIPE and SIGXFSZ; the child starts with
-    // their defaults, so that a reader that goes away ends it as in a shell
-    // pipeline instead of leaving it to meet failed writes.
+// Numbers below this are the standard streams, which the child always gets.
+constexpr int kFirstOtherDescriptor = 3;
+
+// Closes, in the child, every descriptor but the standard streams and the
+// given files, which keep their numbers (the command already names them as
+// /dev/fd/N): each number in the gaps below the highest file, open or not,
+// then everything above it. No number is skipped for looking closed now, so a
+// descriptor that another thread opens meanwhile is closed too.
+Status close_all_but(SpawnFileActions& actions, std::span<const int> kept) {
+    std::vector<int> sorted(kept.begin(), kept.end());
+    std::ranges::sort(sorted);
+    int next = kFirstOtherDescriptor;
+    for (const int fd : sorted) {
+        for (; next < fd; ++next) {
+            if (Status closed = actions.close(next); !closed) return closed;
+        }
+        next = std::max(next, fd + 1);
+    }
+    return actions.close_from(next);
+}
+
+// The child's standard streams on the given descriptors and its files under
+// their own numbers, in this order, then the host's other descriptors closed
+// if asked.
+Status set_up_descriptors(SpawnFileActions& actions, const ChildStreams& streams) {
+    // Without a pipe of its own, the child reads the host's standard input.
+    // Every descriptor of the run is close-on-exec, the ones given here
+    // included; their copies as 0, 1 and 2 are not.
+    if (streams.stdin_fd != ChildStreams::kHostInput) {
+        if (Status set = actions.duplicate(streams.stdin_fd, STDIN_FILENO); !set) return set;
+    }
+    if (Status set = actions.duplicate(streams.stdout_fd, STDOUT_FILENO); !set) return set;
+    if (Status set = actions.duplicate(streams.stderr_fd, STDERR_FILENO); !set) return set;
+    // A descriptor duplicated onto itself loses close-on-exec in this child
+    // alone: children that other threads start meanwhile never see it.
+    for (const int inherited : streams.inherited) {
+        if (Status set = actions.duplicate(inherited, inherited); !set) return set;
+    }
+    if (streams.host_descriptors == HostDescriptors::Inherited) return {};
+    return close_all_but(actions, streams.inherited);
+}
+
+// A signal the host ignores stays ignored across exec. Hosts such as the
+// Python interpreter ignore SIGPIPE and SIGXFSZ; the child starts with their
+// defaults, so that a reader that goes away ends it as in a shell pipeline
+// instead of leaving it to meet failed writes.
+Status set_up_signals(SpawnAttributes& attributes) {
     sigset_t defaults;
     sigemptyset(&defaults);
     sigaddset(&defaults, SIGPIPE);
     sigaddset(&defaults, SIGXFSZ);
-    posix_spawnattr_setsigdefault(attributes.get(), &defaults);
-    posix_spawnattr_setflags(attributes.get(), POSIX_SPAWN_SETSIGDEF);
+    return attributes.set_default_actions(defaults);
+}
 
-    // Without a pipe of its own, the child reads the host's standard input.
-    // Every other descriptor of the host is close-on-exec, the ones given here
-    // included; their copies as 0, 1 and 2 are not.
-    if (streams.stdin_fd != ChildStreams::kHostInput) {
-        posix_spawn_file_actions_adddup2(actions.get(), streams.stdin_fd, STDIN_FILENO);
-    }
-    posix_spawn_file_actions_adddup2(actions.get(), streams.stdout_fd, STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(actions.get(), streams.stderr_fd, STDERR_FILENO);
-    // A descriptor duplicated onto itself loses close-on-exec in this child
-    // alone: children that other threads start meanwhile never see it.
-    for (const int inherited : streams.inherited) {
-        posix_spawn_file_actions_adddup2(actions.get(), inherited, inherited);
+// The spawn call itself, with its settings released as soon as it returns.
+// A setting that cannot be made fails the run before any child exists.
+Result<pid_t> start_program(const std::vector<char*>& arguments,
+                            const std::vector<char*>& environment, const ChildStreams& streams,
+                            const std::string& program) {
+    SpawnFileActions actions;
+    SpawnAttributes attributes;
+    Status set = actions.made();
+    if (set) set = attributes.made();
+    if (set) set = set_up_descriptors(actions, streams);
+    if (set) set = set_up_signals(attributes);
+    if (!set) {
+        return fail(std::move(set.error()).in_circumstance("setting up the start of " + program));
     }
 
     // No variable of this process, the master passphrase's included, reaches

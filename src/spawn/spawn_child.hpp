@@ -11,6 +11,16 @@
 
 namespace quillbox {
 
+// What becomes of the host's other descriptors in a child.
+enum class HostDescriptors {
+    // Every one that is not close-on-exec stays open, as in a child that the
+    // host started itself.
+    Inherited,
+    // All are closed: the child holds its standard streams and the files
+    // given to it, nothing else.
+    Closed,
+};
+
 // The descriptors that a child gets: as its standard streams, the write ends
 // of the pipes its readers drain, and the read end of the pipe its input is
 // fed into, or none to leave it the host's standard input; and under their
@@ -22,6 +32,7 @@ struct ChildStreams {
     int stderr_fd;
     int stdin_fd = kHostInput;
     std::span<const int> inherited = {};
+    HostDescriptors host_descriptors = HostDescriptors::Inherited;
 };
 
 // Starts argv[0], found along this process's PATH, with the given arguments
@@ -31,8 +42,9 @@ struct ChildStreams {
 // process's own environment reaches the child. The string buffers are wiped
 // as soon as the spawn call returns, whether it succeeded or not. Errors name
 // the program by its text decoded and redacted, so a program named by a
-// secret shows as its label. An empty argv is a fault of the caller and
-// throws InternalError.
+// secret shows as its label. Should any setting of the spawn fail to be made,
+// no child starts: the error is an OsError. An empty argv is a fault of the
+// caller and throws InternalError.
 Result<pid_t> spawn_child(std::vector<SecretBytes> argv, std::vector<SecretBytes> environment,
                           const ChildStreams& streams, const Redactor& redactor);
 

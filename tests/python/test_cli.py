@@ -308,6 +308,21 @@ def test_init_refuses_costs_no_vault_could_be_opened_with(tmp_path: Path):
     assert not path.exists()
 
 
+def test_run_gives_the_command_none_of_the_descriptors_it_inherited(vault_file: Path):
+    listing = [sys.executable, "-m", "quillbox", "run", "--vault", str(vault_file), "--"]
+    listing += ["ls", "/proc/self/fd"]
+    shell = f"exec 7<{vault_file}; ls /proc/self/fd; echo; exec {' '.join(listing)}"
+    env = {**os.environ, "QUILLBOX_KEY": PASSPHRASE}
+    shown = subprocess.run(
+        ["sh", "-c", shell], capture_output=True, text=True, env=env, timeout=120
+    )
+    assert shown.returncode == 0, shown.stderr
+    in_the_shell, in_the_command = shown.stdout.split("\n\n")
+    assert "7" in in_the_shell.split()
+    # ls holds one more of its own: the listed directory's.
+    assert in_the_command.split() == ["0", "1", "2", "3"]
+
+
 def test_run_passes_the_output_on_live_byte_for_byte(vault_file: Path):
     """Read through a pipe as a user's terminal or next program would: each line
     arrives as the command writes it, a secret split by a pause never shows,

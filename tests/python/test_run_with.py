@@ -246,6 +246,50 @@ def test_only_its_own_child_holds_the_file_and_the_host_closes_it(vault):
     assert set(os.listdir("/proc/self/fd")) == before
 
 
+# Prints the numbers of the child's open descriptors on one line and those
+# of the files named by its arguments (/dev/fd/N) on the next; it opens none.
+LIST_OPEN_DESCRIPTORS = (
+    "import os, sys\n"
+    "def is_open(fd):\n"
+    "    try: os.fstat(fd)\n"
+    "    except OSError: return False\n"
+    "    return True\n"
+    "print(*[fd for fd in range(1024) if is_open(fd)])\n"
+    "print(*sorted(int(word[len('/dev/fd/'):]) for word in sys.argv[1:]))\n"
+)
+
+
+@pytest.fixture
+def inheritable_descriptors(tmp_path):
+    """Descriptors that a child of this process would inherit, as a test
+    harness's pipes or a shell's `exec 7<file` are: one low, as the first free
+    number, and one above any that a run's files take."""
+    held = tmp_path / "held-open"
+    held.write_text("not for the child")
+    low = os.open(held, os.O_RDONLY)
+    os.set_inheritable(low, True)
+    high = os.dup2(low, 300, inheritable=True)
+    yield {low, high}
+    os.close(low)
+    os.close(high)
+
+
+def test_run_with_gives_the_child_no_descriptor_but_its_streams_and_files(
+    vault, inheritable_descriptors
+):
+    for files in ([], ["{{file:API_TOKEN}}"], ["{{file:API_TOKEN}}", "{{file:DB_PASSWORD}}"]):
+        result = vault.run_with(["python3", "-c", LIST_OPEN_DESCRIPTORS, *files])
+        assert result.exit_code == 0, result.stderr
+        open_here, handed = result.stdout.split("\n")[:2]
+        assert open_here.split() == ["0", "1", "2", *handed.split()], files
+
+
+def test_run_leaves_the_child_the_hosts_inheritable_descriptors(vault, inheritable_descriptors):
+    result = vault.run("ls /proc/self/fd")
+    assert result.exit_code == 0, result.stderr
+    assert inheritable_descriptors <= {int(fd) for fd in result.stdout.split()}
+
+
 def secret_files_open_here():
     """The descriptors of this process that name an in-memory secret file."""
     names = set()

@@ -32,7 +32,7 @@ Result<PreparedRun> prepare_run(const CommandRequest& request, const VaultState&
 }  // namespace
 
 PyObject* run_pipeline(VaultHandle& vault, const CommandRequest& request, const RunLimits& limits,
-                       const OutputDestinations& destinations) {
+                       HostDescriptors host_descriptors, const OutputDestinations& destinations) {
     if (vault.is_closed()) return raise_quillbox_error("vault is closed");
     // The first run after a change builds the redactor, which takes long in a
     // large vault: other threads go on meanwhile.
@@ -48,9 +48,10 @@ PyObject* run_pipeline(VaultHandle& vault, const CommandRequest& request, const 
 
     PreparedRun& run = **prepared;
     Result<RunOutcome> outcome = without_interpreter_lock([&] {
-        return execute(ExecutorRequest{
-            std::move(run.command.argv), *run.redactor, limits, std::move(run.command.environment),
-            std::move(run.command.input), std::move(run.command.files), destinations});
+        return execute(ExecutorRequest{std::move(run.command.argv), *run.redactor, limits,
+                                       std::move(run.command.environment),
+                                       std::move(run.command.input), std::move(run.command.files),
+                                       destinations, host_descriptors});
     });
     if (!outcome) return raise_core_error(outcome.error());
     return make_run_result(std::move(*outcome));

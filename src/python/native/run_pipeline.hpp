@@ -3,6 +3,7 @@
 #include <Python.h>
 
 #include "python/native/vault_handle.hpp"
+#include "spawn/spawn_child.hpp"
 #include "spawn/wait_and_capture.hpp"
 #include "tokenizer/command_request.hpp"
 
@@ -16,7 +17,10 @@ namespace quillbox::python {
 // passphrase changed since the last run); the child then runs, and its output
 // is redacted, or passed on live to its destination, outside both locks.
 // Returns a new RunResult, or nullptr with the exception set.
+// Vault.run's child keeps the host's inheritable descriptors; run_with's holds
+// only its streams and files.
 PyObject* run_pipeline(VaultHandle& vault, const CommandRequest& request, const RunLimits& limits,
+                       HostDescriptors host_descriptors,
                        const OutputDestinations& destinations = {});
 
 }  // namespace quillbox::python

@@ -184,7 +184,7 @@ PyObject* vault_run(PyObject* self, PyObject* args, PyObject* kwargs) {
             convert_run_limits(timeout_object, max_output_object, max_stderr_object);
         if (!limits) return nullptr;
         return run_pipeline(handle_of(self), CommandRequest{std::move(*command), {}, std::nullopt},
-                            *limits);
+                            *limits, HostDescriptors::Inherited);
     });
 }
 
@@ -222,7 +222,8 @@ PyObject* vault_run_with(PyObject* self, PyObject* args, PyObject* kwargs) {
         const std::optional<OutputDestinations> destinations =
             convert_destinations(stdout_object, stderr_object);
         if (!destinations) return nullptr;
-        return run_pipeline(handle_of(self), *request, *limits, *destinations);
+        return run_pipeline(handle_of(self), *request, *limits, HostDescriptors::Closed,
+                            *destinations);
     });
 }
 

@@ -117,6 +117,39 @@ TEST(SpawnChild, WiresOutputsWhenTheHostHasClosedItsOwn) {
     EXPECT_EQ(waitpid(*child, nullptr, 0), *child);
 }
 
+// A descriptor that the file actions refuse (glibc checks each against the
+// descriptor table's size as it is added) fails the spawn before any child
+// exists: unchecked, the child would have started on the host's own streams.
+TEST(SpawnChild, ASettingThatCannotBeMadeStartsNoChild) {
+    const Result<Redactor> redactor = build_redactor({});
+    ASSERT_TRUE(redactor.has_value());
+    Result<Pipe> output = make_pipe();
+    ASSERT_TRUE(output.has_value());
+    const int out = output->write_end.get();
+    const int beyond_the_table[] = {::getdtablesize()};
+    struct Case {
+        const char* label;
+        ChildStreams streams;
+    };
+    const Case cases[] = {
+        {"standard error", {out, -2}},
+        {"standard input", {out, out, beyond_the_table[0]}},
+        {"a file of the command", {out, out, ChildStreams::kHostInput, beyond_the_table}},
+        {"a file, the host's descriptors closed",
+         {out, out, ChildStreams::kHostInput, beyond_the_table, HostDescriptors::Closed}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        const Result<pid_t> child =
+            spawn_child(argv_of({"/bin/sh", "-c", "echo escaped >&2"}), {}, c.streams, *redactor);
+        ASSERT_FALSE(child.has_value());
+        EXPECT_EQ(
+            child.error(),
+            CoreError(errors::OsError{EBADF}).in_circumstance("setting up the start of /bin/sh"));
+        EXPECT_FALSE(has_unreaped_children());
+    }
+}
+
 TEST(SpawnChild, RefusesAnEmptyArgumentVector) {
     const Result<Redactor> redactor = build_redactor({});
     ASSERT_TRUE(redactor.has_value());
