@@ -31,24 +31,6 @@ Result<struct stat> stat_path(const std::filesystem::path& path) {
     return metadata;
 }
 
-Result<std::vector<unsigned char>> read_to_end(int fd) {
-    std::vector<unsigned char> bytes;
-    struct stat metadata{};
-    if (::fstat(fd, &metadata) == 0 && metadata.st_size > 0) {
-        bytes.reserve(static_cast<std::size_t>(metadata.st_size));
-    }
-    unsigned char chunk[64 * 1024];
-    for (;;) {
-        const ssize_t count = ::read(fd, chunk, sizeof chunk);
-        if (count == 0) return bytes;
-        if (count < 0) {
-            if (errno == EINTR) continue;
-            return fail(CoreError::from_errno());
-        }
-        bytes.insert(bytes.end(), chunk, chunk + count);
-    }
-}
-
 Status write_all(int fd, std::span<const unsigned char> bytes) {
     while (!bytes.empty()) {
         const ssize_t count = ::write(fd, bytes.data(), bytes.size());

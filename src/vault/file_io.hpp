@@ -23,9 +23,6 @@ Result<UniqueFd> open_file(const std::filesystem::path& path, int flags, mode_t 
 // The metadata of `path`, following symbolic links.
 Result<struct stat> stat_path(const std::filesystem::path& path);
 
-// Everything from the descriptor's position to the end of the file.
-Result<std::vector<unsigned char>> read_to_end(int fd);
-
 // All of `bytes`; a write that takes nothing is the Io error "failed to write
 // whole buffer".
 Status write_all(int fd, std::span<const unsigned char> bytes);

@@ -36,7 +36,7 @@ int flock_operation(LockKind kind) {
 Result<std::optional<UniqueFd>> open_lockfile(const std::filesystem::path& lockfile,
                                               LockKind kind) {
     Result<CheckedFile> writable =
-        open_checked_file(lockfile, O_RDWR | O_CREAT | O_NOFOLLOW, 0600, RequiredOwner::MeOrRoot);
+        open_checked_file(lockfile, O_RDWR | O_CREAT | O_NOFOLLOW, 0600, FileRole::Lockfile);
     if (writable) return std::optional(std::move(writable->fd));
     if (writable.error().kind() != ErrorKind::OsError) return fail(writable.error());
     if (kind == LockKind::Exclusive) {
@@ -46,7 +46,7 @@ Result<std::optional<UniqueFd>> open_lockfile(const std::filesystem::path& lockf
     }
     if (!writable.error().is_os_error({EROFS, EACCES, EPERM})) return fail(writable.error());
     Result<CheckedFile> readable =
-        open_checked_file(lockfile, O_RDONLY | O_NOFOLLOW, 0, RequiredOwner::MeOrRoot);
+        open_checked_file(lockfile, O_RDONLY | O_NOFOLLOW, 0, FileRole::Lockfile);
     if (readable) return std::optional(std::move(readable->fd));
     if (readable.error().is_os_error({ENOENT})) return std::optional<UniqueFd>();
     return fail(readable.error());

@@ -12,6 +12,7 @@
 #include "vault/checked_open.hpp"
 #include "vault/file_io.hpp"
 #include "vault/format.hpp"
+#include "vault/image_file.hpp"
 #include "vault/lockfile.hpp"
 
 namespace quillbox {
@@ -35,13 +36,13 @@ Result<std::vector<unsigned char>> read_vault_file(const std::filesystem::path& 
                                                    bool allow_insecure_permissions, Clock& clock) {
     Result<SharedVaultLock> lock = acquire_shared_vault_lock(vault_path, clock);
     if (!lock) return fail(lock.error());
-    Result<CheckedFile> file = open_checked_file(vault_path, O_RDONLY, 0, RequiredOwner::Me);
+    Result<CheckedFile> file = open_checked_file(vault_path, O_RDONLY, 0, FileRole::VaultFile);
     if (!file) return fail(file.error());
     if (Status allowed = check_permissions(vault_path, file->metadata, allow_insecure_permissions);
         !allowed) {
         return fail(allowed.error());
     }
-    return read_to_end(file->fd.get());
+    return read_image_file(*file);
 }
 
 // What the vault file holds now, if it is not the image this state last read
@@ -49,7 +50,7 @@ Result<std::vector<unsigned char>> read_vault_file(const std::filesystem::path& 
 Result<std::optional<std::vector<unsigned char>>> read_if_changed(const VaultState& state) {
     if (!stat_path(state.vault_path())) return std::nullopt;
     Result<CheckedFile> file =
-        open_checked_file(state.vault_path(), O_RDONLY, 0, RequiredOwner::Me);
+        open_checked_file(state.vault_path(), O_RDONLY, 0, FileRole::VaultFile);
     if (!file) return fail(file.error());
     const int fd = file->fd.get();
     // The commit tag is enough to tell: it differs from one write to the next.
@@ -62,7 +63,7 @@ Result<std::optional<std::vector<unsigned char>>> read_if_changed(const VaultSta
             return std::nullopt;
         }
     }
-    Result<std::vector<unsigned char>> image = read_to_end(fd);
+    Result<std::vector<unsigned char>> image = read_image_file(*file);
     if (!image) return fail(image.error());
     return std::move(*image);
 }

@@ -74,7 +74,7 @@ Status TemporaryFile::rename_over(const std::filesystem::path& target) {
 
 void remove_if_abandoned(const std::filesystem::path& path) {
     const Result<CheckedFile> file =
-        open_checked_file(path, O_RDONLY | O_NOFOLLOW, 0, RequiredOwner::Me);
+        open_checked_file(path, O_RDONLY | O_NOFOLLOW, 0, FileRole::VaultFile);
     if (!file || ::flock(file->fd.get(), LOCK_EX | LOCK_NB) != 0) return;
     // Only the file that was locked goes, not one put at its name meanwhile.
     struct stat now{};

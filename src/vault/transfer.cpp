@@ -5,18 +5,24 @@
 #include <vector>
 
 #include "vault/atomic_write.hpp"
+#include "vault/checked_open.hpp"
 #include "vault/file_io.hpp"
 #include "vault/format.hpp"
+#include "vault/image_file.hpp"
 #include "vault/kdf.hpp"
 #include "vault/store.hpp"
 
 namespace quillbox {
 namespace {
 
-Result<std::vector<unsigned char>> read_import_file(const std::filesystem::path& import_path) {
-    Result<UniqueFd> fd = open_file(import_path, O_RDONLY);
-    if (!fd) return fail(fd.error());
-    return read_to_end(fd->get());
+// Opened like the vault file, so that a FIFO, a device or a directory is
+// refused at once instead of blocking the import or feeding it without end;
+// but anyone may own it.
+Result<VaultImage> read_import_file(const std::filesystem::path& import_path) {
+    const Result<CheckedFile> file =
+        open_checked_file(import_path, O_RDONLY, 0, FileRole::ImportFile);
+    if (!file) return fail(file.error());
+    return read_image_file(*file);
 }
 
 // Entries are handled one after the other, so a name that occurs twice in the
@@ -60,7 +66,7 @@ Result<ImportCounts> import_vault_file(VaultState& state, const std::filesystem:
                                        bool overwrite,
                                        std::optional<std::string_view> import_key_env,
                                        Clock& clock) {
-    const Result<std::vector<unsigned char>> image = read_import_file(import_path);
+    const Result<VaultImage> image = read_import_file(import_path);
     if (!image) return fail(image.error());
     // The import file's KDF parameters serve only to read it.
     const Result<DecodedVault> decoded =

@@ -4,6 +4,7 @@ from __future__ import annotations
 
 import inspect
 import os
+import shutil
 import stat
 import struct
 import subprocess
@@ -250,6 +251,78 @@ def test_a_header_asking_for_endless_work_is_refused_before_any(
             "I/O error: argon2 params error: memory cost times time cost is too large\n",
             "",
         ), attempt
+
+
+def unprivileged() -> list[str]:
+    """The command prefix that runs a process without root's capabilities."""
+    if os.geteuid() != 0:
+        return []
+    setpriv = shutil.which("setpriv")
+    if setpriv is None:
+        pytest.skip("setpriv (util-linux) is needed to run without root's capabilities")
+    return [setpriv, "--bounding-set=-all", "--inh-caps=-all"]
+
+
+def refused_attempt(vault_path, hostile, attempt, prefix=(), pass_fds=()):
+    """The text of the error that refuses the attempt, made in a process of
+    its own that the timeout kills, so that an attempt that blocks fails the
+    test instead of hanging it."""
+    arguments = [KEY_ENV, str(vault_path), hostile, attempt]
+    refused = subprocess.run(
+        [*prefix, sys.executable, "-c", REFUSED_ATTEMPT, *arguments],
+        capture_output=True,
+        text=True,
+        timeout=60,
+        pass_fds=pass_fds,
+    )
+    assert (refused.returncode, refused.stderr) == (0, "")
+    return refused.stdout.rstrip("\n")
+
+
+IMPORT_ADVICE = " — an import reads only a regular file"
+
+
+@pytest.mark.parametrize(
+    "plant, expected",
+    [
+        (os.mkfifo, 'vault error: "{}" is a FIFO' + IMPORT_ADVICE),
+        (
+            lambda path: os.symlink("/dev/zero", path),
+            'vault error: "{}" is a device' + IMPORT_ADVICE,
+        ),
+        (os.mkdir, 'vault error: "{}" is a directory' + IMPORT_ADVICE),
+        (lambda path: None, 'I/O error: No such file or directory (os error 2) (opening "{}")'),
+    ],
+    ids=["FIFO", "link to /dev/zero", "directory", "missing"],
+)
+def test_an_import_file_that_is_not_a_regular_file_is_refused_at_once(
+    vault_path, tmp_path, plant, expected
+):
+    hostile = tmp_path / "import.bin"
+    plant(hostile)
+    assert refused_attempt(vault_path, str(hostile), "import") == expected.format(hostile)
+
+
+def test_an_import_file_larger_than_any_vault_is_refused_unread(vault_path):
+    """A sparse file of 40 TiB: read, it would fill memory with zeros."""
+    largest = 10_000 * (16 + 2**32 - 1) + 138
+    huge = os.memfd_create("huge-import")
+    try:
+        os.ftruncate(huge, largest + 1)
+        path = f"/proc/self/fd/{huge}"
+        assert refused_attempt(vault_path, path, "import", pass_fds=(huge,)) == (
+            f'I/O error: "{path}" is larger than any vault file can be (at most {largest} bytes)'
+        )
+    finally:
+        os.close(huge)
+
+
+@pytest.mark.parametrize("attempt", ["open", "import"])
+def test_a_file_that_cannot_be_read_is_named(vault_path, make_vault, attempt):
+    unreadable = make_vault([("A", b"1")], name="unreadable.bin", mode=0o000)
+    assert refused_attempt(vault_path, str(unreadable), attempt, prefix=unprivileged()) == (
+        f'I/O error: Permission denied (os error 13) (opening "{unreadable}")'
+    )
 
 
 def test_export_and_import_through_the_class(vault, make_vault, tmp_path, monkeypatch):

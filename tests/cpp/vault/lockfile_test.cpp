@@ -254,7 +254,8 @@ TEST(VaultLock, NulInThePathIsRefused) {
         acquire_vault_lock(std::filesystem::path(std::string("/tmp/a\0b", 8)));
     ASSERT_FALSE(guard);
     EXPECT_EQ(guard.error(),
-              CoreError(errors::IoMessage{"file name contained an unexpected NUL byte"}));
+              CoreError(errors::IoMessage{"file name contained an unexpected NUL byte"})
+                  .in_circumstance("opening \"/tmp/a\\0b.lock\""));
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "core/message_format.hpp"
 #include "support/core_error_printer.hpp"
 #include "support/release_watch.hpp"
 #include "support/store_support.hpp"
@@ -168,12 +169,13 @@ TEST_F(Transfer, ImportReadsTheNamedVariable) {
     EXPECT_EQ(unset.error(), CoreError(errors::EnvVarNotSet{"QUILLBOX_TEST_UNSET_IMPORT_KEY"}));
 }
 
-TEST_F(Transfer, MissingImportFileIsAnIoError) {
+TEST_F(Transfer, MissingImportFileIsAnIoErrorThatNamesIt) {
     VaultState state = open_with(entries_of({{"A", "1"}}));
-    const Result<ImportCounts> counts =
-        import_vault_file(state, dir_ / "absent.bin", false, std::nullopt);
+    const auto absent = dir_ / "absent.bin";
+    const Result<ImportCounts> counts = import_vault_file(state, absent, false, std::nullopt);
     ASSERT_FALSE(counts);
-    EXPECT_EQ(counts.error(), CoreError(errors::OsError{ENOENT}));
+    EXPECT_EQ(counts.error(),
+              CoreError(errors::OsError{ENOENT}).in_circumstance("opening " + quoted_path(absent)));
     EXPECT_EQ(list_entry_names(state), (Names{"A"}));
 }
 
