@@ -5,7 +5,6 @@
 
 #include <filesystem>
 #include <span>
-#include <vector>
 
 #include "core/result.hpp"
 #include "core/unique_fd.hpp"
