@@ -4,14 +4,13 @@ from __future__ import annotations
 
 import inspect
 import os
-import shutil
 import stat
 import struct
 import subprocess
 import sys
 
 import pytest
-from conftest import KEY_ENV, PASSPHRASE, read_entries
+from conftest import KEY_ENV, PASSPHRASE, read_entries, unprivileged
 from quillbox import (
     MasterKeyError,
     QuillBoxError,
@@ -251,16 +250,6 @@ def test_a_header_asking_for_endless_work_is_refused_before_any(
             "I/O error: argon2 params error: memory cost times time cost is too large\n",
             "",
         ), attempt
-
-
-def unprivileged() -> list[str]:
-    """The command prefix that runs a process without root's capabilities."""
-    if os.geteuid() != 0:
-        return []
-    setpriv = shutil.which("setpriv")
-    if setpriv is None:
-        pytest.skip("setpriv (util-linux) is needed to run without root's capabilities")
-    return [setpriv, "--bounding-set=-all", "--inh-caps=-all"]
 
 
 def refused_attempt(vault_path, hostile, attempt, prefix=(), pass_fds=()):
