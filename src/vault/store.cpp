@@ -10,6 +10,7 @@
 #include "core/utf8.hpp"
 #include "vault/atomic_write.hpp"
 #include "vault/checked_open.hpp"
+#include "vault/file_identity.hpp"
 #include "vault/file_io.hpp"
 #include "vault/format.hpp"
 #include "vault/image_file.hpp"
@@ -27,13 +28,19 @@ Status check_permissions(const std::filesystem::path& vault_path, const struct s
     return {};
 }
 
-// The whole file, read while the shared lockfile lock keeps saves out. It is
-// opened without blocking and checked through its descriptor, so that a FIFO
-// or a device is refused before anything waits on it, and nothing can be put
-// in its place between the check and the read. The vault file is closed
-// before the lock is dropped.
-Result<std::vector<unsigned char>> read_vault_file(const std::filesystem::path& vault_path,
-                                                   bool allow_insecure_permissions, Clock& clock) {
+// The whole file as read while the shared lockfile lock keeps saves out, and
+// what fstat told of it.
+struct VaultFileRead {
+    std::vector<unsigned char> image;
+    struct stat metadata;
+};
+
+// The file is opened without blocking and checked through its descriptor, so
+// that a FIFO or a device is refused before anything waits on it, and nothing
+// can be put in its place between the check and the read. The vault file is
+// closed before the lock is dropped.
+Result<VaultFileRead> read_vault_file(const std::filesystem::path& vault_path,
+                                      bool allow_insecure_permissions, Clock& clock) {
     Result<SharedVaultLock> lock = acquire_shared_vault_lock(vault_path, clock);
     if (!lock) return fail(lock.error());
     Result<CheckedFile> file = open_checked_file(vault_path, O_RDONLY, 0, FileRole::VaultFile);
@@ -42,7 +49,67 @@ Result<std::vector<unsigned char>> read_vault_file(const std::filesystem::path& 
         !allowed) {
         return fail(allowed.error());
     }
-    return read_image_file(*file);
+    Result<std::vector<unsigned char>> image = read_image_file(*file);
+    if (!image) return fail(image.error());
+    return VaultFileRead{std::move(*image), file->metadata};
+}
+
+// The commit tag at the end of the open file, if it is long enough to hold one.
+std::optional<MacTag> read_commit_tag(int fd, const struct stat& metadata) {
+    const auto size = static_cast<std::uint64_t>(metadata.st_size);
+    if (size < kMinImageSize) return std::nullopt;
+    MacTag tag{};
+    const auto offset = static_cast<off_t>(size - kMacSize);
+    if (::pread(fd, tag.data(), tag.size(), offset) != static_cast<ssize_t>(kMacSize)) {
+        return std::nullopt;
+    }
+    return tag;
+}
+
+// Records what stat tells of the file just written, under the exclusive lock
+// that keeps anyone else from replacing it meanwhile; nothing when it cannot
+// be told, so that the next check reads the file.
+void record_written_file(VaultState& state, Clock& clock) {
+    const Result<struct stat> metadata = stat_path(state.vault_path());
+    state.set_file_identity(metadata ? std::optional(identify_file(*metadata, clock.wall_now()))
+                                     : std::nullopt);
+}
+
+// Whether the file at the vault path is the one the state last read or wrote,
+// by its commit tag, read through one descriptor; its identity is recorded
+// again when it is.
+bool confirm_commit_tag(VaultState& state, Clock& clock) {
+    Result<CheckedFile> file =
+        open_checked_file(state.vault_path(), O_RDONLY, 0, FileRole::VaultFile);
+    if (!file) return false;
+    const std::optional<MacTag> tag = read_commit_tag(file->fd.get(), file->metadata);
+    if (!tag || *tag != state.file_commit_tag()) return false;
+    if (match_file(state.file_identity(), file->metadata) == FileMatch::Different) return false;
+    state.set_file_identity(identify_file(file->metadata, clock.wall_now()));
+    return true;
+}
+
+// Reads the file as an open does and, unless its commit tag is the one the
+// state holds, decodes it and puts what it holds in the state's place. The
+// state stays as it is when anything fails.
+Status reload_vault(VaultState& state, Clock& clock) {
+    Result<VaultFileRead> read =
+        read_vault_file(state.vault_path(), state.allow_insecure_permissions(), clock);
+    if (!read) return fail(read.error());
+    const std::optional<FileIdentity> identity = identify_file(read->metadata, clock.wall_now());
+    if (read->image.size() >= kMinImageSize &&
+        commit_tag_of(read->image) == state.file_commit_tag()) {
+        state.set_file_identity(identity);
+        return {};
+    }
+    Result<DecodedVault> decoded = decode_vault(read->image, state.master_key_env());
+    if (!decoded) return fail(decoded.error());
+    VaultState current(state.vault_path(), state.master_key_env(), std::move(decoded->entries),
+                       decoded->params, commit_tag_of(read->image),
+                       state.allow_insecure_permissions());
+    current.set_file_identity(identity);
+    state = std::move(current);
+    return {};
 }
 
 // What the vault file holds now, if it is not the image this state last read
@@ -54,15 +121,7 @@ Result<std::optional<std::vector<unsigned char>>> read_if_changed(const VaultSta
     if (!file) return fail(file.error());
     const int fd = file->fd.get();
     // The commit tag is enough to tell: it differs from one write to the next.
-    if (const auto size = static_cast<std::uint64_t>(file->metadata.st_size);
-        size >= kMinImageSize) {
-        MacTag tag{};
-        const auto offset = static_cast<off_t>(size - kMacSize);
-        if (::pread(fd, tag.data(), tag.size(), offset) == static_cast<ssize_t>(kMacSize) &&
-            tag == state.file_commit_tag()) {
-            return std::nullopt;
-        }
-    }
+    if (read_commit_tag(fd, file->metadata) == state.file_commit_tag()) return std::nullopt;
     Result<std::vector<unsigned char>> image = read_image_file(*file);
     if (!image) return fail(image.error());
     return std::move(*image);
@@ -72,20 +131,22 @@ Result<std::optional<std::vector<unsigned char>>> read_if_changed(const VaultSta
 // in `reading_env`, and writes that, under the lock the caller holds. The
 // state becomes what was written.
 Status merge_and_write(VaultState& state, std::span<const unsigned char> current_image,
-                       const VaultChange& change, std::string_view reading_env) {
+                       const VaultChange& change, std::string_view reading_env, Clock& clock) {
     const auto unsaved = [](CoreError error) {
         return fail(std::move(error).in_circumstance(std::string(kUnmergedSaveCircumstance)));
     };
     Result<DecodedVault> current = decode_vault(current_image, reading_env);
     if (!current) return unsaved(std::move(current.error()));
     VaultState merged(state.vault_path(), std::string(reading_env), std::move(current->entries),
-                      current->params, commit_tag_of(current_image));
+                      current->params, commit_tag_of(current_image),
+                      state.allow_insecure_permissions());
     if (Status changed = change(merged); !changed) return unsaved(std::move(changed.error()));
     const Result<VaultImage> image =
         encode_vault(merged.entries(), merged.kdf_params(), merged.master_key_env());
     if (!image) return unsaved(image.error());
     if (Status written = write_atomically(merged.vault_path(), *image); !written) return written;
     merged.set_file_commit_tag(commit_tag_of(*image));
+    record_written_file(merged, clock);
     state = std::move(merged);
     return {};
 }
@@ -124,9 +185,10 @@ Status save_reading_with(VaultState& state, const VaultChange& change, std::stri
     // Killed writers may have left their temporary files. The vault's own
     // writers are kept out by the lock held here; any other holds its file locked.
     remove_abandoned_temporaries(state.vault_path());
-    if (*changed) return merge_and_write(state, **changed, change, reading_env);
+    if (*changed) return merge_and_write(state, **changed, change, reading_env, clock);
     if (Status written = write_atomically(state.vault_path(), *image); !written) return written;
     state.set_file_commit_tag(commit_tag_of(*image));
+    record_written_file(state, clock);
     return {};
 }
 
@@ -146,13 +208,27 @@ Result<VaultState> open_vault(std::string_view master_key_env,
     // Any failure to see the file (missing, a dangling link, a directory on the
     // way that cannot be searched) means there is no vault to open.
     if (!stat_path(path)) return fail(errors::VaultNotFound{path});
-    const Result<std::vector<unsigned char>> image =
-        read_vault_file(path, allow_insecure_permissions, clock);
-    if (!image) return fail(image.error());
-    Result<DecodedVault> decoded = decode_vault(*image, master_key_env);
+    const Result<VaultFileRead> read = read_vault_file(path, allow_insecure_permissions, clock);
+    if (!read) return fail(read.error());
+    Result<DecodedVault> decoded = decode_vault(read->image, master_key_env);
     if (!decoded) return fail(decoded.error());
-    return VaultState(std::move(path), std::string(master_key_env), std::move(decoded->entries),
-                      decoded->params, commit_tag_of(*image));
+    VaultState state(std::move(path), std::string(master_key_env), std::move(decoded->entries),
+                     decoded->params, commit_tag_of(read->image), allow_insecure_permissions);
+    state.set_file_identity(identify_file(read->metadata, clock.wall_now()));
+    return state;
+}
+
+Status refresh_vault(VaultState& state, Clock& clock) {
+    const Result<struct stat> metadata = stat_path(state.vault_path());
+    if (!metadata) return fail(errors::VaultNotFound{state.vault_path()});
+    switch (match_file(state.file_identity(), *metadata)) {
+        case FileMatch::Same: return {};
+        case FileMatch::Unsure:
+            if (confirm_commit_tag(state, clock)) return {};
+            break;
+        case FileMatch::Different: break;
+    }
+    return reload_vault(state, clock);
 }
 
 Status set_entry(VaultState& state, std::string_view name, SecretBytes value, Clock& clock) {

@@ -31,6 +31,19 @@ Result<VaultState> open_vault(std::string_view master_key_env,
                               const std::optional<std::filesystem::path>& vault_path,
                               bool allow_insecure_permissions, Clock& clock = real_clock());
 
+// Brings the state up to what the vault file holds now, so that another
+// process's save since this state last read or wrote it is seen. The file's
+// identity is checked first (one stat: device, inode, size and times); only a
+// file that differs is read again, under the shared lock and with the modes
+// checked as open does, and decoded unless its commit tag is the one the state
+// holds. Times too recent to tell a write within the same tick apart send the
+// check to the commit tag instead. A file that is gone fails with
+// VaultNotFound, one that cannot be read or decoded (another passphrase,
+// damage) with that error; the state then stays as it was, and a later call
+// checks again. The state is replaced as a whole when the file changed: the
+// revision moves on, and with it everything derived from the entries.
+Status refresh_vault(VaultState& state, Clock& clock = real_clock());
+
 // Inserts or replaces (keeping the entry's position), then saves, waiting for
 // the lockfile on `clock`. A bad name fails before anything changes. If the
 // save fails, the change stays in memory and the file keeps its old contents.

@@ -15,12 +15,14 @@ std::uint64_t next_revision() {
 }  // namespace
 
 VaultState::VaultState(std::filesystem::path vault_path, std::string master_key_env,
-                       VaultEntries entries, KdfParams kdf_params, const MacTag& file_commit_tag)
+                       VaultEntries entries, KdfParams kdf_params, const MacTag& file_commit_tag,
+                       bool allow_insecure_permissions)
     : vault_path_(std::move(vault_path)),
       master_key_env_(std::move(master_key_env)),
       entries_(std::move(entries)),
       kdf_params_(kdf_params),
       file_commit_tag_(file_commit_tag),
+      allow_insecure_permissions_(allow_insecure_permissions),
       revision_(next_revision()) {
     for (VaultEntry& entry : entries_) entry.value.lock_into_memory();
 }

@@ -3,12 +3,14 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "core/result.hpp"
 #include "core/secret_bytes.hpp"
 #include "core/vault_entry.hpp"
+#include "vault/file_identity.hpp"
 #include "vault/hmac_sha256.hpp"
 #include "vault/kdf_params.hpp"
 
@@ -30,7 +32,8 @@ class VaultState {
 public:
     // Locks every value into memory, in entry order.
     VaultState(std::filesystem::path vault_path, std::string master_key_env, VaultEntries entries,
-               KdfParams kdf_params, const MacTag& file_commit_tag);
+               KdfParams kdf_params, const MacTag& file_commit_tag,
+               bool allow_insecure_permissions);
 
     // As the caller gave it, or the default path; neither made absolute nor resolved.
     const std::filesystem::path& vault_path() const { return vault_path_; }
@@ -49,6 +52,13 @@ public:
     // that finds another tag in the file knows that another process changed it.
     const MacTag& file_commit_tag() const { return file_commit_tag_; }
     void set_file_commit_tag(const MacTag& tag) { file_commit_tag_ = tag; }
+    // What stat told of that file; nothing when it could not be told.
+    const std::optional<FileIdentity>& file_identity() const { return file_identity_; }
+    void set_file_identity(const std::optional<FileIdentity>& identity) {
+        file_identity_ = identity;
+    }
+    // As the vault was opened: every later read of the file checks its modes so.
+    bool allow_insecure_permissions() const { return allow_insecure_permissions_; }
 
     // Tells states and their entries apart: no two states of this process
     // share a revision, and every change of the entries gives a new one. What
@@ -79,6 +89,8 @@ private:
     VaultEntries entries_;
     KdfParams kdf_params_;
     MacTag file_commit_tag_;
+    std::optional<FileIdentity> file_identity_;
+    bool allow_insecure_permissions_;
     std::uint64_t revision_;
 };
 

@@ -9,6 +9,7 @@
 #include "python/native/run_result_type.hpp"
 #include "python/native/vault_object.hpp"
 #include "spawn/executor.hpp"
+#include "vault/store.hpp"
 
 namespace quillbox::python {
 namespace {
@@ -20,8 +21,9 @@ struct PreparedRun {
     std::shared_ptr<const Redactor> redactor;
 };
 
-Result<PreparedRun> prepare_run(const CommandRequest& request, const VaultState& state,
+Result<PreparedRun> prepare_run(const CommandRequest& request, VaultState& state,
                                 RunRedactor& run_redactor) {
+    if (Status current = refresh_vault(state); !current) return fail(current.error());
     Result<ResolvedCommand> command = resolve_command(request, state.entries());
     if (!command) return fail(std::move(command.error()));
     Result<std::shared_ptr<const Redactor>> redactor = run_redactor.for_state(state);
@@ -34,8 +36,9 @@ Result<PreparedRun> prepare_run(const CommandRequest& request, const VaultState&
 PyObject* run_pipeline(VaultHandle& vault, const CommandRequest& request, const RunLimits& limits,
                        HostDescriptors host_descriptors, const OutputDestinations& destinations) {
     if (vault.is_closed()) return raise_quillbox_error("vault is closed");
-    // The first run after a change builds the redactor, which takes long in a
-    // large vault: other threads go on meanwhile.
+    // The vault file is read again when another process saved, and the first
+    // run after a change builds the redactor; both take long in a large vault:
+    // other threads go on meanwhile.
     std::optional<Result<PreparedRun>> prepared = without_interpreter_lock([&] {
         return vault.with_state_and_redactor(
             [&](VaultState& state, RunRedactor& run_redactor) {

@@ -10,7 +10,8 @@
 namespace quillbox::python {
 
 // The body of Vault.run and Vault.run_with: under the inner lock, with the
-// interpreter lock released, the command is tokenized (a command line) or
+// interpreter lock released, the state is brought up to the vault file as it
+// is now (refresh_vault), the command is tokenized (a command line) or
 // taken as it stands (an argument vector), the placeholders of its words and
 // of the environment's values parsed and resolved against the entries, and
 // the redactor of the current state taken (built first if the entries or the

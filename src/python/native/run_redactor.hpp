@@ -11,7 +11,8 @@
 namespace quillbox::python {
 
 // The redactor of an open vault's runs. It is built on the first run after the
-// entries or the master passphrase change, and shared, immutable, by every run
+// entries or the master passphrase change (another process's save, read in by
+// refresh_vault, makes a new state and so a new revision), and shared, immutable, by every run
 // until then; building it is most of the cost of a run in a large vault. It
 // lives under the vault's inner lock. A run holds on to the one it started
 // with, so a redactor that is replaced or closed goes, wiped, when its last

@@ -9,6 +9,7 @@
 #include "python/native/exceptions.hpp"
 #include "python/native/vault_handle.hpp"
 #include "python/shared/interpreter_lock.hpp"
+#include "vault/store.hpp"
 
 namespace quillbox::python {
 
@@ -41,18 +42,27 @@ inline void wait_here(VaultHandle::Lock& lock) {
 }
 
 // Runs `operation` on the state under the inner lock with the interpreter lock
-// held: it reads the state quickly or touches Python objects.
-template <typename Operation>
-auto with_state_in_interpreter(VaultHandle& vault, Operation&& operation) {
-    return vault.with_state(operation, wait_outside_interpreter);
-}
-
-// Runs `operation` on the state under the inner lock with the interpreter lock
 // released for the whole of it: saving, exporting and importing do disk and
 // cryptographic work.
 template <typename Operation>
 auto with_state_outside_interpreter(VaultHandle& vault, Operation&& operation) {
     return without_interpreter_lock([&] { return vault.with_state(operation, wait_here); });
+}
+
+// `operation` on the state once it holds what the vault file holds now
+// (refresh_vault); its result, or the error of a file that cannot be read.
+template <typename Operation>
+auto on_current_state(Operation&& operation) {
+    return [&](VaultState& state) -> std::invoke_result_t<Operation, VaultState&> {
+        if (Status current = refresh_vault(state); !current) return fail(current.error());
+        return operation(state);
+    };
+}
+
+// with_state_outside_interpreter on the state as the vault file holds it now.
+template <typename Operation>
+auto with_current_state_outside_interpreter(VaultHandle& vault, Operation&& operation) {
+    return with_state_outside_interpreter(vault, on_current_state(operation));
 }
 
 // Closes the vault; a save in progress on another thread is waited for with

@@ -78,7 +78,7 @@ PyObject* vault_set(PyObject* self, PyObject* args, PyObject* kwargs) {
         // A bytearray is zeroed here, before anything below can fail.
         std::optional<SecretBytes> value = convert_secret_value(value_object);
         if (!value) return nullptr;
-        const auto outcome = with_state_outside_interpreter(
+        const auto outcome = with_current_state_outside_interpreter(
             vault, [&](VaultState& state) { return set_entry(state, *key, std::move(*value)); });
         return deliver(outcome, none);
     });
@@ -96,7 +96,7 @@ PyObject* vault_delete(PyObject* self, PyObject* args, PyObject* kwargs) {
         if (!key) return nullptr;
         VaultHandle& vault = handle_of(self);
         if (vault.is_closed()) return raise_quillbox_error("vault is closed");
-        const auto outcome = with_state_outside_interpreter(
+        const auto outcome = with_current_state_outside_interpreter(
             vault, [&](VaultState& state) { return delete_entry(state, *key); });
         return deliver(outcome, [](bool removed) { return PyBool_FromLong(removed); });
     });
@@ -132,7 +132,7 @@ PyObject* vault_rekey(PyObject* self, PyObject* args, PyObject* kwargs) {
         }
         VaultHandle& vault = handle_of(self);
         if (vault.is_closed()) return raise_quillbox_error("vault is closed");
-        const auto outcome = with_state_outside_interpreter(vault, [&](VaultState& state) {
+        const auto outcome = with_current_state_outside_interpreter(vault, [&](VaultState& state) {
             const KdfParams& current = state.kdf_params();
             const KdfParams params{.m_cost = m_cost.value_or(current.m_cost),
                                    .t_cost = t_cost.value_or(current.t_cost),
@@ -147,7 +147,9 @@ PyObject* vault_list_keys(PyObject* self, PyObject*) {
     return guard_python_entry<PyObject*>(nullptr, [&]() -> PyObject* {
         VaultHandle& vault = handle_of(self);
         if (vault.is_closed()) return raise_quillbox_error("vault is closed");
-        const auto names = with_state_in_interpreter(
+        // Reading the file again, when another process saved, takes a key
+        // derivation: other threads go on meanwhile.
+        const auto names = with_current_state_outside_interpreter(
             vault, [](VaultState& state) -> Result<std::vector<std::string>> {
                 return list_entry_names(state);
             });
@@ -239,7 +241,7 @@ PyObject* vault_export(PyObject* self, PyObject* args, PyObject* kwargs) {
         if (!out_path) return nullptr;
         VaultHandle& vault = handle_of(self);
         if (vault.is_closed()) return raise_quillbox_error("vault is closed");
-        const auto outcome = with_state_outside_interpreter(
+        const auto outcome = with_current_state_outside_interpreter(
             vault, [&](VaultState& state) { return export_vault(state, *out_path); });
         return deliver(outcome, none);
     });
@@ -264,7 +266,7 @@ PyObject* vault_import(PyObject* self, PyObject* args, PyObject* kwargs) {
         if (!import_key_env) return nullptr;
         VaultHandle& vault = handle_of(self);
         if (vault.is_closed()) return raise_quillbox_error("vault is closed");
-        const auto outcome = with_state_outside_interpreter(vault, [&](VaultState& state) {
+        const auto outcome = with_current_state_outside_interpreter(vault, [&](VaultState& state) {
             return import_vault_file(state, *import_path, *overwrite, *import_key_env);
         });
         return deliver(outcome, [](const ImportCounts& counts) {

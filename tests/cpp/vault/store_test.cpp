@@ -505,5 +505,114 @@ TEST_F(Store, EveryLockWaitGivesUpAfterThirtySecondsOfTheClockItIsGiven) {
     }
 }
 
+// Another state of the same file stands for another process: each change it
+// saves is in this state after its next refresh, which makes a new state of
+// it, and nothing else does.
+TEST_F(Store, RefreshTakesInWhatAnotherProcessSaved) {
+    struct Case {
+        std::string what;
+        std::function<Status(VaultState&)> elsewhere;
+        Names names;
+        std::string value_of_a;
+    };
+    const std::vector<Case> cases = {
+        {"a new name", [](VaultState& s) { return set_entry(s, "B", secret("2")); },
+         Names{"A", "B"}, "1"},
+        {"a rotation", [](VaultState& s) { return set_entry(s, "A", secret("rotated")); },
+         Names{"A"}, "rotated"},
+        {"a delete",
+         [](VaultState& s) -> Status {
+             const Result<bool> deleted = delete_entry(s, "A");
+             if (!deleted) return fail(deleted.error());
+             return {};
+         },
+         Names{}, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        VaultState state = open_with(entries_of({{"A", "1"}}));
+        ASSERT_TRUE(refresh_vault(state));
+        const std::uint64_t unchanged = state.revision();
+        ASSERT_TRUE(refresh_vault(state));
+        EXPECT_EQ(state.revision(), unchanged);
+        {
+            VaultState other = open_existing();
+            ASSERT_TRUE(c.elsewhere(other));
+        }
+
+        ASSERT_TRUE(refresh_vault(state));
+        EXPECT_NE(state.revision(), unchanged);
+        EXPECT_EQ(list_entry_names(state), c.names);
+        const SecretBytes* a = state.find_value("A");
+        EXPECT_EQ(a == nullptr ? "" : std::string(a->view()), c.value_of_a);
+        // A save that follows finds the file as the state read it, and merges nothing.
+        ASSERT_TRUE(set_entry(state, "C", secret("3")));
+        Names saved = c.names;
+        saved.push_back("C");
+        EXPECT_EQ(list_entry_names(state), saved);
+    }
+}
+
+// A file that can no longer be read fails the refresh with what an open would
+// say, and the state stays as it was; once the file is back, a refresh works.
+TEST_F(Store, RefreshOfAFileThatCannotBeReadFailsAndKeepsTheState) {
+    struct Case {
+        std::string what;
+        std::function<void()> spoil;
+        CoreError error;
+    };
+    const std::vector<Case> cases = {
+        {"removed", [&] { std::filesystem::remove(vault_); }, errors::VaultNotFound{vault_}},
+        {"another passphrase",
+         [&] { testing::write_vault_file(vault_, entries_of({{"A", "other"}}), "QUILLBOX_OTHER"); },
+         errors::HeaderMacMismatch{}},
+        {"cut short",
+         [&] {
+             const std::string whole = read_file(vault_);
+             testing::write_file(vault_, whole.substr(0, whole.size() - 1));
+         },
+         errors::CommitTagMismatch{}},
+        {"opened to others",
+         [&] {
+             std::filesystem::permissions(vault_, std::filesystem::perms::others_read,
+                                          std::filesystem::perm_options::add);
+         },
+         errors::InsecurePermissions{vault_, 0100604}},
+    };
+    ScopedEnv other_passphrase("QUILLBOX_OTHER", "another passphrase");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        VaultState state = open_with(entries_of({{"A", "1"}}));
+        const std::string good = read_file(vault_);
+        c.spoil();
+
+        const Status refreshed = refresh_vault(state);
+        ASSERT_FALSE(refreshed);
+        EXPECT_EQ(refreshed.error(), c.error);
+        EXPECT_EQ(list_entry_names(state), (Names{"A"}));
+        EXPECT_EQ(state.find_value("A")->view(), "1");
+
+        testing::write_vault_file(vault_, entries_of({{"A", "1"}, {"B", "2"}}));
+        ASSERT_TRUE(refresh_vault(state));
+        EXPECT_EQ(list_entry_names(state), (Names{"A", "B"}));
+    }
+}
+
+// Times too recent to rule out a write within the same tick (the fake clock
+// stands in 2024, so every file here is "new") send the check to the commit
+// tag: the file it names is the one the state holds, and it is not decoded
+// again, so that even an unset passphrase variable does not matter.
+TEST_F(Store, RecentTimesAreSettledByTheCommitTagWithoutDecoding) {
+    VaultState state = open_with(entries_of({{"A", "1"}}));
+    testing::FakeClock clock;
+    const std::uint64_t revision = state.revision();
+    ScopedEnv unset(kPassphraseVariable, std::nullopt);
+
+    ASSERT_TRUE(refresh_vault(state, clock));
+    EXPECT_EQ(state.revision(), revision);
+    ASSERT_TRUE(state.file_identity().has_value());
+    EXPECT_FALSE(state.file_identity()->settled);
+}
+
 }  // namespace
 }  // namespace quillbox
