@@ -188,6 +188,30 @@ def test_calls_overlap(vault_file: Path):
     assert elapsed < 2.5
 
 
+def test_a_running_server_sees_what_the_command_line_saved_after_it_started(
+    vault_file: Path, tmp_path: Path
+):
+    vault = tmp_path / "vault.bin"
+    vault.write_bytes(vault_file.read_bytes())
+    vault.chmod(0o600)
+
+    async def scenario(session: ClientSession) -> tuple[CallToolResult, CallToolResult]:
+        await session.call_tool("list_secrets")
+        saved = quillbox("set", "ADDED_LATER", "--vault", str(vault), stdin="added-5e8c1f")
+        assert saved.returncode == 0, saved.stderr
+        return (
+            await session.call_tool("list_secrets"),
+            await session.call_tool(
+                "run_command", {"command": "printf '%s %s' {{ADDED_LATER}} added-5e8c1f"}
+            ),
+        )
+
+    listed, ran = with_session(vault, scenario)
+    assert listed.structured_content == {"names": [*SECRETS, "ADDED_LATER"]}
+    assert not ran.is_error, text_of(ran)
+    assert ran.structured_content["stdout"] == "[REDACTED_ADDED_LATER] [REDACTED_ADDED_LATER]"
+
+
 @pytest.mark.parametrize(
     "key, python_code, message",
     [
