@@ -599,16 +599,19 @@ TEST_F(Store, RefreshOfAFileThatCannotBeReadFailsAndKeepsTheState) {
 }
 
 // Times too recent to rule out a write within the same tick (the fake clock
-// stands in 2024, so every file here is "new") send the check to the commit
-// tag: the file it names is the one the state holds, and it is not decoded
-// again, so that even an unset passphrase variable does not matter.
-TEST_F(Store, RecentTimesAreSettledByTheCommitTagWithoutDecoding) {
+// stands in 2024, so every file here is new to it) send the check to the
+// commit tag alone: it names the file the state holds, so nothing is read
+// under the lock, which another process holds here, and nothing is decoded,
+// so that even an unset passphrase variable does not matter.
+TEST_F(Store, RecentTimesAreSettledByTheCommitTagAlone) {
     VaultState state = open_with(entries_of({{"A", "1"}}));
-    testing::FakeClock clock;
     const std::uint64_t revision = state.revision();
+    testing::LockHolder holder(dir_ / "vault.bin.lock", "1234\n");
     ScopedEnv unset(kPassphraseVariable, std::nullopt);
+    testing::FakeClock clock;
 
     ASSERT_TRUE(refresh_vault(state, clock));
+    EXPECT_EQ(clock.elapsed(), 0s);
     EXPECT_EQ(state.revision(), revision);
     ASSERT_TRUE(state.file_identity().has_value());
     EXPECT_FALSE(state.file_identity()->settled);
