@@ -3,8 +3,9 @@ commands with secrets filled in and hand back only redacted output.
 
 An agent learns the entry names and what its commands print, redacted; no tool
 returns a value, and none sets one. The vault is opened by the caller and stays
-open while the server runs; every vault call runs on a worker thread (the
-native methods release the interpreter lock), so calls overlap.
+open while the server runs; each call sees the vault file as it is then, with
+what the command line saved since. Every vault call runs on a worker thread
+(the native methods release the interpreter lock), so calls overlap.
 """
 
 from __future__ import annotations
