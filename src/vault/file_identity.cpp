@@ -26,10 +26,13 @@ FileIdentity identify_file(const struct stat& metadata, WallTime now) {
     };
 }
 
+bool unwritten_since(const std::optional<FileIdentity>& recorded, const struct stat& metadata) {
+    return recorded && recorded->device == metadata.st_dev && recorded->inode == metadata.st_ino &&
+           recorded->size == metadata.st_size && same_time(recorded->modified, metadata.st_mtim);
+}
+
 FileMatch match_file(const std::optional<FileIdentity>& recorded, const struct stat& metadata) {
-    if (!recorded || recorded->device != metadata.st_dev || recorded->inode != metadata.st_ino ||
-        recorded->size != metadata.st_size || !same_time(recorded->modified, metadata.st_mtim) ||
-        !same_time(recorded->changed, metadata.st_ctim)) {
+    if (!unwritten_since(recorded, metadata) || !same_time(recorded->changed, metadata.st_ctim)) {
         return FileMatch::Different;
     }
     return recorded->settled ? FileMatch::Same : FileMatch::Unsure;

@@ -44,4 +44,9 @@ enum class FileMatch {
 
 FileMatch match_file(const std::optional<FileIdentity>& recorded, const struct stat& metadata);
 
+// Whether the file holds the bytes recorded, by all that a write would move:
+// the same inode, size and modification time. Only its change time may
+// differ (a chmod, a chown, another link).
+bool unwritten_since(const std::optional<FileIdentity>& recorded, const struct stat& metadata);
+
 }  // namespace quillbox

@@ -89,21 +89,29 @@ bool confirm_commit_tag(VaultState& state, Clock& clock) {
     return true;
 }
 
-// Reads the file as an open does and, unless its commit tag is the one the
-// state holds, decodes it and puts what it holds in the state's place. The
-// state stays as it is when anything fails.
+// Reads the file as an open does. Unless it holds the bytes the state last
+// read or wrote (its commit tag, and a file not written since), it is decoded:
+// a file written in place may differ before its tag. If it is another vault,
+// what it holds takes the state's place; if it is the same one, the state
+// stays, with any change a failed save left in it. The state stays as it is
+// when anything fails.
 Status reload_vault(VaultState& state, Clock& clock) {
     Result<VaultFileRead> read =
         read_vault_file(state.vault_path(), state.allow_insecure_permissions(), clock);
     if (!read) return fail(read.error());
-    const std::optional<FileIdentity> identity = identify_file(read->metadata, clock.wall_now());
-    if (read->image.size() >= kMinImageSize &&
-        commit_tag_of(read->image) == state.file_commit_tag()) {
+    const FileIdentity identity = identify_file(read->metadata, clock.wall_now());
+    const bool same_tag = read->image.size() >= kMinImageSize &&
+                          commit_tag_of(read->image) == state.file_commit_tag();
+    if (same_tag && unwritten_since(state.file_identity(), read->metadata)) {
         state.set_file_identity(identity);
         return {};
     }
     Result<DecodedVault> decoded = decode_vault(read->image, state.master_key_env());
     if (!decoded) return fail(decoded.error());
+    if (same_tag) {
+        state.set_file_identity(identity);
+        return {};
+    }
     VaultState current(state.vault_path(), state.master_key_env(), std::move(decoded->entries),
                        decoded->params, commit_tag_of(read->image),
                        state.allow_insecure_permissions());

@@ -59,10 +59,14 @@ def test_a_long_lived_vault_sees_another_process_s_save(make_vault, command, std
         ]
 
 
-def damage(path: Path) -> None:
-    image = bytearray(path.read_bytes())
-    image[-1] ^= 1
-    path.write_bytes(bytes(image))
+def damage(path: Path, offset: int) -> None:
+    """Flips one bit in place: the same inode, the same size."""
+    offset %= path.stat().st_size
+    with path.open("r+b") as file:
+        file.seek(offset)
+        byte = file.read(1)[0]
+        file.seek(offset)
+        file.write(bytes([byte ^ 1]))
 
 
 # How the file is spoiled, and what every call raises until it is back: what
@@ -73,7 +77,9 @@ SPOILED = [
         VaultCorruptError,
         id="another passphrase",
     ),
-    pytest.param(lambda path, make: damage(path), VaultCorruptError, id="damaged"),
+    pytest.param(lambda path, make: damage(path, -1), VaultCorruptError, id="damaged tag"),
+    # Behind an intact commit tag: only decoding the file again finds it.
+    pytest.param(lambda path, make: damage(path, 120), VaultCorruptError, id="damaged entry"),
     pytest.param(lambda path, make: path.unlink(), VaultNotFoundError, id="removed"),
 ]
 

@@ -57,7 +57,10 @@ TEST(FileIdentity, AnyFieldThatDiffersIsAnotherFile) {
         c.change(now);
         EXPECT_EQ(match_file(settled, now), FileMatch::Different);
         EXPECT_EQ(match_file(recent, now), FileMatch::Different);
+        // A change time alone moves without a write.
+        EXPECT_EQ(unwritten_since(settled, now), c.what == "changed");
     }
+    EXPECT_FALSE(unwritten_since(std::nullopt, file_metadata()));
 }
 
 }  // namespace

@@ -572,6 +572,13 @@ TEST_F(Store, RefreshOfAFileThatCannotBeReadFailsAndKeepsTheState) {
              testing::write_file(vault_, whole.substr(0, whole.size() - 1));
          },
          errors::CommitTagMismatch{}},
+        {"damaged in place behind its commit tag",
+         [&] {
+             std::string damaged = read_file(vault_);
+             damaged[120] = static_cast<char>(damaged[120] ^ 1);
+             testing::write_file(vault_, damaged);
+         },
+         errors::CommitTagMismatch{}},
         {"opened to others",
          [&] {
              std::filesystem::permissions(vault_, std::filesystem::perms::others_read,
