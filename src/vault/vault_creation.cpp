@@ -35,8 +35,13 @@ Status check_directories_on_the_way(const std::filesystem::path& path) {
     for (const std::filesystem::path& component : absolute.parent_path()) {
         directory /= component;
         struct stat metadata{};
-        // Folders yet to be made are made private to the owner.
-        if (::stat(directory.c_str(), &metadata) != 0) return {};
+        // Folders yet to be made are made private to the owner; one that is
+        // there but cannot be examined is not trusted.
+        if (::stat(directory.c_str(), &metadata) != 0) {
+            if (errno == ENOENT) return {};
+            return fail(
+                CoreError::from_errno().in_circumstance("checking " + quoted_path(directory)));
+        }
         const auto refuse = [&](std::string problem) {
             return fail(errors::UnsafePath{
                 directory, std::move(problem) + " — a vault is created only where no other user "

@@ -110,6 +110,12 @@ bool writes_to_storage(SystemCall call) {
            call == SystemCall::Ftruncate;
 }
 
+SystemCalls calls_of(std::initializer_list<SystemCall> calls) {
+    SystemCalls set;
+    for (const SystemCall call : calls) set.set(static_cast<std::size_t>(call));
+    return set;
+}
+
 SystemCalls store_calls() {
     return calls_from(SystemCall::Open, SystemCall::Mlock);
 }
@@ -145,9 +151,9 @@ std::optional<SystemCall> FailNthCall::failed_call() const {
 
 }  // namespace quillbox::testing
 
-using quillbox::testing::SystemCall;
 using quillbox::testing::failing_with_errno;
 using quillbox::testing::failing_with_result;
+using quillbox::testing::SystemCall;
 
 extern "C" {
 
@@ -258,8 +264,7 @@ int __wrap_posix_spawn_file_actions_addclose(posix_spawn_file_actions_t* actions
     return failing_with_result(SystemCall::SpawnFileActionsAddClose,
                                __real_posix_spawn_file_actions_addclose, actions, fd);
 }
-int __wrap_posix_spawn_file_actions_addclosefrom_np(posix_spawn_file_actions_t* actions,
-                                                     int from) {
+int __wrap_posix_spawn_file_actions_addclosefrom_np(posix_spawn_file_actions_t* actions, int from) {
     return failing_with_result(SystemCall::SpawnFileActionsAddCloseFrom,
                                __real_posix_spawn_file_actions_addclosefrom_np, actions, from);
 }
@@ -268,8 +273,8 @@ int __wrap_posix_spawnattr_init(posix_spawnattr_t* attributes) {
                                attributes);
 }
 int __wrap_posix_spawnattr_setflags(posix_spawnattr_t* attributes, short flags) {
-    return failing_with_result(SystemCall::SpawnAttributesSetFlags,
-                               __real_posix_spawnattr_setflags, attributes, flags);
+    return failing_with_result(SystemCall::SpawnAttributesSetFlags, __real_posix_spawnattr_setflags,
+                               attributes, flags);
 }
 int __wrap_posix_spawnattr_setsigdefault(posix_spawnattr_t* attributes, const sigset_t* signals) {
     return failing_with_result(SystemCall::SpawnAttributesSetSigDefault,

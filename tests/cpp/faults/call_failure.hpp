@@ -3,6 +3,7 @@
 #include <bitset>
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 #include <string_view>
 
@@ -50,6 +51,8 @@ std::string_view call_name(SystemCall call);
 
 // Calls that put bytes on storage, which may also fail for want of space.
 bool writes_to_storage(SystemCall call);
+
+SystemCalls calls_of(std::initializer_list<SystemCall> calls);
 
 // What the vault store asks of the file system and of the random source.
 SystemCalls store_calls();

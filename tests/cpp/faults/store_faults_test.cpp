@@ -21,9 +21,11 @@
 #include "support/core_error_printer.hpp"
 #include "support/store_support.hpp"
 #include "support/vault_test_support.hpp"
+#include "vault/format.hpp"
 #include "vault/lockfile.hpp"
 #include "vault/store.hpp"
 #include "vault/transfer.hpp"
+#include "vault/vault_creation.hpp"
 
 namespace quillbox {
 namespace {
@@ -63,11 +65,18 @@ struct Scene {
     std::optional<VaultState> state;
 };
 
+// What is there before the operation.
+enum class Start {
+    Nothing,    // no vault file
+    VaultFile,  // the vault file with kOldEntries
+    OpenVault,  // that file, and the state opened on it
+};
+
 struct StoreOperation {
     std::string name;
     // Run on a prepared scene.
     std::function<Status(Scene&)> run;
-    bool is_open;
+    Start start;
     // What the vault file holds after a success, and the variable that reads it.
     Pairs after;
     std::string after_variable;
@@ -84,22 +93,33 @@ void PrintTo(const StoreOperation& operation, std::ostream* out) {
 
 std::vector<StoreOperation> store_operations() {
     return {
+        {.name = "create",
+         .run = [](Scene& scene) -> Status {
+             const Result<std::filesystem::path> created =
+                 create_vault_file(scene.vault, kTinyParams, kPassphraseVariable);
+             if (!created) return fail(created.error());
+             return {};
+         },
+         .start = Start::Nothing,
+         .after = {},
+         .after_variable = kPassphraseVariable,
+         .kept_after_failure = {},
+         .exported = std::nullopt},
         {.name = "open",
-         .run =
-             [](Scene& scene) -> Status {
-                 Result<VaultState> state = open_vault(kPassphraseVariable, scene.vault, false);
-                 if (!state) return fail(state.error());
-                 scene.state = std::move(*state);
-                 return {};
-             },
-         .is_open = true,
+         .run = [](Scene& scene) -> Status {
+             Result<VaultState> state = open_vault(kPassphraseVariable, scene.vault, false);
+             if (!state) return fail(state.error());
+             scene.state = std::move(*state);
+             return {};
+         },
+         .start = Start::VaultFile,
          .after = kOldEntries,
          .after_variable = kPassphraseVariable,
          .kept_after_failure = {},
          .exported = std::nullopt},
         {.name = "set",
          .run = [](Scene& scene) { return set_entry(*scene.state, "gamma", SecretBytes("3")); },
-         .is_open = false,
+         .start = Start::OpenVault,
          .after = {{"alpha", "1"}, {"beta", "2"}, {"gamma", "3"}},
          .after_variable = kPassphraseVariable,
          .kept_after_failure = {{{"alpha", "1"}, {"beta", "2"}, {"gamma", "3"}}},
@@ -110,14 +130,14 @@ std::vector<StoreOperation> store_operations() {
              if (!deleted) return fail(deleted.error());
              return {};
          },
-         .is_open = false,
+         .start = Start::OpenVault,
          .after = {{"beta", "2"}},
          .after_variable = kPassphraseVariable,
          .kept_after_failure = {{{"beta", "2"}}},
          .exported = std::nullopt},
         {.name = "export",
          .run = [](Scene& scene) { return export_vault(*scene.state, scene.dir / "export.bin"); },
-         .is_open = false,
+         .start = Start::OpenVault,
          .after = kOldEntries,
          .after_variable = kPassphraseVariable,
          .kept_after_failure = {kOldEntries},
@@ -129,15 +149,18 @@ std::vector<StoreOperation> store_operations() {
              if (!imported) return fail(imported.error());
              return {};
          },
-         .is_open = false,
+         .start = Start::OpenVault,
          .after = {{"alpha", "1"}, {"beta", "20"}, {"delta", "4"}},
          .after_variable = kPassphraseVariable,
          // Merged only once the file to import is read.
          .kept_after_failure = {kOldEntries, {{"alpha", "1"}, {"beta", "20"}, {"delta", "4"}}},
          .exported = std::nullopt},
         {.name = "rekey",
-         .run = [](Scene& scene) { return rekey_vault(*scene.state, kNewPassphraseVariable, kTinyParams); },
-         .is_open = false,
+         .run =
+             [](Scene& scene) {
+                 return rekey_vault(*scene.state, kNewPassphraseVariable, kTinyParams);
+             },
+         .start = Start::OpenVault,
          .after = kOldEntries,
          .after_variable = kNewPassphraseVariable,
          .kept_after_failure = {kOldEntries},
@@ -145,12 +168,12 @@ std::vector<StoreOperation> store_operations() {
     };
 }
 
-// The vault with kOldEntries, a file to import beside it, and the state
-// opened on the vault unless the operation is the open.
+// A file to import, and what the operation starts from.
 void prepare(Scene& scene, const StoreOperation& operation) {
-    write_vault_file(scene.vault, entries_from(kOldEntries));
     write_vault_file(scene.dir / "import.bin", entries_of({{"beta", "20"}, {"delta", "4"}}));
-    if (!operation.is_open) {
+    if (operation.start == Start::Nothing) return;
+    write_vault_file(scene.vault, entries_from(kOldEntries));
+    if (operation.start == Start::OpenVault) {
         Result<VaultState> state = open_vault(kPassphraseVariable, scene.vault, false);
         if (!state) throw std::runtime_error(state.error().to_text());
         scene.state = std::move(*state);
@@ -180,6 +203,8 @@ void check_aftermath(const StoreOperation& operation, Scene& scene, const Status
     using Decoded = std::variant<Pairs, std::string>;
     if (status) {
         EXPECT_EQ(decoded(scene.vault, operation.after_variable), Decoded(operation.after));
+    } else if (operation.start == Start::Nothing) {
+        EXPECT_FALSE(std::filesystem::exists(scene.vault));
     } else {
         EXPECT_EQ(decoded(scene.vault, kPassphraseVariable), Decoded(kOldEntries));
     }
@@ -193,9 +218,11 @@ void check_aftermath(const StoreOperation& operation, Scene& scene, const Status
     }
 
     if (!scene.state) {
-        // A failed open: the next one works.
-        EXPECT_FALSE(status);
-        EXPECT_EQ(decoded(scene.vault, kPassphraseVariable), Decoded(kOldEntries));
+        // The file opened above, if there is one; where the create failed,
+        // the next one works.
+        if (!status && operation.start == Start::Nothing) {
+            EXPECT_TRUE(create_vault_file(scene.vault, kTinyParams, kPassphraseVariable));
+        }
         return;
     }
     const VaultState& state = *scene.state;
@@ -203,11 +230,22 @@ void check_aftermath(const StoreOperation& operation, Scene& scene, const Status
         EXPECT_EQ(pairs_of(state.entries()), operation.after);
     } else {
         const Pairs held = pairs_of(state.entries());
-        EXPECT_NE(std::ranges::find(operation.kept_after_failure, held), operation.kept_after_failure.end())
+        EXPECT_NE(std::ranges::find(operation.kept_after_failure, held),
+                  operation.kept_after_failure.end())
             << "the state holds " << ::testing::PrintToString(held);
     }
     EXPECT_EQ(state.master_key_env(),
               status ? operation.after_variable : std::string(kPassphraseVariable));
+
+    // The state knows the file for the one it holds: a refresh keeps it as it
+    // is, and the next save needs no merge.
+    const std::string image = read_file(scene.vault);
+    EXPECT_EQ(state.file_commit_tag(),
+              commit_tag_of({reinterpret_cast<const unsigned char*>(image.data()), image.size()}));
+    const Pairs before_refresh = pairs_of(state.entries());
+    const Status refreshed = refresh_vault(*scene.state);
+    EXPECT_TRUE(refreshed) << refreshed.error().to_text();
+    EXPECT_EQ(pairs_of(state.entries()), before_refresh);
 
     // The next save works, and the file then holds what the state holds.
     const Status next = set_entry(*scene.state, "omega", SecretBytes("9"));
@@ -232,10 +270,9 @@ std::optional<SystemCall> run_failing(const StoreOperation& operation, std::uint
         ADD_FAILURE() << "threw: " << error.what();
         return std::nullopt;
     }
-    SCOPED_TRACE(::testing::Message()
-                 << operation.name << ": call " << n << " ("
-                 << (failed ? call_name(*failed) : "none reached") << ") failing with "
-                 << std::strerror(error_number));
+    SCOPED_TRACE(::testing::Message() << operation.name << ": call " << n << " ("
+                                      << (failed ? call_name(*failed) : "none reached")
+                                      << ") failing with " << std::strerror(error_number));
     if (!failed) EXPECT_TRUE(*status) << status->error().to_text();
     check_aftermath(operation, scene, *status);
     return failed;
@@ -263,6 +300,32 @@ TEST_P(StoreUnderFailures, EndsCleanlyWhicheverCallFails) {
     }
     RecordProperty("injected_failures", std::to_string(injected));
     std::cout << operation.name << ": " << injected << " injected failures\n";
+}
+
+// A directory on the way to a new vault that cannot be examined is not taken
+// for one yet to be made: the vault is not created past it.
+TEST(CreateUnderFailures, RefusesADirectoryOnTheWayThatCannotBeExamined) {
+    const ScopedEnv passphrase(kPassphraseVariable, "correct horse");
+    const TempDir dir;
+    const std::filesystem::path vault = dir / "vault.bin";
+    // The first stat asks for the vault file itself; the exclusive create
+    // stands in for that one.
+    for (std::uint64_t n = 2;; ++n) {
+        std::optional<SystemCall> failed;
+        Result<std::filesystem::path> created = fail(errors::VaultNotFound{vault});
+        {
+            const FailNthCall failure(calls_of({SystemCall::Stat}), n, EIO);
+            created = create_vault_file(vault, kTinyParams, kPassphraseVariable);
+            failed = failure.failed_call();
+        }
+        if (!failed) {
+            EXPECT_TRUE(created);
+            break;
+        }
+        SCOPED_TRACE(::testing::Message() << "stat " << n << " failing");
+        ASSERT_FALSE(created);
+        EXPECT_FALSE(std::filesystem::exists(vault));
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Operations, StoreUnderFailures, ::testing::ValuesIn(store_operations()),
