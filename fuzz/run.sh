@@ -2,7 +2,7 @@
 # Builds the libFuzzer targets in build/check (scripts/build-checks.sh: clang
 # 19, with AddressSanitizer and UndefinedBehaviorSanitizer, beside the C++
 # tests) and runs each for SECONDS seconds, as many at a time as there are
-# cores. Every target runs when none is named.
+# cores, or QUILLBOX_FUZZ_JOBS. Every target runs when none is named.
 #
 # Inputs that find new paths are kept in build/check/corpus/TARGET, beside the
 # committed seeds in fuzz/corpus/TARGET and the generated vault images, which
@@ -58,4 +58,5 @@ run_target() {
 }
 export -f run_target
 
-printf '%s\n' "${targets[@]}" | xargs -P "$(nproc)" -I{} bash -c 'run_target "$1"' _ {}
+printf '%s\n' "${targets[@]}" |
+    xargs -P "${QUILLBOX_FUZZ_JOBS:-$(nproc)}" -I{} bash -c 'run_target "$1"' _ {}

@@ -47,15 +47,13 @@ if ((${#missing[@]})); then
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
-if [ ! -x .venv/bin/python ]; then
-    python3 -m venv .venv
-    .venv/bin/python -m pip install -q --upgrade pip
-fi
+[ -x .venv/bin/python ] || python3 -m venv .venv
 # What pip last installed: the requirements files' digest and the profile. A
 # test install covers a build one.
 stamp=.venv/.quillbox-requirements
 digest=$(cat requirements-*.txt | sha256sum | cut -d' ' -f1)
 if ! grep -qsx -e "$digest $profile" -e "$digest test" "$stamp"; then
-    .venv/bin/python -m pip install -q -r "$requirements"
+    # Modules are compiled when first imported, not all at install.
+    .venv/bin/python -m pip install -q --no-compile -r "$requirements"
     echo "$digest $profile" >"$stamp"
 fi
