@@ -7,9 +7,10 @@ from collections.abc import Mapping, Sequence
 from types import TracebackType
 from typing import SupportsIndex, final
 
-from _typeshed import FileDescriptorLike
+from _typeshed import FileDescriptorLike, StrOrBytesPath
 
 __all__ = [
+    "Cancellation",
     "CommandError",
     "DecryptionError",
     "EntryLimitError",
@@ -18,6 +19,8 @@ __all__ = [
     "PlaceholderError",
     "QuillBoxError",
     "RunResult",
+    "Sandbox",
+    "SandboxError",
     "TokenizationError",
     "Vault",
     "VaultCorruptError",
@@ -54,6 +57,9 @@ class Vault:
         timeout_secs: SupportsIndex = 300,
         max_output_bytes: SupportsIndex = 52428800,
         max_stderr_bytes: SupportsIndex = 1048576,
+        cwd: StrOrBytesPath | None = None,
+        sandbox: Sandbox | None = None,
+        cancellation: Cancellation | None = None,
     ) -> RunResult: ...
     def rekey(
         self,
@@ -90,6 +96,33 @@ class RunResult:
     @property
     def timed_out(self) -> bool: ...
 
+@final
+class Sandbox:
+    def __new__(
+        cls,
+        workspace: StrOrBytesPath | None = None,
+        *,
+        read: Sequence[StrOrBytesPath] = (),
+        write: Sequence[StrOrBytesPath] = (),
+        deny: Sequence[StrOrBytesPath] = (),
+    ) -> Sandbox: ...
+    @property
+    def workspace(self) -> str | None: ...
+    @property
+    def read(self) -> tuple[str, ...]: ...
+    @property
+    def write(self) -> tuple[str, ...]: ...
+    @property
+    def deny(self) -> tuple[str, ...]: ...
+    @staticmethod
+    def check() -> None: ...
+
+@final
+class Cancellation:
+    def cancel(self) -> None: ...
+    @property
+    def cancelled(self) -> bool: ...
+
 class QuillBoxError(Exception): ...
 class VaultNotFoundError(QuillBoxError): ...
 class VaultCorruptError(QuillBoxError): ...
@@ -99,5 +132,6 @@ class MasterKeyError(QuillBoxError): ...
 class PlaceholderError(QuillBoxError): ...
 class TokenizationError(QuillBoxError): ...
 class CommandError(QuillBoxError): ...
+class SandboxError(QuillBoxError): ...
 class EntryLimitError(QuillBoxError): ...
 class LockError(QuillBoxError): ...

@@ -14,6 +14,7 @@ const char* category_prefix(ErrorCategory category) {
         case ErrorCategory::Vault: return "vault error: ";
         case ErrorCategory::Placeholder: return "placeholder error: ";
         case ErrorCategory::Spawn: return "spawn error: ";
+        case ErrorCategory::Sandbox: return "sandbox error: ";
         case ErrorCategory::Redaction: return "redaction error: ";
         case ErrorCategory::MasterKey: return "master key error: ";
         case ErrorCategory::Io: return "I/O error: ";
@@ -137,6 +138,16 @@ struct MessageWriter {
     }
     std::string operator()(const errors::SpawnFailed& e) const {
         return "failed to spawn " + e.program + ": " + e.reason;
+    }
+    std::string operator()(const errors::WorkingDirectoryUnusable& e) const {
+        return "cannot start the command in " + quoted_path(e.path) + ": " + os_error_text(e.code);
+    }
+    std::string operator()(const errors::SandboxUnavailable& e) const {
+        return "commands cannot be sandboxed on this system: " + e.reason;
+    }
+    std::string operator()(const errors::SandboxPathUnusable& e) const {
+        return "cannot allow " + quoted_path(e.path) +
+               " to a sandboxed command: " + os_error_text(e.code);
     }
     std::string operator()(const errors::AutomatonBuildFailed& e) const {
         return "failed to build redaction pattern automaton: " + e.reason;

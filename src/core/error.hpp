@@ -13,7 +13,16 @@
 
 namespace quillbox {
 
-enum class ErrorCategory { Tokenization, Vault, Placeholder, Spawn, Redaction, MasterKey, Io };
+enum class ErrorCategory {
+    Tokenization,
+    Vault,
+    Placeholder,
+    Spawn,
+    Sandbox,
+    Redaction,
+    MasterKey,
+    Io,
+};
 
 #define QUILLBOX_KIND_NAME(name, category, exception) name,
 enum class ErrorKind { QUILLBOX_ERROR_KINDS(QUILLBOX_KIND_NAME) };
@@ -189,6 +198,30 @@ struct SpawnFailed {
     std::string reason;
 
     friend bool operator==(const SpawnFailed&, const SpawnFailed&) = default;
+};
+// The folder a command was to start in cannot be opened as one.
+struct WorkingDirectoryUnusable {
+    static constexpr ErrorKind kind = ErrorKind::WorkingDirectoryUnusable;
+    std::string path;
+    int code;
+
+    friend bool operator==(const WorkingDirectoryUnusable&,
+                           const WorkingDirectoryUnusable&) = default;
+};
+// This system cannot confine a command: no Landlock, or one too old.
+struct SandboxUnavailable {
+    static constexpr ErrorKind kind = ErrorKind::SandboxUnavailable;
+    std::string reason;
+
+    friend bool operator==(const SandboxUnavailable&, const SandboxUnavailable&) = default;
+};
+// A path that the caller allowed a sandboxed command cannot be found or opened.
+struct SandboxPathUnusable {
+    static constexpr ErrorKind kind = ErrorKind::SandboxPathUnusable;
+    std::string path;
+    int code;
+
+    friend bool operator==(const SandboxPathUnusable&, const SandboxPathUnusable&) = default;
 };
 struct AutomatonBuildFailed {
     static constexpr ErrorKind kind = ErrorKind::AutomatonBuildFailed;

@@ -35,6 +35,9 @@
     KIND(CommandNotFound, Spawn, CommandError)                    \
     KIND(CommandNotExecutable, Spawn, CommandError)               \
     KIND(SpawnFailed, Spawn, CommandError)                        \
+    KIND(WorkingDirectoryUnusable, Spawn, CommandError)           \
+    KIND(SandboxUnavailable, Sandbox, SandboxError)               \
+    KIND(SandboxPathUnusable, Sandbox, SandboxError)              \
     KIND(AutomatonBuildFailed, Redaction, QuillBoxError)          \
     KIND(EnvVarNotSet, MasterKey, MasterKeyError)                 \
     KIND(OsError, Io, QuillBoxError)                              \

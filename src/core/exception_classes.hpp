@@ -24,6 +24,7 @@
     CLASS(TokenizationError, QuillBoxError, "The command string was rejected by the tokenizer.") \
     CLASS(CommandError, QuillBoxError,                                                           \
           "The child process could not be spawned or was killed by a resource limit.")           \
+    CLASS(SandboxError, QuillBoxError, "The command could not be confined to its sandbox.")      \
     CLASS(EntryLimitError, QuillBoxError, "The vault entry limit (10,000) has been reached.")    \
     CLASS(LockError, QuillBoxError, "Could not acquire the vault lock.")
 

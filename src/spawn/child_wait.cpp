@@ -10,6 +10,8 @@
 #include <array>
 #include <cerrno>
 
+#include "core/internal_error.hpp"
+
 namespace quillbox {
 namespace {
 
@@ -78,7 +80,7 @@ void ChildProcess::kill_and_reap() {
     for (;;) {
         if (try_reap().state != ChildState::Running) return;
         if (has_passed(grace_end, clock_)) break;
-        wait_for_change(-1, grace_end);
+        wait_for_change({}, grace_end);
     }
     forwarding_.stop();
     ::kill(pid_, SIGKILL);
@@ -86,15 +88,22 @@ void ChildProcess::kill_and_reap() {
     settled_ = true;
 }
 
-void ChildProcess::wait_for_change(int wake_fd, Deadline until) {
-    std::array<pollfd, 2> watched = {pollfd{exit_notice_.get(), POLLIN, 0},
-                                     pollfd{wake_fd, POLLIN, 0}};
+void ChildProcess::wait_for_change(std::span<const int> wake_fds, Deadline until) {
+    // Nothing is allocated while a child runs: the descriptors fit a fixed array.
+    std::array<pollfd, 1 + kMostWakeDescriptors> watched{};
+    if (wake_fds.size() > kMostWakeDescriptors) {
+        throw InternalError("wait_for_change: too many descriptors to wake on", "src/spawn");
+    }
+    watched[0] = pollfd{exit_notice_.get(), POLLIN, 0};
+    for (std::size_t index = 0; index < wake_fds.size(); ++index) {
+        watched[index + 1] = pollfd{wake_fds[index], POLLIN, 0};
+    }
     if (!exit_notice_.valid()) {
         until = std::min(until, clock_.now() + backoff_);
         backoff_ = std::min(backoff_ * 2, kLongestBackoff);
     }
     // An interruption by a signal is just an early return.
-    clock_.wait_until(until, watched);
+    clock_.wait_until(until, std::span(watched).first(1 + wake_fds.size()));
 }
 
 }  // namespace quillbox

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <span>
 
 #include "core/clock.hpp"
 #include "core/unique_fd.hpp"
@@ -52,11 +53,12 @@ public:
     // 5 seconds later. Returns once the child is reaped.
     void kill_and_reap();
 
-    // Sleeps until the child may have ended, `wake_fd` (ignored when negative)
-    // becomes readable, or `until` passes. It may return earlier. Without a
-    // process descriptor a sleep lasts 1 ms, and each one twice as long as the
-    // one before, up to 50 ms.
-    void wait_for_change(int wake_fd, Deadline until);
+    // Sleeps until the child may have ended, one of `wake_fds` (each ignored
+    // when negative) becomes readable, or `until` passes. It may return
+    // earlier. Without a process descriptor a sleep lasts 1 ms, and each one
+    // twice as long as the one before, up to 50 ms.
+    static constexpr std::size_t kMostWakeDescriptors = 2;
+    void wait_for_change(std::span<const int> wake_fds, Deadline until);
 
 private:
     pid_t pid_;

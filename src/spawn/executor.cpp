@@ -37,8 +37,11 @@ Result<RunOutcome> execute(ExecutorRequest request, Clock& clock) {
     const ChildStreams streams{output->write_end.get(), error->write_end.get(),
                                input ? input->read_end.get() : ChildStreams::kHostInput, inherited,
                                request.host_descriptors};
+    const ChildPlace place{request.working_directory.valid() ? request.working_directory.get()
+                                                             : ChildPlace::kHostDirectory,
+                           request.sandbox ? &*request.sandbox : nullptr};
     const Result<pid_t> child = spawn_child(std::move(request.argv), std::move(request.environment),
-                                            streams, request.redactor);
+                                            streams, request.redactor, place);
     // The readers see end of file once the child and its descendants have
     // closed their copies, and the feeder a broken pipe once the child's
     // input is gone: the parent must keep none of them open.
@@ -47,7 +50,8 @@ Result<RunOutcome> execute(ExecutorRequest request, Clock& clock) {
     input.reset();
     request.files.clear();
     if (!child) return fail(child.error());
-    return wait_and_capture(*child, *readers, request.limits, request.redactor, *events, clock);
+    return wait_and_capture(*child, *readers, request.limits, request.redactor, *events,
+                            request.cancellation.get(), clock);
 }
 
 }  // namespace quillbox

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -8,6 +9,8 @@
 #include "core/sealed_file.hpp"
 #include "core/secret_bytes.hpp"
 #include "redact/redactor.hpp"
+#include "sandbox/landlock.hpp"
+#include "spawn/cancellation.hpp"
 #include "spawn/spawn_child.hpp"
 #include "spawn/wait_and_capture.hpp"
 
@@ -35,6 +38,13 @@ struct ExecutorRequest {
     // Whether the child keeps the host's descriptors that are not
     // close-on-exec, or holds nothing but its streams and its files.
     HostDescriptors host_descriptors = HostDescriptors::Inherited;
+    // The folder the child starts in, open, or none for the host's own.
+    UniqueFd working_directory = {};
+    // The sandbox the child starts in, or none.
+    std::optional<LandlockRuleset> sandbox = std::nullopt;
+    // Stops the run, as its deadline would, when made; shared with whoever
+    // makes it.
+    std::shared_ptr<const Cancellation> cancellation = nullptr;
 };
 
 // Runs one command to its end: starts the child, captures and redacts its

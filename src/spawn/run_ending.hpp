@@ -1,8 +1,10 @@
 #pragma once
 
+#include <array>
 #include <concepts>
 #include <cstdint>
 
+#include "spawn/cancellation.hpp"
 #include "spawn/child_wait.hpp"
 #include "spawn/deadline.hpp"
 #include "spawn/wake_event.hpp"
@@ -25,10 +27,10 @@ struct RunEnding {
 // What the waiting thread needs of a child: ChildProcess, or a stand-in that
 // orders events as a test wants them.
 template <typename Child>
-concept WaitedChild = requires(Child child, int wake_fd, Deadline until) {
+concept WaitedChild = requires(Child child, std::span<const int> wake_fds, Deadline until) {
     { child.try_reap() } -> std::same_as<ChildStatus>;
     child.kill_and_reap();
-    child.wait_for_change(wake_fd, until);
+    child.wait_for_change(wake_fds, until);
 };
 
 // What the waiting thread needs of a stream's reader.
@@ -37,12 +39,17 @@ concept LimitedStream = requires(const Stream stream) {
     { stream.limit_exceeded() } -> std::same_as<bool>;
 };
 
-// Sleeps until something may have changed: the child ended, a reader ended or
-// the deadline came. Every wake-up checks, in this order, the limit flags, the
-// child's status and the deadline. An overrun or the deadline kills the child.
+// Sleeps until something may have changed: the child ended, a reader ended,
+// the deadline came or the run was cancelled. Every wake-up checks, in this
+// order, the limit flags, the child's status, the deadline and the
+// cancellation (none when null). An overrun, the deadline or a cancellation
+// kills the child.
 template <WaitedChild Child, LimitedStream Stream>
 RunEnding wait_for_ending(Child& child, const Stream& output, const Stream& error,
-                          Deadline deadline, const WakeEvent& reader_finished, const Clock& clock) {
+                          Deadline deadline, const WakeEvent& reader_finished,
+                          const Cancellation* cancellation, const Clock& clock) {
+    const std::array<int, 2> wake_fds{reader_finished.fd(),
+                                      cancellation != nullptr ? cancellation->fd() : -1};
     const auto any_overrun = [&] { return output.limit_exceeded() || error.limit_exceeded(); };
     for (;;) {
         if (any_overrun()) {
@@ -62,7 +69,11 @@ RunEnding wait_for_ending(Child& child, const Stream& output, const Stream& erro
             child.kill_and_reap();
             return {kStoppedExitCode, true, true};
         }
-        child.wait_for_change(reader_finished.fd(), deadline);
+        if (cancellation != nullptr && cancellation->cancelled()) {
+            child.kill_and_reap();
+            return {kStoppedExitCode, false, true};
+        }
+        child.wait_for_change(wake_fds, deadline);
         reader_finished.clear();
     }
 }

@@ -9,6 +9,7 @@
 
 #include "core/internal_error.hpp"
 #include "core/message_format.hpp"
+#include "spawn/confined_thread.hpp"
 #include "spawn/spawn_settings.hpp"
 #include "spawn/zeroizing_cstring.hpp"
 
@@ -122,11 +123,15 @@ Status set_up_signals(SpawnAttributes& attributes) {
 // A setting that cannot be made fails the run before any child exists.
 Result<pid_t> start_program(const std::vector<char*>& arguments,
                             const std::vector<char*>& environment, const ChildStreams& streams,
-                            const std::string& program) {
+                            const ChildPlace& place, const std::string& program) {
     SpawnFileActions actions;
     SpawnAttributes attributes;
     Status set = actions.made();
     if (set) set = attributes.made();
+    // The folder first: its descriptor is among those the host's closing ends.
+    if (set && place.working_directory_fd != ChildPlace::kHostDirectory) {
+        set = actions.change_directory(place.working_directory_fd);
+    }
     if (set) set = set_up_descriptors(actions, streams);
     if (set) set = set_up_signals(attributes);
     if (!set) {
@@ -135,17 +140,23 @@ Result<pid_t> start_program(const std::vector<char*>& arguments,
 
     // No variable of this process, the master passphrase's included, reaches
     // the child: it gets the given environment alone.
-    pid_t pid = 0;
-    const int spawn_result = ::posix_spawnp(&pid, arguments.front(), actions.get(),
-                                            attributes.get(), arguments.data(), environment.data());
-    if (spawn_result != 0) return fail(spawn_error(spawn_result, program));
-    return pid;
+    const auto spawn = [&]() -> Result<pid_t> {
+        pid_t pid = 0;
+        const int spawn_result =
+            ::posix_spawnp(&pid, arguments.front(), actions.get(), attributes.get(),
+                           arguments.data(), environment.data());
+        if (spawn_result != 0) return fail(spawn_error(spawn_result, program));
+        return pid;
+    };
+    if (place.sandbox == nullptr) return spawn();
+    return on_confined_thread(*place.sandbox, spawn);
 }
 
 }  // namespace
 
 Result<pid_t> spawn_child(std::vector<SecretBytes> argv, std::vector<SecretBytes> environment,
-                          const ChildStreams& streams, const Redactor& redactor) {
+                          const ChildStreams& streams, const Redactor& redactor,
+                          const ChildPlace& place) {
     if (argv.empty()) throw InternalError("spawn_child: argv must not be empty", "src/spawn");
     const std::string program = program_text(argv.front(), redactor);
 
@@ -157,7 +168,7 @@ Result<pid_t> spawn_child(std::vector<SecretBytes> argv, std::vector<SecretBytes
     std::vector<char*> variable_pointers = pointers_to(*variables);
 
     const Result<pid_t> started =
-        start_program(argument_pointers, variable_pointers, streams, program);
+        start_program(argument_pointers, variable_pointers, streams, place, program);
     // The secret-bearing buffers go first, before anything is waited for.
     argument_pointers.clear();
     variable_pointers.clear();

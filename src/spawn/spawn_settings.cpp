@@ -20,6 +20,10 @@ Status SpawnFileActions::close_from(int lowest) {
     return checked_spawn_call(posix_spawn_file_actions_addclosefrom_np(object(), lowest));
 }
 
+Status SpawnFileActions::change_directory(int directory_fd) {
+    return checked_spawn_call(posix_spawn_file_actions_addfchdir_np(object(), directory_fd));
+}
+
 Status SpawnAttributes::set_default_actions(const sigset_t& signals) {
     if (Status set = checked_spawn_call(posix_spawnattr_setsigdefault(object(), &signals)); !set) {
         return set;

@@ -51,14 +51,15 @@ Result<OutputReaders> OutputReaders::start(UniqueFd stdout_read, UniqueFd stderr
 }
 
 RunOutcome wait_and_capture(pid_t child, OutputReaders& readers, const RunLimits& limits,
-                            const Redactor& redactor, const CaptureEvents& events, Clock& clock) {
+                            const Redactor& redactor, const CaptureEvents& events,
+                            const Cancellation* cancellation, Clock& clock) {
     ChildProcess process(child, ExitWatch::PidfdWhereAvailable, clock);
     StreamReader& output = *readers.output;
     StreamReader& error = *readers.error;
     const Deadline deadline = deadline_after(clock.now(), limits.timeout_secs);
 
-    const RunEnding ending =
-        wait_for_ending(process, output, error, deadline, events.reader_finished, clock);
+    const RunEnding ending = wait_for_ending(process, output, error, deadline,
+                                             events.reader_finished, cancellation, clock);
     let_readers_finish(output, error, deadline, events.reader_finished, clock);
     events.stop_readers.notify();
     // Secrets are matched in the raw bytes and the result decoded afterwards:

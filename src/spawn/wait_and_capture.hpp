@@ -9,6 +9,7 @@
 #include "core/clock.hpp"
 #include "core/result.hpp"
 #include "redact/redactor.hpp"
+#include "spawn/cancellation.hpp"
 #include "spawn/output_capture.hpp"
 #include "spawn/wake_event.hpp"
 
@@ -64,11 +65,13 @@ struct OutputReaders {
 };
 
 // Runs a started child to its end: captures both streams under their limits,
-// waits for the child's end, an overrun or the deadline, whichever is first,
+// waits for the child's end, an overrun, the deadline or a cancellation (none
+// when null), whichever is first,
 // kills the child when it must, and redacts both outputs, or passes the rest
 // of a live one on. A timeout or an overrun is a result, not an error. The
 // deadline and every wait run on `clock`.
 RunOutcome wait_and_capture(pid_t child, OutputReaders& readers, const RunLimits& limits,
-                            const Redactor& redactor, const CaptureEvents& events, Clock& clock);
+                            const Redactor& redactor, const CaptureEvents& events,
+                            const Cancellation* cancellation, Clock& clock);
 
 }  // namespace quillbox

@@ -43,6 +43,7 @@ EXCEPTION_DOCS = {
     "PlaceholderError": "A placeholder could not be resolved against the vault.",
     "TokenizationError": "The command string was rejected by the tokenizer.",
     "CommandError": "The child process could not be spawned or was killed by a resource limit.",
+    "SandboxError": "The command could not be confined to its sandbox.",
     "EntryLimitError": "The vault entry limit (10,000) has been reached.",
     "LockError": "Could not acquire the vault lock.",
 }

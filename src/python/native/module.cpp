@@ -2,8 +2,12 @@
 // module's only exported symbol.
 #include <Python.h>
 
+#include <utility>
+
+#include "python/native/cancellation_type.hpp"
 #include "python/native/exceptions.hpp"
 #include "python/native/run_result_type.hpp"
+#include "python/native/sandbox_type.hpp"
 #include "python/native/vault_type.hpp"
 #include "python/shared/boundary.hpp"
 #include "python/shared/py_ref.hpp"
@@ -52,10 +56,18 @@ bool add_public(PyObject* module, const char* name, PyObject* value) {
 }
 
 bool register_public_names(PyObject* module) {
-    if (!ready_vault_type() || !ready_run_result_type()) return false;
-    if (!add_public(module, "Vault", reinterpret_cast<PyObject*>(&VaultType))) return false;
-    if (!add_public(module, "RunResult", reinterpret_cast<PyObject*>(&RunResultType))) {
+    if (!ready_vault_type() || !ready_run_result_type() || !ready_sandbox_type() ||
+        !ready_cancellation_type()) {
         return false;
+    }
+    const std::pair<const char*, PyTypeObject*> types[] = {
+        {"Vault", &VaultType},
+        {"RunResult", &RunResultType},
+        {"Sandbox", &SandboxType},
+        {"Cancellation", &CancellationType},
+    };
+    for (const auto& [name, type] : types) {
+        if (!add_public(module, name, reinterpret_cast<PyObject*>(type))) return false;
     }
     for (int index = 0; index < kExceptionClassCount; ++index) {
         const auto which = static_cast<ExceptionClass>(index);

@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include "python/native/cancellation_type.hpp"
+#include "python/native/sandbox_type.hpp"
 #include "python/shared/arguments.hpp"
 #include "python/shared/py_ref.hpp"
 
@@ -124,6 +126,32 @@ std::optional<OutputDestinations> convert_destinations(PyObject* stdout_object,
         return std::nullopt;
     }
     return destinations;
+}
+
+bool convert_child_place(PyObject* cwd_object, PyObject* sandbox_object,
+                         PyObject* cancellation_object, RunSettings& settings) {
+    if (cwd_object != nullptr && cwd_object != Py_None) {
+        settings.working_directory = convert_path(cwd_object, "cwd");
+        if (!settings.working_directory) return false;
+    }
+    if (sandbox_object != nullptr && sandbox_object != Py_None) {
+        settings.sandbox = sandbox_settings_of(sandbox_object);
+        if (settings.sandbox == nullptr) {
+            PyErr_Format(PyExc_TypeError, "argument 'sandbox': expected None or Sandbox, got %s",
+                         Py_TYPE(sandbox_object)->tp_name);
+            return false;
+        }
+    }
+    if (cancellation_object != nullptr && cancellation_object != Py_None) {
+        settings.cancellation = cancellation_of(cancellation_object);
+        if (settings.cancellation == nullptr) {
+            PyErr_Format(PyExc_TypeError,
+                         "argument 'cancellation': expected None or Cancellation, got %s",
+                         Py_TYPE(cancellation_object)->tp_name);
+            return false;
+        }
+    }
+    return true;
 }
 
 }  // namespace quillbox::python

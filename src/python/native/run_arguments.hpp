@@ -4,6 +4,7 @@
 
 #include <optional>
 
+#include "python/native/run_pipeline.hpp"
 #include "spawn/wait_and_capture.hpp"
 #include "tokenizer/command_request.hpp"
 
@@ -27,5 +28,12 @@ std::optional<CommandRequest> convert_command(PyObject* command_object, PyObject
 // before the child's output.
 std::optional<OutputDestinations> convert_destinations(PyObject* stdout_object,
                                                        PyObject* stderr_object);
+
+// Where run_with's child starts and what may stop it, into `settings`: None
+// or a path for `cwd`, None or a Sandbox for `sandbox` (borrowed: the caller
+// keeps the object alive for the run), None or a Cancellation for
+// `cancellation`. False on failure.
+bool convert_child_place(PyObject* cwd_object, PyObject* sandbox_object,
+                         PyObject* cancellation_object, RunSettings& settings);
 
 }  // namespace quillbox::python

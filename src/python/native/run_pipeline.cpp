@@ -1,5 +1,7 @@
 #include "python/native/run_pipeline.hpp"
 
+#include <fcntl.h>
+
 #include <memory>
 #include <utility>
 #include <vector>
@@ -8,6 +10,7 @@
 #include "python/native/exceptions.hpp"
 #include "python/native/run_result_type.hpp"
 #include "python/native/vault_object.hpp"
+#include "sandbox/sandbox_policy.hpp"
 #include "spawn/executor.hpp"
 #include "vault/store.hpp"
 
@@ -15,10 +18,12 @@ namespace quillbox::python {
 namespace {
 
 // What the locked half of a run hands to the executor: the argument vector,
-// the environment and the redactor of the vault's current state.
+// the environment and the redactor of the vault's current state, and the
+// vault file's path, which a sandbox keeps out of reach.
 struct PreparedRun {
     ResolvedCommand command;
     std::shared_ptr<const Redactor> redactor;
+    std::filesystem::path vault_path;
 };
 
 Result<PreparedRun> prepare_run(const CommandRequest& request, VaultState& state,
@@ -28,13 +33,64 @@ Result<PreparedRun> prepare_run(const CommandRequest& request, VaultState& state
     if (!command) return fail(std::move(command.error()));
     Result<std::shared_ptr<const Redactor>> redactor = run_redactor.for_state(state);
     if (!redactor) return fail(std::move(redactor.error()));
-    return PreparedRun{std::move(*command), std::move(*redactor)};
+    return PreparedRun{std::move(*command), std::move(*redactor), state.vault_path()};
+}
+
+// The folder, opened here so that a missing one is told as such, and not as
+// a program that could not be found.
+Result<UniqueFd> open_working_directory(const std::optional<std::filesystem::path>& path) {
+    if (!path) return UniqueFd();
+    UniqueFd directory(::open(path->c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (!directory.valid()) {
+        return fail(errors::WorkingDirectoryUnusable{path->string(), errno});
+    }
+    return directory;
+}
+
+// The sandbox of the run: its workspace is the one the caller gave, or else
+// the folder the child starts in.
+Result<std::optional<LandlockRuleset>> sandbox_for(const RunSettings& settings,
+                                                   const std::filesystem::path& vault_path) {
+    if (settings.sandbox == nullptr) return std::nullopt;
+    const SandboxSettings& sandbox = *settings.sandbox;
+    std::filesystem::path workspace =
+        sandbox.workspace.value_or(settings.working_directory.value_or("."));
+    Result<LandlockRuleset> ruleset = make_ruleset(SandboxPolicy{
+        .workspace = std::move(workspace),
+        .readable = sandbox.readable,
+        .writable = sandbox.writable,
+        .denied = sandbox.denied,
+        .vault_file = vault_path,
+    });
+    if (!ruleset) return fail(std::move(ruleset.error()));
+    return std::optional<LandlockRuleset>(std::move(*ruleset));
+}
+
+Result<RunOutcome> start_and_finish(PreparedRun& run, const RunLimits& limits,
+                                    const RunSettings& settings) {
+    Result<UniqueFd> working_directory = open_working_directory(settings.working_directory);
+    if (!working_directory) return fail(std::move(working_directory.error()));
+    Result<std::optional<LandlockRuleset>> sandbox = sandbox_for(settings, run.vault_path);
+    if (!sandbox) return fail(std::move(sandbox.error()));
+    return execute(ExecutorRequest{
+        .argv = std::move(run.command.argv),
+        .redactor = *run.redactor,
+        .limits = limits,
+        .environment = std::move(run.command.environment),
+        .input = std::move(run.command.input),
+        .files = std::move(run.command.files),
+        .destinations = settings.destinations,
+        .host_descriptors = settings.host_descriptors,
+        .working_directory = std::move(*working_directory),
+        .sandbox = std::move(*sandbox),
+        .cancellation = settings.cancellation,
+    });
 }
 
 }  // namespace
 
 PyObject* run_pipeline(VaultHandle& vault, const CommandRequest& request, const RunLimits& limits,
-                       HostDescriptors host_descriptors, const OutputDestinations& destinations) {
+                       const RunSettings& settings) {
     if (vault.is_closed()) return raise_quillbox_error("vault is closed");
     // The vault file is read again when another process saved, and the first
     // run after a change builds the redactor; both take long in a large vault:
@@ -49,13 +105,8 @@ PyObject* run_pipeline(VaultHandle& vault, const CommandRequest& request, const 
     if (!prepared) return raise_quillbox_error("vault is closed");
     if (!*prepared) return raise_core_error(prepared->error());
 
-    PreparedRun& run = **prepared;
-    Result<RunOutcome> outcome = without_interpreter_lock([&] {
-        return execute(ExecutorRequest{std::move(run.command.argv), *run.redactor, limits,
-                                       std::move(run.command.environment),
-                                       std::move(run.command.input), std::move(run.command.files),
-                                       destinations, host_descriptors});
-    });
+    Result<RunOutcome> outcome =
+        without_interpreter_lock([&] { return start_and_finish(**prepared, limits, settings); });
     if (!outcome) return raise_core_error(outcome.error());
     return make_run_result(std::move(*outcome));
 }

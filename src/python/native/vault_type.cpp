@@ -186,7 +186,7 @@ PyObject* vault_run(PyObject* self, PyObject* args, PyObject* kwargs) {
             convert_run_limits(timeout_object, max_output_object, max_stderr_object);
         if (!limits) return nullptr;
         return run_pipeline(handle_of(self), CommandRequest{std::move(*command), {}, std::nullopt},
-                            *limits, HostDescriptors::Inherited);
+                            *limits, RunSettings{.host_descriptors = HostDescriptors::Inherited});
     });
 }
 
@@ -200,6 +200,9 @@ PyObject* vault_run_with(PyObject* self, PyObject* args, PyObject* kwargs) {
                                                "timeout_secs",
                                                "max_output_bytes",
                                                "max_stderr_bytes",
+                                               "cwd",
+                                               "sandbox",
+                                               "cancellation",
                                                nullptr};
         PyObject* command_object = nullptr;
         PyObject* env_object = nullptr;
@@ -209,10 +212,14 @@ PyObject* vault_run_with(PyObject* self, PyObject* args, PyObject* kwargs) {
         PyObject* timeout_object = nullptr;
         PyObject* max_output_object = nullptr;
         PyObject* max_stderr_object = nullptr;
-        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|$OOOOOOO:run_with",
+        PyObject* cwd_object = nullptr;
+        PyObject* sandbox_object = nullptr;
+        PyObject* cancellation_object = nullptr;
+        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|$OOOOOOOOOO:run_with",
                                          keyword_list(keywords), &command_object, &env_object,
                                          &input_object, &stdout_object, &stderr_object,
-                                         &timeout_object, &max_output_object, &max_stderr_object)) {
+                                         &timeout_object, &max_output_object, &max_stderr_object,
+                                         &cwd_object, &sandbox_object, &cancellation_object)) {
             return nullptr;
         }
         const std::optional<CommandRequest> request =
@@ -224,8 +231,12 @@ PyObject* vault_run_with(PyObject* self, PyObject* args, PyObject* kwargs) {
         const std::optional<OutputDestinations> destinations =
             convert_destinations(stdout_object, stderr_object);
         if (!destinations) return nullptr;
-        return run_pipeline(handle_of(self), *request, *limits, HostDescriptors::Closed,
-                            *destinations);
+        RunSettings settings{.host_descriptors = HostDescriptors::Closed,
+                             .destinations = *destinations};
+        if (!convert_child_place(cwd_object, sandbox_object, cancellation_object, settings)) {
+            return nullptr;
+        }
+        return run_pipeline(handle_of(self), *request, *limits, settings);
     });
 }
 

@@ -30,6 +30,27 @@ void prefix_type_error(const char* name) {
     PyErr_Format(PyExc_TypeError, "argument '%s': %U", name, reason.get());
 }
 
+// A sequence other than a str or bytes itself (a list, a tuple), each item
+// converted by `convert_item`, in order.
+template <typename Item, typename ConvertItem>
+std::optional<std::vector<Item>> convert_sequence(PyObject* object, const char* name,
+                                                  const char* expected, ConvertItem convert_item) {
+    if (PyUnicode_Check(object) || PyBytes_Check(object) || !PySequence_Check(object)) {
+        return type_error<std::vector<Item>>(name, expected, object);
+    }
+    const PyRef items = PyRef::steal(PySequence_Fast(object, "expected a sequence"));
+    if (!items) return std::nullopt;
+    std::vector<Item> converted;
+    const Py_ssize_t count = PySequence_Fast_GET_SIZE(items.get());
+    converted.reserve(static_cast<std::size_t>(count));
+    for (Py_ssize_t index = 0; index < count; ++index) {
+        std::optional<Item> item = convert_item(PySequence_Fast_GET_ITEM(items.get(), index), name);
+        if (!item) return std::nullopt;
+        converted.push_back(std::move(*item));
+    }
+    return converted;
+}
+
 }  // namespace
 
 std::optional<std::string> convert_str(PyObject* object, const char* name) {
@@ -40,22 +61,25 @@ std::optional<std::string> convert_str(PyObject* object, const char* name) {
     return std::string(utf8, static_cast<std::size_t>(size));
 }
 
+std::optional<std::filesystem::path> convert_path(PyObject* object, const char* name) {
+    PyObject* converted = nullptr;
+    if (PyUnicode_FSConverter(object, &converted) == 0) {
+        prefix_type_error(name);
+        return std::nullopt;
+    }
+    const PyRef bytes = PyRef::steal(converted);
+    return std::filesystem::path(std::string(
+        PyBytes_AS_STRING(bytes.get()), static_cast<std::size_t>(PyBytes_GET_SIZE(bytes.get()))));
+}
+
 std::optional<std::vector<std::string>> convert_str_sequence(PyObject* object, const char* name) {
-    if (PyUnicode_Check(object) || PyBytes_Check(object) || !PySequence_Check(object)) {
-        return type_error<std::vector<std::string>>(name, "a sequence of str", object);
-    }
-    const PyRef items = PyRef::steal(PySequence_Fast(object, "expected a sequence"));
-    if (!items) return std::nullopt;
-    std::vector<std::string> strings;
-    const Py_ssize_t count = PySequence_Fast_GET_SIZE(items.get());
-    strings.reserve(static_cast<std::size_t>(count));
-    for (Py_ssize_t index = 0; index < count; ++index) {
-        std::optional<std::string> item =
-            convert_str(PySequence_Fast_GET_ITEM(items.get(), index), name);
-        if (!item) return std::nullopt;
-        strings.push_back(std::move(*item));
-    }
-    return strings;
+    return convert_sequence<std::string>(object, name, "a sequence of str", convert_str);
+}
+
+std::optional<std::vector<std::filesystem::path>> convert_path_sequence(PyObject* object,
+                                                                        const char* name) {
+    return convert_sequence<std::filesystem::path>(object, name, "a sequence of paths",
+                                                   convert_path);
 }
 
 std::optional<std::vector<std::pair<std::string, std::string>>> convert_str_mapping(

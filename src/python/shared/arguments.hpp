@@ -3,6 +3,7 @@
 #include <Python.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <utility>
@@ -28,6 +29,13 @@ std::optional<std::vector<std::pair<std::string, std::string>>> convert_str_mapp
 
 // None, or a str as its UTF-8 bytes. The outer optional is empty on failure.
 std::optional<std::optional<std::string>> convert_optional_str(PyObject* object, const char* name);
+
+// A path: a str, bytes or an os.PathLike, as the file system names it.
+std::optional<std::filesystem::path> convert_path(PyObject* object, const char* name);
+
+// A sequence of paths other than a str or bytes itself, in order.
+std::optional<std::vector<std::filesystem::path>> convert_path_sequence(PyObject* object,
+                                                                        const char* name);
 
 // Exactly True or False.
 std::optional<bool> convert_bool(PyObject* object, const char* name);

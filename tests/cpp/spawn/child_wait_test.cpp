@@ -31,7 +31,7 @@ ChildStatus wait_until_settled(ChildProcess& child) {
     for (;;) {
         const ChildStatus status = child.try_reap();
         if (status.state != ChildState::Running || has_passed(give_up, real_clock())) return status;
-        child.wait_for_change(-1, give_up);
+        child.wait_for_change({}, give_up);
     }
 }
 
@@ -67,7 +67,7 @@ TEST_P(ChildWait, WaitsForARunningChildUntilTheDeadline) {
     const Deadline deadline = clock.now() + 200ms;
     while (!has_passed(deadline, clock)) {
         ASSERT_EQ(child.try_reap().state, ChildState::Running);
-        child.wait_for_change(-1, deadline);
+        child.wait_for_change({}, deadline);
     }
     const std::vector<nanoseconds> backoff{1ms, 2ms, 4ms, 8ms, 16ms, 32ms, 50ms, 50ms, 37ms};
     EXPECT_EQ(clock.waits(),

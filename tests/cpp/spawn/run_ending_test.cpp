@@ -36,7 +36,7 @@ struct ScriptedChild {
         return answer.status;
     }
     void kill_and_reap() { killed = true; }
-    void wait_for_change(int, Deadline) {}
+    void wait_for_change(std::span<const int>, Deadline) {}
 };
 
 constexpr ChildStatus kRunning{ChildState::Running, 0};
@@ -78,8 +78,9 @@ TEST(WaitForEnding, DecidesFromTheLimitsTheChildAndTheDeadlineInThatOrder) {
         output = {};
         error = {};
         ScriptedChild child{c.answers};
-        EXPECT_EQ(wait_for_ending(child, output, error, c.deadline, *reader_finished, clock),
-                  c.ending);
+        EXPECT_EQ(
+            wait_for_ending(child, output, error, c.deadline, *reader_finished, nullptr, clock),
+            c.ending);
         EXPECT_EQ(child.killed, c.killed);
     }
 }
