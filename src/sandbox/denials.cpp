@@ -22,7 +22,8 @@ bool Denials::covers(const std::filesystem::path& path) const {
         const std::string entry = path.lexically_relative(family.folder).begin()->string();
         return entry.starts_with(family.stem);
     };
-    return std::ranges::any_of(paths_, [&](const auto& denied) { return is_within(path, denied); }) ||
+    return std::ranges::any_of(paths_,
+                               [&](const auto& denied) { return is_within(path, denied); }) ||
            std::ranges::any_of(families_, in_family);
 }
 
@@ -31,8 +32,9 @@ bool Denials::lie_beneath(const std::filesystem::path& directory) const {
         return denied != directory && is_within(denied, directory);
     };
     return std::ranges::any_of(paths_, beneath) ||
-           std::ranges::any_of(families_,
-                               [&](const Family& family) { return is_within(family.folder, directory); });
+           std::ranges::any_of(families_, [&](const Family& family) {
+               return is_within(family.folder, directory);
+           });
 }
 
 }  // namespace quillbox

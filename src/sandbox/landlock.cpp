@@ -94,8 +94,8 @@ Result<LandlockRuleset> LandlockRuleset::create() {
         .handled_access_net = 0,
         .scoped = kScopeAbstractUnixSocket | kScopeSignal,
     };
-    const long fd = ::syscall(SYS_landlock_create_ruleset, &attributes,
-                              attributes_size(*version), 0U);
+    const long fd =
+        ::syscall(SYS_landlock_create_ruleset, &attributes, attributes_size(*version), 0U);
     if (fd < 0) return fail(CoreError::from_errno().in_circumstance("making a Landlock ruleset"));
     return LandlockRuleset(UniqueFd(static_cast<int>(fd)), handled);
 }

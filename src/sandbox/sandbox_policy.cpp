@@ -112,8 +112,8 @@ Denials denials_of(const SandboxPolicy& policy, const std::vector<Grant>& grants
     if (!policy.vault_file) return denials;
     for (const fs::path& vault : both_names_of(*policy.vault_file)) {
         const fs::path folder = vault.parent_path();
-        const bool holds_allowed =
-            std::ranges::any_of(grants, [&](const Grant& grant) { return is_within(grant.path, folder); });
+        const bool holds_allowed = std::ranges::any_of(
+            grants, [&](const Grant& grant) { return is_within(grant.path, folder); });
         if (holds_allowed) {
             denials.add_family(folder, vault.filename().string());
         } else {
@@ -132,7 +132,7 @@ Status allow_around(LandlockRuleset& ruleset, const fs::path& path, FileAccess a
                     const Denials& denials, int open_flags) {
     if (denials.covers(path)) return {};
     const UniqueFd file(::open(path.c_str(), O_PATH | O_CLOEXEC | open_flags));
-    struct stat status {};
+    struct stat status{};
     if (!file.valid() || ::fstat(file.get(), &status) != 0) return {};
     const bool is_directory = S_ISDIR(status.st_mode);
     if (!is_directory || !denials.lie_beneath(path)) {
