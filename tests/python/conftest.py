@@ -11,7 +11,7 @@ from typing import Callable
 
 import pytest
 import reference_vault
-from quillbox import Vault
+from quillbox import Sandbox, SandboxError, Vault
 
 KEY_ENV = "QUILLBOX_TEST_KEY"
 PASSPHRASE = "correct horse battery staple"
@@ -67,3 +67,11 @@ def unprivileged() -> list[str]:
     if setpriv is None:
         pytest.skip("setpriv (util-linux) is needed to run the host without root's capabilities")
     return [setpriv, "--bounding-set=-all", "--inh-caps=-all"]
+
+
+def require_sandbox() -> None:
+    """Skips a test of the sandbox where the kernel cannot enforce one."""
+    try:
+        Sandbox.check()
+    except SandboxError as error:
+        pytest.skip(str(error))

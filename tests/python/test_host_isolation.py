@@ -14,7 +14,7 @@ from pathlib import Path
 from typing import NamedTuple
 
 import pytest
-from conftest import KEY_ENV, PASSPHRASE, unprivileged
+from conftest import KEY_ENV, PASSPHRASE, require_sandbox, unprivileged
 
 # Reads what it can of its parent, the host, and writes it unchanged to files in
 # the folder it is given: raw evidence, which no redaction of the output touches.
@@ -55,21 +55,25 @@ for name, read in (("environ", read_environ), ("memory", read_memory)):
     print(f"{name}: read")
 """
 
-# Opens the vault and runs the command. Yama, where the kernel has it, keeps a
-# child from reading its parent's memory whatever quillbox does; the host lifts
-# that, so that quillbox's own protection is what the test sees.
+# Opens the vault and runs the command, in a sandbox that lets it read the
+# interpreter if asked to. Yama, where the kernel has it, keeps a child from
+# reading its parent's memory whatever quillbox does; the host lifts that, so
+# that quillbox's own protection is what the test sees.
 HOST = r"""
-import ctypes, sys
-from quillbox import Vault
+import ctypes, shlex, sys
+from quillbox import Sandbox, Vault
 
 PR_SET_DUMPABLE, PR_SET_PTRACER, PR_SET_PTRACER_ANY = 4, 0x59616D61, ctypes.c_ulong(-1)
-key_env, vault_path, command, leave_dumpable = sys.argv[1:]
+key_env, vault_path, command, leave_dumpable, *sandbox_reads = sys.argv[1:]
 libc = ctypes.CDLL(None, use_errno=True)
 libc.prctl(PR_SET_PTRACER, PR_SET_PTRACER_ANY, 0, 0, 0)  # fails harmlessly without Yama
 with Vault(key_env, vault_path) as vault:
     if leave_dumpable == "yes" and libc.prctl(PR_SET_DUMPABLE, ctypes.c_ulong(1), 0, 0, 0) != 0:
         sys.exit(f"prctl(PR_SET_DUMPABLE, 1): errno {ctypes.get_errno()}")
-    result = vault.run(command)
+    if sandbox_reads:
+        result = vault.run_with(shlex.split(command), sandbox=Sandbox(read=sandbox_reads))
+    else:
+        result = vault.run(command)
 sys.stdout.write(result.stdout)
 sys.stderr.write(result.stderr)
 sys.exit(result.exit_code)
@@ -91,9 +95,12 @@ class Attack(NamedTuple):
     unnamed: bytes  # the vault value that the command does not name
 
 
-def attack_host(tmp_path: Path, make_vault, leave_dumpable: bool) -> Attack:
+def attack_host(
+    tmp_path: Path, make_vault, leave_dumpable: bool, sandboxed: bool = False
+) -> Attack:
     """Runs the attacker from a host holding a vault with one value that the
-    command names and one that it does not."""
+    command names and one that it does not; sandboxed, in the folder that holds
+    the vault, with the interpreter readable."""
     skip_where_proc_hides_processes()
     prefix = unprivileged()
     unnamed = secrets.token_hex(16).encode()
@@ -104,11 +111,14 @@ def attack_host(tmp_path: Path, make_vault, leave_dumpable: bool) -> Attack:
     evidence.mkdir()
     command = f"'{sys.executable}' '{attacker}' '{evidence}' {{{{NAMED}}}}"
     arguments = [KEY_ENV, str(vault_path), command, "yes" if leave_dumpable else "no"]
+    if sandboxed:
+        arguments += [sys.prefix, sys.base_prefix]
     host = subprocess.run(
         [*prefix, sys.executable, "-c", HOST, *arguments],
         capture_output=True,
         text=True,
         timeout=120,
+        cwd=tmp_path,
     )
     assert host.returncode == 0, host.stderr
     return Attack(
@@ -130,3 +140,10 @@ def test_without_the_protection_the_same_command_reads_both(tmp_path, make_vault
     assert attack.outcome == {"environ": "read", "memory": "read"}
     assert f"{KEY_ENV}={PASSPHRASE}".encode() in attack.evidence["environ"]
     assert attack.unnamed in attack.evidence["memory"]
+
+
+def test_a_sandboxed_command_reads_neither_even_where_the_host_allows_it(tmp_path, make_vault):
+    require_sandbox()
+    attack = attack_host(tmp_path, make_vault, leave_dumpable=True, sandboxed=True)
+    assert attack.outcome == {"environ": "EACCES", "memory": "EACCES"}
+    assert attack.evidence == {}

@@ -29,10 +29,10 @@ protected:
         const Result<int> version = usable_landlock_version();
         if (!version) GTEST_SKIP() << version.error().to_text();
         root_ = fs::current_path() / ("sandbox-test-" + std::to_string(getpid()));
-        for (const char* file : {"work/notes.txt", "work/sub/f", "work/team.vault",
-                                 "work/team.vault.lock", "work/team.vault.tmp.1.00ff00ff00ff00ff",
-                                 "shared/vaults/own.vault", "shared/vaults/own.vault.bak",
-                                 "shared/data", "readonly/r.txt", "outside/x"}) {
+        for (const char* file :
+             {"work/notes.txt", "work/sub/f", "work/team.vault", "work/team.vault.lock",
+              "work/team.vault.tmp.1.00ff00ff00ff00ff", "shared/vaults/own.vault",
+              "shared/vaults/own.vault.bak", "shared/data", "readonly/r.txt", "outside/x"}) {
             fs::create_directories((root_ / file).parent_path());
             std::ofstream(root_ / file) << "content of " << file << "\n";
         }
@@ -87,22 +87,22 @@ protected:
 TEST_F(Sandbox, KeepsAVaultInTheWorkspaceOutOfReachAndTheRestOfItOpen) {
     expect(policy("work/team.vault"),
            {
-                     {"cat notes.txt sub/f", true},
-                     {"echo more >> notes.txt && echo new > sub/g && cat sub/g", true},
-                     {"ls", true},
-                     {"cat ../readonly/r.txt", true},
-                     {"cat /etc/hostname /usr/bin/env > /dev/null", true},
-                     {"cat team.vault", false},
-                     {"cat team.vault.lock", false},
-                     {"cat team.vault.tmp.1.00ff00ff00ff00ff", false},
-                     {": > team.vault", false},
-                     {"truncate -s 0 team.vault", false},
-                     {"rm -f team.vault", false},
-                     {"mv team.vault sub/", false},
-                     {"ln team.vault sub/hard", false},
-                     {"ln -s ../team.vault sub/soft && cat sub/soft", false},
-                     {"echo x > ../readonly/new", false},
-                     {"cat ../outside/x", false},
+               {"cat notes.txt sub/f", true},
+               {"echo more >> notes.txt && echo new > sub/g && cat sub/g", true},
+               {"ls", true},
+               {"cat ../readonly/r.txt", true},
+               {"cat /etc/hostname /usr/bin/env > /dev/null", true},
+               {"cat team.vault", false},
+               {"cat team.vault.lock", false},
+               {"cat team.vault.tmp.1.00ff00ff00ff00ff", false},
+               {": > team.vault", false},
+               {"truncate -s 0 team.vault", false},
+               {"rm -f team.vault", false},
+               {"mv team.vault sub/", false},
+               {"ln team.vault sub/hard", false},
+               {"ln -s ../team.vault sub/soft && cat sub/soft", false},
+               {"echo x > ../readonly/new", false},
+               {"cat ../outside/x", false},
            });
     std::ifstream vault(root_ / "work/team.vault");
     std::string content;
@@ -115,19 +115,20 @@ TEST_F(Sandbox, KeepsAVaultInTheWorkspaceOutOfReachAndTheRestOfItOpen) {
 TEST_F(Sandbox, DeniesTheFolderOfAVaultThatHoldsNothingAllowed) {
     expect(policy("shared/vaults/own.vault"),
            {
-                     {"cat ../shared/data && echo x >> ../shared/data && echo y > ../work/sub/y", true},
-                     {"cat ../shared/vaults/own.vault.bak", false},
-                     {"cat ../shared/vaults/own.vault", false},
+               {"cat ../shared/data && echo x >> ../shared/data && echo y > ../work/sub/y", true},
+               {"cat ../shared/vaults/own.vault.bak", false},
+               {"cat ../shared/vaults/own.vault", false},
                {"echo x > ../shared/new", false},
-                     {"echo x > ../shared/vaults/planted", false},
-                     {"cat team.vault", true},
+               {"echo x > ../shared/vaults/planted", false},
+               {"cat team.vault", true},
            });
 }
 
 TEST_F(Sandbox, DeniesWhatTheCallerNamesEvenBeneathTheWorkspace) {
     SandboxPolicy sandbox = policy("shared/vaults/own.vault");
     sandbox.denied = {root_ / "work/sub", root_ / "readonly/r.txt"};
-    expect(sandbox, {{"cat notes.txt", true}, {"cat sub/f", false}, {"cat ../readonly/r.txt", false}});
+    expect(sandbox,
+           {{"cat notes.txt", true}, {"cat sub/f", false}, {"cat ../readonly/r.txt", false}});
 }
 
 TEST_F(Sandbox, RefusesAnAllowedPathThatIsMissing) {
