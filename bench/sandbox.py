@@ -34,8 +34,6 @@ sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tests" / "python")
 import reference_vault
 from quillbox import Sandbox, Vault
 
-CHECKOUT = Path(__file__).resolve().parents[1]
-
 KEY_ENV = "QUILLBOX_BENCH_KEY"
 PASSPHRASE = "benchmark passphrase"
 NEIGHBOURS = 200
@@ -86,7 +84,7 @@ def main() -> None:
     runs = parser.parse_args().runs
     os.environ[KEY_ENV] = PASSPHRASE
     Sandbox.check()
-    scratch = CHECKOUT / "build"
+    scratch = Path(__file__).resolve().parents[1] / "build"
     scratch.mkdir(exist_ok=True)
     ratios = {}
     with tempfile.TemporaryDirectory(prefix="bench-sandbox-", dir=scratch) as directory:
