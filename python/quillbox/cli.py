@@ -31,6 +31,7 @@ KEY_NAME_RULE = (
 # Where a new passphrase asked for on the terminal waits for the native code,
 # which reads every passphrase from a variable; this process's own only.
 ASKED_KEY_ENV = "QUILLBOX_NEW_KEY_ASKED"
+CAP_SYS_PTRACE = 19  # the capability number, <linux/capability.h>
 
 
 class CliError(Exception):
@@ -144,6 +145,7 @@ def run_command(args: Arguments) -> int:
             args.command if args.argument_vector is None else args.argument_vector,
             env=environment,
             input=args.input,
+            cwd=args.cwd,
             timeout_secs=args.timeout,
             max_output_bytes=args.max_output_bytes,
             max_stderr_bytes=args.max_stderr_bytes,
@@ -165,13 +167,21 @@ def run_command(args: Arguments) -> int:
 def serve_mcp(args: Arguments) -> int:
     try:
         from quillbox import mcp_server
-    except ModuleNotFoundError as error:
-        if (error.name or "").partition(".")[0] != "mcp":
+    except ImportError as error:
+        missing = error.name or str(error)
+        if missing.partition(".")[0] == "quillbox":
             raise
+        # Any module of the extra: the SDK, or one it needs (anyio, pydantic, ...).
         raise CliError(
-            "the MCP server needs the mcp package: pip install 'quillbox[mcp]'"
+            f"the MCP server needs quillbox's mcp extra (cannot import {missing}): "
+            "pip install 'quillbox[mcp]'"
         ) from None
     with open_vault(args) as vault:
+        if commands_can_read_memory():
+            print_error(
+                "warning: serving as root: every command this server runs can read its memory, "
+                "the vault's values included, whatever it does — serve as another user"
+            )
         mcp_server.serve(vault)
     return 0
 
@@ -196,6 +206,17 @@ def child_environment(args: Arguments) -> dict[str, str] | None:
     for name, value in args.env:
         environment[name] = value
     return environment
+
+
+def commands_can_read_memory() -> bool:
+    """Whether the commands this process runs can read its memory however it
+    guards it: as root, they hold CAP_SYS_PTRACE unless its bounding and
+    inheritable sets leave it out (as a container's default set does)."""
+    if os.geteuid() != 0:
+        return False
+    with open("/proc/self/status") as status:
+        sets = dict(line.split(":", 1) for line in status if line.startswith(("CapBnd", "CapInh")))
+    return any(int(value, 16) >> CAP_SYS_PTRACE & 1 for value in sets.values())
 
 
 def open_vault(args: Arguments) -> Vault:
@@ -417,6 +438,11 @@ COMMAND_LINE = CommandLine(
                     "feed TEXT, its {{KEY}} placeholders filled, to the command's standard "
                     "input (default: quillbox's own standard input)",
                     metavar="TEXT",
+                ),
+                Option(
+                    "--cwd",
+                    "start the command in DIR (default: quillbox's own working directory)",
+                    metavar="DIR",
                 ),
                 Option(
                     "--pass-env",

@@ -5,7 +5,13 @@ An agent learns the entry names and what its commands print, redacted; no tool
 returns a value, and none sets one. The vault is opened by the caller and stays
 open while the server runs; each call sees the vault file as it is then, with
 what the command line saved since. Every vault call runs on a worker thread
-(the native methods release the interpreter lock), so calls overlap.
+(the native methods release the interpreter lock), so calls overlap; a run
+whose request is cancelled, or whose client goes away, is stopped.
+
+Every call is answered (but a cancelled one, which the protocol leaves
+unanswered): arguments holding text that JSON can carry but UTF-8 cannot
+encode (a lone surrogate) are refused before anything else looks at them, and
+every tool error is one line that can be encoded.
 """
 
 from __future__ import annotations
@@ -13,13 +19,18 @@ from __future__ import annotations
 from importlib.metadata import version
 from typing import Annotated, Any
 
+import anyio
 import anyio.to_thread
 from mcp.server.mcpserver import Context, MCPServer
-from mcp.server.mcpserver.exceptions import ToolError
+from mcp.server.mcpserver.exceptions import ToolError, UnexpectedToolError
+from mcp.server.stdio import stdio_server
+from mcp.shared.message import SessionMessage
 from mcp.types import CallToolResult, TextContent, ToolAnnotations
 from pydantic import BaseModel, Field, ValidationError
 
-from quillbox._native import QuillBoxError, RunResult, Vault
+from quillbox._lone_surrogates import UNENCODABLE, first_unencodable, take_in_lone_surrogates
+from quillbox._native import Cancellation, QuillBoxError, RunResult, Vault
+from quillbox._stoppable_call import run_stoppable
 
 OUTPUT_LIMIT = 256 * 1024  # bytes per stream: what an agent can read, not what a log can hold
 DEFAULT_TIMEOUT_SECS = 300
@@ -52,6 +63,9 @@ Channels for a secret, best first: env (the command's whole environment, otherwi
 docker login --password-stdin); {{{{file:NAME}}}}; the argument vector last, since any \
 local user can read a running command's arguments.
 
+Working directory: cwd, absolute or relative to the server's own working directory, which \
+is the default; a directory that does not exist is refused.
+
 Limits: timeout_secs (default {DEFAULT_TIMEOUT_SECS}) and max_output_bytes (default \
 {OUTPUT_LIMIT}, 256 KiB, for stdout and for stderr each; raise it for more). A command \
 they stop exits with {STOPPED_EXIT_CODE}; timed_out tells which."""
@@ -72,17 +86,35 @@ class SecretNames(BaseModel):
 
 
 class QuillboxServer(MCPServer[Any]):
-    """Reports arguments that fail validation as one line, without the values given."""
+    """Refuses text that cannot be encoded before anything else sees it, and reports
+    arguments that fail validation as one line, without the values given; every
+    error of its own making is one line."""
 
     async def call_tool(
         self, name: str, arguments: dict[str, Any], context: Context[Any, Any] | None = None
     ) -> Any:
+        if first_unencodable(name) is not None:
+            return tool_error(f"the tool name {UNENCODABLE}")
+        where = first_unencodable(arguments, "")
+        if where is not None:
+            return tool_error(f"invalid arguments for {name}: {where} {UNENCODABLE}")
         try:
             return await super().call_tool(name, arguments, context)
+        except UnexpectedToolError:
+            raise  # the SDK logs the crash and answers without its details
         except ToolError as error:
-            if not isinstance(error.__cause__, ValidationError):
-                raise
-            return tool_error(f"invalid arguments for {name}: {describe(error.__cause__)}")
+            if isinstance(error.__cause__, ValidationError):
+                return tool_error(f"invalid arguments for {name}: {describe(error.__cause__)}")
+            return tool_error(str(error))  # an unknown tool, say
+
+    async def run_stdio_async(self) -> None:
+        """Serves on stdio, with the requests that the SDK's parser drops for a
+        lone surrogate taken in again (`_lone_surrogates`)."""
+        async with stdio_server() as (from_client, to_client), anyio.create_task_group() as relay:
+            to_server, from_relay = anyio.create_memory_object_stream[SessionMessage | Exception]()
+            relay.start_soon(take_in_lone_surrogates, from_client, to_server, to_client.clone())
+            lowlevel = self._lowlevel_server
+            await lowlevel.run(from_relay, to_client, lowlevel.create_initialization_options())
 
 
 def build_server(vault: Vault) -> QuillboxServer:
@@ -121,6 +153,13 @@ def build_server(vault: Vault) -> QuillboxServer:
                 "empty if not given"
             ),
         ] = None,
+        cwd: Annotated[
+            str | None,
+            Field(
+                description="the directory the command starts in, absolute or relative to the "
+                "server's working directory; the server's working directory if not given"
+            ),
+        ] = None,
         timeout_secs: Annotated[
             int, Field(ge=0, le=LARGEST_LIMIT, description="seconds before the command is stopped")
         ] = DEFAULT_TIMEOUT_SECS,
@@ -131,20 +170,22 @@ def build_server(vault: Vault) -> QuillboxServer:
             ),
         ] = OUTPUT_LIMIT,
     ) -> Annotated[CallToolResult, CommandOutcome]:
-        def run() -> RunResult:
+        def run(cancellation: Cancellation) -> RunResult:
             return vault.run_with(
                 command,
                 env=env,
                 # Never this process's own standard input: that is the protocol's stream.
                 input="" if input is None else input,
+                cwd=cwd,
                 timeout_secs=timeout_secs,
                 max_output_bytes=max_output_bytes,
                 max_stderr_bytes=max_output_bytes,
+                cancellation=cancellation,
             )
 
         try:
-            result = await anyio.to_thread.run_sync(run)
-        except (QuillBoxError, ValueError) as error:  # ValueError: text that is not UTF-8
+            result = await run_stoppable(run)
+        except (QuillBoxError, ValueError) as error:  # ValueError: an argument it cannot take
             return tool_error(str(error))
         outcome = CommandOutcome(
             exit_code=result.exit_code,
@@ -183,7 +224,10 @@ def render(outcome: CommandOutcome, timeout_secs: int) -> str:
 
 
 def tool_error(message: str) -> CallToolResult:
-    return CallToolResult(content=[TextContent(type="text", text=message)], is_error=True)
+    """One line, whatever a message quotes: line breaks become spaces, and text that
+    cannot be encoded (refused before it could reach a message) would become `?`."""
+    line = " ".join(message.splitlines()).encode("utf-8", "replace").decode("utf-8")
+    return CallToolResult(content=[TextContent(type="text", text=line)], is_error=True)
 
 
 def describe(error: ValidationError) -> str:

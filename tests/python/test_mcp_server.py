@@ -4,19 +4,23 @@ from __future__ import annotations
 
 import asyncio
 import base64
+import json
 import os
 import subprocess
 import sys
 import time
-from collections.abc import AsyncIterator, Awaitable
+from collections.abc import AsyncIterator, Awaitable, Sequence
 from contextlib import asynccontextmanager
 from pathlib import Path
-from typing import Callable, TypeVar
+from typing import Any, Callable, TextIO, TypeVar
 
 import anyio
 import pytest
+from anyio.abc import ObjectReceiveStream, ObjectSendStream
+from conftest import unprivileged
 from mcp import ClientSession, StdioServerParameters
 from mcp.client.stdio import stdio_client
+from mcp.shared.message import SessionMessage
 from mcp.types import CallToolResult
 
 PASSPHRASE = "a demo passphrase of some length"
@@ -27,14 +31,18 @@ T = TypeVar("T")
 
 
 def quillbox(
-    *arguments: str, stdin: str = "", key: str | None = PASSPHRASE, python_code: str | None = None
+    *arguments: str,
+    stdin: str = "",
+    key: str | None = PASSPHRASE,
+    python_code: str | None = None,
+    prefix: Sequence[str] = (),
 ) -> subprocess.CompletedProcess[str]:
     env = {name: value for name, value in os.environ.items() if name != "QUILLBOX_KEY"}
     if key is not None:
         env["QUILLBOX_KEY"] = key
     start = ["-c", python_code] if python_code else ["-m", "quillbox"]
     return subprocess.run(
-        [sys.executable, *start, *arguments],
+        [*prefix, sys.executable, *start, *arguments],
         input=stdin,
         capture_output=True,
         text=True,
@@ -53,22 +61,62 @@ def vault_file(tmp_path_factory: pytest.TempPathFactory) -> Path:
     return path
 
 
-@asynccontextmanager
-async def connected(vault_file: Path) -> AsyncIterator[ClientSession]:
-    server = StdioServerParameters(
+def server_parameters(vault_file: Path, **options: Any) -> StdioServerParameters:
+    return StdioServerParameters(
         command=sys.executable,
         args=["-m", "quillbox", "mcp", "--vault", str(vault_file)],
         env={"QUILLBOX_KEY": PASSPHRASE},
+        **options,
     )
+
+
+@asynccontextmanager
+async def connected(vault_file: Path, cwd: Path | None = None) -> AsyncIterator[ClientSession]:
+    server = server_parameters(vault_file, cwd=cwd)
     async with stdio_client(server) as (read, write), ClientSession(read, write) as session:
         await session.initialize()
         yield session
 
 
-def with_session(vault_file: Path, scenario: Callable[[ClientSession], Awaitable[T]]) -> T:
+class EscapedJson:
+    """A message written as a client that escapes every non-ASCII character writes
+    it: `"\\ud800"` for a lone surrogate, which the SDK's own writer cannot send."""
+
+    def __init__(self, message: Any) -> None:
+        self.message = message
+
+    def model_dump_json(self, **dump_options: Any) -> str:
+        return json.dumps(self.message.model_dump(**dump_options))
+
+
+@asynccontextmanager
+async def connected_escaping(vault_file: Path) -> AsyncIterator[ClientSession]:
+    async def escape_each(
+        messages: ObjectReceiveStream[SessionMessage],
+        server: ObjectSendStream[SessionMessage],
+    ) -> None:
+        async with messages, server:
+            async for each in messages:
+                await server.send(SessionMessage(EscapedJson(each.message), each.metadata))
+
+    async with stdio_client(server_parameters(vault_file)) as (read, write):
+        to_server, from_session = anyio.create_memory_object_stream[SessionMessage](0)
+        async with anyio.create_task_group() as relay:
+            relay.start_soon(escape_each, from_session, write)
+            async with to_server, ClientSession(read, to_server) as session:
+                await session.initialize()
+                yield session
+
+
+def with_session(
+    vault_file: Path,
+    scenario: Callable[[ClientSession], Awaitable[T]],
+    connect: Callable[..., Any] = connected,
+    **options: Any,
+) -> T:
     async def run() -> T:
         with anyio.fail_after(60):
-            async with connected(vault_file) as session:
+            async with connect(vault_file, **options) as session:
                 return await scenario(session)
 
     return asyncio.run(run())
@@ -98,14 +146,16 @@ def test_the_tools_teach_their_arguments(vault_file: Path):
         "command",
         "env",
         "input",
+        "cwd",
         "timeout_secs",
         "max_output_bytes",
     }
     assert {arm["type"] for arm in schema["properties"]["command"]["anyOf"]} == {"string", "array"}
     assert schema["properties"]["max_output_bytes"]["default"] == 256 * 1024
     assert schema["properties"]["timeout_secs"]["default"] == 300
-    for taught in ("{{NAME}}", "{{file:NAME}}", "[REDACTED_NAME]", "env", "input", "262144"):
-        assert taught in run.description
+    taught = ("{{NAME}}", "{{file:NAME}}", "[REDACTED_NAME]", "env", "input", "cwd", "262144")
+    for word in taught:
+        assert word in run.description
     assert set(run.output_schema["properties"]) == {"exit_code", "stdout", "stderr", "timed_out"}
 
 
@@ -175,6 +225,154 @@ def test_failures_come_back_as_tool_errors_and_the_server_keeps_serving(vault_fi
     assert later.structured_content["stdout"] == "still here\n"
 
 
+LONE = "\ud800"  # a lone surrogate: JSON carries it escaped, UTF-8 cannot encode it
+UNENCODABLE = "holds a lone surrogate, which UTF-8 cannot encode; nothing ran"
+REFUSED_TEXT = [
+    ("run_command", {"command": f"echo {LONE}"}, f"command {UNENCODABLE}"),
+    ("run_command", {"command": ["echo", LONE]}, f"command.1 {UNENCODABLE}"),
+    ("run_command", {"command": "env", "env": {LONE: "x"}}, f"a name in env {UNENCODABLE}"),
+    ("run_command", {"command": "env", "env": {"A": LONE}}, f"env.A {UNENCODABLE}"),
+    ("run_command", {"command": "cat", "input": "{{API_TOKEN}} " + LONE}, f"input {UNENCODABLE}"),
+    ("run_command", {"command": "pwd", "cwd": LONE}, f"cwd {UNENCODABLE}"),
+    # Arguments that would fail validation too: its message would quote them.
+    ("run_command", {"command": "true", "timeout_secs": LONE}, f"timeout_secs {UNENCODABLE}"),
+    ("run_command", {"command": "true", "env": {LONE: 5}}, f"a name in env {UNENCODABLE}"),
+    ("run_command", {"command": 5, LONE: 1}, f"a name {UNENCODABLE}"),
+]
+
+
+def test_text_that_cannot_be_encoded_is_refused_in_one_line_without_being_quoted(
+    vault_file: Path,
+):
+    calls = [*REFUSED_TEXT, (LONE, {}, "")]
+
+    async def scenario(session: ClientSession) -> tuple[list[CallToolResult], CallToolResult]:
+        refused = [await session.call_tool(name, arguments) for name, arguments, _ in calls]
+        return refused, await session.call_tool("run_command", {"command": "echo still here"})
+
+    refused, later = with_session(vault_file, scenario, connect=connected_escaping)
+    expected = [f"invalid arguments for run_command: {where}" for _, _, where in REFUSED_TEXT]
+    expected.append(f"the tool name {UNENCODABLE}")
+    assert [text_of(result) for result in refused] == expected
+    assert all(result.is_error for result in refused)
+    assert later.structured_content["stdout"] == "still here\n"
+
+
+def test_an_error_that_quotes_a_line_break_is_one_line(vault_file: Path):
+    async def scenario(session: ClientSession) -> list[CallToolResult]:
+        return [
+            await session.call_tool("run_command", {"command": ["no-such\nprogram"]}),
+            await session.call_tool("run_command", {"command": "true", "env": {"A\nB": 5}}),
+        ]
+
+    spawn, invalid = with_session(vault_file, scenario)
+    assert text_of(spawn).startswith("spawn error: command not found: no-such program —")
+    assert text_of(invalid) == (
+        "invalid arguments for run_command: env.A B: Input should be a valid string"
+    )
+
+
+def child_pid(pid_file: Path) -> Callable[[], Awaitable[int]]:
+    """The command that writes its process ID to `pid_file`, then sleeps long, and a
+    wait for that ID."""
+
+    async def wait() -> int:
+        while not pid_file.exists() or not pid_file.read_text().endswith("\n"):
+            await anyio.sleep(0.02)
+        return int(pid_file.read_text())
+
+    return wait
+
+
+def long_call(pid_file: Path) -> dict[str, Any]:
+    return {"command": ["sh", "-c", 'echo $$ >"$0"; exec sleep 60', str(pid_file)]}
+
+
+def is_running(pid: int) -> bool:
+    try:
+        os.kill(pid, 0)
+    except ProcessLookupError:
+        return False
+    return True
+
+
+async def until_gone(pid: int) -> None:
+    """Returns once `pid` has ended: well before its 60 s sleep, or the test fails."""
+    with anyio.fail_after(10):
+        while is_running(pid):
+            await anyio.sleep(0.02)
+
+
+def test_a_cancelled_call_stops_its_command_and_the_server_keeps_serving(
+    vault_file: Path, tmp_path: Path
+):
+    pid_file = tmp_path / "pid"
+
+    async def scenario(session: ClientSession) -> CallToolResult:
+        async with anyio.create_task_group() as calls:
+            calls.start_soon(session.call_tool, "run_command", long_call(pid_file))
+            pid = await child_pid(pid_file)()
+            # The SDK's client tells the server with notifications/cancelled.
+            calls.cancel_scope.cancel()
+        await until_gone(pid)
+        return await session.call_tool("run_command", {"command": "echo still here"})
+
+    later = with_session(vault_file, scenario)
+    assert later.structured_content["stdout"] == "still here\n"
+
+
+def test_a_client_that_goes_away_mid_call_ends_its_command_and_the_server(tmp_path: Path):
+    vault_file = tmp_path / "vault.bin"
+    created = quillbox("init", "--vault", str(vault_file), "--m-cost", "8", "--t-cost", "1")
+    assert created.returncode == 0, created.stderr
+    pid_file, status_file, log_file = tmp_path / "pid", tmp_path / "status", tmp_path / "log"
+    # The server's exit status, as a shell sees it; the client kills what is left
+    # of the server 2 s after closing its input, which a status 0 rules out.
+    quillbox_mcp = [sys.executable, "-m", "quillbox", "mcp", "--vault", str(vault_file)]
+    server = StdioServerParameters(
+        command="sh",
+        args=["-c", '"$@"; echo $? >"$0"', str(status_file), *quillbox_mcp],
+        env={"QUILLBOX_KEY": PASSPHRASE},
+    )
+
+    async def scenario(log: TextIO) -> int:
+        async with (
+            stdio_client(server, errlog=log) as (read, write),
+            ClientSession(read, write) as session,
+            anyio.create_task_group() as calls,
+        ):
+            await session.initialize()
+            calls.start_soon(session.call_tool, "run_command", long_call(pid_file))
+            pid = await child_pid(pid_file)()
+            # Nothing more reaches the server, not even a cancellation: leaving
+            # stdio_client closes its standard input.
+            await write.aclose()
+            calls.cancel_scope.cancel()
+        return pid
+
+    with log_file.open("w") as log:
+        pid = asyncio.run(scenario(log))
+    assert status_file.read_text() == "0\n", log_file.read_text()
+    assert "Traceback" not in log_file.read_text()
+    assert not is_running(pid)
+
+
+def test_cwd_is_where_the_command_starts(vault_file: Path, tmp_path: Path):
+    (tmp_path / "work" / "sub").mkdir(parents=True)
+
+    async def scenario(session: ClientSession) -> list[CallToolResult]:
+        return [
+            await session.call_tool("run_command", {"command": "pwd", **where})
+            for where in ({}, {"cwd": "sub"}, {"cwd": "nowhere"})
+        ]
+
+    default, relative, missing = with_session(vault_file, scenario, cwd=tmp_path / "work")
+    assert default.structured_content["stdout"] == f"{tmp_path}/work\n"
+    assert relative.structured_content["stdout"] == f"{tmp_path}/work/sub\n"
+    assert missing.is_error
+    assert text_of(missing) == "TODO"
+
+
 def test_calls_overlap(vault_file: Path):
     async def scenario(session: ClientSession) -> tuple[float, list[CallToolResult]]:
         started = time.monotonic()
@@ -222,12 +420,16 @@ def test_a_running_server_sees_what_the_command_line_saved_after_it_started(
             "tampered with or corrupted; a wrong passphrase in QUILLBOX_KEY gives this too\n",
         ),
         (None, None, "quillbox: "),
-        # As if the optional SDK were not installed.
-        (
-            PASSPHRASE,
-            "import sys; sys.modules['mcp'] = None; "
-            "from quillbox.cli import main; sys.exit(main())",
-            "quillbox: the MCP server needs the mcp package: pip install 'quillbox[mcp]'\n",
+        # As if a module of the optional extra were not installed.
+        *(
+            (
+                PASSPHRASE,
+                f"import sys; sys.modules[{module!r}] = None; "
+                "from quillbox.cli import main; sys.exit(main())",
+                f"quillbox: the MCP server needs quillbox's mcp extra (cannot import {module}): "
+                "pip install 'quillbox[mcp]'\n",
+            )
+            for module in ("mcp", "anyio", "pydantic")
         ),
     ],
 )
@@ -239,3 +441,26 @@ def test_a_server_that_cannot_start_says_why_in_one_line(
     assert result.stdout == ""
     assert result.stderr.startswith(message)
     assert result.stderr.count("\n") == 1
+
+
+@pytest.mark.parametrize(
+    "prefix, warning",
+    [
+        pytest.param(
+            (),
+            "quillbox: warning: serving as root: every command this server runs can read its "
+            "memory, the vault's values included, whatever it does — serve as another user\n",
+            marks=pytest.mark.skipif(os.geteuid() != 0, reason="root only"),
+        ),
+        # Root without the capability to read other processes' memory, as in a
+        # container's default set: its commands cannot read the server's.
+        (unprivileged, ""),
+    ],
+)
+def test_a_server_whose_commands_could_read_its_memory_warns_on_start(
+    vault_file: Path, prefix, warning
+):
+    started = quillbox(
+        "mcp", "--vault", str(vault_file), prefix=prefix() if callable(prefix) else prefix
+    )
+    assert (started.returncode, started.stderr) == (0, warning)
