@@ -168,8 +168,8 @@ def serve_mcp(args: Arguments) -> int:
     try:
         from quillbox import mcp_server
     except ImportError as error:
-        missing = error.name or str(error)
-        if missing.partition(".")[0] == "quillbox":
+        missing = (error.name or str(error)).partition(".")[0]
+        if missing == "quillbox":
             raise
         # Any module of the extra: the SDK, or one it needs (anyio, pydantic, ...).
         raise CliError(

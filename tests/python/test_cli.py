@@ -22,7 +22,7 @@ PASSPHRASE = "a demo passphrase of some length"
 SECRET = "sk-live-5d1e9c3a"
 
 
-def quillbox(*arguments: str, stdin: str = "", env_extra=None, key=PASSPHRASE):
+def quillbox(*arguments: str, stdin: str = "", env_extra=None, key=PASSPHRASE, cwd=None):
     env = {k: v for k, v in os.environ.items() if k != "QUILLBOX_KEY"}
     if key is not None:
         env["QUILLBOX_KEY"] = key
@@ -34,6 +34,7 @@ def quillbox(*arguments: str, stdin: str = "", env_extra=None, key=PASSPHRASE):
         text=True,
         env=env,
         timeout=120,
+        cwd=cwd,
     )
 
 
@@ -279,6 +280,21 @@ def test_run_refuses_bad_channels(vault_file: Path, arguments, status, message):
     assert result.stdout == ""
     if message is not None:
         assert result.stderr == message
+
+
+def test_run_starts_the_command_in_cwd(vault_file: Path, tmp_path: Path):
+    (tmp_path / "work" / "sub").mkdir(parents=True)
+    (tmp_path / "work" / "a-file").touch()
+    vault = ("--vault", str(vault_file))
+    started = quillbox("run", *vault, "--cwd", "sub", "--", "pwd", cwd=tmp_path / "work")
+    assert (started.returncode, started.stdout) == (0, f"{tmp_path}/work/sub\n")
+    for place, problem in (("nowhere", "No such file or directory"), ("a-file", "Not a directory")):
+        refused = quillbox("run", *vault, "--cwd", place, "--", "pwd", cwd=tmp_path / "work")
+        assert (refused.returncode, refused.stdout) == (1, "")
+        assert refused.stderr.startswith(
+            f'quillbox: spawn error: cannot start the command in "{place}": {problem}'
+        )
+        assert refused.stderr.count("\n") == 1
 
 
 def test_version():

@@ -230,32 +230,110 @@ UNENCODABLE = "holds a lone surrogate, which UTF-8 cannot encode; nothing ran"
 REFUSED_TEXT = [
     ("run_command", {"command": f"echo {LONE}"}, f"command {UNENCODABLE}"),
     ("run_command", {"command": ["echo", LONE]}, f"command.1 {UNENCODABLE}"),
-    ("run_command", {"command": "env", "env": {LONE: "x"}}, f"a name in env {UNENCODABLE}"),
     ("run_command", {"command": "env", "env": {"A": LONE}}, f"env.A {UNENCODABLE}"),
     ("run_command", {"command": "cat", "input": "{{API_TOKEN}} " + LONE}, f"input {UNENCODABLE}"),
     ("run_command", {"command": "pwd", "cwd": LONE}, f"cwd {UNENCODABLE}"),
     # Arguments that would fail validation too: its message would quote them.
     ("run_command", {"command": "true", "timeout_secs": LONE}, f"timeout_secs {UNENCODABLE}"),
-    ("run_command", {"command": "true", "env": {LONE: 5}}, f"a name in env {UNENCODABLE}"),
-    ("run_command", {"command": 5, LONE: 1}, f"a name {UNENCODABLE}"),
 ]
 
 
 def test_text_that_cannot_be_encoded_is_refused_in_one_line_without_being_quoted(
     vault_file: Path,
 ):
-    calls = [*REFUSED_TEXT, (LONE, {}, "")]
-
     async def scenario(session: ClientSession) -> tuple[list[CallToolResult], CallToolResult]:
-        refused = [await session.call_tool(name, arguments) for name, arguments, _ in calls]
+        refused = [await session.call_tool(name, arguments) for name, arguments, _ in REFUSED_TEXT]
         return refused, await session.call_tool("run_command", {"command": "echo still here"})
 
     refused, later = with_session(vault_file, scenario, connect=connected_escaping)
     expected = [f"invalid arguments for run_command: {where}" for _, _, where in REFUSED_TEXT]
-    expected.append(f"the tool name {UNENCODABLE}")
     assert [text_of(result) for result in refused] == expected
     assert all(result.is_error for result in refused)
     assert later.structured_content["stdout"] == "still here\n"
+
+
+async def exchange(
+    vault_file: Path, requests: list[dict[str, Any]], awaited: set[int]
+) -> dict[Any, Any]:
+    """The answers, by ID, of a server given `requests` as JSON lines, as a client that
+    the SDK's own cannot imitate writes them, once those `awaited` have come; then its
+    input ends."""
+    lines = [
+        {
+            "jsonrpc": "2.0",
+            "id": 0,
+            "method": "initialize",
+            "params": {
+                "protocolVersion": "2025-06-18",
+                "capabilities": {},
+                "clientInfo": {"name": "test", "version": "1"},
+            },
+        },
+        {"jsonrpc": "2.0", "method": "notifications/initialized"},
+        *({"jsonrpc": "2.0", **request} for request in requests),
+    ]
+    command = [sys.executable, "-m", "quillbox", "mcp", "--vault", str(vault_file)]
+    environment = {**os.environ, "QUILLBOX_KEY": PASSPHRASE}
+    answers: dict[Any, Any] = {}
+    async with await anyio.open_process(command, env=environment, stderr=None) as server:
+        assert server.stdin is not None and server.stdout is not None
+        await server.stdin.send("".join(json.dumps(line) + "\n" for line in lines).encode())
+        pending = b""
+        async for chunk in server.stdout:
+            *complete, pending = (pending + chunk).split(b"\n")
+            answers.update((answer["id"], answer) for answer in map(json.loads, complete))
+            if {0, *awaited} <= answers.keys():
+                break
+        await server.stdin.aclose()
+        assert await server.wait() == 0
+    return answers
+
+
+def test_every_request_with_a_lone_surrogate_is_answered_but_one_whose_id_is_one(
+    vault_file: Path,
+):
+    request = {"method": "tools/call"}
+    env_name = {"command": "env", "env": {LONE: "x"}}
+    invalid_env_name = {"command": "true", "env": {LONE: 5}}  # fails validation too
+    argument_name = {"command": "true", LONE: 1}
+    requests = [
+        # The SDK's client cannot send these: its own serialising refuses them.
+        {**request, "id": 1, "params": {"name": LONE, "arguments": {}}},
+        {**request, "id": 5, "params": {"name": "run_command", "arguments": env_name}},
+        {**request, "id": 6, "params": {"name": "run_command", "arguments": invalid_env_name}},
+        {**request, "id": 7, "params": {"name": "run_command", "arguments": argument_name}},
+        {"id": 2, "method": "prompts/get", "params": {"name": LONE}},
+        {
+            **request,
+            "id": 3,
+            "params": {"name": "list_secrets", "_meta": {"progressToken": LONE}},
+        },
+        {**request, "id": LONE, "params": {"name": "list_secrets"}},
+        {"method": "notifications/cancelled", "params": {"requestId": LONE}},
+        {**request, "id": 4, "params": {"name": "list_secrets"}},
+    ]
+
+    async def run() -> dict[Any, Any]:
+        with anyio.fail_after(60):
+            return await exchange(vault_file, requests, awaited={1, 2, 3, 4, 5, 6, 7})
+
+    answers = asyncio.run(run())
+    tool_errors = {
+        1: f"the tool name {UNENCODABLE}",
+        5: f"invalid arguments for run_command: a name in env {UNENCODABLE}",
+        6: f"invalid arguments for run_command: a name in env {UNENCODABLE}",
+        7: f"invalid arguments for run_command: a name {UNENCODABLE}",
+    }
+    for call, message in tool_errors.items():
+        assert answers[call]["result"]["isError"]
+        assert answers[call]["result"]["content"] == [{"type": "text", "text": message}]
+    for refused in (2, 3):
+        assert answers[refused]["error"] == {
+            "code": -32602,
+            "message": f"the request {UNENCODABLE}",
+        }
+    assert answers[4]["result"]["structuredContent"] == {"names": sorted(SECRETS)}
+    assert set(answers) == {0, 1, 2, 3, 4, 5, 6, 7}
 
 
 def test_an_error_that_quotes_a_line_break_is_one_line(vault_file: Path):
@@ -352,7 +430,8 @@ def test_a_client_that_goes_away_mid_call_ends_its_command_and_the_server(tmp_pa
 
     with log_file.open("w") as log:
         pid = asyncio.run(scenario(log))
-    assert status_file.read_text() == "0\n", log_file.read_text()
+    exited = status_file.read_text() if status_file.exists() else "killed by the client"
+    assert exited == "0\n", log_file.read_text()
     assert "Traceback" not in log_file.read_text()
     assert not is_running(pid)
 
@@ -370,7 +449,9 @@ def test_cwd_is_where_the_command_starts(vault_file: Path, tmp_path: Path):
     assert default.structured_content["stdout"] == f"{tmp_path}/work\n"
     assert relative.structured_content["stdout"] == f"{tmp_path}/work/sub\n"
     assert missing.is_error
-    assert text_of(missing) == "TODO"
+    assert text_of(missing) == (
+        'spawn error: cannot start the command in "nowhere": No such file or directory (os error 2)'
+    )
 
 
 def test_calls_overlap(vault_file: Path):
