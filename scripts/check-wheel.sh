@@ -3,9 +3,10 @@
 # installed with pip alone, from no index, into a fresh virtual environment
 # outside the source tree, its extension modules load no shared library but
 # the wheel's own (its core library and those it carries) and the base
-# system's that every manylinux policy allows; and the installed command
+# system's that every manylinux policy allows; the installed command
 # creates a vault, stores a value and runs a command that prints it, which
-# comes back redacted. Prints the wheel's size.
+# comes back redacted; and `quillbox mcp`, without the mcp extra, says in one
+# line how to add it. Prints the wheel's size.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/wheel.sh
@@ -52,6 +53,13 @@ printf 'wheel-check-7d1e94b2' | quillbox set WHEEL_CHECK >/dev/null
 output=$(quillbox run 'echo {{WHEEL_CHECK}}')
 if [[ $output != "[REDACTED_WHEEL_CHECK]" ]]; then
     echo "check-wheel: the installed wheel's run did not come back redacted" >&2
+    exit 1
+fi
+
+# Installed without its mcp extra, `quillbox mcp` says how to add it, in one line.
+if refusal=$(quillbox mcp 2>&1 </dev/null) ||
+    [[ $refusal != "quillbox: the MCP server needs quillbox's mcp extra (cannot import "*"): pip install 'quillbox[mcp]'" ]]; then
+    printf 'check-wheel: quillbox mcp without its extra did not say how to add it:\n%s\n' "$refusal" >&2
     exit 1
 fi
 

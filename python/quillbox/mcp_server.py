@@ -95,7 +95,7 @@ class QuillboxServer(MCPServer[Any]):
     ) -> Any:
         if first_unencodable(name) is not None:
             return tool_error(f"the tool name {UNENCODABLE}")
-        where = first_unencodable(arguments, "")
+        where = first_unencodable(arguments)
         if where is not None:
             return tool_error(f"invalid arguments for {name}: {where} {UNENCODABLE}")
         try:
