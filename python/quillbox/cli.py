@@ -12,7 +12,7 @@ import sys
 
 from quillbox import _vaultfile
 from quillbox._command_line import Arguments, CommandLine, Option, Positional, Subcommand
-from quillbox._native import QuillBoxError, Vault, VaultCorruptError
+from quillbox._native import QuillBoxError, Sandbox, SandboxError, Vault, VaultCorruptError
 
 # Type checkers see these names; a start of the command does not pay for
 # importing typing.
@@ -140,12 +140,17 @@ def import_vault(args: Arguments) -> int:
 
 def run_command(args: Arguments) -> int:
     environment = child_environment(args)
+    if not args.sandbox and sandbox_paths_given(args):
+        raise CliError("--allow-read, --allow-write and --deny shape a sandbox: add --sandbox")
+    # The workspace is the folder the command starts in.
+    sandbox = sandbox_of(args, workspace=None) if args.sandbox else None
     with open_vault(args) as vault:
         result = vault.run_with(
             args.command if args.argument_vector is None else args.argument_vector,
             env=environment,
             input=args.input,
             cwd=args.cwd,
+            sandbox=sandbox,
             timeout_secs=args.timeout,
             max_output_bytes=args.max_output_bytes,
             max_stderr_bytes=args.max_stderr_bytes,
@@ -176,13 +181,14 @@ def serve_mcp(args: Arguments) -> int:
             f"the MCP server needs quillbox's mcp extra (cannot import {missing}): "
             "pip install 'quillbox[mcp]'"
         ) from None
+    sandbox = mcp_sandbox(args)
     with open_vault(args) as vault:
         if commands_can_read_memory():
             print_error(
                 "warning: serving as root: every command this server runs can read its memory, "
                 "the vault's values included, whatever it does — serve as another user"
             )
-        mcp_server.serve(vault)
+        mcp_server.serve(vault, sandbox)
     return 0
 
 
@@ -206,6 +212,65 @@ def child_environment(args: Arguments) -> dict[str, str] | None:
     for name, value in args.env:
         environment[name] = value
     return environment
+
+
+def sandbox_paths_given(args: Arguments) -> bool:
+    return bool(args.allow_read or args.allow_write or args.deny)
+
+
+def sandbox_of(args: Arguments, workspace: str | None) -> Sandbox:
+    return Sandbox(workspace, read=args.allow_read, write=args.allow_write, deny=args.deny)
+
+
+def mcp_sandbox(args: Arguments) -> Sandbox | None:
+    """The sandbox of every command the server runs, its workspace the folder the
+    server starts in; none with --no-sandbox, after a warning. A system that
+    cannot sandbox refuses to serve without that choice made."""
+    if args.no_sandbox:
+        if sandbox_paths_given(args):
+            raise CliError(
+                "--allow-read, --allow-write and --deny shape the sandbox that "
+                "--no-sandbox turns off: give one or the other"
+            )
+        print_error(
+            "warning: --no-sandbox: the commands an agent runs can read whatever you can, "
+            "the vault file and the passphrase's source included"
+        )
+        return None
+    try:
+        Sandbox.check()
+    except SandboxError as error:
+        raise CliError(
+            f"{error}; without a sandbox, the commands an agent runs could read the vault file "
+            "and the passphrase's source — pass --no-sandbox to serve all the same"
+        ) from None
+    return sandbox_of(args, workspace=os.getcwd())
+
+
+def sandbox_options(what: str) -> list[Option]:
+    """What a sandbox allows beyond the system, the workspace and the
+    temporary folders, and what it never allows."""
+    return [
+        Option(
+            "--allow-read",
+            f"let {what} read and run what lies beneath PATH (repeatable)",
+            metavar="PATH",
+            repeatable=True,
+        ),
+        Option(
+            "--allow-write",
+            f"let {what} read, write and run what lies beneath PATH (repeatable)",
+            metavar="PATH",
+            repeatable=True,
+        ),
+        Option(
+            "--deny",
+            f"keep PATH out of {what}'s reach, even beneath an allowed folder: backups of the "
+            "vault, the file that holds the passphrase (repeatable)",
+            metavar="PATH",
+            repeatable=True,
+        ),
+    ]
 
 
 def commands_can_read_memory() -> bool:
@@ -471,6 +536,14 @@ COMMAND_LINE = CommandLine(
                     default=1048576,
                     convert=non_negative,
                 ),
+                Option(
+                    "--sandbox",
+                    "run the command in a sandbox: the system to read, its working directory "
+                    "and the temporary folders to write, the network; never the vault, "
+                    "nothing else of your home",
+                    switch=True,
+                ),
+                *sandbox_options("the sandboxed command"),
             ],
             positionals=[
                 Positional(
@@ -487,7 +560,18 @@ COMMAND_LINE = CommandLine(
             serve_mcp,
             "serve MCP on stdio: tools that list the names and run commands with {{KEY}} "
             "placeholders, never showing a value",
-            "QUILLBOX_KEY=... quillbox mcp --vault ./team.vault",
+            "QUILLBOX_KEY=... quillbox mcp --vault ~/vaults/team.vault --deny ~/.config/agent",
+            options=[
+                *sandbox_options("the commands"),
+                Option(
+                    "--no-sandbox",
+                    "run the commands as you, able to read what you can: the vault file and "
+                    "the passphrase's source included (default: each in a sandbox that "
+                    "reaches the system, the working directory, the temporary folders and "
+                    "the network)",
+                    switch=True,
+                ),
+            ],
         ),
     ],
     version=version,

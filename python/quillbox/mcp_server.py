@@ -29,7 +29,7 @@ from mcp.types import CallToolResult, TextContent, ToolAnnotations
 from pydantic import BaseModel, Field, ValidationError
 
 from quillbox._lone_surrogates import UNENCODABLE, first_unencodable, take_in_lone_surrogates
-from quillbox._native import Cancellation, QuillBoxError, RunResult, Vault
+from quillbox._native import Cancellation, QuillBoxError, RunResult, Sandbox, Vault
 from quillbox._stoppable_call import run_stoppable
 
 OUTPUT_LIMIT = 256 * 1024  # bytes per stream: what an agent can read, not what a log can hold
@@ -69,6 +69,18 @@ is the default; a directory that does not exist is refused.
 Limits: timeout_secs (default {DEFAULT_TIMEOUT_SECS}) and max_output_bytes (default \
 {OUTPUT_LIMIT}, 256 KiB, for stdout and for stderr each; raise it for more). A command \
 they stop exits with {STOPPED_EXIT_CODE}; timed_out tells which."""
+
+SANDBOXED = """
+
+Sandbox: a command and all it starts may read and run the system's programs and \
+libraries, read and write the workspace (the server's working directory) and the temporary \
+folders, and use the network; the user's home, the vault and whatever else the server was \
+told to deny are out of reach ("Permission denied"). At the workspace's top, beside a vault \
+kept there, no new file can be made; use a folder below it."""
+
+UNSANDBOXED = """
+
+No sandbox: commands can read and write whatever the user who runs the server can."""
 
 
 class CommandOutcome(BaseModel):
@@ -117,7 +129,7 @@ class QuillboxServer(MCPServer[Any]):
             await lowlevel.run(from_relay, to_client, lowlevel.create_initialization_options())
 
 
-def build_server(vault: Vault) -> QuillboxServer:
+def build_server(vault: Vault, sandbox: Sandbox | None = None) -> QuillboxServer:
     server = QuillboxServer(
         "quillbox", version=version("quillbox"), instructions=INSTRUCTIONS, log_level="WARNING"
     )
@@ -130,7 +142,7 @@ def build_server(vault: Vault) -> QuillboxServer:
     async def list_secrets() -> SecretNames:
         return SecretNames(names=await anyio.to_thread.run_sync(vault.list_keys))
 
-    @server.tool(description=RUN_COMMAND_DESCRIPTION)
+    @server.tool(description=RUN_COMMAND_DESCRIPTION + (SANDBOXED if sandbox else UNSANDBOXED))
     async def run_command(
         command: Annotated[
             str | list[str],
@@ -177,6 +189,7 @@ def build_server(vault: Vault) -> QuillboxServer:
                 # Never this process's own standard input: that is the protocol's stream.
                 input="" if input is None else input,
                 cwd=cwd,
+                sandbox=sandbox,
                 timeout_secs=timeout_secs,
                 max_output_bytes=max_output_bytes,
                 max_stderr_bytes=max_output_bytes,
@@ -201,9 +214,10 @@ def build_server(vault: Vault) -> QuillboxServer:
     return server
 
 
-def serve(vault: Vault) -> None:
-    """Serves MCP on standard input and output until the client closes them."""
-    build_server(vault).run("stdio")
+def serve(vault: Vault, sandbox: Sandbox | None) -> None:
+    """Serves MCP on standard input and output until the client closes them,
+    each command in `sandbox` if there is one."""
+    build_server(vault, sandbox).run("stdio")
 
 
 def render(outcome: CommandOutcome, timeout_secs: int) -> str:

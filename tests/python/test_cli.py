@@ -16,7 +16,7 @@ import sys
 from pathlib import Path
 
 import pytest
-from conftest import read_entries
+from conftest import read_entries, require_sandbox
 
 PASSPHRASE = "a demo passphrase of some length"
 SECRET = "sk-live-5d1e9c3a"
@@ -519,3 +519,49 @@ def test_a_reader_that_goes_away_ends_the_command_as_in_a_shell_pipeline(vault_f
     assert quillbox_run.wait(timeout=60) == 128 + signal.SIGPIPE
     assert quillbox_run.stderr.read() == b""
     quillbox_run.stderr.close()
+
+
+def test_run_in_a_sandbox_reaches_its_workspace_and_not_the_vault(vault_file: Path, tmp_path: Path):
+    require_sandbox()
+    (tmp_path / "work").mkdir()
+    (tmp_path / "backup.vault").write_bytes(vault_file.read_bytes())
+    (tmp_path / "notes").write_text("notes\n")
+    vault = ("--vault", str(vault_file))
+    sandboxed = ("--sandbox", "--deny", str(tmp_path / "backup.vault"))
+    for command, status in [
+        ("echo made > made && cat made", 0),
+        (f"cat {tmp_path}/notes", 0),
+        (f"cat {vault_file}", 1),
+        (f"cat {tmp_path}/backup.vault", 1),
+    ]:
+        ran = quillbox("run", *vault, *sandboxed, "--", "sh", "-c", command, cwd=tmp_path / "work")
+        assert ran.returncode == status, (command, ran.stderr)
+    allowed = quillbox(
+        "run",
+        *vault,
+        "--sandbox",
+        "--allow-read",
+        str(tmp_path / "missing"),
+        "--",
+        "true",
+        cwd=tmp_path / "work",
+    )
+    assert (allowed.returncode, allowed.stderr) == (
+        1,
+        f'quillbox: sandbox error: cannot allow "{tmp_path}/missing" to a sandboxed command: '
+        "No such file or directory (os error 2)\n",
+    )
+
+
+@pytest.mark.parametrize(
+    "arguments",
+    [
+        ("run", "--deny", "/srv", "--", "true"),
+        ("run", "--allow-write", "/srv", "--", "true"),
+        ("mcp", "--no-sandbox", "--allow-read", "/srv"),
+    ],
+)
+def test_sandbox_paths_without_a_sandbox_are_refused(vault_file: Path, arguments):
+    refused = quillbox(arguments[0], "--vault", str(vault_file), *arguments[1:])
+    assert refused.returncode == 1
+    assert refused.stderr.startswith("quillbox: --allow-read, --allow-write and --deny shape")

@@ -400,10 +400,15 @@ def test_a_cancelled_call_stops_its_command_and_the_server_keeps_serving(
 
 
 def test_a_client_that_goes_away_mid_call_ends_its_command_and_the_server(tmp_path: Path):
-    vault_file = tmp_path / "vault.bin"
+    # The vault in a folder of its own, which the commands' sandbox keeps out of
+    # reach; the command writes its pid into a folder beside it (the folder that
+    # holds both takes no new file from a sandboxed command).
+    (tmp_path / "vault").mkdir()
+    (tmp_path / "run").mkdir()
+    vault_file = tmp_path / "vault" / "vault.bin"
     created = quillbox("init", "--vault", str(vault_file), "--m-cost", "8", "--t-cost", "1")
     assert created.returncode == 0, created.stderr
-    pid_file, status_file, log_file = tmp_path / "pid", tmp_path / "status", tmp_path / "log"
+    pid_file, status_file, log_file = (tmp_path / "run" / name for name in ("pid", "status", "log"))
     # The server's exit status, as a shell sees it; the client kills what is left
     # of the server 2 s after closing its input, which a status 0 rules out.
     quillbox_mcp = [sys.executable, "-m", "quillbox", "mcp", "--vault", str(vault_file)]
