@@ -181,6 +181,13 @@ def serve_mcp(args: Arguments) -> int:
             f"the MCP server needs quillbox's mcp extra (cannot import {missing}): "
             "pip install 'quillbox[mcp]'"
         ) from None
+    if args.workspace is not None:
+        # The vault's path keeps its meaning once the server works elsewhere.
+        args.vault = None if args.vault is None else os.path.abspath(args.vault)
+        try:
+            os.chdir(args.workspace)
+        except OSError as error:
+            raise CliError(f"--workspace {args.workspace}: {error.strerror}") from None
     sandbox = mcp_sandbox(args)
     with open_vault(args) as vault:
         if commands_can_read_memory():
@@ -244,7 +251,16 @@ def mcp_sandbox(args: Arguments) -> Sandbox | None:
             f"{error}; without a sandbox, the commands an agent runs could read the vault file "
             "and the passphrase's source — pass --no-sandbox to serve all the same"
         ) from None
-    return sandbox_of(args, workspace=os.getcwd())
+    workspace = os.getcwd()
+    home = os.path.realpath(os.path.expanduser("~"))
+    if os.path.commonpath([workspace, home]) == workspace:
+        # Clients often start their servers in / or in the home folder.
+        raise CliError(
+            f"the workspace would be {workspace}, which holds your whole home, the "
+            "passphrase's source included: start the server in a project's folder (the "
+            'client\'s "cwd") or give --workspace DIR'
+        )
+    return sandbox_of(args, workspace=workspace)
 
 
 def sandbox_options(what: str) -> list[Option]:
@@ -562,6 +578,12 @@ COMMAND_LINE = CommandLine(
             "placeholders, never showing a value",
             "QUILLBOX_KEY=... quillbox mcp --vault ~/vaults/team.vault --deny ~/.config/agent",
             options=[
+                Option(
+                    "--workspace",
+                    "serve from DIR: the commands start there and may read and write it "
+                    "(default: the working directory, which must not hold your home)",
+                    metavar="DIR",
+                ),
                 *sandbox_options("the commands"),
                 Option(
                     "--no-sandbox",

@@ -116,10 +116,13 @@ READ_THE_INTERPRETER = ("--allow-read", sys.prefix, "--allow-read", sys.base_pre
 
 
 def calls_to_server(
-    layout: Layout, calls: list[dict], options: Sequence[str] = READ_THE_INTERPRETER
+    layout: Layout,
+    calls: list[dict],
+    options: Sequence[str] = READ_THE_INTERPRETER,
+    start_in: Path | None = None,
 ) -> list[CallToolResult]:
-    """Starts `quillbox mcp` in the workspace without capabilities, makes each
-    run_command call in turn, and returns the results."""
+    """Starts `quillbox mcp` without capabilities in `start_in` (by default the
+    workspace), makes each run_command call in turn, and returns the results."""
     prefix = unprivileged()
     command = [*prefix, sys.executable, "-m", "quillbox", "mcp", "--vault", str(layout.vault)]
     command += options
@@ -127,7 +130,7 @@ def calls_to_server(
         command=command[0],
         args=command[1:],
         env={"QUILLBOX_KEY": PASSPHRASE},
-        cwd=str(layout.workspace),
+        cwd=str(start_in or layout.workspace),
     )
 
     async def run() -> list[CallToolResult]:
@@ -197,3 +200,26 @@ def test_without_the_sandbox_the_same_command_reads_the_configuration(layout: La
         layout, [{"command": ["base64", "-w0", str(layout.client_config)]}], ["--no-sandbox"]
     )
     assert stolen(result)
+
+
+@pytest.mark.parametrize("start_in", ["/", str(Path.home())])
+def test_a_workspace_that_holds_the_home_is_refused_unless_one_is_given(
+    layout: Layout, start_in: str
+):
+    refused = subprocess.run(
+        [sys.executable, "-m", "quillbox", "mcp", "--vault", str(layout.vault)],
+        capture_output=True,
+        text=True,
+        env={"QUILLBOX_KEY": PASSPHRASE},
+        cwd=start_in,
+        timeout=60,
+    )
+    assert refused.returncode == 1
+    assert refused.stderr.startswith(f"quillbox: the workspace would be {start_in}, which holds")
+    (pwd,) = calls_to_server(
+        layout,
+        [{"command": ["pwd"]}],
+        ["--workspace", str(layout.workspace)],
+        start_in=Path(start_in),
+    )
+    assert pwd.structured_content["stdout"] == f"{layout.workspace}\n"
