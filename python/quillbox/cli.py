@@ -281,8 +281,8 @@ def sandbox_options(what: str) -> list[Option]:
         ),
         Option(
             "--deny",
-            f"keep PATH out of {what}'s reach, even beneath an allowed folder: backups of the "
-            "vault, the file that holds the passphrase (repeatable)",
+            "keep PATH out of reach, even beneath an allowed folder: backups of the vault, "
+            "the file that holds the passphrase (repeatable)",
             metavar="PATH",
             repeatable=True,
         ),
