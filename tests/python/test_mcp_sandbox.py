@@ -62,6 +62,15 @@ def home() -> Iterator[Path]:
 
 @pytest.fixture(params=["own-folder", "in-workspace"])
 def layout(request, home: Path) -> Layout:
+    return make_layout(home, vault_in_workspace=request.param == "in-workspace")
+
+
+@pytest.fixture
+def plain_layout(home: Path) -> Layout:
+    return make_layout(home, vault_in_workspace=False)
+
+
+def make_layout(home: Path, vault_in_workspace: bool) -> Layout:
     """A user's home: the client's configuration holding the passphrase, and a
     workspace that is a git repository with a script; the vault either in a
     folder of its own in the home, or at the workspace's top."""
@@ -80,11 +89,11 @@ def layout(request, home: Path) -> Layout:
     server = {"command": "quillbox", "args": ["mcp"], "env": {"QUILLBOX_KEY": PASSPHRASE}}
     config.write_text(json.dumps({"mcpServers": {"quillbox": server}}))
     config.chmod(0o600)
-    if request.param == "own-folder":
+    if vault_in_workspace:
+        vault = workspace / "team.vault"
+    else:
         vault = home / ".local" / "share" / "quillbox" / "vault.bin"
         vault.parent.mkdir(parents=True)
-    else:
-        vault = workspace / "team.vault"
     quillbox("init", "--vault", str(vault), "--m-cost", "8", "--t-cost", "1")
     quillbox("set", "TOKEN", "--vault", str(vault), stdin=TOKEN)
     return Layout(home, workspace, vault, config)
@@ -195,31 +204,30 @@ def test_the_attack_fails_at_every_step_and_work_goes_on(layout: Layout, local_s
     assert layout.vault.read_bytes() == vault_before
 
 
-def test_without_the_sandbox_the_same_command_reads_the_configuration(layout: Layout):
+def test_without_the_sandbox_the_same_command_reads_the_configuration(plain_layout: Layout):
+    layout = plain_layout
     (result,) = calls_to_server(
         layout, [{"command": ["base64", "-w0", str(layout.client_config)]}], ["--no-sandbox"]
     )
     assert stolen(result)
 
 
-@pytest.mark.parametrize("start_in", ["/", str(Path.home())])
-def test_a_workspace_that_holds_the_home_is_refused_unless_one_is_given(
-    layout: Layout, start_in: str
-):
-    refused = subprocess.run(
-        [sys.executable, "-m", "quillbox", "mcp", "--vault", str(layout.vault)],
-        capture_output=True,
-        text=True,
-        env={"QUILLBOX_KEY": PASSPHRASE},
-        cwd=start_in,
-        timeout=60,
-    )
-    assert refused.returncode == 1
-    assert refused.stderr.startswith(f"quillbox: the workspace would be {start_in}, which holds")
+def test_a_workspace_that_holds_the_home_is_refused_unless_one_is_given(plain_layout: Layout):
+    layout = plain_layout
+    for start_in in ("/", str(Path.home())):
+        refused = subprocess.run(
+            [sys.executable, "-m", "quillbox", "mcp", "--vault", str(layout.vault)],
+            capture_output=True,
+            text=True,
+            env={"QUILLBOX_KEY": PASSPHRASE},
+            cwd=start_in,
+            timeout=60,
+        )
+        assert refused.returncode == 1
+        assert refused.stderr.startswith(
+            f"quillbox: the workspace would be {start_in}, which holds"
+        )
     (pwd,) = calls_to_server(
-        layout,
-        [{"command": ["pwd"]}],
-        ["--workspace", str(layout.workspace)],
-        start_in=Path(start_in),
+        layout, [{"command": ["pwd"]}], ["--workspace", str(layout.workspace)], start_in=Path("/")
     )
     assert pwd.structured_content["stdout"] == f"{layout.workspace}\n"
