@@ -4,98 +4,12 @@
 #include <numeric>
 #include <span>
 #include <utility>
-#include <variant>
 
-#include "redact/encodings.hpp"
+#include "redact/distinct_forms.hpp"
+#include "redact/secret_forms.hpp"
 
 namespace quillbox {
 namespace {
-
-struct Raw {};
-struct PaddedBase64 {
-    Base64Alphabet alphabet;
-};
-struct Base64Run {
-    Base64Alphabet alphabet;
-    std::size_t group_offset;
-};
-struct Hex {
-    HexCase letter_case;
-};
-using Encoding = std::variant<Raw, PaddedBase64, Base64Run, PercentStyle, Hex, JsonStyle>;
-
-struct SecretForm {
-    Encoding encoding;
-    std::string_view label_suffix;
-};
-
-template <typename... Handlers>
-struct Overloaded : Handlers... {
-    using Handlers::operator()...;
-};
-
-void append_form(SecretBytes& out, std::string_view value, const Encoding& encoding) {
-    std::visit(Overloaded{
-                   [&](const Raw&) { out.append(value); },
-                   [&](const PaddedBase64& form) { append_base64(out, value, form.alphabet); },
-                   [&](const Base64Run& form) {
-                       append_base64_run(out, value, form.alphabet, form.group_offset);
-                   },
-                   [&](const PercentStyle& style) { append_percent(out, value, style); },
-                   [&](const Hex& form) { append_hex(out, value, form.letter_case); },
-                   [&](const JsonStyle& style) { append_json_string(out, value, style); },
-               },
-               encoding);
-}
-
-std::string_view base64_suffix(Base64Alphabet alphabet) {
-    return alphabet == Base64Alphabet::Standard ? "_B64" : "_B64URL";
-}
-
-// The forms from this one on are the encoders'.
-constexpr std::uint8_t kFirstEncoderForm = 6;
-
-// Every form a value may give, in order: the value itself, the standard
-// forms, then the forms real encoders write: a value inside any Base64 text
-// (HTTP Basic credentials, a value with its line feed, unpadded and JWT-style
-// text), percent-encoding as URL and form encoders write it, and the inside of
-// a JSON string.
-std::vector<SecretForm> make_secret_forms() {
-    std::vector<SecretForm> forms = {
-        {Raw{}, ""},
-        {PaddedBase64{Base64Alphabet::Standard}, "_B64"},
-        {PaddedBase64{Base64Alphabet::UrlSafe}, "_B64URL"},
-        {PercentStyle{}, "_URL"},
-        {Hex{HexCase::Lower}, "_HEX"},
-        {Hex{HexCase::Upper}, "_HEX"},
-    };
-    for (const std::size_t group_offset : {0, 1, 2}) {
-        for (const Base64Alphabet alphabet : {Base64Alphabet::Standard, Base64Alphabet::UrlSafe}) {
-            forms.push_back({Base64Run{alphabet, group_offset}, base64_suffix(alphabet)});
-        }
-    }
-    for (const PercentKept kept : {PercentKept::LettersAndDigits, PercentKept::Unreserved,
-                                   PercentKept::UnreservedAndSlash}) {
-        for (const bool space_as_plus : {false, true}) {
-            for (const HexCase hex_case : {HexCase::Upper, HexCase::Lower}) {
-                forms.push_back({PercentStyle{kept, hex_case, space_as_plus}, "_URL"});
-            }
-        }
-    }
-    for (const bool ascii_only : {true, false}) {
-        for (const HexCase hex_case : {HexCase::Lower, HexCase::Upper}) {
-            for (const bool escape_slash : {false, true}) {
-                forms.push_back({JsonStyle{ascii_only, hex_case, escape_slash}, "_JSON"});
-            }
-        }
-    }
-    return forms;
-}
-
-std::span<const SecretForm> secret_forms() {
-    static const std::vector<SecretForm> forms = make_secret_forms();
-    return forms;
-}
 
 // The most bytes that the heads of a value of `size` bytes and its standard
 // forms take: base64 writes four bytes for every three begun, percent at most
@@ -197,11 +111,21 @@ SecretPatterns SecretPatterns::of_secrets(const SecretList& secrets, std::uint32
         }
         if (raw.size() < kMinEncoderFormBytes) continue;
         const std::size_t first_encoder = encoder.size();
-        for (std::uint8_t id = kFirstEncoderForm; id < forms.size(); ++id) {
+        const auto add_if_new = [&](std::uint8_t id) {
             // A form this value gave already would never be reported again.
             const std::string_view whole = write_form(raw, id);
             if (!standard.holds(whole, first_standard) && !encoder.holds(whole, first_encoder)) {
                 encoder.add(whole, {secret, id}, entry.name, forms[id].label_suffix);
+            }
+        };
+        const std::vector<std::uint8_t> per_character = distinct_per_character_forms(raw);
+        auto next_per_character = per_character.begin();
+        for (std::uint8_t id = kFirstEncoderForm; id < forms.size(); ++id) {
+            if (!forms[id].per_character) {
+                add_if_new(id);
+            } else if (next_per_character != per_character.end() && *next_per_character == id) {
+                add_if_new(id);
+                ++next_per_character;
             }
         }
     }

@@ -46,11 +46,15 @@ inline const VaultEntry& numbered_secret(const SecretList& entries, const Secret
 // standard forms (Base64 and URL-safe Base64 with padding, percent-encoding of
 // everything but letters and digits, lower- and upper-case hex), each added
 // unless it equals the value. Then, for every value of kMinEncoderFormBytes or
-// more, the forms real encoders write: Base64 runs at each alignment in both
-// alphabets, percent-encoding with unreserved characters kept, either hex case
-// and "+" for a space, and JSON string escapes; each is added unless it equals
-// a pattern the same value gave already. Two long patterns are not compared:
-// both stay, and the first wins wherever both would match.
+// more, the forms real encoders write (secret_forms.hpp): Base64 runs at each
+// alignment in both alphabets, percent-encoding with the kept sets of many
+// languages' encoders, either hex case and "+" for a space, JSON string
+// escapes (HTML-safe too), HTML character references, and the inside of a
+// quoted shell word or of a Python repr(). Of the forms that write each
+// character on its own, only those that write the value differently from one
+// another are written (distinct_forms.hpp); each form is added unless it
+// equals a pattern the same value gave already. Two long patterns are not
+// compared: both stay, and the first wins wherever both would match.
 //
 // Secrets from outside the vault (its master passphrase) give the same forms,
 // but their place among the entries' is not last: each of their patterns comes

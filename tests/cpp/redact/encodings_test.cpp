@@ -34,6 +34,24 @@ std::string json(std::string_view bytes, JsonStyle style) {
     return std::string(out.view());
 }
 
+std::string html(std::string_view bytes, HtmlEscaper escaper) {
+    SecretBytes out;
+    append_html_escaped(out, bytes, escaper);
+    return std::string(out.view());
+}
+
+std::string shell(std::string_view bytes, ShellQuoting quoting) {
+    SecretBytes out;
+    append_shell_quoted(out, bytes, quoting);
+    return std::string(out.view());
+}
+
+std::string repr(std::string_view bytes, ReprQuote quote) {
+    SecretBytes out;
+    append_python_repr(out, bytes, quote);
+    return std::string(out.view());
+}
+
 std::string hex(std::string_view bytes, HexCase letter_case) {
     SecretBytes out;
     append_hex(out, bytes, letter_case);
@@ -122,6 +140,37 @@ TEST(Encodings, PercentStylesAsEncodersWriteThem) {
     for (const Case& c : cases) EXPECT_EQ(percent(value, c.style), c.expected);
 }
 
+// The kept sets of other languages' encoders, over a value that holds every
+// character one of them keeps and another does not.
+TEST(Encodings, PercentKeptSetsOfOtherLanguages) {
+    const std::string value = "it's \"a\" <b>&c=d+e!*()$,;:/?@#~\\\xC3\xA9\t";
+    struct Case {
+        PercentStyle style;
+        std::string expected;
+    };
+    const std::vector<Case> cases = {
+        // node's encodeURIComponent and jq's @uri.
+        {{PercentKept::UnreservedAndMarks, HexCase::Upper, false},
+         "it's%20%22a%22%20%3Cb%3E%26c%3Dd%2Be!*()%24%2C%3B%3A%2F%3F%40%23~%5C%C3%A9%09"},
+        // Go's url.PathEscape.
+        {{PercentKept::PathSegment, HexCase::Upper, false},
+         "it%27s%20%22a%22%20%3Cb%3E&c=d+e%21%2A%28%29$%2C%3B:%2F%3F@%23~%5C%C3%A9%09"},
+        // Go's url.UserPassword in a URL.
+        {{PercentKept::UserInfo, HexCase::Upper, false},
+         "it%27s%20%22a%22%20%3Cb%3E&c=d+e%21%2A%28%29$,;%3A%2F%3F%40%23~%5C%C3%A9%09"},
+        // The path of a Go url.URL.
+        {{PercentKept::Path, HexCase::Upper, false},
+         "it%27s%20%22a%22%20%3Cb%3E&c=d+e%21%2A%28%29$,;:/%3F@%23~%5C%C3%A9%09"},
+        // PHP's urlencode.
+        {{PercentKept::LettersDigitsAndDashDotUnderscore, HexCase::Upper, true},
+         "it%27s+%22a%22+%3Cb%3E%26c%3Dd%2Be%21%2A%28%29%24%2C%3B%3A%2F%3F%40%23%7E%5C%C3%A9%09"},
+        // Java's URLEncoder.
+        {{PercentKept::LettersDigitsAndDashDotUnderscoreStar, HexCase::Lower, true},
+         "it%27s+%22a%22+%3cb%3e%26c%3dd%2be%21*%28%29%24%2c%3b%3a%2f%3f%40%23%7e%5c%c3%a9%09"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(percent(value, c.style), c.expected);
+}
+
 TEST(Encodings, JsonStringsAsEncodersWriteThem) {
     // Quotation mark, backslash, slash, control characters, DEL, a Latin
     // letter and a character beyond the first plane.
@@ -140,6 +189,87 @@ TEST(Encodings, JsonStringsAsEncodersWriteThem) {
     for (const Case& c : cases) EXPECT_EQ(json(value, c.style), c.expected);
     // Bytes that are not UTF-8 stay as they are.
     EXPECT_EQ(json("\xFF\n", {}), "\xFF\\n");
+}
+
+TEST(Encodings, HtmlSafeJsonAsEncodersWriteIt) {
+    // The characters each HTML-safe encoder escapes, U+2028 and a character
+    // that shares its lead byte, and one beyond the first plane.
+    const std::string value = "<a>&b='c\"\xE2\x80\xA8\xE2\x82\xAC\xF0\x9F\x98\x80/";
+    struct Case {
+        JsonStyle style;
+        std::string expected;
+    };
+    const std::vector<Case> cases = {
+        // Go's encoding/json.
+        {{false, HexCase::Lower, false, JsonHtmlEscapes::Tags},
+         "\\u003ca\\u003e\\u0026b='c\\\"\\u2028\xE2\x82\xAC\xF0\x9F\x98\x80/"},
+        // PHP's json_encode with JSON_HEX_TAG | JSON_HEX_AMP | JSON_HEX_APOS.
+        {{true, HexCase::Upper, true, JsonHtmlEscapes::TagsAndApostrophe},
+         R"(\u003Ca\u003E\u0026b=\u0027c\"\u2028\u20AC\uD83D\uDE00\/)"},
+        // Gson.
+        {{false, HexCase::Lower, false, JsonHtmlEscapes::TagsEqualsAndApostrophe},
+         "\\u003ca\\u003e\\u0026b\\u003d\\u0027c\\\"\\u2028\xE2\x82\xAC\xF0\x9F\x98\x80/"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(json(value, c.style), c.expected);
+}
+
+TEST(Encodings, HtmlCharacterReferencesAsEscapersWriteThem) {
+    const std::string value = "it's \"a\" <b>&c+d\xC3\xA9";
+    const std::vector<std::pair<HtmlEscaper, std::string>> cases = {
+        // html.escape(value, quote=False).
+        {HtmlEscaper::TextOnly, "it's \"a\" &lt;b&gt;&amp;c+d\xC3\xA9"},
+        {HtmlEscaper::DoubleQuoteNamed, "it's &quot;a&quot; &lt;b&gt;&amp;c+d\xC3\xA9"},
+        // html.escape(value).
+        {HtmlEscaper::HexApostrophe, "it&#x27;s &quot;a&quot; &lt;b&gt;&amp;c+d\xC3\xA9"},
+        {HtmlEscaper::DecimalApostrophe, "it&#39;s &quot;a&quot; &lt;b&gt;&amp;c+d\xC3\xA9"},
+        {HtmlEscaper::PaddedDecimalApostrophe, "it&#039;s &quot;a&quot; &lt;b&gt;&amp;c+d\xC3\xA9"},
+        {HtmlEscaper::NamedApostrophe, "it&apos;s &quot;a&quot; &lt;b&gt;&amp;c+d\xC3\xA9"},
+        {HtmlEscaper::DecimalQuotes, "it&#39;s &#34;a&#34; &lt;b&gt;&amp;c+d\xC3\xA9"},
+        {HtmlEscaper::DecimalQuotesAndPlus, "it&#39;s &#34;a&#34; &lt;b&gt;&amp;c&#43;d\xC3\xA9"},
+    };
+    for (const auto& [escaper, expected] : cases) EXPECT_EQ(html(value, escaper), expected);
+}
+
+// What the shell tools printed for a word that is the whole value, less the
+// quoting around it.
+TEST(Encodings, ShellQuotingAsShellsWriteIt) {
+    const std::string value = "it's \"a\" <b>&c=d+e!*()$,;:/?@#~\\\xC3\xA9\t\x01\x1B\x7F";
+    const std::string printable = "it's \"a\" <b>&c=d+e!*()$,;:/?@#~\\\xC3\xA9[x]{y}^|`%";
+    struct Case {
+        std::string value;
+        ShellQuoting quoting;
+        std::string expected;
+    };
+    const std::vector<Case> cases = {
+        // bash -x.
+        {value, ShellQuoting::SingleQuoted,
+         "it'\\''s \"a\" <b>&c=d+e!*()$,;:/?@#~\\\xC3\xA9\t\x01\x1B\x7F"},
+        // shlex.quote.
+        {value, ShellQuoting::SingleQuotedWithDoubleQuotedApostrophe,
+         "it'\"'\"'s \"a\" <b>&c=d+e!*()$,;:/?@#~\\\xC3\xA9\t\x01\x1B\x7F"},
+        // printf %q in the C locale, and in a UTF-8 one.
+        {value, ShellQuoting::AnsiC, R"(it\'s "a" <b>&c=d+e!*()$,;:/?@#~\\\303\251\t\001\E\177)"},
+        {value, ShellQuoting::AnsiCUtf8,
+         "it\\'s \"a\" <b>&c=d+e!*()$,;:/?@#~\\\\\xC3\xA9\\t\\001\\E\\177"},
+        // printf %q of a word without control characters, in a UTF-8 locale.
+        {printable, ShellQuoting::Backslashed,
+         "it\\'s\\ \\\"a\\\"\\ \\<b\\>\\&c=d+e\\!\\*\\(\\)\\$\\,\\;:/\\?@#~\\\\\xC3\xA9"
+         "\\[x\\]\\{y\\}\\^\\|\\`%"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(shell(c.value, c.quoting), c.expected);
+}
+
+TEST(Encodings, PythonReprAsPythonWritesIt) {
+    // Quotation marks, backslash, controls, DEL, printable and unprintable
+    // characters beyond ASCII (no-break space, line separator, a tag
+    // character), one beyond the first plane.
+    const std::string value =
+        "it's \"a\"\\\t\x01\x7F\xC3\xA9\xC2\xA0\xE2\x80\xA8\xF0\x9F\x98\x80\xF3\xA0\x80\x81";
+    EXPECT_EQ(repr(value, ReprQuote::Single),
+              "it\\'s \"a\"\\\\\\t\\x01\\x7f\xC3\xA9\\xa0\\u2028\xF0\x9F\x98\x80\\U000e0001");
+    EXPECT_EQ(repr("it's\\", ReprQuote::Double), "it's\\\\");
+    // Bytes that are not UTF-8 stay as they are.
+    EXPECT_EQ(repr("\xFF'", ReprQuote::Single), "\xFF\\'");
 }
 
 TEST(Encodings, HexWritesHighNibbleFirst) {

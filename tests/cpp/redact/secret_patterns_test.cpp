@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "redact/secret_forms.hpp"
+
 namespace quillbox {
 namespace {
 
@@ -37,8 +39,10 @@ TEST(SecretPatterns, StandardFormsOfEveryValueComeFirst) {
     ASSERT_GT(labels.size(), standard.size());
     EXPECT_EQ(std::vector(labels.begin(), labels.begin() + standard.size()), standard);
 
-    const std::set<std::string> encoder_labels = {"[REDACTED_LONG_B64]", "[REDACTED_LONG_B64URL]",
-                                                  "[REDACTED_LONG_URL]", "[REDACTED_LONG_JSON]"};
+    const std::set<std::string> encoder_labels = {"[REDACTED_LONG_B64]",  "[REDACTED_LONG_B64URL]",
+                                                  "[REDACTED_LONG_URL]",  "[REDACTED_LONG_JSON]",
+                                                  "[REDACTED_LONG_HTML]", "[REDACTED_LONG_SHELL]",
+                                                  "[REDACTED_LONG_REPR]"};
     // Standard forms may repeat one another (Base64 without "+" and "/" is
     // its URL-safe form too); an encoder's form repeats none.
     std::set<std::string_view> seen;
@@ -53,6 +57,34 @@ TEST(SecretPatterns, StandardFormsOfEveryValueComeFirst) {
     // "/" escaped for JSON; quote_plus; quote, which keeps "/".
     for (const std::string_view expected : {"p@ss w\\/rd", "p%40ss+w%2Frd", "p%40ss%20w/rd"}) {
         EXPECT_TRUE(seen.contains(expected)) << expected;
+    }
+}
+
+// Only the distinct forms are listed, yet every form that any encoder writes
+// is found: each is the value itself or one of its patterns.
+TEST(SecretPatterns, EveryEncoderFormIsListedOnce) {
+    const std::vector<std::string> values = {
+        "plainToken12345",          "tok-en_with.dots~",
+        "p@ss w/rd+more",           "it's \"quoted\" <b>&c=d!*()$,;:?#\\",
+        "tab\tnl\nctl\x01\x7F end", "caf\xC3\xA9 \xE2\x80\xA8 \xF0\x9F\x98\x80 \xC2\xA0'",
+        "bad\xFF\xC3utf8 <&>",
+    };
+    const std::span<const SecretForm> forms = secret_forms();
+    for (const std::string& value : values) {
+        SecretList secrets;
+        secrets.push_back({"V", SecretBytes(std::string_view(value))});
+        const SecretPatterns patterns = list_secret_patterns(secrets);
+        std::set<std::string_view> listed;
+        for (std::size_t index = 0; index < patterns.size(); ++index) {
+            const bool added = listed.insert(patterns.head(index)).second;
+            if (index >= kFirstEncoderForm) EXPECT_TRUE(added) << patterns.head(index);
+        }
+        for (std::size_t form = kFirstEncoderForm; form < forms.size(); ++form) {
+            SecretBytes written;
+            append_form(written, value, forms[form].encoding);
+            EXPECT_TRUE(written.view().empty() || listed.contains(written.view()))
+                << "form " << form << " of " << value;
+        }
     }
 }
 

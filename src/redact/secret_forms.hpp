@@ -1,0 +1,46 @@
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string_view>
+#include <variant>
+
+#include "core/secret_bytes.hpp"
+#include "redact/encodings.hpp"
+
+namespace quillbox {
+
+struct Raw {};
+struct PaddedBase64 {
+    Base64Alphabet alphabet;
+};
+struct Base64Run {
+    Base64Alphabet alphabet;
+    std::size_t group_offset;
+};
+struct Hex {
+    HexCase letter_case;
+};
+using Encoding = std::variant<Raw, PaddedBase64, Base64Run, PercentStyle, Hex, JsonStyle,
+                              HtmlEscaper, ShellQuoting, ReprQuote>;
+
+struct SecretForm {
+    Encoding encoding;
+    std::string_view label_suffix;
+    // Whether the form writes each character (a UTF-8 sequence, or bytes
+    // that are not one) on its own, whatever stands around it, and ASCII
+    // letters and digits as they are: then how it writes the value's other
+    // characters decides the whole form.
+    bool per_character;
+};
+
+// The forms from this one on are the encoders'.
+inline constexpr std::uint8_t kFirstEncoderForm = 6;
+
+// Every form a value may give, in order: the value itself, the standard
+// forms, then the forms real encoders write.
+std::span<const SecretForm> secret_forms();
+
+void append_form(SecretBytes& out, std::string_view value, const Encoding& encoding);
+
+}  // namespace quillbox
