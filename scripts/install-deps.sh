@@ -23,11 +23,13 @@ test)
     # Unicode tables are checked against; clang 19 with its libFuzzer and
     # sanitizer runtimes and its linker (lld links the large sanitized
     # programs several times faster) for the checked build, llvm 19 for the
-    # symbolizer; ssh-keygen for a test that hands a program a key file.
+    # symbolizer; ssh-keygen for a test that hands a program a key file; jq
+    # and node, whose URL and JSON encoders the redaction tests run (about
+    # 0.4 MB and 11 MB to download).
     apt_packages+=(
         libgtest-dev unicode-data libicu-dev
         clang-19 libclang-rt-19-dev lld-19 llvm-19
-        openssh-client
+        openssh-client jq nodejs
     )
     requirements=requirements-dev.txt
     ;;

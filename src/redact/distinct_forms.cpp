@@ -13,14 +13,13 @@
 namespace quillbox {
 namespace {
 
-constexpr std::size_t kMaxForms = 128;
-using FormSet = std::bitset<kMaxForms>;
+using FormSet = std::bitset<kMaxSecretForms>;
 
 // How the forms write one character: the forms split into classes that write
 // it alike; each form's class among them.
 struct CharacterClasses {
     std::vector<FormSet> classes;
-    std::array<std::uint8_t, kMaxForms> class_of{};
+    std::array<std::uint8_t, kMaxSecretForms> class_of{};
 };
 
 CharacterClasses classes_of(std::string_view character) {

@@ -120,6 +120,7 @@ bool html_escaped_in_json(unsigned char byte, JsonHtmlEscapes html) {
         case JsonHtmlEscapes::None: return false;
         case JsonHtmlEscapes::Tags: return byte == '<' || byte == '>' || byte == '&';
         case JsonHtmlEscapes::TagsAndApostrophe:
+        case JsonHtmlEscapes::PhpTagsAndApostrophe:
             return byte == '<' || byte == '>' || byte == '&' || byte == '\'';
         case JsonHtmlEscapes::TagsEqualsAndApostrophe:
             return byte == '<' || byte == '>' || byte == '&' || byte == '\'' || byte == '=';
@@ -304,7 +305,9 @@ void append_json_string(SecretBytes& out, std::string_view bytes, JsonStyle styl
         } else if (byte < 0x80) {
             // A control character, DEL where only ASCII is written, or a
             // character escaped for HTML.
-            append_json_escape(out, byte, style.hex_case);
+            const bool php_tag =
+                style.html == JsonHtmlEscapes::PhpTagsAndApostrophe && (byte == '<' || byte == '>');
+            append_json_escape(out, byte, php_tag ? HexCase::Upper : style.hex_case);
             ++offset;
         } else {
             const Utf8Step step = decode_utf8_step(bytes, offset);

@@ -46,9 +46,12 @@ enum class JsonHtmlEscapes {
     None,
     // "<", ">", "&": Go's encoding/json, Rails.
     Tags,
-    // The same and "'": PHP's JSON_HEX_TAG | JSON_HEX_AMP | JSON_HEX_APOS,
-    // script-safe JavaScript serialisers.
+    // The same and "'": script-safe JavaScript serialisers.
     TagsAndApostrophe,
+    // The same, "<" and ">" as \u003C and \u003E whatever the case of other
+    // escapes: PHP's json_encode with JSON_HEX_TAG | JSON_HEX_AMP |
+    // JSON_HEX_APOS.
+    PhpTagsAndApostrophe,
     // "<", ">", "&", "=", "'": Gson.
     TagsEqualsAndApostrophe,
 };

@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "core/internal_error.hpp"
+
 namespace quillbox {
 namespace {
 
@@ -59,8 +61,9 @@ std::vector<SecretForm> make_secret_forms() {
     add_percent({PercentKept::UnreservedAndMarks, PercentKept::PathSegment, PercentKept::UserInfo,
                  PercentKept::Path, PercentKept::LettersDigitsAndDashDotUnderscore,
                  PercentKept::LettersDigitsAndDashDotUnderscoreStar});
-    for (const JsonHtmlEscapes html : {JsonHtmlEscapes::Tags, JsonHtmlEscapes::TagsAndApostrophe,
-                                       JsonHtmlEscapes::TagsEqualsAndApostrophe}) {
+    for (const JsonHtmlEscapes html :
+         {JsonHtmlEscapes::Tags, JsonHtmlEscapes::TagsAndApostrophe,
+          JsonHtmlEscapes::PhpTagsAndApostrophe, JsonHtmlEscapes::TagsEqualsAndApostrophe}) {
         add_json(html);
     }
     for (const HtmlEscaper escaper :
@@ -77,6 +80,9 @@ std::vector<SecretForm> make_secret_forms() {
     }
     for (const ReprQuote quote : {ReprQuote::Single, ReprQuote::Double}) {
         forms.push_back({quote, "_REPR", true});
+    }
+    if (forms.size() > kMaxSecretForms) {
+        throw InternalError("more secret forms than a form set holds", "src/redact");
     }
     return forms;
 }

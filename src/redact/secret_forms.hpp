@@ -34,6 +34,10 @@ struct SecretForm {
     bool per_character;
 };
 
+// At most this many forms, so that a set of them fits a small bitset and a
+// form's number a byte.
+inline constexpr std::size_t kMaxSecretForms = 128;
+
 // The forms from this one on are the encoders'.
 inline constexpr std::uint8_t kFirstEncoderForm = 6;
 

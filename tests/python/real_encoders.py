@@ -20,6 +20,17 @@ class Encoded(NamedTuple):
     secret_part: str
 
 
+# The length of a piece of a secret's encoding that must not stay in sight.
+VISIBLE_PIECE = 6
+
+
+def visible_pieces(secret_part: str, output: str) -> list[str]:
+    """The pieces of VISIBLE_PIECE characters of `secret_part` that `output` holds."""
+    starts = range(len(secret_part) - VISIBLE_PIECE + 1)
+    pieces = (secret_part[start : start + VISIBLE_PIECE] for start in starts)
+    return [piece for piece in pieces if piece in output]
+
+
 def base64_secret_part(encoded: str, bytes_before: int, secret_length: int) -> str:
     """The Base64 digits that lie wholly within the secret's bytes."""
     first = -(-8 * bytes_before // 6)

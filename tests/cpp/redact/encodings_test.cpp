@@ -203,9 +203,11 @@ TEST(Encodings, HtmlSafeJsonAsEncodersWriteIt) {
         // Go's encoding/json.
         {{false, HexCase::Lower, false, JsonHtmlEscapes::Tags},
          "\\u003ca\\u003e\\u0026b='c\\\"\\u2028\xE2\x82\xAC\xF0\x9F\x98\x80/"},
-        // PHP's json_encode with JSON_HEX_TAG | JSON_HEX_AMP | JSON_HEX_APOS.
         {{true, HexCase::Upper, true, JsonHtmlEscapes::TagsAndApostrophe},
          R"(\u003Ca\u003E\u0026b=\u0027c\"\u2028\u20AC\uD83D\uDE00\/)"},
+        // PHP's json_encode with JSON_HEX_TAG | JSON_HEX_AMP | JSON_HEX_APOS.
+        {{true, HexCase::Lower, true, JsonHtmlEscapes::PhpTagsAndApostrophe},
+         R"(\u003Ca\u003E\u0026b=\u0027c\"\u2028\u20ac\ud83d\ude00\/)"},
         // Gson.
         {{false, HexCase::Lower, false, JsonHtmlEscapes::TagsEqualsAndApostrophe},
          "\\u003ca\\u003e\\u0026b\\u003d\\u0027c\\\"\\u2028\xE2\x82\xAC\xF0\x9F\x98\x80/"},
