@@ -3,7 +3,8 @@
 Generates secrets shaped like API keys (32 characters of letters, digits, "-" and "_"),
 all their patterns (raw, base64, base64url, percent, lower and upper hex, then the forms
 real encoders write: Base64 runs at every alignment, percent and JSON variants), about 9.3
-a secret, and three texts that hold them:
+a secret (the HTML, shell and repr forms and the other percent and JSON variants write such
+tokens as one of these, so the redactor does not list them), and three texts that hold them:
 
     log-like       50 MiB of log lines, about 100 of them ending in a pattern
     base64 lines   50 MiB of random lines of 4 KiB in the secrets' own alphabet (letters,

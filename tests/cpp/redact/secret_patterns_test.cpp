@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <set>
 #include <string>
 #include <vector>
@@ -63,12 +64,24 @@ TEST(SecretPatterns, StandardFormsOfEveryValueComeFirst) {
 // Only the distinct forms are listed, yet every form that any encoder writes
 // is found: each is the value itself or one of its patterns.
 TEST(SecretPatterns, EveryEncoderFormIsListedOnce) {
-    const std::vector<std::string> values = {
+    std::vector<std::string> values = {
         "plainToken12345",          "tok-en_with.dots~",
         "p@ss w/rd+more",           "it's \"quoted\" <b>&c=d!*()$,;:?#\\",
         "tab\tnl\nctl\x01\x7F end", "caf\xC3\xA9 \xE2\x80\xA8 \xF0\x9F\x98\x80 \xC2\xA0'",
         "bad\xFF\xC3utf8 <&>",
     };
+    // And values drawn from every ASCII character, characters beyond ASCII
+    // that the encoders treat apart, and bytes that are not UTF-8.
+    std::vector<std::string> pieces = {"\xC3\xA9",         "\xE2\x82\xAC", "\xE2\x80\xA9",
+                                       "\xF0\x9F\x98\x80", "\xC2\x85",     "\xFF",
+                                       "\xE2\x82"};
+    for (int byte = 0; byte < 0x80; ++byte) pieces.emplace_back(1, static_cast<char>(byte));
+    std::mt19937 random(20261211);
+    for (int round = 0; round < 300; ++round) {
+        std::string value;
+        while (value.size() < 8 + random() % 12) value += pieces[random() % pieces.size()];
+        values.push_back(value);
+    }
     const std::span<const SecretForm> forms = secret_forms();
     for (const std::string& value : values) {
         SecretList secrets;
