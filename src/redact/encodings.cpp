@@ -30,6 +30,8 @@ using ByteSet = std::array<bool, 256>;
 constexpr std::array<std::string_view, 9> kKeptPunctuation = {
     "", "-._~", "-._~/", "-._~!*'()", "-._~$&+:=@", "-._~$&+,;=", "-._~$&+,/:;=@", "-._", "-._*",
 };
+static_assert(kKeptPunctuation.size() ==
+              static_cast<std::size_t>(PercentKept::LettersDigitsAndDashDotUnderscoreStar) + 1);
 
 constexpr ByteSet kept_bytes(std::string_view punctuation) {
     ByteSet set{};
