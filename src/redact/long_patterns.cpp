@@ -5,35 +5,18 @@
 
 namespace quillbox {
 
-std::string_view WrittenPattern::of(std::size_t pattern, std::string_view value,
-                                    PatternSource source) {
-    if (pattern_ != pattern) {
-        bytes_.resize(0);
-        append_secret_pattern(bytes_, value, source);
-        pattern_ = pattern;
-    }
-    return bytes_.view();
-}
-
 LongPatterns::LongPatterns(const SecretList& entries, const SecretList& outside,
                            const SecretPatterns& patterns, std::size_t head_length)
     : head_length_(head_length),
       next_with_same_head_(patterns.size(), kNone),
-      values_(entries.size() + outside.size()) {
+      form_of_(patterns.size(), kNone) {
     full_lengths_.reserve(patterns.size());
-    sources_.reserve(patterns.size());
     // The patterns whose head is as long as the matcher's heads: those it
     // holds only the head of, and those a head may equal.
     std::vector<std::uint32_t> headed;
     for (std::uint32_t pattern = 0; pattern < patterns.size(); ++pattern) {
         full_lengths_.push_back(patterns.full_length(pattern));
-        sources_.push_back(patterns.source(pattern));
-        if (patterns.full_length(pattern) < head_length) continue;
-        headed.push_back(pattern);
-        const std::uint32_t secret = patterns.source(pattern).secret;
-        if (!is_whole(pattern) && values_[secret].empty()) {
-            values_[secret] = numbered_secret(entries, outside, secret).value.clone();
-        }
+        if (patterns.full_length(pattern) >= head_length) headed.push_back(pattern);
     }
     const auto head_of = [&](std::uint32_t pattern) {
         return patterns.head(pattern).substr(0, head_length);
@@ -41,10 +24,35 @@ LongPatterns::LongPatterns(const SecretList& entries, const SecretList& outside,
     // By head, and in build order among the same head.
     std::ranges::sort(headed, {},
                       [&](std::uint32_t pattern) { return std::pair(head_of(pattern), pattern); });
-    for (std::size_t index = 1; index < headed.size(); ++index) {
-        if (head_of(headed[index - 1]) == head_of(headed[index])) {
-            next_with_same_head_[headed[index - 1]] = headed[index];
+    // Whether a pattern just written equals one kept before it with the same head.
+    const auto kept_before = [&](const WrittenForm& form, std::size_t first_of_head) {
+        return std::ranges::any_of(forms_.begin() + static_cast<std::ptrdiff_t>(first_of_head),
+                                   forms_.end(), [&](const WrittenForm& kept) {
+                                       return kept.hash == form.hash &&
+                                              kept.bytes.view() == form.bytes.view();
+                                   });
+    };
+    std::size_t first_form_of_head = 0;
+    std::uint32_t last_kept = kNone;
+    for (std::size_t index = 0; index < headed.size(); ++index) {
+        const std::uint32_t pattern = headed[index];
+        if (index == 0 || head_of(headed[index - 1]) != head_of(pattern)) {
+            first_form_of_head = forms_.size();
+            last_kept = kNone;
         }
+        if (!is_whole(pattern)) {
+            const PatternSource source = patterns.source(pattern);
+            WrittenForm form;
+            append_secret_pattern(
+                form.bytes, numbered_secret(entries, outside, source.secret).value.view(), source);
+            form.hash = hasher_.of(form.bytes.view());
+            if (kept_before(form, first_form_of_head)) continue;
+            form.prefixes.cover(hasher_, form.bytes.view(), form.bytes.size());
+            form_of_[pattern] = static_cast<std::uint32_t>(forms_.size());
+            forms_.push_back(std::move(form));
+        }
+        if (last_kept != kNone) next_with_same_head_[last_kept] = pattern;
+        last_kept = pattern;
     }
 }
 
@@ -63,23 +71,43 @@ std::vector<std::size_t> LongPatterns::candidates_at(const AhoCorasick& matcher,
     return candidates;
 }
 
-std::optional<HeldPattern> LongPatterns::held_at(const AhoCorasick& matcher, std::string_view text,
-                                                 std::size_t start, WrittenPattern& written,
-                                                 TextEnd end) const {
-    const std::string_view rest = text.substr(start);
+bool LongPatterns::holds_whole(const WrittenForm& form, LongPatternSearch& search,
+                               std::size_t start) const {
+    const std::string_view text = search.text_;
+    const std::size_t end = start + form.bytes.size();
+    if (end > text.size()) return false;
+    search.prefixes_.cover(hasher_, text, end);
+    return search.prefixes_.range(hasher_, text, start, end) == form.hash &&
+           text.substr(start, end - start) == form.bytes.view();
+}
+
+bool LongPatterns::ends_inside(const WrittenForm& form, LongPatternSearch& search,
+                               std::size_t start) const {
+    const std::string_view text = search.text_;
+    const std::size_t length = text.size() - start;
+    if (length >= form.bytes.size()) return false;
+    search.prefixes_.cover(hasher_, text, text.size());
+    const std::string_view form_start = form.bytes.view().substr(0, length);
+    return search.prefixes_.range(hasher_, text, start, text.size()) ==
+               form.prefixes.range(hasher_, form.bytes.view(), 0, length) &&
+           text.substr(start) == form_start;
+}
+
+std::optional<HeldPattern> LongPatterns::held_at(const AhoCorasick& matcher,
+                                                 LongPatternSearch& search, std::size_t start,
+                                                 TextEnd end, bool unfinished_wanted) const {
     std::optional<HeldPattern> unfinished;
-    for (const std::size_t pattern : candidates_at(matcher, text, start)) {
+    for (const std::size_t pattern : candidates_at(matcher, search.text_, start)) {
         // A pattern the matcher holds whole was on the path, or equals the head.
         if (is_whole(pattern)) {
             return HeldPattern{pattern, start, start + full_lengths_[pattern], false};
         }
-        const PatternSource source = sources_[pattern];
-        const std::string_view whole = written.of(pattern, values_[source.secret].view(), source);
-        if (rest.starts_with(whole)) {
-            return HeldPattern{pattern, start, start + whole.size(), false};
+        const WrittenForm& form = forms_[form_of_[pattern]];
+        if (holds_whole(form, search, start)) {
+            return HeldPattern{pattern, start, start + form.bytes.size(), false};
         }
-        if (!unfinished && whole.starts_with(rest)) {
-            unfinished = HeldPattern{pattern, start, text.size(), true};
+        if (unfinished_wanted && !unfinished && ends_inside(form, search, start)) {
+            unfinished = HeldPattern{pattern, start, search.text_.size(), true};
             if (end == TextEnd::Open) return unfinished;
         }
     }

@@ -16,7 +16,7 @@ SecretBytes decoded(SecretBytes&& bytes) {
     return SecretBytes(decode_utf8_lossy(bytes.view()));
 }
 
-// The longest heads, up to kMaxHeadBytes, whose bytes together leave a state
+// The longest heads, up to kMatcherHeadBytes, whose bytes together leave a state
 // for the root within the matcher's limit; at least one byte.
 std::size_t head_length_within(const SecretPatterns& patterns, std::size_t max_states) {
     const auto states_needed = [&](std::size_t head_length) {
@@ -27,12 +27,27 @@ std::size_t head_length_within(const SecretPatterns& patterns, std::size_t max_s
         return bytes;
     };
     std::size_t fits = 1;
-    std::size_t fails = kMaxHeadBytes + 1;
+    std::size_t fails = kMatcherHeadBytes + 1;
     while (fails - fits > 1) {
         const std::size_t middle = fits + (fails - fits) / 2;
         (states_needed(middle) <= max_states ? fits : fails) = middle;
     }
     return fits;
+}
+
+std::string_view written_so_far(const std::string& out) {
+    return out;
+}
+std::string_view written_so_far(const SecretBytes& out) {
+    return out.view();
+}
+
+// Ends a text whose redaction gave up, on a line of its own.
+template <typename Out>
+void append_dropped_marker(Out& out) {
+    const std::string_view written = written_so_far(out);
+    if (!written.empty() && !written.ends_with('\n')) out.append("\n");
+    out.append(kDroppedOutputMarker);
 }
 
 }  // namespace
@@ -49,24 +64,26 @@ Result<Redactor> build_redactor(const SecretList& entries, const SecretList& out
                     std::move(long_patterns));
 }
 
-std::optional<HeldPattern> Redactor::find_secret(std::string_view text, std::size_t from,
-                                                 TextEnd end, WrittenPattern& written) const {
+std::optional<HeldPattern> Redactor::find_secret(LongPatternSearch& search, RedactionWatch& watch,
+                                                 std::string_view text, std::size_t from,
+                                                 TextEnd end) const {
     // A cut text's unfinished pattern counts only once no whole one follows;
     // one that may go on stops the search where it begins.
     std::optional<HeldPattern> unfinished;
-    while (const auto found = matcher_->find(text, from)) {
+    for (;;) {
+        if (watch.gives_up()) return std::nullopt;
+        const auto found = matcher_->find(text, from);
+        if (!found) return unfinished;
         if (long_patterns_.is_whole(found->pattern)) {
             return HeldPattern{found->pattern, found->start, found->end, false};
         }
-        const auto held = long_patterns_.held_at(*matcher_, text, found->start, written, end);
+        const bool unfinished_wanted = end == TextEnd::Open || (end == TextEnd::Cut && !unfinished);
+        const auto held =
+            long_patterns_.held_at(*matcher_, search, found->start, end, unfinished_wanted);
         if (held && (!held->unfinished || end == TextEnd::Open)) return held;
-        if (held && !unfinished && end == TextEnd::Cut &&
-            held->end - held->start >= kMinCutSecretBytes) {
-            unfinished = held;
-        }
+        if (held && held->end - held->start >= kMinCutSecretBytes) unfinished = held;
         from = found->start + 1;
     }
-    return unfinished;
 }
 
 std::string_view Redactor::label(std::size_t pattern) const {
@@ -83,13 +100,17 @@ std::optional<AhoCorasickPrefix> Redactor::cut_secret(std::string_view text, std
 }
 
 template <typename Out>
-void Redactor::append_redacted(Out& out, std::string_view text, std::size_t from,
-                               TextEnd end) const {
-    WrittenPattern long_pattern;
-    while (const auto match = find_secret(text, from, end, long_pattern)) {
+void Redactor::append_redacted(Out& out, std::string_view text, std::size_t from, TextEnd end,
+                               RedactionWatch& watch) const {
+    LongPatternSearch search(text);
+    while (const auto match = find_secret(search, watch, text, from, end)) {
         out.append(text.substr(from, match->start - from));
         out.append(label(match->pattern));
         from = match->end;
+    }
+    if (watch.gave_up() && from < text.size()) {
+        append_dropped_marker(out);
+        return;
     }
     const auto cut = cut_secret(text, from, end);
     out.append(text.substr(from, text.size() - from - (cut ? cut->length : 0)));
@@ -104,14 +125,15 @@ std::size_t Redactor::redact_settled(std::string_view text, SecretBytes& out) co
     // Matches are taken in order as in a whole text, each once no earlier
     // start may still begin a pattern and no longer pattern may still win at
     // its own start; the first start that may is where the settled bytes end.
-    WrittenPattern long_pattern;
+    LongPatternSearch search(text);
+    RedactionWatch never;
     std::size_t from = 0;
     const auto settle_up_to = [&](std::size_t end) {
         out.append(text.substr(from, end - from));
         return end;
     };
     for (;;) {
-        const auto match = find_secret(text, from, TextEnd::Open, long_pattern);
+        const auto match = find_secret(search, never, text, from, TextEnd::Open);
         const std::size_t next_start = match ? match->start : text.size();
         if (const auto open = matcher_->open_start(text, from, next_start)) {
             return settle_up_to(*open);
@@ -127,22 +149,34 @@ std::size_t Redactor::redact_settled(std::string_view text, SecretBytes& out) co
 }
 
 void Redactor::redact_ended(std::string_view text, TextEnd end, SecretBytes& out) const {
+    RedactionWatch never;
+    redact_ended(text, end, out, never);
+}
+
+void Redactor::redact_ended(std::string_view text, TextEnd end, SecretBytes& out,
+                            RedactionWatch& watch) const {
     if (!matcher_) {
         out.append(text);
         return;
     }
-    append_redacted(out, text, 0, end);
+    append_redacted(out, text, 0, end, watch);
 }
 
 std::string Redactor::redact(std::string_view text) const {
     if (!matcher_) return decode_utf8_lossy(text);
     std::string out;
     out.reserve(text.size());
-    append_redacted(out, text, 0, TextEnd::Whole);
+    RedactionWatch never;
+    append_redacted(out, text, 0, TextEnd::Whole, never);
     return is_valid_utf8(out) ? out : decode_utf8_lossy(out);
 }
 
 RedactedText Redactor::redact(SecretBytes&& text, TextEnd end) const {
+    RedactionWatch never;
+    return redact(std::move(text), end, never);
+}
+
+RedactedText Redactor::redact(SecretBytes&& text, TextEnd end, RedactionWatch& watch) const {
     if (!matcher_) return RedactedText(decoded(std::move(text)));
     // The result is written at the front of the buffer, never beyond the end
     // of the last match, where the search goes on.
@@ -159,12 +193,12 @@ RedactedText Redactor::redact(SecretBytes&& text, TextEnd end) const {
         SecretBytes out;
         out.reserve(text.size());
         out.append(text.view().substr(0, written));
-        append_redacted(out, text.view(), from, end);
+        append_redacted(out, text.view(), from, end, watch);
         text.wipe();
         return RedactedText(decoded(std::move(out)));
     };
-    WrittenPattern long_pattern;
-    while (const auto match = find_secret(text.view(), from, end, long_pattern)) {
+    LongPatternSearch search(text.view());
+    while (const auto match = find_secret(search, watch, text.view(), from, end)) {
         const std::string_view replacement = label(match->pattern);
         const std::size_t kept = match->start - from;
         if (written + kept + replacement.size() > match->end) return finish_in_new_buffer();
@@ -172,6 +206,12 @@ RedactedText Redactor::redact(SecretBytes&& text, TextEnd end) const {
         std::memcpy(text.data() + written, replacement.data(), replacement.size());
         written += replacement.size();
         from = match->end;
+    }
+    if (watch.gave_up() && from < text.size()) {
+        // Shrinking zeros the rest.
+        text.resize(written);
+        append_dropped_marker(text);
+        return RedactedText(decoded(std::move(text)));
     }
     const auto cut = cut_secret(text.view(), from, end);
     const std::string_view cut_label = cut ? label(cut->pattern) : std::string_view();

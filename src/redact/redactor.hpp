@@ -10,9 +10,18 @@
 #include "core/vault_entry.hpp"
 #include "redact/aho_corasick.hpp"
 #include "redact/long_patterns.hpp"
+#include "redact/redaction_watch.hpp"
 #include "redact/text_end.hpp"
 
 namespace quillbox {
+
+// The matcher holds no head longer than this. Where it finds a head, the
+// search reads it again from each start the head may begin at, and a text
+// that repeats a head's period (a run of one byte against a value that begins
+// with one) holds it at every start: so a head's length bounds what the
+// search reads per byte of text. The rest of a longer pattern is checked in a
+// time that does not depend on its length (see LongPatterns).
+inline constexpr std::size_t kMatcherHeadBytes = 64;
 
 // Below this many bytes, the start of a secret left at the end of a cut text
 // tells too little of it to be worth a label.
@@ -49,6 +58,10 @@ public:
     // kMinCutSecretBytes or more bytes of a secret form has them replaced by
     // that form's label too.
     RedactedText redact(SecretBytes&& text, TextEnd end = TextEnd::Whole) const;
+    // The same, giving up when the watch says so: the result then holds the
+    // redaction of the text up to where the search stood, and then, on a line
+    // of its own, kDroppedOutputMarker for the rest, which is dropped unread.
+    RedactedText redact(SecretBytes&& text, TextEnd end, RedactionWatch& watch) const;
 
     // Of a text that its writer may still add to, the first bytes whose
     // redaction no later byte can change: appends their redaction to `out`,
@@ -59,6 +72,9 @@ public:
     // Appends the redaction of a text that has ended, undecoded, to `out`: as
     // redact() gives it, but for the decoding.
     void redact_ended(std::string_view text, TextEnd end, SecretBytes& out) const;
+    // The same, giving up as redact() with a watch does.
+    void redact_ended(std::string_view text, TextEnd end, SecretBytes& out,
+                      RedactionWatch& watch) const;
 
 private:
     friend Result<Redactor> build_redactor(const SecretList& entries, const SecretList& outside,
@@ -77,12 +93,16 @@ private:
     // or, for a cut text that holds none, the first that it ends inside of
     // where the matcher found only its head; for a text that may go on, the
     // first whole or unfinished one.
-    std::optional<HeldPattern> find_secret(std::string_view text, std::size_t from, TextEnd end,
-                                           WrittenPattern& written) const;
+    // Nothing once the watch gives up.
+    std::optional<HeldPattern> find_secret(LongPatternSearch& search, RedactionWatch& watch,
+                                           std::string_view text, std::size_t from,
+                                           TextEnd end) const;
 
     // Appends `text` from `from` on to `out`, each match replaced by its label.
+    // When the watch gives up, the rest is dropped for kDroppedOutputMarker.
     template <typename Out>
-    void append_redacted(Out& out, std::string_view text, std::size_t from, TextEnd end) const;
+    void append_redacted(Out& out, std::string_view text, std::size_t from, TextEnd end,
+                         RedactionWatch& watch) const;
 
     // The secret form whose start ends a cut text after its last match at
     // `from`, if it is long enough to be labelled.
@@ -102,7 +122,7 @@ private:
 // encoded forms, in the order list_secret_patterns gives them), and the
 // matcher over their heads, with the limits and memory budget of `options`.
 // The heads are as long as the matcher's state limit allows for all of them,
-// up to kMaxHeadBytes, so that any list of secrets gives a matcher while the
+// up to kMatcherHeadBytes, so that any list of secrets gives a matcher while the
 // patterns are fewer than its states.
 Result<Redactor> build_redactor(const SecretList& entries, const SecretList& outside = {},
                                 const AhoCorasickOptions& options = {});

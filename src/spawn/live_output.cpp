@@ -53,9 +53,10 @@ bool LiveOutput::pass_settled(SecretBytes& pending, const WakeEvent& stop) {
     return !refused_;
 }
 
-void LiveOutput::pass_rest(SecretBytes& pending, TextEnd end, Deadline deadline, Clock& clock) {
+void LiveOutput::pass_rest(SecretBytes& pending, TextEnd end, Deadline deadline, Clock& clock,
+                           RedactionWatch& watch) {
     if (!refused_) {
-        redactor_.redact_ended(pending.view(), end, redacted_);
+        redactor_.redact_ended(pending.view(), end, redacted_, watch);
         const auto room_until_deadline = [&] {
             pollfd watched{destination_, POLLOUT, 0};
             for (;;) {

@@ -29,8 +29,10 @@ public:
     bool pass_settled(SecretBytes& pending, const WakeEvent& stop);
 
     // Passes on all of `pending`, whose stream has ended as `end` says,
-    // waiting for room until `deadline` at most, and wipes it.
-    void pass_rest(SecretBytes& pending, TextEnd end, Deadline deadline, Clock& clock);
+    // redacted until `watch` gives up, waiting for room until `deadline` at
+    // most, and wipes it.
+    void pass_rest(SecretBytes& pending, TextEnd end, Deadline deadline, Clock& clock,
+                   RedactionWatch& watch);
 
 private:
     int destination_;

@@ -146,10 +146,10 @@ bool StreamReader::cut_short() const {
 }
 
 RedactedText StreamReader::finish(const Redactor& redactor, TextEnd end, Deadline deadline,
-                                  Clock& clock) {
+                                  Clock& clock, RedactionWatch& watch) {
     if (thread_.joinable()) thread_.join();
-    if (!live_) return redactor.redact(std::move(state_.bytes), end);
-    live_->pass_rest(state_.bytes, end, deadline, clock);
+    if (!live_) return redactor.redact(std::move(state_.bytes), end, watch);
+    live_->pass_rest(state_.bytes, end, deadline, clock, watch);
     return RedactedText();
 }
 

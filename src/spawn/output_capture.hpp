@@ -65,8 +65,10 @@ public:
 
     // Waits for the reader to end, then redacts the captured bytes, which the
     // result takes over; or passes the rest of a live stream on, waiting for
-    // its destination until `deadline` at most, and gives an empty text.
-    RedactedText finish(const Redactor& redactor, TextEnd end, Deadline deadline, Clock& clock);
+    // its destination until `deadline` at most, and gives an empty text. The
+    // redaction gives up, dropping the rest, when `watch` says so.
+    RedactedText finish(const Redactor& redactor, TextEnd end, Deadline deadline, Clock& clock,
+                        RedactionWatch& watch);
 
 private:
     StreamReader(const WakeEvent& stop, std::optional<LiveOutput> live)

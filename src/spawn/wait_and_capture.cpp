@@ -67,14 +67,20 @@ RunOutcome wait_and_capture(pid_t child, OutputReaders& readers, const RunLimits
     // valid UTF-8 into U+FFFD and leave the rest of it in plain sight. The
     // captured buffers are handed over, so that the result can reuse them. A
     // stream we cut may end in the first bytes of a secret. A live stream's
-    // destination may take its rest until the deadline.
+    // destination may take its rest until the deadline. The redaction of both
+    // counts against the run's time: what is not redacted by the redaction
+    // deadline is dropped, and the run has timed out.
+    RedactionWatch watch(clock, redaction_deadline(deadline, clock.now()));
     const auto finish = [&](StreamReader& stream) {
         const TextEnd end =
             ending.stopped_by_us || stream.cut_short() ? TextEnd::Cut : TextEnd::Whole;
-        return stream.finish(redactor, end, deadline, clock);
+        return stream.finish(redactor, end, deadline, clock, watch);
     };
     RedactedText output_text = finish(output);
     RedactedText error_text = finish(error);
+    if (watch.gave_up()) {
+        return RunOutcome{std::move(output_text), std::move(error_text), kStoppedExitCode, true};
+    }
     return RunOutcome{std::move(output_text), std::move(error_text), ending.exit_code,
                       ending.timed_out};
 }

@@ -21,9 +21,10 @@ struct RunOutcome {
     RedactedText stdout_text;
     RedactedText stderr_text;
     // The child's exit status, 128 + N for signal N, 124 for an output overrun
-    // or the deadline, 1 when the child's status could not be learnt.
+    // or the deadline (the redaction's included), 1 when the child's status
+    // could not be learnt.
     std::int32_t exit_code = 0;
-    // True only when the deadline stopped the run.
+    // True only when the deadline stopped the run, or its output's redaction.
     bool timed_out = false;
 };
 

@@ -5,10 +5,13 @@ from __future__ import annotations
 
 import hashlib
 import os
+import random
+import string
 import subprocess
 
 import pytest
-from quillbox import PlaceholderError, TokenizationError
+from conftest import KEY_ENV
+from quillbox import PlaceholderError, TokenizationError, Vault
 
 TOKEN = "tok-3f9a1c77e2"
 
@@ -521,3 +524,38 @@ def test_another_user_reads_neither_the_environment_nor_the_file(vault, tmp_path
     assert seen[0].startswith("cmdline read ")
     assert TOKEN.encode().hex() not in seen[0]
     assert seen[1:] == ["environ EACCES", "file EACCES"]
+
+
+def long_value_cases():
+    rng = random.Random(29)
+    alphabet = (string.ascii_letters + string.digits).encode()
+    # Letters and digits only, so that most of its encoded forms are the value itself.
+    mebibyte = bytes(rng.choice(alphabet) for _ in range(1 << 20))
+    nearly_xs = b"x" * 8191 + b"y"
+    return [
+        pytest.param(mebibyte, (mebibyte[:4096] + b"\n") * 100, id="head-printed-100-times"),
+        pytest.param(nearly_xs, b"x" * (256 << 10), id="nearly-everywhere"),
+    ]
+
+
+@pytest.mark.parametrize("live", [False, True], ids=["captured", "live"])
+@pytest.mark.parametrize(("value", "pieces"), long_value_cases())
+def test_output_that_nearly_holds_a_long_value_is_redacted_within_the_timeout(
+    make_vault, tmp_path, value, pieces, live
+):
+    """Output holding a long value's head at many starts, then the value whole:
+    every start is checked and the run still ends well within its timeout,
+    with the value replaced and the rest as it was."""
+    output = tmp_path / "output"
+    output.write_bytes(pieces + b"\n" + value + b"\n")
+    expected = pieces + b"\n[REDACTED_LONG]\n"
+    with Vault(KEY_ENV, str(make_vault([("LONG", value)]))) as vault:
+        if live:
+            with open(tmp_path / "live", "wb") as destination:
+                result = vault.run_with(["cat", str(output)], stdout=destination, timeout_secs=3)
+            passed_on = (tmp_path / "live").read_bytes()
+        else:
+            result = vault.run_with(["cat", str(output)], timeout_secs=3)
+            passed_on = result.stdout.encode()
+    assert (result.timed_out, result.exit_code) == (False, 0)
+    assert passed_on == expected

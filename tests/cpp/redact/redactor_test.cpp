@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "support/core_error_printer.hpp"
+#include "support/fake_clock.hpp"
 #include "support/leftmost_first.hpp"
 
 namespace quillbox {
@@ -280,6 +281,95 @@ TEST(Redactor, FindsLongSecretsWholeByTheirHead) {
     }
     // Encoded forms are long too.
     EXPECT_EQ(redactor->redact(hex_of(bundle)), "[REDACTED_CA_HEX]");
+}
+
+// The redaction passed on as it comes, settled first and the rest once the
+// text has ended.
+std::string settled_then_ended(const Redactor& redactor, std::string_view text) {
+    SecretBytes out;
+    const std::size_t settled = redactor.redact_settled(text, out);
+    redactor.redact_ended(text.substr(settled), TextEnd::Whole, out);
+    return std::string(out.view());
+}
+
+// Patterns that the matcher holds only the head of redact as the same
+// patterns held whole do, where checking them whole at every start would
+// compare most of them again and again (texts that nearly match everywhere,
+// patterns that overlap themselves), and where forms of one value or of two
+// are byte for byte the same: the first in order wins.
+TEST(Redactor, PatternsCheckedBeyondTheirHeadsRedactAsWholeOnes) {
+    const std::string xs(300, 'x');
+    std::string periodic;
+    for (int period = 0; period < 60; ++period) periodic += "xxxxy";
+    // Letters and digits only: its percent and JSON forms are the value itself.
+    std::string plain;
+    for (int word = 0; plain.size() < 600; ++word) plain += "Tok" + std::to_string(word * 31);
+    struct Case {
+        Entries entries;
+        std::string input;
+    };
+    const std::vector<Case> cases = {
+        {{{"K", xs + "y"}}, std::string(2000, 'x')},
+        {{{"K", xs + "y"}}, std::string(1000, 'x') + "y" + xs + "y" + xs},
+        {{{"K", xs + "y"}}, "a" + xs},
+        {{{"K", periodic}}, "xxxy" + periodic + periodic.substr(0, 200) + periodic},
+        {{{"K", periodic}}, periodic.substr(0, 290)},
+        {{{"K", plain}}, "<" + plain + ">" + plain.substr(0, 500)},
+        {{{"A", plain}, {"B", plain}}, plain + " " + plain},
+        {{{"A", xs + "y"}, {"B", xs + "z"}}, xs + "z " + xs + "y " + xs},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.input.substr(0, 40));
+        const Result<Redactor> whole = build_redactor(secret_list(c.entries));
+        const Result<Redactor> headed =
+            build_redactor(secret_list(c.entries), {}, {.max_states = 600});
+        ASSERT_TRUE(whole.has_value());
+        ASSERT_TRUE(headed.has_value());
+        EXPECT_EQ(headed->redact(c.input), whole->redact(c.input));
+        for (const TextEnd end : {TextEnd::Whole, TextEnd::Cut}) {
+            EXPECT_EQ(headed->redact(SecretBytes(c.input), end).view(),
+                      whole->redact(SecretBytes(c.input), end).view());
+        }
+        EXPECT_EQ(settled_then_ended(*headed, c.input), settled_then_ended(*whole, c.input));
+    }
+}
+
+// A redaction that its watch stops keeps what it has redacted, drops the rest
+// unread and says so on a line of its own: nothing of a secret is left,
+// however far it got.
+TEST(Redactor, DropsWhatItHadNoTimeToRedact) {
+    const Result<Redactor> redactor = build_redactor(secret_list({{"TOKEN", "hunter22"}}));
+    ASSERT_TRUE(redactor.has_value());
+    std::string input;
+    for (int line = 0; line < 2000; ++line) input += "line " + std::to_string(line) + " hunter22\n";
+    const std::string full = redactor->redact(input);
+
+    const auto expect_dropped_after_redacted_start = [&](std::string_view result) {
+        ASSERT_TRUE(result.ends_with(kDroppedOutputMarker));
+        std::string_view kept = result.substr(0, result.size() - kDroppedOutputMarker.size());
+        EXPECT_EQ(result.find("hunter"), std::string_view::npos);
+        if (!full.substr(0, kept.size()).ends_with('\n')) kept.remove_suffix(kept.empty() ? 0 : 1);
+        EXPECT_TRUE(full.starts_with(kept));
+        EXPECT_LT(kept.size(), full.size());
+    };
+    for (const auto step : {std::chrono::nanoseconds(0), std::chrono::nanoseconds(1)}) {
+        SCOPED_TRACE(step.count());
+        testing::FakeClock clock;
+        // Passed before it starts, or a few looks at the clock into it.
+        const MonotonicTime deadline = clock.now() + 10 * step;
+        clock.move_on_each_read(step);
+        RedactionWatch in_place(clock, deadline);
+        expect_dropped_after_redacted_start(
+            redactor->redact(SecretBytes(input), TextEnd::Whole, in_place).view());
+        EXPECT_TRUE(in_place.gave_up());
+        RedactionWatch appended(clock, clock.now() + 10 * step);
+        SecretBytes out;
+        redactor->redact_ended(input, TextEnd::Whole, out, appended);
+        expect_dropped_after_redacted_start(out.view());
+    }
+    RedactionWatch never;
+    EXPECT_EQ(redactor->redact(SecretBytes(input), TextEnd::Whole, never).view(), full);
+    EXPECT_FALSE(never.gave_up());
 }
 
 // However many secrets, the matcher holds heads short enough for all of them

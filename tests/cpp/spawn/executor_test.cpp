@@ -188,6 +188,29 @@ TEST(Executor, CutsBothStreamsAtTheDeadlineWithoutLeavingTheStartOfASecret) {
     EXPECT_TRUE(outcome.timed_out);
 }
 
+// Output whose redaction cannot end by the deadline and its half second of
+// grace: every start of 256 KiB of "x" begins an 8 KiB value of 8191 "x" and a
+// "y", and the clock moves on 10 ms at each look once the deadline has come.
+// What was not redacted is dropped for one line that says so, and the run has
+// timed out; the stream with nothing to redact stays empty.
+TEST(Executor, DropsTheOutputThatItCouldNotRedactByTheDeadline) {
+    const ChildReports reports;
+    FakeClock clock;
+    clock.before_reaching(clock.now() + 1s, [&] {
+        EXPECT_TRUE(reports.next()) << "printed";
+        clock.move_on_each_read(10ms);
+    });
+    const std::string script =
+        "head -c 262144 /dev/zero | tr '\\0' x; " + reports.command() + "; exec sleep 30";
+
+    const RunOutcome outcome = expect_outcome(run_shell(
+        script, {1, 52428800, 1048576}, {{"NEARLY", std::string(8191, 'x') + "y"}}, clock));
+    EXPECT_EQ(outcome.stdout_text.view(), kDroppedOutputMarker);
+    EXPECT_EQ(outcome.stderr_text.view(), "");
+    EXPECT_EQ(outcome.exit_code, 124);
+    EXPECT_TRUE(outcome.timed_out);
+}
+
 // A user ID that no account of a test machine has.
 constexpr uid_t kOrdinaryUser = 61003;
 
