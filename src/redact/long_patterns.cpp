@@ -45,9 +45,9 @@ LongPatterns::LongPatterns(const SecretList& entries, const SecretList& outside,
             WrittenForm form;
             append_secret_pattern(
                 form.bytes, numbered_secret(entries, outside, source.secret).value.view(), source);
-            form.hash = hasher_.of(form.bytes.view());
-            if (kept_before(form, first_form_of_head)) continue;
             form.prefixes.cover(hasher_, form.bytes.view(), form.bytes.size());
+            form.hash = form.prefixes.range(hasher_, form.bytes.view(), 0, form.bytes.size());
+            if (kept_before(form, first_form_of_head)) continue;
             form_of_[pattern] = static_cast<std::uint32_t>(forms_.size());
             forms_.push_back(std::move(form));
         }
