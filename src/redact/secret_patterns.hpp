@@ -18,10 +18,11 @@ namespace quillbox {
 // found in every few megabytes of such text.
 inline constexpr std::size_t kMinEncoderFormBytes = 8;
 
-// Patterns longer than this are listed by their first kMaxHeadBytes bytes, their
-// head; the matcher looks for heads, and the rest of a pattern is compared
-// where its head is found. So a long value (a certificate bundle, a
-// kubeconfig) costs the matcher no more than a few heads.
+// Patterns longer than this are listed by their first kMaxHeadBytes bytes, so
+// that a long value (a certificate bundle, a kubeconfig) costs the list no
+// more than a few kilobytes a form; the matcher looks for still shorter heads
+// (kMatcherHeadBytes), and the rest of a pattern is checked where its head is
+// found (LongPatterns).
 inline constexpr std::size_t kMaxHeadBytes = 4096;
 
 // Which form of which secret a pattern is, so that it can be written whole
