@@ -1,12 +1,14 @@
 #include "redact/secret_patterns.hpp"
 
 #include <algorithm>
+#include <cstdint>
 #include <numeric>
 #include <span>
 #include <utility>
 
 #include "redact/distinct_forms.hpp"
 #include "redact/secret_forms.hpp"
+#include "redact/value_pieces.hpp"
 
 namespace quillbox {
 namespace {
@@ -17,6 +19,46 @@ namespace {
 std::size_t standard_heads_size_bound(std::size_t size) {
     return std::min(size, kMaxHeadBytes) + 2 * std::min((size + 2) / 3 * 4, kMaxHeadBytes) +
            std::min(3 * size, kMaxHeadBytes) + 2 * std::min(2 * size, kMaxHeadBytes);
+}
+
+struct DistinctPiece {
+    std::uint8_t form;  // among the piece forms
+    std::uint32_t number;
+    std::size_t start;  // where the piece lies in the pieces' text
+    std::size_t length;
+};
+
+// The value's pieces in every piece form, in order, each but the first of
+// equal ones left out; `text` receives them one after another. Sorting them
+// keeps this O(n log n) in the number of pieces, which a long value has many of.
+std::vector<DistinctPiece> distinct_pieces(std::string_view value, SecretBytes& text) {
+    text.resize(0);
+    std::vector<DistinctPiece> pieces;
+    SecretBytes scratch;
+    const std::span<const PieceForm> forms = piece_forms();
+    for (std::uint8_t form = 0; form < forms.size(); ++form) {
+        for_each_piece(value, forms[form], scratch,
+                       [&](std::uint32_t number, std::string_view piece) {
+                           pieces.push_back({form, number, text.size(), piece.size()});
+                           text.append(piece);
+                       });
+    }
+    const auto text_of = [&](std::size_t index) {
+        return text.view().substr(pieces[index].start, pieces[index].length);
+    };
+    std::vector<std::size_t> by_text(pieces.size());
+    std::iota(by_text.begin(), by_text.end(), 0);
+    std::ranges::sort(by_text, {},
+                      [&](std::size_t index) { return std::pair(text_of(index), index); });
+    std::vector<bool> repeated(pieces.size(), false);
+    for (std::size_t rank = 1; rank < by_text.size(); ++rank) {
+        repeated[by_text[rank]] = text_of(by_text[rank - 1]) == text_of(by_text[rank]);
+    }
+    std::vector<DistinctPiece> distinct;
+    for (std::size_t index = 0; index < pieces.size(); ++index) {
+        if (!repeated[index]) distinct.push_back(pieces[index]);
+    }
+    return distinct;
 }
 
 }  // namespace
@@ -60,9 +102,9 @@ void SecretPatterns::add_copy(const SecretPatterns& other, std::size_t index) {
     label_ends_.push_back(label_text_.size());
 }
 
-bool SecretPatterns::holds(std::string_view candidate, std::size_t first) const {
+bool SecretPatterns::holds(std::string_view candidate, std::size_t first, std::size_t end) const {
     if (candidate.size() > kMaxHeadBytes) return false;
-    for (std::size_t index = first; index < size(); ++index) {
+    for (std::size_t index = first; index < std::min(end, size()); ++index) {
         if (full_lengths_[index] == candidate.size() && head(index) == candidate) return true;
     }
     return false;
@@ -89,8 +131,9 @@ SecretPatterns SecretPatterns::of_secrets(const SecretList& secrets, std::uint32
         bytes_bound += standard_heads_size_bound(entry.value.size());
     }
     standard.heads_.reserve(bytes_bound);
-    // Each form whole, before its head is kept.
+    // Each form whole, before its head is kept, and a value's pieces.
     SecretBytes form;
+    SecretBytes pieces;
     const auto write_form = [&](std::string_view value, std::uint8_t id) {
         form.resize(0);
         append_form(form, value, forms[id].encoding);
@@ -102,12 +145,13 @@ SecretPatterns SecretPatterns::of_secrets(const SecretList& secrets, std::uint32
         const std::string_view raw = entry.value.view();
         if (raw.empty()) continue;
         const std::size_t first_standard = standard.size();
-        standard.add(raw, {secret, 0}, entry.name, forms[0].label_suffix);
+        standard.add(raw, {secret, 0, 0}, entry.name, forms[0].label_suffix);
         for (std::uint8_t id = 1; id < kFirstEncoderForm; ++id) {
             // A standard form is compared with the raw value only, so
             // identical forms of one value are each added with their own label.
             const std::string_view whole = write_form(raw, id);
-            if (whole != raw) standard.add(whole, {secret, id}, entry.name, forms[id].label_suffix);
+            if (whole != raw)
+                standard.add(whole, {secret, id, 0}, entry.name, forms[id].label_suffix);
         }
         if (raw.size() < kMinEncoderFormBytes) continue;
         const std::size_t first_encoder = encoder.size();
@@ -115,7 +159,7 @@ SecretPatterns SecretPatterns::of_secrets(const SecretList& secrets, std::uint32
             // A form this value gave already would never be reported again.
             const std::string_view whole = write_form(raw, id);
             if (!standard.holds(whole, first_standard) && !encoder.holds(whole, first_encoder)) {
-                encoder.add(whole, {secret, id}, entry.name, forms[id].label_suffix);
+                encoder.add(whole, {secret, id, 0}, entry.name, forms[id].label_suffix);
             }
         };
         const std::vector<std::uint8_t> per_character = distinct_per_character_forms(raw);
@@ -126,6 +170,16 @@ SecretPatterns SecretPatterns::of_secrets(const SecretList& secrets, std::uint32
             } else if (next_per_character != per_character.end() && *next_per_character == id) {
                 add_if_new(id);
                 ++next_per_character;
+            }
+        }
+        const std::size_t end_of_forms = encoder.size();
+        for (const DistinctPiece& piece : distinct_pieces(raw, pieces)) {
+            const std::string_view text = pieces.view().substr(piece.start, piece.length);
+            if (!standard.holds(text, first_standard) &&
+                !encoder.holds(text, first_encoder, end_of_forms)) {
+                const auto id = static_cast<std::uint8_t>(forms.size() + piece.form);
+                encoder.add(text, {secret, id, piece.number}, entry.name,
+                            piece_forms()[piece.form].label_suffix);
             }
         }
     }
@@ -206,7 +260,12 @@ SecretPatterns list_secret_patterns(const SecretList& entries, const SecretList&
 }
 
 void append_secret_pattern(SecretBytes& out, std::string_view value, PatternSource source) {
-    append_form(out, value, secret_forms()[source.form].encoding);
+    const std::span<const SecretForm> forms = secret_forms();
+    if (source.form < forms.size()) {
+        append_form(out, value, forms[source.form].encoding);
+    } else {
+        append_piece(out, value, piece_forms()[source.form - forms.size()], source.piece);
+    }
 }
 
 }  // namespace quillbox

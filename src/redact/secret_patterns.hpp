@@ -27,10 +27,12 @@ inline constexpr std::size_t kMaxHeadBytes = 4096;
 
 // Which form of which secret a pattern is, so that it can be written whole
 // again: form 0 is the value itself, then come the standard forms, then the
-// encoders' forms, in the order below.
+// encoders' forms, in the order below, then the piece forms (value_pieces.hpp),
+// whose patterns are each one piece of the value, by its number.
 struct PatternSource {
     std::uint32_t secret;  // the secret's number: see numbered_secret
-    std::uint8_t form;
+    std::uint32_t form : 8;
+    std::uint32_t piece : 24;
 };
 
 // The secret of that number, counting the entries first and then the secrets
@@ -53,9 +55,13 @@ inline const VaultEntry& numbered_secret(const SecretList& entries, const Secret
 // escapes (HTML-safe too), HTML character references, and the inside of a
 // quoted shell word or of a Python repr(). Of the forms that write each
 // character on its own, only those that write the value differently from one
-// another are written (distinct_forms.hpp); each form is added unless it
-// equals a pattern the same value gave already. Two long patterns are not
-// compared: both stay, and the first wins wherever both would match.
+// another are written (distinct_forms.hpp). Then the pieces of the value as
+// programs write it over several lines (value_pieces.hpp): each line of a
+// value that spans lines, each line of its Base64 wrapped at 64 and at 76
+// columns, and each line of its `xxd -p` dump and of the text column of
+// `xxd` and `hexdump -C`. Each form and each piece is added unless it equals
+// a pattern the same value gave already. Two long patterns are not compared:
+// both stay, and the first wins wherever both would match.
 //
 // Secrets from outside the vault (its master passphrase) give the same forms,
 // but their place among the entries' is not last: each of their patterns comes
@@ -97,8 +103,9 @@ private:
     // Adds the other's pattern `index` after these.
     void add_copy(const SecretPatterns& other, std::size_t index);
     void push(std::string_view head, std::size_t full_length, PatternSource source);
-    // Whether one of the whole patterns from `first` on equals `candidate`.
-    bool holds(std::string_view candidate, std::size_t first) const;
+    // Whether one of the whole patterns from `first` on, up to `end`, equals
+    // `candidate`.
+    bool holds(std::string_view candidate, std::size_t first, std::size_t end = SIZE_MAX) const;
     // Adds the other's patterns after these.
     void append(SecretPatterns&& other);
 

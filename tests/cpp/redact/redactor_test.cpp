@@ -258,17 +258,30 @@ TEST(Redactor, FindsLongSecretsWholeByTheirHead) {
         std::string cut;
     };
     const std::string most_of_bundle = bundle.substr(0, bundle.size() - 1);
+    // Each line that ends in "\n" as the bundle's line label; a last line
+    // without its ending stays.
+    const auto lines_redacted = [](std::string_view text) {
+        std::string redacted;
+        for (std::size_t end = text.find('\n'); end != std::string_view::npos;
+             text.remove_prefix(end + 1), end = text.find('\n')) {
+            redacted += "[REDACTED_CA_LINE]\n";
+        }
+        return redacted + std::string(text);
+    };
+    const std::string redacted_bundle = lines_redacted(bundle);
+    const std::string redacted_most = redacted_bundle.substr(0, redacted_bundle.size() - 1);
+    const std::string first_heads = most_of_bundle.substr(0, 2 * kMaxHeadBytes);
     const std::vector<Case> cases = {
         {"a " + bundle + " b", "a [REDACTED_CA] b", "a [REDACTED_CA] b"},
         {"a " + other + " b", "a [REDACTED_OTHER_CA] b", "a [REDACTED_OTHER_CA] b"},
         {other + bundle, "[REDACTED_OTHER_CA][REDACTED_CA]", "[REDACTED_OTHER_CA][REDACTED_CA]"},
-        // Whole text: all of the bundle but its last byte is no match.
-        {"x" + most_of_bundle, "x" + most_of_bundle, "x[REDACTED_CA]"},
-        {most_of_bundle + "!", most_of_bundle + "!", most_of_bundle + "!"},
+        // All of the bundle but its last byte is no match of the whole, yet
+        // each of its lines is, the last one too.
+        {"x" + most_of_bundle, "x" + redacted_most, "x" + redacted_most},
+        {most_of_bundle + "!", redacted_most + "!", redacted_most + "!"},
         // A whole secret after the start of one that the text ends inside.
-        {most_of_bundle.substr(0, 2 * kMaxHeadBytes) + "hunter22",
-         most_of_bundle.substr(0, 2 * kMaxHeadBytes) + "[REDACTED_SHORT]",
-         most_of_bundle.substr(0, 2 * kMaxHeadBytes) + "[REDACTED_SHORT]"},
+        {first_heads + "hunter22", lines_redacted(first_heads) + "[REDACTED_SHORT]",
+         lines_redacted(first_heads) + "[REDACTED_SHORT]"},
     };
     const Entries with_short = {{"CA", bundle}, {"OTHER_CA", other}, {"SHORT", "hunter22"}};
     const Result<Redactor> with_short_redactor = build_redactor(secret_list(with_short));

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <set>
 #include <string>
@@ -99,6 +100,46 @@ TEST(SecretPatterns, EveryEncoderFormIsListedOnce) {
                 << "form " << form << " of " << value;
         }
     }
+}
+
+// A value over several lines gives each of its lines, the lines of its
+// wrapped Base64 and of its dumps, each once and after the value's other
+// forms, and every pattern is written again from its source alone.
+TEST(SecretPatterns, PiecesOfAValueOverSeveralLinesFollowItsForms) {
+    std::string key = "-----BEGIN KEY-----\r\n";
+    for (int line = 0; line < 6; ++line) key += "QUFBQUIzTnphQzFs" + std::to_string(line) + "\r\n";
+    key += "QUFBQUIzTnphQzFs0\r\n-----END KEY-----\r\n";
+    SecretList secrets;
+    secrets.push_back({"KEY", SecretBytes(std::string_view(key))});
+    secrets.push_back({"TOKEN", SecretBytes(std::string_view("plainToken12345"))});
+    const SecretPatterns patterns = list_secret_patterns(secrets);
+    const std::vector<std::string> labels = labels_of(patterns);
+
+    std::set<std::string_view> lines;
+    std::set<std::string> piece_labels;
+    bool pieces_begun = false;
+    for (std::size_t index = 0; index < patterns.size(); ++index) {
+        const PatternSource source = patterns.source(index);
+        SecretBytes written;
+        append_secret_pattern(written, numbered_secret(secrets, {}, source.secret).value.view(),
+                              source);
+        EXPECT_EQ(written.view(), patterns.head(index)) << labels[index];
+        const bool piece = source.form >= secret_forms().size();
+        EXPECT_TRUE(piece || !pieces_begun || source.secret != 0) << labels[index];
+        pieces_begun = pieces_begun || piece;
+        if (!piece) continue;
+        EXPECT_EQ(source.secret, 0U) << "a value on one line gives no pieces";
+        piece_labels.insert(labels[index]);
+        if (labels[index] == "[REDACTED_KEY_LINE]") lines.insert(patterns.head(index));
+    }
+    EXPECT_EQ(piece_labels, (std::set<std::string>{"[REDACTED_KEY_LINE]", "[REDACTED_KEY_B64]",
+                                                   "[REDACTED_KEY_HEX]"}));
+    // The repeated line is listed once, and no line keeps its "\r".
+    EXPECT_EQ(lines, (std::set<std::string_view>{"-----BEGIN KEY-----", "QUFBQUIzTnphQzFs0",
+                                                 "QUFBQUIzTnphQzFs1", "QUFBQUIzTnphQzFs2",
+                                                 "QUFBQUIzTnphQzFs3", "QUFBQUIzTnphQzFs4",
+                                                 "QUFBQUIzTnphQzFs5", "-----END KEY-----"}));
+    EXPECT_EQ(std::count(labels.begin(), labels.end(), "[REDACTED_KEY_LINE]"), 8);
 }
 
 }  // namespace

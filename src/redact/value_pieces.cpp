@@ -1,0 +1,133 @@
+#include "redact/value_pieces.hpp"
+
+#include <algorithm>
+#include <vector>
+
+#include "core/internal_error.hpp"
+#include "redact/encodings.hpp"
+#include "redact/secret_forms.hpp"
+
+namespace quillbox {
+namespace {
+
+// Where the value may start within a dump's first line, for the dumps that
+// are listed at more than the value's own start (docs/matcher.md says why).
+constexpr std::uint8_t kDumpTextOffsets = 1;
+
+std::vector<PieceForm> make_piece_forms() {
+    std::vector<PieceForm> forms = {
+        {PieceFamily::Line, 0, "_LINE"},
+        {PieceFamily::Base64At64Columns, 0, "_B64"},
+        {PieceFamily::Base64At76Columns, 0, "_B64"},
+        {PieceFamily::PlainHexLine, 0, "_HEX"},
+    };
+    for (std::uint8_t offset = 0; offset < kDumpTextOffsets; ++offset) {
+        forms.push_back({PieceFamily::DumpTextColumn, offset, "_HEX"});
+    }
+    // A pattern's form is one byte, counting the secret forms first.
+    if (kMaxSecretForms + forms.size() > UINT8_MAX + 1) {
+        throw InternalError("more piece forms than a pattern's form numbers", "src/redact");
+    }
+    return forms;
+}
+
+// The bytes of the value that a line of a dump or of wrapped Base64 holds.
+std::size_t bytes_per_line(PieceFamily family) {
+    switch (family) {
+    case PieceFamily::Base64At64Columns: return 48;
+    case PieceFamily::Base64At76Columns: return 57;
+    case PieceFamily::PlainHexLine: return 30;
+    case PieceFamily::DumpTextColumn: return 16;
+    case PieceFamily::Line: break;
+    }
+    return 0;
+}
+
+bool printable(unsigned char byte) { return byte >= 0x20 && byte < 0x7F; }
+
+// Appends the line of a dump or of wrapped Base64 that holds `bytes`, and
+// returns how many of its characters depend on them.
+std::size_t append_dump_line(SecretBytes& out, std::string_view bytes, PieceFamily family) {
+    switch (family) {
+    case PieceFamily::Base64At64Columns:
+    case PieceFamily::Base64At76Columns: {
+        const std::size_t before = out.size();
+        append_base64(out, bytes, Base64Alphabet::Standard);
+        return out.size() - before;
+    }
+    case PieceFamily::PlainHexLine: append_hex(out, bytes, HexCase::Lower); return 2 * bytes.size();
+    case PieceFamily::DumpTextColumn: {
+        std::size_t depending = 0;
+        for (const char c : bytes) {
+            const auto byte = static_cast<unsigned char>(c);
+            out.push_back(printable(byte) ? byte : '.');
+            depending += printable(byte) && byte != '.' ? 1 : 0;
+        }
+        return depending;
+    }
+    case PieceFamily::Line: break;
+    }
+    return 0;
+}
+
+// The value's bytes on dump line `number`, the value starting `offset` bytes
+// into the first line.
+std::string_view dump_line_bytes(std::string_view value, std::size_t line_bytes,
+                                 std::size_t offset, std::size_t number) {
+    const std::size_t start = number == 0 ? 0 : number * line_bytes - offset;
+    return value.substr(std::min(start, value.size()), (number + 1) * line_bytes - offset - start);
+}
+
+// The line of the value that starts at `start`, without its ending.
+std::string_view line_at(std::string_view value, std::size_t start) {
+    std::string_view line = value.substr(start, value.find('\n', start) - start);
+    if (line.ends_with('\r')) line.remove_suffix(1);
+    return line;
+}
+
+}  // namespace
+
+std::span<const PieceForm> piece_forms() {
+    static const std::vector<PieceForm> forms = make_piece_forms();
+    return forms;
+}
+
+void for_each_piece(std::string_view value, const PieceForm& form, SecretBytes& scratch,
+                    const std::function<void(std::uint32_t, std::string_view)>& found) {
+    if (form.family == PieceFamily::Line) {
+        // A value on one line is itself a pattern already.
+        if (value.find('\n') == std::string_view::npos) return;
+        std::uint32_t number = 0;
+        for (std::size_t start = 0; start < value.size() && number < kMaxPieces; ++number) {
+            const std::string_view line = line_at(value, start);
+            if (line.size() >= kMinPieceCharacters) found(number, line);
+            const std::size_t end = value.find('\n', start);
+            start = end == std::string_view::npos ? value.size() : end + 1;
+        }
+        return;
+    }
+    const std::size_t line_bytes = bytes_per_line(form.family);
+    const std::size_t lines = (value.size() + form.offset + line_bytes - 1) / line_bytes;
+    for (std::uint32_t number = 0; number < lines && number < kMaxPieces; ++number) {
+        scratch.resize(0);
+        const std::string_view bytes = dump_line_bytes(value, line_bytes, form.offset, number);
+        if (append_dump_line(scratch, bytes, form.family) >= kMinPieceCharacters) {
+            found(number, scratch.view());
+        }
+    }
+}
+
+void append_piece(SecretBytes& out, std::string_view value, const PieceForm& form,
+                  std::uint32_t number) {
+    if (form.family == PieceFamily::Line) {
+        std::size_t start = 0;
+        for (std::uint32_t line = 0; line < number; ++line) start = value.find('\n', start) + 1;
+        out.append(line_at(value, start));
+        return;
+    }
+    append_dump_line(
+        out, dump_line_bytes(value, bytes_per_line(form.family), form.offset, number),
+        form.family);
+}
+
+}  // namespace quillbox

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string_view>
+
+#include "core/secret_bytes.hpp"
+
+namespace quillbox {
+
+// How a program writes a value over several lines, each line a piece that
+// output holds apart from the others: a prefix or a changed line ending
+// leaves every other line as it was.
+enum class PieceFamily : std::uint8_t {
+    // A line of the value without its "\n" or "\r\n".
+    Line,
+    // A line of the value's standard Base64 wrapped at 64 columns (PEM,
+    // `openssl base64`): 48 bytes a line.
+    Base64At64Columns,
+    // The same wrapped at 76 columns (`base64`): 57 bytes a line.
+    Base64At76Columns,
+    // `xxd -p`: 30 bytes a line in lower-case hex.
+    PlainHexLine,
+    // The text column of `xxd` and `hexdump -C`: 16 bytes a line, printable
+    // ASCII as it is and every other byte as ".".
+    DumpTextColumn,
+};
+
+struct PieceForm {
+    PieceFamily family;
+    // How many bytes of the dump's first line come before the value's first
+    // byte; the lines of the value alone start at 0.
+    std::uint8_t offset;
+    std::string_view label_suffix;
+};
+
+// A piece is listed only if this many of its characters depend on the value:
+// every character of a line, of Base64 and of hex, and in a text column those
+// other than ".".
+inline constexpr std::size_t kMinPieceCharacters = 8;
+
+// Pieces are numbered within a value; a value gives at most this many of one
+// form, so that a piece's number fits 24 bits.
+inline constexpr std::uint32_t kMaxPieces = 1U << 24;
+
+// Every piece form, in order.
+std::span<const PieceForm> piece_forms();
+
+// Calls `found(number, piece)` for each piece of the value in that form that
+// has kMinPieceCharacters characters depending on the value, in order;
+// `scratch` holds each piece while it is handed over.
+void for_each_piece(std::string_view value, const PieceForm& form, SecretBytes& scratch,
+                    const std::function<void(std::uint32_t, std::string_view)>& found);
+
+// Appends the piece of that number.
+void append_piece(SecretBytes& out, std::string_view value, const PieceForm& form,
+                  std::uint32_t number);
+
+}  // namespace quillbox
