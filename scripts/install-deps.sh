@@ -25,11 +25,12 @@ test)
     # programs several times faster) for the checked build, llvm 19 for the
     # symbolizer; ssh-keygen for a test that hands a program a key file; jq
     # and node, whose URL and JSON encoders the redaction tests run (about
-    # 0.4 MB and 11 MB to download).
+    # 0.4 MB and 11 MB to download); openssl, xxd and hexdump (bsdextrautils),
+    # whose Base64 and dumps of a key file the redaction tests run.
     apt_packages+=(
         libgtest-dev unicode-data libicu-dev
         clang-19 libclang-rt-19-dev lld-19 llvm-19
-        openssh-client jq nodejs
+        openssh-client jq nodejs openssl xxd bsdextrautils
     )
     requirements=requirements-dev.txt
     ;;

@@ -12,17 +12,23 @@ namespace {
 
 // Where the value may start within a dump's first line, for the dumps that
 // are listed at more than the value's own start (docs/matcher.md says why).
-constexpr std::uint8_t kDumpTextOffsets = 1;
+constexpr std::uint8_t kDumpOffsets = 1;
 
 std::vector<PieceForm> make_piece_forms() {
+    // Where the first line of one form begins that of another, the longer
+    // comes first, so that it wins where both match: a line of Base64 at 76
+    // columns begins with the line at 64.
     std::vector<PieceForm> forms = {
         {PieceFamily::Line, 0, "_LINE"},
-        {PieceFamily::Base64At64Columns, 0, "_B64"},
         {PieceFamily::Base64At76Columns, 0, "_B64"},
+        {PieceFamily::Base64At64Columns, 0, "_B64"},
         {PieceFamily::PlainHexLine, 0, "_HEX"},
     };
-    for (std::uint8_t offset = 0; offset < kDumpTextOffsets; ++offset) {
-        forms.push_back({PieceFamily::DumpTextColumn, offset, "_HEX"});
+    for (std::uint8_t offset = 0; offset < kDumpOffsets; ++offset) {
+        for (const PieceFamily family : {PieceFamily::DumpTextColumn, PieceFamily::XxdHexColumn,
+                                         PieceFamily::HexdumpHexColumn}) {
+            forms.push_back({family, offset, "_HEX"});
+        }
     }
     // A pattern's form is one byte, counting the secret forms first.
     if (kMaxSecretForms + forms.size() > UINT8_MAX + 1) {
@@ -34,46 +40,74 @@ std::vector<PieceForm> make_piece_forms() {
 // The bytes of the value that a line of a dump or of wrapped Base64 holds.
 std::size_t bytes_per_line(PieceFamily family) {
     switch (family) {
-    case PieceFamily::Base64At64Columns: return 48;
-    case PieceFamily::Base64At76Columns: return 57;
-    case PieceFamily::PlainHexLine: return 30;
-    case PieceFamily::DumpTextColumn: return 16;
-    case PieceFamily::Line: break;
+        case PieceFamily::Base64At64Columns: return 48;
+        case PieceFamily::Base64At76Columns: return 57;
+        case PieceFamily::PlainHexLine: return 30;
+        case PieceFamily::DumpTextColumn:
+        case PieceFamily::XxdHexColumn:
+        case PieceFamily::HexdumpHexColumn: return 16;
+        case PieceFamily::Line: break;
     }
     return 0;
 }
 
-bool printable(unsigned char byte) { return byte >= 0x20 && byte < 0x7F; }
+bool printable(unsigned char byte) {
+    return byte >= 0x20 && byte < 0x7F;
+}
 
-// Appends the line of a dump or of wrapped Base64 that holds `bytes`, and
-// returns how many of its characters depend on them.
-std::size_t append_dump_line(SecretBytes& out, std::string_view bytes, PieceFamily family) {
-    switch (family) {
-    case PieceFamily::Base64At64Columns:
-    case PieceFamily::Base64At76Columns: {
-        const std::size_t before = out.size();
-        append_base64(out, bytes, Base64Alphabet::Standard);
-        return out.size() - before;
-    }
-    case PieceFamily::PlainHexLine: append_hex(out, bytes, HexCase::Lower); return 2 * bytes.size();
-    case PieceFamily::DumpTextColumn: {
-        std::size_t depending = 0;
-        for (const char c : bytes) {
-            const auto byte = static_cast<unsigned char>(c);
-            out.push_back(printable(byte) ? byte : '.');
-            depending += printable(byte) && byte != '.' ? 1 : 0;
+// Appends the hex column of a dump line from the byte at `position` on, and
+// what stands between each byte and the next.
+void append_hex_column(SecretBytes& out, std::string_view bytes, std::size_t position,
+                       PieceFamily family) {
+    for (std::size_t index = 0; index < bytes.size(); ++index, ++position) {
+        if (index > 0) {
+            if (family == PieceFamily::HexdumpHexColumn) {
+                out.append(position == 8 ? "  " : " ");
+            } else if (position % 2 == 0) {
+                out.push_back(' ');
+            }
         }
-        return depending;
+        append_hex(out, bytes.substr(index, 1), HexCase::Lower);
     }
-    case PieceFamily::Line: break;
+}
+
+// Appends the line of a dump or of wrapped Base64 that holds `bytes`, the
+// first of them at `position` in the line, and returns how many of its
+// characters depend on them.
+std::size_t append_dump_line(SecretBytes& out, std::string_view bytes, std::size_t position,
+                             PieceFamily family) {
+    switch (family) {
+        case PieceFamily::Base64At64Columns:
+        case PieceFamily::Base64At76Columns: {
+            const std::size_t before = out.size();
+            append_base64(out, bytes, Base64Alphabet::Standard);
+            return out.size() - before;
+        }
+        case PieceFamily::PlainHexLine:
+            append_hex(out, bytes, HexCase::Lower);
+            return 2 * bytes.size();
+        case PieceFamily::DumpTextColumn: {
+            std::size_t depending = 0;
+            for (const char c : bytes) {
+                const auto byte = static_cast<unsigned char>(c);
+                out.push_back(printable(byte) ? byte : '.');
+                depending += printable(byte) && byte != '.' ? 1 : 0;
+            }
+            return depending;
+        }
+        case PieceFamily::XxdHexColumn:
+        case PieceFamily::HexdumpHexColumn:
+            append_hex_column(out, bytes, position, family);
+            return 2 * bytes.size();
+        case PieceFamily::Line: break;
     }
     return 0;
 }
 
 // The value's bytes on dump line `number`, the value starting `offset` bytes
 // into the first line.
-std::string_view dump_line_bytes(std::string_view value, std::size_t line_bytes,
-                                 std::size_t offset, std::size_t number) {
+std::string_view dump_line_bytes(std::string_view value, std::size_t line_bytes, std::size_t offset,
+                                 std::size_t number) {
     const std::size_t start = number == 0 ? 0 : number * line_bytes - offset;
     return value.substr(std::min(start, value.size()), (number + 1) * line_bytes - offset - start);
 }
@@ -111,7 +145,8 @@ void for_each_piece(std::string_view value, const PieceForm& form, SecretBytes& 
     for (std::uint32_t number = 0; number < lines && number < kMaxPieces; ++number) {
         scratch.resize(0);
         const std::string_view bytes = dump_line_bytes(value, line_bytes, form.offset, number);
-        if (append_dump_line(scratch, bytes, form.family) >= kMinPieceCharacters) {
+        const std::size_t position = number == 0 ? form.offset : 0;
+        if (append_dump_line(scratch, bytes, position, form.family) >= kMinPieceCharacters) {
             found(number, scratch.view());
         }
     }
@@ -125,9 +160,8 @@ void append_piece(SecretBytes& out, std::string_view value, const PieceForm& for
         out.append(line_at(value, start));
         return;
     }
-    append_dump_line(
-        out, dump_line_bytes(value, bytes_per_line(form.family), form.offset, number),
-        form.family);
+    append_dump_line(out, dump_line_bytes(value, bytes_per_line(form.family), form.offset, number),
+                     number == 0 ? form.offset : 0, form.family);
 }
 
 }  // namespace quillbox

@@ -25,6 +25,12 @@ enum class PieceFamily : std::uint8_t {
     // The text column of `xxd` and `hexdump -C`: 16 bytes a line, printable
     // ASCII as it is and every other byte as ".".
     DumpTextColumn,
+    // The hex column of `xxd`: 16 bytes a line in lower-case hex, a space
+    // after every second byte.
+    XxdHexColumn,
+    // The hex column of `hexdump -C`: 16 bytes a line in lower-case hex, a
+    // space between bytes and two between the eighth and the ninth.
+    HexdumpHexColumn,
 };
 
 struct PieceForm {
@@ -36,8 +42,8 @@ struct PieceForm {
 };
 
 // A piece is listed only if this many of its characters depend on the value:
-// every character of a line, of Base64 and of hex, and in a text column those
-// other than ".".
+// every character of a line and of Base64, the hex digits, and in a text
+// column those other than ".".
 inline constexpr std::size_t kMinPieceCharacters = 8;
 
 // Pieces are numbered within a value; a value gives at most this many of one
