@@ -10,26 +10,19 @@
 namespace quillbox {
 namespace {
 
-// Where the value may start within a dump's first line, for the dumps that
-// are listed at more than the value's own start (docs/matcher.md says why).
-constexpr std::uint8_t kDumpOffsets = 1;
-
 std::vector<PieceForm> make_piece_forms() {
     // Where the first line of one form begins that of another, the longer
     // comes first, so that it wins where both match: a line of Base64 at 76
     // columns begins with the line at 64.
     std::vector<PieceForm> forms = {
-        {PieceFamily::Line, 0, "_LINE"},
-        {PieceFamily::Base64At76Columns, 0, "_B64"},
-        {PieceFamily::Base64At64Columns, 0, "_B64"},
-        {PieceFamily::PlainHexLine, 0, "_HEX"},
+        {PieceFamily::Line, "_LINE"},
+        {PieceFamily::Base64At76Columns, "_B64"},
+        {PieceFamily::Base64At64Columns, "_B64"},
+        {PieceFamily::PlainHexLine, "_HEX"},
+        {PieceFamily::DumpTextColumn, "_HEX"},
+        {PieceFamily::XxdHexColumn, "_HEX"},
+        {PieceFamily::HexdumpHexColumn, "_HEX"},
     };
-    for (std::uint8_t offset = 0; offset < kDumpOffsets; ++offset) {
-        for (const PieceFamily family : {PieceFamily::DumpTextColumn, PieceFamily::XxdHexColumn,
-                                         PieceFamily::HexdumpHexColumn}) {
-            forms.push_back({family, offset, "_HEX"});
-        }
-    }
     // A pattern's form is one byte, counting the secret forms first.
     if (kMaxSecretForms + forms.size() > UINT8_MAX + 1) {
         throw InternalError("more piece forms than a pattern's form numbers", "src/redact");
@@ -55,15 +48,14 @@ bool printable(unsigned char byte) {
     return byte >= 0x20 && byte < 0x7F;
 }
 
-// Appends the hex column of a dump line from the byte at `position` on, and
-// what stands between each byte and the next.
-void append_hex_column(SecretBytes& out, std::string_view bytes, std::size_t position,
-                       PieceFamily family) {
-    for (std::size_t index = 0; index < bytes.size(); ++index, ++position) {
+// Appends the hex column of a dump line, with what stands between each byte
+// and the next.
+void append_hex_column(SecretBytes& out, std::string_view bytes, PieceFamily family) {
+    for (std::size_t index = 0; index < bytes.size(); ++index) {
         if (index > 0) {
             if (family == PieceFamily::HexdumpHexColumn) {
-                out.append(position == 8 ? "  " : " ");
-            } else if (position % 2 == 0) {
+                out.append(index == 8 ? "  " : " ");
+            } else if (index % 2 == 0) {
                 out.push_back(' ');
             }
         }
@@ -71,11 +63,9 @@ void append_hex_column(SecretBytes& out, std::string_view bytes, std::size_t pos
     }
 }
 
-// Appends the line of a dump or of wrapped Base64 that holds `bytes`, the
-// first of them at `position` in the line, and returns how many of its
-// characters depend on them.
-std::size_t append_dump_line(SecretBytes& out, std::string_view bytes, std::size_t position,
-                             PieceFamily family) {
+// Appends the line of a dump or of wrapped Base64 that holds `bytes`, and
+// returns how many of its characters depend on them.
+std::size_t append_dump_line(SecretBytes& out, std::string_view bytes, PieceFamily family) {
     switch (family) {
         case PieceFamily::Base64At64Columns:
         case PieceFamily::Base64At76Columns: {
@@ -97,19 +87,17 @@ std::size_t append_dump_line(SecretBytes& out, std::string_view bytes, std::size
         }
         case PieceFamily::XxdHexColumn:
         case PieceFamily::HexdumpHexColumn:
-            append_hex_column(out, bytes, position, family);
+            append_hex_column(out, bytes, family);
             return 2 * bytes.size();
         case PieceFamily::Line: break;
     }
     return 0;
 }
 
-// The value's bytes on dump line `number`, the value starting `offset` bytes
-// into the first line.
-std::string_view dump_line_bytes(std::string_view value, std::size_t line_bytes, std::size_t offset,
-                                 std::size_t number) {
-    const std::size_t start = number == 0 ? 0 : number * line_bytes - offset;
-    return value.substr(std::min(start, value.size()), (number + 1) * line_bytes - offset - start);
+// The value's bytes on dump line `number`.
+std::string_view dump_line_bytes(std::string_view value, PieceFamily family, std::size_t number) {
+    const std::size_t line_bytes = bytes_per_line(family);
+    return value.substr(std::min(number * line_bytes, value.size()), line_bytes);
 }
 
 // The line of the value that starts at `start`, without its ending.
@@ -141,12 +129,11 @@ void for_each_piece(std::string_view value, const PieceForm& form, SecretBytes& 
         return;
     }
     const std::size_t line_bytes = bytes_per_line(form.family);
-    const std::size_t lines = (value.size() + form.offset + line_bytes - 1) / line_bytes;
+    const std::size_t lines = (value.size() + line_bytes - 1) / line_bytes;
     for (std::uint32_t number = 0; number < lines && number < kMaxPieces; ++number) {
         scratch.resize(0);
-        const std::string_view bytes = dump_line_bytes(value, line_bytes, form.offset, number);
-        const std::size_t position = number == 0 ? form.offset : 0;
-        if (append_dump_line(scratch, bytes, position, form.family) >= kMinPieceCharacters) {
+        const std::string_view bytes = dump_line_bytes(value, form.family, number);
+        if (append_dump_line(scratch, bytes, form.family) >= kMinPieceCharacters) {
             found(number, scratch.view());
         }
     }
@@ -160,8 +147,7 @@ void append_piece(SecretBytes& out, std::string_view value, const PieceForm& for
         out.append(line_at(value, start));
         return;
     }
-    append_dump_line(out, dump_line_bytes(value, bytes_per_line(form.family), form.offset, number),
-                     number == 0 ? form.offset : 0, form.family);
+    append_dump_line(out, dump_line_bytes(value, form.family, number), form.family);
 }
 
 }  // namespace quillbox

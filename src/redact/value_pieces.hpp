@@ -33,11 +33,10 @@ enum class PieceFamily : std::uint8_t {
     HexdumpHexColumn,
 };
 
+// Dumps are of the value alone: its first byte begins a line (docs/matcher.md
+// says why no other place is listed).
 struct PieceForm {
     PieceFamily family;
-    // How many bytes of the dump's first line come before the value's first
-    // byte; the lines of the value alone start at 0.
-    std::uint8_t offset;
     std::string_view label_suffix;
 };
 

@@ -11,9 +11,9 @@ namespace {
 
 using Pieces = std::vector<std::pair<std::uint32_t, std::string>>;
 
-const PieceForm& form_of(PieceFamily family, std::uint8_t offset = 0) {
+const PieceForm& form_of(PieceFamily family) {
     for (const PieceForm& form : piece_forms()) {
-        if (form.family == family && form.offset == offset) return form;
+        if (form.family == family) return form;
     }
     throw std::logic_error("no such piece form");
 }
@@ -92,23 +92,6 @@ TEST(ValuePieces, EachLineAsProgramsWriteIt) {
     };
     for (const PieceCase& c : cases) {
         EXPECT_EQ(pieces_of(c.value, form_of(c.family)), c.expected) << c.name;
-    }
-}
-
-// Where the value starts inside the dump's first line, that line holds fewer
-// of its bytes and every later line is shifted by as many.
-TEST(ValuePieces, DumpsOfAValueStartingInsideALine) {
-    const std::string value = "abcdefghijklmnopqrstuvwxyz0123456789";
-    for (const PieceForm& form : piece_forms()) {
-        if (form.family != PieceFamily::DumpTextColumn || form.offset == 0) continue;
-        const std::size_t first = 16 - form.offset;
-        Pieces expected;
-        if (first >= kMinPieceCharacters) expected.emplace_back(0, value.substr(0, first));
-        expected.emplace_back(1, value.substr(first, 16));
-        if (value.size() - first - 16 >= kMinPieceCharacters) {
-            expected.emplace_back(2, value.substr(first + 16));
-        }
-        EXPECT_EQ(pieces_of(value, form), expected) << "offset " << int(form.offset);
     }
 }
 
