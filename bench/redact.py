@@ -2,9 +2,11 @@
 
 Generates secrets shaped like API keys (32 characters of letters, digits, "-" and "_"),
 all their patterns (raw, base64, base64url, percent, lower and upper hex, then the forms
-real encoders write: Base64 runs at every alignment, percent and JSON variants), about 9.3
-a secret (the HTML, shell and repr forms and the other percent and JSON variants write such
-tokens as one of these, so the redactor does not list them), and three texts that hold them:
+real encoders write: Base64 runs at every alignment, percent and JSON variants, then the
+lines of their dumps: xxd -p, and the text and hex columns of xxd and hexdump -C), about
+16.3 a secret (the HTML, shell and repr forms and the other percent and JSON variants write
+such tokens as one of these, so the redactor does not list them), and three texts that hold
+them:
 
     log-like       50 MiB of log lines, about 100 of them ending in a pattern
     base64 lines   50 MiB of random lines of 4 KiB in the secrets' own alphabet (letters,
@@ -170,6 +172,27 @@ def encoder_forms(value: bytes) -> list[tuple[str, bytes]]:
     return forms
 
 
+def dump_pieces(value: bytes) -> list[bytes]:
+    """The lines of the value's dumps that the redactor lists, in its order: `xxd -p` (30
+    bytes a line), then 16 bytes a line as the text column of `xxd` and `hexdump -C`, the hex
+    column of `xxd` and that of `hexdump -C`, each line with 8 characters that depend on the
+    value. A value of one line and at most 48 bytes, as here, gives no other piece."""
+
+    def lines(size: int) -> list[bytes]:
+        return [value[start : start + size] for start in range(0, len(value), size)]
+
+    text = [bytes(b if 0x20 <= b < 0x7F else 0x2E for b in line) for line in lines(16)]
+    shown = [line for line in text if sum(c != 0x2E for c in line) >= 8]
+    plain = [line.hex().encode() for line in lines(30) if len(line) >= 4]
+    xxd = [line.hex(" ", -2).encode() for line in lines(16) if len(line) >= 4]
+    hexdump = [
+        b"  ".join(half.hex(" ").encode() for half in (line[:8], line[8:]) if half)
+        for line in lines(16)
+        if len(line) >= 4
+    ]
+    return plain + shown + xxd + hexdump
+
+
 def standard_forms(value: bytes) -> list[tuple[str, bytes]]:
     """(label suffix, pattern) of one value, in order; an encoded form is
     skipped only when equal to it."""
@@ -185,7 +208,8 @@ def standard_forms(value: bytes) -> list[tuple[str, bytes]]:
 
 def all_patterns(secrets: list[tuple[str, bytes]]) -> list[tuple[bytes, bytes]]:
     """(pattern, label) of every secret: the standard forms of each value first,
-    then the encoders' forms of the long ones that repeat no pattern of theirs."""
+    then the encoders' forms and dump pieces of the long ones that repeat no pattern of
+    theirs."""
     standard, encoder = [], []
     for name, value in secrets:
         own = standard_forms(value)
@@ -193,7 +217,8 @@ def all_patterns(secrets: list[tuple[str, bytes]]) -> list[tuple[bytes, bytes]]:
         if len(value) < MIN_ENCODER_FORM_BYTES:
             continue
         seen = {form for _, form in own}
-        for suffix, form in encoder_forms(value):
+        pieces = [("_HEX", piece) for piece in dump_pieces(value)]
+        for suffix, form in encoder_forms(value) + pieces:
             if form not in seen:
                 seen.add(form)
                 encoder.append((form, f"[REDACTED_{name}{suffix}]".encode()))
