@@ -150,8 +150,9 @@ SecretPatterns SecretPatterns::of_secrets(const SecretList& secrets, std::uint32
             // A standard form is compared with the raw value only, so
             // identical forms of one value are each added with their own label.
             const std::string_view whole = write_form(raw, id);
-            if (whole != raw)
+            if (whole != raw) {
                 standard.add(whole, {secret, id, 0}, entry.name, forms[id].label_suffix);
+            }
         }
         if (raw.size() < kMinEncoderFormBytes) continue;
         const std::size_t first_encoder = encoder.size();
