@@ -3,10 +3,9 @@
 Generates secrets shaped like API keys (32 characters of letters, digits, "-" and "_"),
 all their patterns (raw, base64, base64url, percent, lower and upper hex, then the forms
 real encoders write: Base64 runs at every alignment, percent and JSON variants, then the
-lines of their dumps: xxd -p, and the text and hex columns of xxd and hexdump -C), about
-16.3 a secret (the HTML, shell and repr forms and the other percent and JSON variants write
-such tokens as one of these, so the redactor does not list them), and three texts that hold
-them:
+lines of their dumps: xxd -p, xxd and hexdump -C), about 14.3 a secret (the HTML, shell and
+repr forms and the other percent and JSON variants write such tokens as one of these, so
+the redactor does not list them), and three texts that hold them:
 
     log-like       50 MiB of log lines, about 100 of them ending in a pattern
     base64 lines   50 MiB of random lines of 4 KiB in the secrets' own alphabet (letters,
@@ -174,23 +173,30 @@ def encoder_forms(value: bytes) -> list[tuple[str, bytes]]:
 
 def dump_pieces(value: bytes) -> list[bytes]:
     """The lines of the value's dumps that the redactor lists, in its order: `xxd -p` (30
-    bytes a line), then 16 bytes a line as the text column of `xxd` and `hexdump -C`, the hex
-    column of `xxd` and that of `hexdump -C`, each line with 8 characters that depend on the
-    value. A value of one line and at most 48 bytes, as here, gives no other piece."""
+    bytes a line), then `xxd` and `hexdump -C` (16 bytes a line) without their offsets, each
+    line of 4 bytes or more. A value of one line and at most 48 bytes, as here, gives no
+    other piece."""
 
     def lines(size: int) -> list[bytes]:
-        return [value[start : start + size] for start in range(0, len(value), size)]
+        return [
+            value[start : start + size]
+            for start in range(0, len(value), size)
+            if len(value[start : start + size]) >= 4
+        ]
 
-    text = [bytes(b if 0x20 <= b < 0x7F else 0x2E for b in line) for line in lines(16)]
-    shown = [line for line in text if sum(c != 0x2E for c in line) >= 8]
-    plain = [line.hex().encode() for line in lines(30) if len(line) >= 4]
-    xxd = [line.hex(" ", -2).encode() for line in lines(16) if len(line) >= 4]
+    def text(line: bytes) -> bytes:
+        return bytes(b if 0x20 <= b < 0x7F else 0x2E for b in line)
+
+    plain = [line.hex().encode() for line in lines(30)]
+    xxd = [line.hex(" ", -2).encode().ljust(39) + b"  " + text(line) for line in lines(16)]
     hexdump = [
-        b"  ".join(half.hex(" ").encode() for half in (line[:8], line[8:]) if half)
+        b"  ".join(half.hex(" ").encode() for half in (line[:8], line[8:]) if half).ljust(48)
+        + b"  |"
+        + text(line)
+        + b"|"
         for line in lines(16)
-        if len(line) >= 4
     ]
-    return plain + shown + xxd + hexdump
+    return plain + xxd + hexdump
 
 
 def standard_forms(value: bytes) -> list[tuple[str, bytes]]:

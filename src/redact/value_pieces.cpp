@@ -19,9 +19,8 @@ std::vector<PieceForm> make_piece_forms() {
         {PieceFamily::Base64At76Columns, "_B64"},
         {PieceFamily::Base64At64Columns, "_B64"},
         {PieceFamily::PlainHexLine, "_HEX"},
-        {PieceFamily::DumpTextColumn, "_HEX"},
-        {PieceFamily::XxdHexColumn, "_HEX"},
-        {PieceFamily::HexdumpHexColumn, "_HEX"},
+        {PieceFamily::XxdLine, "_HEX"},
+        {PieceFamily::HexdumpLine, "_HEX"},
     };
     // A pattern's form is one byte, counting the secret forms first.
     if (kMaxSecretForms + forms.size() > UINT8_MAX + 1) {
@@ -36,9 +35,8 @@ std::size_t bytes_per_line(PieceFamily family) {
         case PieceFamily::Base64At64Columns: return 48;
         case PieceFamily::Base64At76Columns: return 57;
         case PieceFamily::PlainHexLine: return 30;
-        case PieceFamily::DumpTextColumn:
-        case PieceFamily::XxdHexColumn:
-        case PieceFamily::HexdumpHexColumn: return 16;
+        case PieceFamily::XxdLine:
+        case PieceFamily::HexdumpLine: return 16;
         case PieceFamily::Line: break;
     }
     return 0;
@@ -48,12 +46,15 @@ bool printable(unsigned char byte) {
     return byte >= 0x20 && byte < 0x7F;
 }
 
-// Appends the hex column of a dump line, with what stands between each byte
-// and the next.
-void append_hex_column(SecretBytes& out, std::string_view bytes, PieceFamily family) {
+// Appends a line of `xxd` or `hexdump -C` after its offset: the hex column,
+// with what stands between each byte and the next, padded, then the text
+// column.
+void append_dump_columns(SecretBytes& out, std::string_view bytes, PieceFamily family) {
+    const bool hexdump = family == PieceFamily::HexdumpLine;
+    const std::size_t start = out.size();
     for (std::size_t index = 0; index < bytes.size(); ++index) {
         if (index > 0) {
-            if (family == PieceFamily::HexdumpHexColumn) {
+            if (hexdump) {
                 out.append(index == 8 ? "  " : " ");
             } else if (index % 2 == 0) {
                 out.push_back(' ');
@@ -61,6 +62,14 @@ void append_hex_column(SecretBytes& out, std::string_view bytes, PieceFamily fam
         }
         append_hex(out, bytes.substr(index, 1), HexCase::Lower);
     }
+    const std::size_t hex_width = hexdump ? 48 : 39;
+    while (out.size() - start < hex_width) out.push_back(' ');
+    out.append(hexdump ? "  |" : "  ");
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        out.push_back(printable(byte) ? byte : '.');
+    }
+    if (hexdump) out.push_back('|');
 }
 
 // Appends the line of a dump or of wrapped Base64 that holds `bytes`, and
@@ -76,18 +85,9 @@ std::size_t append_dump_line(SecretBytes& out, std::string_view bytes, PieceFami
         case PieceFamily::PlainHexLine:
             append_hex(out, bytes, HexCase::Lower);
             return 2 * bytes.size();
-        case PieceFamily::DumpTextColumn: {
-            std::size_t depending = 0;
-            for (const char c : bytes) {
-                const auto byte = static_cast<unsigned char>(c);
-                out.push_back(printable(byte) ? byte : '.');
-                depending += printable(byte) && byte != '.' ? 1 : 0;
-            }
-            return depending;
-        }
-        case PieceFamily::XxdHexColumn:
-        case PieceFamily::HexdumpHexColumn:
-            append_hex_column(out, bytes, family);
+        case PieceFamily::XxdLine:
+        case PieceFamily::HexdumpLine:
+            append_dump_columns(out, bytes, family);
             return 2 * bytes.size();
         case PieceFamily::Line: break;
     }

@@ -22,15 +22,16 @@ enum class PieceFamily : std::uint8_t {
     Base64At76Columns,
     // `xxd -p`: 30 bytes a line in lower-case hex.
     PlainHexLine,
-    // The text column of `xxd` and `hexdump -C`: 16 bytes a line, printable
-    // ASCII as it is and every other byte as ".".
-    DumpTextColumn,
-    // The hex column of `xxd`: 16 bytes a line in lower-case hex, a space
-    // after every second byte.
-    XxdHexColumn,
-    // The hex column of `hexdump -C`: 16 bytes a line in lower-case hex, a
-    // space between bytes and two between the eighth and the ninth.
-    HexdumpHexColumn,
+    // A line of `xxd`, all of it but the offset: 16 bytes in lower-case hex,
+    // a space after every second byte, padded to 39 characters, two spaces,
+    // then the text column, printable ASCII as it is and every other byte as
+    // ".". The hex and text columns are one pattern, so that a value's bytes
+    // in other text are not taken for its dump.
+    XxdLine,
+    // A line of `hexdump -C` but the offset: 16 bytes in lower-case hex, a
+    // space between bytes and two after the eighth, padded to 48 characters,
+    // then "  |", the text column and "|".
+    HexdumpLine,
 };
 
 // Dumps are of the value alone: its first byte begins a line (docs/matcher.md
@@ -41,8 +42,7 @@ struct PieceForm {
 };
 
 // A piece is listed only if this many of its characters depend on the value:
-// every character of a line and of Base64, the hex digits, and in a text
-// column those other than ".".
+// every character of a line and of Base64, and the hex digits of a dump.
 inline constexpr std::size_t kMinPieceCharacters = 8;
 
 // Pieces are numbered within a value; a value gives at most this many of one

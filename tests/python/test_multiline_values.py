@@ -25,50 +25,36 @@ def wrapped_base64(value: bytes, columns: int) -> list[str]:
     return [encoded[start : start + columns] for start in range(0, len(encoded), columns)]
 
 
-def chunks(value: bytes, size: int) -> list[bytes]:
-    return [value[start : start + size] for start in range(0, len(value), size)]
-
-
 def plain_hex(value: bytes) -> list[str]:
-    return [chunk.hex() for chunk in chunks(value, 30)]
+    return [value[start : start + 30].hex() for start in range(0, len(value), 30)]
 
 
-def text_column(chunk: bytes) -> str:
-    return "".join(chr(byte) if 0x20 <= byte < 0x7F else "." for byte in chunk)
-
-
-def xxd_columns(value: bytes) -> list[str]:
-    hex_columns = [" ".join(pair.hex() for pair in chunks(chunk, 2)) for chunk in chunks(value, 16)]
-    return hex_columns + [text_column(chunk) for chunk in chunks(value, 16)]
-
-
-def hexdump_columns(value: bytes) -> list[str]:
-    hex_columns = [
-        "  ".join(" ".join(f"{byte:02x}" for byte in half) for half in chunks(chunk, 8))
-        for chunk in chunks(value, 16)
-    ]
-    return hex_columns + [text_column(chunk) for chunk in chunks(value, 16)]
+def dump_lines(printed: str, text_start: int, text_end: int | None) -> list[str]:
+    """The lines of `xxd` or `hexdump -C` output without their offsets, those of 4 bytes or
+    more: their hex and text columns."""
+    return [line[10:] for line in printed.splitlines() if len(line[text_start:text_end]) >= 4]
 
 
 def dependent_characters(piece: str) -> int:
     return sum(character not in " ." for character in piece)
 
 
-# What each command prints of a file "$1", and the pieces of that which
-# depend on the value; those with fewer than 8 characters that do (a last
-# line of 3 bytes, "==") could be anyone's and are not redacted.
-COMMANDS: dict[str, tuple[str, Callable[[bytes], list[str]]]] = {
-    "head -n -1": ('head -n -1 "$1"', value_lines),
-    "grep -v PRIVATE": ('grep -v PRIVATE "$1"', value_lines),
-    "sed prefix": ("sed 's/^/[app] /' \"$1\"", value_lines),
-    'printf %s "$(cat F)"': ('printf %s "$(cat "$1")"', value_lines),
-    "CRLF endings": ("sed 's/$/\\r/' \"$1\"", value_lines),
-    "LF endings": ("sed 's/\\r$//' \"$1\"", value_lines),
-    "base64": ('base64 "$1"', lambda value: wrapped_base64(value, 76)),
-    "openssl base64": ('openssl base64 -in "$1"', lambda value: wrapped_base64(value, 64)),
-    "xxd -p": ('xxd -p "$1"', plain_hex),
-    "xxd": ('xxd "$1"', xxd_columns),
-    "hexdump -C": ('hexdump -C "$1"', hexdump_columns),
+# What each command prints of a file "$1", and the pieces of that which depend
+# on the value, from the value and what the command prints outside the vault;
+# those with fewer than 8 characters that do (a last line of 3 bytes, "==")
+# could be anyone's and are not redacted.
+COMMANDS: dict[str, tuple[str, Callable[[bytes, str], list[str]]]] = {
+    "head -n -1": ('head -n -1 "$1"', lambda value, _: value_lines(value)),
+    "grep -v PRIVATE": ('grep -v PRIVATE "$1"', lambda value, _: value_lines(value)),
+    "sed prefix": ("sed 's/^/[app] /' \"$1\"", lambda value, _: value_lines(value)),
+    'printf %s "$(cat F)"': ('printf %s "$(cat "$1")"', lambda value, _: value_lines(value)),
+    "CRLF endings": ("sed 's/$/\\r/' \"$1\"", lambda value, _: value_lines(value)),
+    "LF endings": ("sed 's/\\r$//' \"$1\"", lambda value, _: value_lines(value)),
+    "base64": ('base64 "$1"', lambda value, _: wrapped_base64(value, 76)),
+    "openssl base64": ('openssl base64 -in "$1"', lambda value, _: wrapped_base64(value, 64)),
+    "xxd -p": ('xxd -p "$1"', lambda value, _: plain_hex(value)),
+    "xxd": ('xxd "$1"', lambda _, printed: dump_lines(printed, 51, None)),
+    "hexdump -C": ('hexdump -C "$1"', lambda _, printed: dump_lines(printed, 61, -1)),
 }
 
 
@@ -111,13 +97,14 @@ def value_vault(make_vault, value) -> Iterator[Vault]:
 @pytest.mark.parametrize("command", COMMANDS)
 def test_no_piece_of_the_value_stays_in_sight(value_vault, value, command, tmp_path: Path):
     script, printed_pieces = COMMANDS[command]
-    pieces = [piece for piece in printed_pieces(value) if dependent_characters(piece) >= 8]
-    # The same command outside the vault shows them: the check has something
-    # to find.
     stored = tmp_path / "value"
     stored.write_bytes(value)
     plain = subprocess.run(["sh", "-c", script, "sh", str(stored)], capture_output=True, check=True)
-    shown = [shown for piece in pieces for shown in visible_pieces(piece, plain.stdout.decode())]
+    printed = plain.stdout.decode()
+    pieces = [piece for piece in printed_pieces(value, printed) if dependent_characters(piece) >= 8]
+    # The same command outside the vault shows them: the check has something
+    # to find.
+    shown = [shown for piece in pieces for shown in visible_pieces(piece, printed)]
     assert shown
 
     result = value_vault.run_with(["sh", "-c", script, "sh", "{{file:K}}"])
