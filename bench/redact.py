@@ -173,9 +173,10 @@ def encoder_forms(value: bytes) -> list[tuple[str, bytes]]:
 
 def dump_pieces(value: bytes) -> list[bytes]:
     """The lines of the value's dumps that the redactor lists, in its order: `xxd -p` (30
-    bytes a line), then `xxd` and `hexdump -C` (16 bytes a line) without their offsets, each
-    line of 4 bytes or more. A value of one line and at most 48 bytes, as here, gives no
-    other piece."""
+    bytes a line), `xxd` (16 bytes a line) without its offset, then the hex column of
+    `hexdump -C` and its text column between "|" (8 of its characters not "."), each line of
+    4 bytes or more. A value of one line and at most 48 bytes, as here, gives no other
+    piece."""
 
     def lines(size: int) -> list[bytes]:
         return [
@@ -189,14 +190,14 @@ def dump_pieces(value: bytes) -> list[bytes]:
 
     plain = [line.hex().encode() for line in lines(30)]
     xxd = [line.hex(" ", -2).encode().ljust(39) + b"  " + text(line) for line in lines(16)]
-    hexdump = [
-        b"  ".join(half.hex(" ").encode() for half in (line[:8], line[8:]) if half).ljust(48)
-        + b"  |"
-        + text(line)
-        + b"|"
+    hexdump_hex = [
+        b"  ".join(half.hex(" ").encode() for half in (line[:8], line[8:]) if half)
         for line in lines(16)
     ]
-    return plain + xxd + hexdump
+    hexdump_text = [
+        b"|" + text(line) + b"|" for line in lines(16) if sum(b != 0x2E for b in text(line)) >= 8
+    ]
+    return plain + xxd + hexdump_hex + hexdump_text
 
 
 def standard_forms(value: bytes) -> list[tuple[str, bytes]]:

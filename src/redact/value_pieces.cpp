@@ -20,7 +20,8 @@ std::vector<PieceForm> make_piece_forms() {
         {PieceFamily::Base64At64Columns, "_B64"},
         {PieceFamily::PlainHexLine, "_HEX"},
         {PieceFamily::XxdLine, "_HEX"},
-        {PieceFamily::HexdumpLine, "_HEX"},
+        {PieceFamily::HexdumpHexColumn, "_HEX"},
+        {PieceFamily::HexdumpTextColumn, "_HEX"},
     };
     // A pattern's form is one byte, counting the secret forms first.
     if (kMaxSecretForms + forms.size() > UINT8_MAX + 1) {
@@ -36,7 +37,8 @@ std::size_t bytes_per_line(PieceFamily family) {
         case PieceFamily::Base64At76Columns: return 57;
         case PieceFamily::PlainHexLine: return 30;
         case PieceFamily::XxdLine:
-        case PieceFamily::HexdumpLine: return 16;
+        case PieceFamily::HexdumpHexColumn:
+        case PieceFamily::HexdumpTextColumn: return 16;
         case PieceFamily::Line: break;
     }
     return 0;
@@ -46,15 +48,13 @@ bool printable(unsigned char byte) {
     return byte >= 0x20 && byte < 0x7F;
 }
 
-// Appends a line of `xxd` or `hexdump -C` after its offset: the hex column,
-// with what stands between each byte and the next, padded, then the text
-// column.
-void append_dump_columns(SecretBytes& out, std::string_view bytes, PieceFamily family) {
-    const bool hexdump = family == PieceFamily::HexdumpLine;
-    const std::size_t start = out.size();
+// Appends the hex column of a dump line, with what stands between each byte
+// and the next: in `hexdump -C` a space, two after the eighth byte; in `xxd`
+// a space after every second byte.
+void append_hex_column(SecretBytes& out, std::string_view bytes, PieceFamily family) {
     for (std::size_t index = 0; index < bytes.size(); ++index) {
         if (index > 0) {
-            if (hexdump) {
+            if (family == PieceFamily::HexdumpHexColumn) {
                 out.append(index == 8 ? "  " : " ");
             } else if (index % 2 == 0) {
                 out.push_back(' ');
@@ -62,14 +62,18 @@ void append_dump_columns(SecretBytes& out, std::string_view bytes, PieceFamily f
         }
         append_hex(out, bytes.substr(index, 1), HexCase::Lower);
     }
-    const std::size_t hex_width = hexdump ? 48 : 39;
-    while (out.size() - start < hex_width) out.push_back(' ');
-    out.append(hexdump ? "  |" : "  ");
+}
+
+// Appends the text column of a dump line and returns how many of its
+// characters are the bytes' own, not ".".
+std::size_t append_text_column(SecretBytes& out, std::string_view bytes) {
+    std::size_t own = 0;
     for (const char c : bytes) {
         const auto byte = static_cast<unsigned char>(c);
         out.push_back(printable(byte) ? byte : '.');
+        own += printable(byte) && byte != '.' ? 1 : 0;
     }
-    if (hexdump) out.push_back('|');
+    return own;
 }
 
 // Appends the line of a dump or of wrapped Base64 that holds `bytes`, and
@@ -85,10 +89,23 @@ std::size_t append_dump_line(SecretBytes& out, std::string_view bytes, PieceFami
         case PieceFamily::PlainHexLine:
             append_hex(out, bytes, HexCase::Lower);
             return 2 * bytes.size();
-        case PieceFamily::XxdLine:
-        case PieceFamily::HexdumpLine:
-            append_dump_columns(out, bytes, family);
+        case PieceFamily::XxdLine: {
+            const std::size_t start = out.size();
+            append_hex_column(out, bytes, family);
+            while (out.size() - start < 39) out.push_back(' ');
+            out.append("  ");
+            append_text_column(out, bytes);
             return 2 * bytes.size();
+        }
+        case PieceFamily::HexdumpHexColumn:
+            append_hex_column(out, bytes, family);
+            return 2 * bytes.size();
+        case PieceFamily::HexdumpTextColumn: {
+            out.push_back('|');
+            const std::size_t own = append_text_column(out, bytes);
+            out.push_back('|');
+            return own;
+        }
         case PieceFamily::Line: break;
     }
     return 0;

@@ -26,12 +26,16 @@ enum class PieceFamily : std::uint8_t {
     // a space after every second byte, padded to 39 characters, two spaces,
     // then the text column, printable ASCII as it is and every other byte as
     // ".". The hex and text columns are one pattern, so that a value's bytes
-    // in other text are not taken for its dump.
+    // in other text are not taken for its dump; at 57 characters, it is
+    // found by the matcher whole.
     XxdLine,
-    // A line of `hexdump -C` but the offset: 16 bytes in lower-case hex, a
-    // space between bytes and two after the eighth, padded to 48 characters,
-    // then "  |", the text column and "|".
-    HexdumpLine,
+    // The columns of a line of `hexdump -C`, which together would outgrow
+    // the matcher's heads: 16 bytes in lower-case hex, a space between bytes
+    // and two after the eighth;
+    HexdumpHexColumn,
+    // and the text column between its two "|", listed when 8 of its
+    // characters are the bytes' own, not ".".
+    HexdumpTextColumn,
 };
 
 // Dumps are of the value alone: its first byte begins a line (docs/matcher.md
@@ -42,7 +46,8 @@ struct PieceForm {
 };
 
 // A piece is listed only if this many of its characters depend on the value:
-// every character of a line and of Base64, and the hex digits of a dump.
+// every character of a line and of Base64, the hex digits of a dump, and
+// in a text column alone those other than ".".
 inline constexpr std::size_t kMinPieceCharacters = 8;
 
 // Pieces are numbered within a value; a value gives at most this many of one

@@ -29,14 +29,20 @@ def plain_hex(value: bytes) -> list[str]:
     return [value[start : start + 30].hex() for start in range(0, len(value), 30)]
 
 
-def dump_lines(printed: str, text_start: int, text_end: int | None) -> list[str]:
-    """The lines of `xxd` or `hexdump -C` output without their offsets, those of 4 bytes or
-    more: their hex and text columns."""
-    return [line[10:] for line in printed.splitlines() if len(line[text_start:text_end]) >= 4]
+def xxd_lines(printed: str) -> list[str]:
+    """The lines of `xxd` output without their offsets, those of 4 bytes or more."""
+    return [line[10:] for line in printed.splitlines() if len(line[51:]) >= 4]
+
+
+def hexdump_columns(printed: str) -> list[str]:
+    """The hex column of each line of `hexdump -C` output and its text column between
+    its "|"."""
+    lines = [line for line in printed.splitlines() if "|" in line]
+    return [line[10:58].rstrip() for line in lines] + [line[60:] for line in lines]
 
 
 def dependent_characters(piece: str) -> int:
-    return sum(character not in " ." for character in piece)
+    return sum(character not in " .|" for character in piece)
 
 
 # What each command prints of a file "$1", and the pieces of that which depend
@@ -53,8 +59,8 @@ COMMANDS: dict[str, tuple[str, Callable[[bytes, str], list[str]]]] = {
     "base64": ('base64 "$1"', lambda value, _: wrapped_base64(value, 76)),
     "openssl base64": ('openssl base64 -in "$1"', lambda value, _: wrapped_base64(value, 64)),
     "xxd -p": ('xxd -p "$1"', lambda value, _: plain_hex(value)),
-    "xxd": ('xxd "$1"', lambda _, printed: dump_lines(printed, 51, None)),
-    "hexdump -C": ('hexdump -C "$1"', lambda _, printed: dump_lines(printed, 61, -1)),
+    "xxd": ('xxd "$1"', lambda _, printed: xxd_lines(printed)),
+    "hexdump -C": ('hexdump -C "$1"', lambda _, printed: hexdump_columns(printed)),
 }
 
 
