@@ -3,7 +3,7 @@
 Generates secrets shaped like API keys (32 characters of letters, digits, "-" and "_"),
 all their patterns (raw, base64, base64url, percent, lower and upper hex, then the forms
 real encoders write: Base64 runs at every alignment, percent and JSON variants, then the
-lines of their dumps: xxd -p, xxd and hexdump -C), about 14.3 a secret (the HTML, shell and
+lines of their dumps: xxd -p, xxd and hexdump -C), about 16.3 a secret (the HTML, shell and
 repr forms and the other percent and JSON variants write such tokens as one of these, so
 the redactor does not list them), and three texts that hold them:
 

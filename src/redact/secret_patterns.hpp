@@ -58,8 +58,8 @@ inline const VaultEntry& numbered_secret(const SecretList& entries, const Secret
 // another are written (distinct_forms.hpp). Then the pieces of the value as
 // programs write it over several lines (value_pieces.hpp): each line of a
 // value that spans lines, each line of its Base64 wrapped at 64 and at 76
-// columns, and each line of its `xxd -p` dump and of the text column of
-// `xxd` and `hexdump -C`. Each form and each piece is added unless it equals
+// columns, and each line of its dumps by `xxd -p`, `xxd` and `hexdump -C`.
+// Each form and each piece is added unless it equals
 // a pattern the same value gave already. Two long patterns are not compared:
 // both stay, and the first wins wherever both would match.
 //
