@@ -174,7 +174,7 @@ def encoder_forms(value: bytes) -> list[tuple[str, bytes]]:
 def dump_pieces(value: bytes) -> list[bytes]:
     """The lines of the value's dumps that the redactor lists, in its order: `xxd -p` (30
     bytes a line), `xxd` (16 bytes a line) without its offset, then the hex column of
-    `hexdump -C` and its text column between "|" (8 of its characters not "."), each line of
+    `hexdump -C` and its text column after "  |" (8 of its characters not "."), each line of
     4 bytes or more. A value of one line and at most 48 bytes, as here, gives no other
     piece."""
 
@@ -195,7 +195,7 @@ def dump_pieces(value: bytes) -> list[bytes]:
         for line in lines(16)
     ]
     hexdump_text = [
-        b"|" + text(line) + b"|" for line in lines(16) if sum(b != 0x2E for b in text(line)) >= 8
+        b"  |" + text(line) + b"|" for line in lines(16) if sum(b != 0x2E for b in text(line)) >= 8
     ]
     return plain + xxd + hexdump_hex + hexdump_text
 

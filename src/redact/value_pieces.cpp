@@ -101,7 +101,7 @@ std::size_t append_dump_line(SecretBytes& out, std::string_view bytes, PieceFami
             append_hex_column(out, bytes, family);
             return 2 * bytes.size();
         case PieceFamily::HexdumpTextColumn: {
-            out.push_back('|');
+            out.append("  |");
             const std::size_t own = append_text_column(out, bytes);
             out.push_back('|');
             return own;

@@ -33,8 +33,10 @@ enum class PieceFamily : std::uint8_t {
     // the matcher's heads: 16 bytes in lower-case hex, a space between bytes
     // and two after the eighth;
     HexdumpHexColumn,
-    // and the text column between its two "|", listed when 8 of its
-    // characters are the bytes' own, not ".".
+    // and the text column with the two spaces and the "|" before it and the
+    // "|" after it, listed when 8 of its characters are the bytes' own, not
+    // ".". The spaces keep a short value between two "|" in a table from
+    // being taken for its dump.
     HexdumpTextColumn,
 };
 

@@ -35,14 +35,13 @@ def xxd_lines(printed: str) -> list[str]:
 
 
 def hexdump_columns(printed: str) -> list[str]:
-    """The hex column of each line of `hexdump -C` output and its text column between
-    its "|"."""
+    """The hex column of each line of `hexdump -C` output, and its text column."""
     lines = [line for line in printed.splitlines() if "|" in line]
-    return [line[10:58].rstrip() for line in lines] + [line[60:] for line in lines]
+    return [line[10:58].rstrip() for line in lines] + [line[61:-1] for line in lines]
 
 
 def dependent_characters(piece: str) -> int:
-    return sum(character not in " .|" for character in piece)
+    return sum(character not in " ." for character in piece)
 
 
 # What each command prints of a file "$1", and the pieces of that which depend

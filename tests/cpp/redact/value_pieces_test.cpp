@@ -85,7 +85,7 @@ TEST(ValuePieces, EachLineAsProgramsWriteIt) {
         {"the text column of hexdump -C",
          "0123456789abcdef\x01\x7F xyz",
          PieceFamily::HexdumpTextColumn,
-         {{0, "|0123456789abcdef|"}}},
+         {{0, "  |0123456789abcdef|"}}},
         {"a text column of few printable bytes",
          std::string(16, '\x01') + "abc.......",
          PieceFamily::HexdumpTextColumn,
