@@ -275,10 +275,14 @@ void append_percent(SecretBytes& out, std::string_view bytes, PercentStyle style
     }
 }
 
-void append_hex(SecretBytes& out, std::string_view bytes, HexCase letter_case) {
+void append_hex(SecretBytes& out, std::string_view bytes, HexCase letter_case, char separator) {
     const std::string_view digits = hex_digits(letter_case);
-    unsigned char* at = extend(out, 2 * bytes.size());
-    for (const char c : bytes) at = write_hex_pair(at, static_cast<unsigned char>(c), digits);
+    const std::size_t separators = separator != '\0' && !bytes.empty() ? bytes.size() - 1 : 0;
+    unsigned char* at = extend(out, 2 * bytes.size() + separators);
+    for (std::size_t index = 0; index < bytes.size(); ++index) {
+        if (index > 0 && separators > 0) *at++ = static_cast<unsigned char>(separator);
+        at = write_hex_pair(at, static_cast<unsigned char>(bytes[index]), digits);
+    }
 }
 
 void append_json_string(SecretBytes& out, std::string_view bytes, JsonStyle style) {

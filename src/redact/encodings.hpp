@@ -124,8 +124,10 @@ void append_base64_run(SecretBytes& out, std::string_view bytes, Base64Alphabet 
 // digits. The default style keeps ASCII letters and digits only.
 void append_percent(SecretBytes& out, std::string_view bytes, PercentStyle style = {});
 
-// Two hexadecimal digits per byte, high nibble first.
-void append_hex(SecretBytes& out, std::string_view bytes, HexCase letter_case);
+// Two hexadecimal digits per byte, high nibble first, `separator` (unless NUL)
+// between two bytes.
+void append_hex(SecretBytes& out, std::string_view bytes, HexCase letter_case,
+                char separator = '\0');
 
 // The bytes as the inside of a JSON string: quotation mark, backslash and
 // control characters escaped, the latter as \b, \f, \n, \r, \t or \u00XX.

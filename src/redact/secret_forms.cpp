@@ -81,6 +81,9 @@ std::vector<SecretForm> make_secret_forms() {
     for (const ReprQuote quote : {ReprQuote::Single, ReprQuote::Double}) {
         forms.push_back({quote, "_REPR", true});
     }
+    for (const HexCase hex_case : {HexCase::Lower, HexCase::Upper}) {
+        forms.push_back({Hex{hex_case, ':'}, "_HEX", false});
+    }
     if (forms.size() > kMaxSecretForms) {
         throw InternalError("more secret forms than a form set holds", "src/redact");
     }
@@ -95,20 +98,21 @@ std::span<const SecretForm> secret_forms() {
 }
 
 void append_form(SecretBytes& out, std::string_view value, const Encoding& encoding) {
-    std::visit(Overloaded{
-                   [&](const Raw&) { out.append(value); },
-                   [&](const PaddedBase64& form) { append_base64(out, value, form.alphabet); },
-                   [&](const Base64Run& form) {
-                       append_base64_run(out, value, form.alphabet, form.group_offset);
-                   },
-                   [&](const PercentStyle& style) { append_percent(out, value, style); },
-                   [&](const Hex& form) { append_hex(out, value, form.letter_case); },
-                   [&](const JsonStyle& style) { append_json_string(out, value, style); },
-                   [&](HtmlEscaper escaper) { append_html_escaped(out, value, escaper); },
-                   [&](ShellQuoting quoting) { append_shell_quoted(out, value, quoting); },
-                   [&](ReprQuote quote) { append_python_repr(out, value, quote); },
-               },
-               encoding);
+    std::visit(
+        Overloaded{
+            [&](const Raw&) { out.append(value); },
+            [&](const PaddedBase64& form) { append_base64(out, value, form.alphabet); },
+            [&](const Base64Run& form) {
+                append_base64_run(out, value, form.alphabet, form.group_offset);
+            },
+            [&](const PercentStyle& style) { append_percent(out, value, style); },
+            [&](const Hex& form) { append_hex(out, value, form.letter_case, form.separator); },
+            [&](const JsonStyle& style) { append_json_string(out, value, style); },
+            [&](HtmlEscaper escaper) { append_html_escaped(out, value, escaper); },
+            [&](ShellQuoting quoting) { append_shell_quoted(out, value, quoting); },
+            [&](ReprQuote quote) { append_python_repr(out, value, quote); },
+        },
+        encoding);
 }
 
 }  // namespace quillbox

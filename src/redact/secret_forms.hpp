@@ -20,6 +20,9 @@ struct Base64Run {
 };
 struct Hex {
     HexCase letter_case;
+    // Written between two bytes, as fingerprints and `openssl x509 -text`
+    // write them; none when NUL.
+    char separator = '\0';
 };
 using Encoding = std::variant<Raw, PaddedBase64, Base64Run, PercentStyle, Hex, JsonStyle,
                               HtmlEscaper, ShellQuoting, ReprQuote>;

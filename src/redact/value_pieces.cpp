@@ -22,6 +22,7 @@ std::vector<PieceForm> make_piece_forms() {
         {PieceFamily::XxdLine, "_HEX"},
         {PieceFamily::HexdumpHexColumn, "_HEX"},
         {PieceFamily::HexdumpTextColumn, "_HEX"},
+        {PieceFamily::OdCharacterLine, "_HEX"},
     };
     // A pattern's form is one byte, counting the secret forms first.
     if (kMaxSecretForms + forms.size() > UINT8_MAX + 1) {
@@ -38,7 +39,8 @@ std::size_t bytes_per_line(PieceFamily family) {
         case PieceFamily::PlainHexLine: return 30;
         case PieceFamily::XxdLine:
         case PieceFamily::HexdumpHexColumn:
-        case PieceFamily::HexdumpTextColumn: return 16;
+        case PieceFamily::HexdumpTextColumn:
+        case PieceFamily::OdCharacterLine: return 16;
         case PieceFamily::Line: break;
     }
     return 0;
@@ -76,6 +78,35 @@ std::size_t append_text_column(SecretBytes& out, std::string_view bytes) {
     return own;
 }
 
+// Appends a line of `od -c`'s characters and returns how many of them are not
+// the spaces that align them.
+std::size_t append_od_characters(SecretBytes& out, std::string_view bytes) {
+    // The letters after the backslash of \0, \a, \b, \t, \n, \v, \f and \r.
+    constexpr std::string_view kEscapeLetters = "0abtnvfr";
+    const std::size_t start = out.size();
+    std::size_t spaces = 0;
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        const std::size_t field_start = out.size();
+        if (byte == 0 || (byte >= '\a' && byte <= '\r')) {
+            const std::size_t index = byte == 0 ? 0 : byte - '\a' + 1;
+            out.append("  \\");
+            out.push_back(kEscapeLetters[index]);
+        } else if (printable(byte)) {
+            out.append("   ");
+            out.push_back(c);
+        } else {
+            const char octal[] = {' ', static_cast<char>('0' + (byte >> 6)),
+                                  static_cast<char>('0' + ((byte >> 3) & 7)),
+                                  static_cast<char>('0' + (byte & 7))};
+            out.append(std::string_view(octal, sizeof octal));
+        }
+        const std::string_view field = out.view().substr(field_start);
+        spaces += static_cast<std::size_t>(std::ranges::count(field, ' '));
+    }
+    return out.size() - start - spaces;
+}
+
 // Appends the line of a dump or of wrapped Base64 that holds `bytes`, and
 // returns how many of its characters depend on them.
 std::size_t append_dump_line(SecretBytes& out, std::string_view bytes, PieceFamily family) {
@@ -106,6 +137,7 @@ std::size_t append_dump_line(SecretBytes& out, std::string_view bytes, PieceFami
             out.push_back('|');
             return own;
         }
+        case PieceFamily::OdCharacterLine: return append_od_characters(out, bytes);
         case PieceFamily::Line: break;
     }
     return 0;

@@ -38,6 +38,10 @@ enum class PieceFamily : std::uint8_t {
     // ".". The spaces keep a short value between two "|" in a table from
     // being taken for its dump.
     HexdumpTextColumn,
+    // A line of `od -c` but its offset: 16 bytes, each right-aligned in four
+    // columns, printable ASCII as it is, the usual control characters as
+    // C escapes ("\n") and every other byte as three octal digits.
+    OdCharacterLine,
 };
 
 // Dumps are of the value alone: its first byte begins a line (docs/matcher.md

@@ -40,6 +40,11 @@ def hexdump_columns(printed: str) -> list[str]:
     return [line[10:58].rstrip() for line in lines] + [line[61:-1] for line in lines]
 
 
+def od_characters(printed: str) -> list[str]:
+    """The characters of each line of `od -c` output, without its offset."""
+    return [line[7:] for line in printed.splitlines() if len(line) > 7]
+
+
 def dependent_characters(piece: str) -> int:
     return sum(character not in " ." for character in piece)
 
@@ -60,6 +65,7 @@ COMMANDS: dict[str, tuple[str, Callable[[bytes, str], list[str]]]] = {
     "xxd -p": ('xxd -p "$1"', lambda value, _: plain_hex(value)),
     "xxd": ('xxd "$1"', lambda _, printed: xxd_lines(printed)),
     "hexdump -C": ('hexdump -C "$1"', lambda _, printed: hexdump_columns(printed)),
+    "od -c": ('od -c "$1"', lambda _, printed: od_characters(printed)),
 }
 
 

@@ -93,6 +93,12 @@ PROGRAMS = {
     "json.dumps": Program(
         python("json.dumps(sys.argv[1])"), lambda secret: json.dumps(secret.decode())[1:-1]
     ),
+    "hex with colons": Program(
+        python("sys.argv[1].encode().hex(':')"), lambda secret: secret.hex(":")
+    ),
+    "HEX WITH COLONS": Program(
+        python("sys.argv[1].encode().hex(':').upper()"), lambda secret: secret.hex(":").upper()
+    ),
 }
 
 

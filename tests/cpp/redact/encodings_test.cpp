@@ -52,9 +52,9 @@ std::string repr(std::string_view bytes, ReprQuote quote) {
     return std::string(out.view());
 }
 
-std::string hex(std::string_view bytes, HexCase letter_case) {
+std::string hex(std::string_view bytes, HexCase letter_case, char separator = '\0') {
     SecretBytes out;
-    append_hex(out, bytes, letter_case);
+    append_hex(out, bytes, letter_case, separator);
     return std::string(out.view());
 }
 
@@ -277,6 +277,9 @@ TEST(Encodings, PythonReprAsPythonWritesIt) {
 TEST(Encodings, HexWritesHighNibbleFirst) {
     EXPECT_EQ(hex(std::string("\x01\xAB\xF0", 3), HexCase::Lower), "01abf0");
     EXPECT_EQ(hex(std::string("\x01\xAB\xF0", 3), HexCase::Upper), "01ABF0");
+    EXPECT_EQ(hex(std::string("\x01\xAB\xF0", 3), HexCase::Lower, ':'), "01:ab:f0");
+    EXPECT_EQ(hex("\xAB", HexCase::Upper, ':'), "AB");
+    EXPECT_EQ(hex("", HexCase::Upper, ':'), "");
 }
 
 TEST(Encodings, FormsFollowOneAnotherInOneBuffer) {
