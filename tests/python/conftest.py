@@ -54,6 +54,13 @@ def vault(vault_path: Path) -> Iterator[Vault]:
         yield opened
 
 
+@pytest.fixture
+def secret_vault(make_vault: MakeVault, secret: bytes) -> Iterator[Vault]:
+    """A vault holding `secret`, a fixture of the test's module, as T."""
+    with Vault(KEY_ENV, str(make_vault([("T", secret)]))) as vault:
+        yield vault
+
+
 def read_entries(path: Path, passphrase: str = PASSPHRASE):
     """What the independent implementation reads from a vault file."""
     return reference_vault.decode(path.read_bytes(), passphrase.encode())

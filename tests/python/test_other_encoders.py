@@ -16,9 +16,7 @@ from typing import Callable, NamedTuple
 
 import other_encoders
 import pytest
-from conftest import KEY_ENV
 from other_encoders import UNRESERVED, bash_x_word, percent, printf_q
-from quillbox import Vault
 from real_encoders import visible_pieces
 
 # The characters !*'()@:/#%&<>" in every mix, characters beyond ASCII, a
@@ -105,12 +103,6 @@ PROGRAMS = {
 @pytest.fixture(params=SECRETS)
 def secret(request) -> bytes:
     return request.param.encode()
-
-
-@pytest.fixture
-def secret_vault(make_vault, secret):
-    with Vault(KEY_ENV, str(make_vault([("T", secret)]))) as vault:
-        yield vault
 
 
 def unredacted(argv: list[str], secret: bytes, env: dict[str, str] | None) -> str:

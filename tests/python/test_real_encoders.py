@@ -34,12 +34,6 @@ def secret(request) -> bytes:
     return request.param.encode()
 
 
-@pytest.fixture
-def secret_vault(make_vault, secret):
-    with Vault(KEY_ENV, str(make_vault([("T", secret)]))) as vault:
-        yield vault
-
-
 class EchoingHandler(BaseHTTPRequestHandler):
     """Answers every request with what it was sent: its credentials and body."""
 
