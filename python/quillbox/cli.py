@@ -251,7 +251,7 @@ def mcp_sandbox(args: Arguments) -> Sandbox | None:
             f"{error}; without a sandbox, the commands an agent runs could read the vault file "
             "and the passphrase's source — pass --no-sandbox to serve all the same"
         ) from None
-    workspace = os.getcwd()
+    workspace = os.path.realpath(os.getcwd())
     home = os.path.realpath(os.path.expanduser("~"))
     if os.path.commonpath([workspace, home]) == workspace:
         # Clients often start their servers in / or in the home folder.
