@@ -5,7 +5,7 @@ Import as ``quillbox._native`` (re-exported by ``quillbox.__init__``).
 
 from collections.abc import Mapping, Sequence
 from types import TracebackType
-from typing import SupportsIndex, final
+from typing import Literal, SupportsIndex, final
 
 from _typeshed import FileDescriptorLike, StrOrBytesPath
 
@@ -54,9 +54,9 @@ class Vault:
         input: str | bytes | None = None,
         stdout: FileDescriptorLike | None = None,
         stderr: FileDescriptorLike | None = None,
-        timeout_secs: SupportsIndex = 300,
-        max_output_bytes: SupportsIndex = 52428800,
-        max_stderr_bytes: SupportsIndex = 1048576,
+        timeout_secs: SupportsIndex | None = 300,
+        max_output_bytes: SupportsIndex | None = 52428800,
+        max_stderr_bytes: SupportsIndex | None = 1048576,
         cwd: StrOrBytesPath | None = None,
         sandbox: Sandbox | None = None,
         cancellation: Cancellation | None = None,
@@ -95,6 +95,10 @@ class RunResult:
     def exit_code(self) -> int: ...
     @property
     def timed_out(self) -> bool: ...
+    @property
+    def stopped_by(
+        self,
+    ) -> Literal["timeout", "stdout limit", "stderr limit", "cancelled"] | None: ...
 
 @final
 class Sandbox:

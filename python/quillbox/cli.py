@@ -10,7 +10,7 @@ from __future__ import annotations
 import os
 import sys
 
-from quillbox import _vaultfile
+from quillbox import _limits, _vaultfile
 from quillbox._command_line import Arguments, CommandLine, Option, Positional, Subcommand
 from quillbox._native import QuillBoxError, Sandbox, SandboxError, Vault, VaultCorruptError
 
@@ -22,7 +22,6 @@ if TYPE_CHECKING:
 
 DEFAULT_KEY_ENV = "QUILLBOX_KEY"
 MIN_PASSPHRASE_LENGTH = 12
-STOPPED_EXIT_CODE = 124  # a timeout or an output limit stopped the child
 HEADER_MAC_MISMATCH = "vault error: vault header HMAC mismatch"
 KEY_NAME_RULE = (
     "key names must match [A-Za-z_][A-Za-z0-9_]* (start with a letter or underscore, contain "
@@ -89,15 +88,27 @@ def rekey_vault(args: Arguments) -> int:
 def set_entry(args: Arguments) -> int:
     if not is_key_name(args.key):
         raise CliError(f'invalid key name "{args.key}" — {KEY_NAME_RULE}')
-    value = read_secret_value(args.key, keep_newline=args.keep_newline)
+    if args.file is not None and args.keep_newline:
+        raise CliError("--file stores the file's bytes exactly: --keep-newline has no use there")
+    if args.file is None:
+        value = read_secret_value(args.key, keep_newline=args.keep_newline)
+    else:
+        value = read_secret_file(args.file)
     if not value and not args.allow_empty:
         raise CliError(
             f"the value for {args.key} is empty (an unset variable piped in?) — nothing was "
             "stored; give --allow-empty to store an empty value"
         )
+    length = len(value)
     with open_vault(args) as vault:
         vault.set(args.key, value)  # zeroes the bytearray
     print(f"stored {args.key}")
+    if 0 < length < _vaultfile.MIN_ENCODED_FORM_BYTES:
+        print_error(
+            f"warning: {args.key} is {length} bytes, under {_vaultfile.MIN_ENCODED_FORM_BYTES}: "
+            "output hides it raw and in plain Base64, percent and hex only, not as other "
+            "encoders write it, and hides every occurrence of it, inside other words too"
+        )
     return 0
 
 
@@ -154,18 +165,16 @@ def run_command(args: Arguments) -> int:
             timeout_secs=args.timeout,
             max_output_bytes=args.max_output_bytes,
             max_stderr_bytes=args.max_stderr_bytes,
-            # Live, byte for byte as redacted, to quillbox's own streams.
+            # Live, byte for byte as redacted, to quillbox's own streams: as through a
+            # pipe, without a limit unless one is asked for.
             stdout=sys.stdout,
             stderr=sys.stderr,
         )
-    if result.timed_out:
-        print_error(f"the command was stopped after its timeout of {args.timeout} s")
-    elif result.exit_code == STOPPED_EXIT_CODE:
-        # The result does not say which; a child rarely exits with 124 itself.
-        print_error(
-            "the command was stopped because its output exceeded --max-output-bytes or "
-            "--max-stderr-bytes (or it exited with status 124 itself)"
-        )
+    stop = _limits.stop_message(
+        result.stopped_by, args.timeout, args.max_output_bytes, args.max_stderr_bytes
+    )
+    if stop is not None:
+        print_error(stop)
     return result.exit_code
 
 
@@ -343,6 +352,28 @@ def read_secret_value(key: str, keep_newline: bool) -> bytearray:
     return value
 
 
+def read_secret_file(path: str) -> bytearray:
+    """The bytes of the file at `path` exactly, final newline and all, in memory
+    that `Vault.set` wipes; a buffer outgrown is wiped before it is let go. A
+    pipe (`--file <(...)`) is read to its end."""
+    with open(path, "rb", buffering=0) as file:
+        value = bytearray(max(os.fstat(file.fileno()).st_size + 1, 4096))
+        filled = 0
+        while True:
+            with memoryview(value) as view:
+                count = file.readinto(view[filled:])
+            if not count:
+                break
+            filled += count
+            if filled == len(value):
+                grown = bytearray(2 * len(value))
+                grown[:filled] = value
+                value[:] = bytes(len(value))
+                value = grown
+    del value[filled:]
+    return value
+
+
 def is_key_name(text: str) -> bool:
     """[A-Za-z_][A-Za-z0-9_]*, without the import of a regular-expression engine."""
     return (
@@ -456,6 +487,12 @@ COMMAND_LINE = CommandLine(
             'printf %s "$TOKEN" | quillbox set API_TOKEN',
             options=[
                 Option(
+                    "--file",
+                    "store the bytes of the file at PATH exactly, as keys and certificates "
+                    "must be (default: read standard input)",
+                    metavar="PATH",
+                ),
+                Option(
                     "--keep-newline",
                     "keep a trailing newline (\\n or \\r\\n) read from a pipe",
                     switch=True,
@@ -533,24 +570,22 @@ COMMAND_LINE = CommandLine(
                 ),
                 Option(
                     "--timeout",
-                    "seconds (default: 300)",
-                    metavar="S",
-                    default=300,
-                    convert=non_negative,
+                    "stop the command after this long: 30, 90s, 5m, 2h (default: none)",
+                    metavar="TIME",
+                    convert=_limits.duration,
                 ),
                 Option(
                     "--max-output-bytes",
-                    "stdout limit (default: 50 MiB)",
-                    metavar="N",
-                    default=52428800,
-                    convert=non_negative,
+                    "stop the command once its standard output passes SIZE: 1000, 512K, 50M, "
+                    "1G (default: none)",
+                    metavar="SIZE",
+                    convert=_limits.size,
                 ),
                 Option(
                     "--max-stderr-bytes",
-                    "stderr limit (default: 1 MiB)",
-                    metavar="N",
-                    default=1048576,
-                    convert=non_negative,
+                    "stop the command once its standard error passes SIZE (default: none)",
+                    metavar="SIZE",
+                    convert=_limits.size,
                 ),
                 Option(
                     "--sandbox",

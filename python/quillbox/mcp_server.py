@@ -17,7 +17,7 @@ every tool error is one line that can be encoded.
 from __future__ import annotations
 
 from importlib.metadata import version
-from typing import Annotated, Any
+from typing import Annotated, Any, Literal
 
 import anyio
 import anyio.to_thread
@@ -68,7 +68,7 @@ is the default; a directory that does not exist is refused.
 
 Limits: timeout_secs (default {DEFAULT_TIMEOUT_SECS}) and max_output_bytes (default \
 {OUTPUT_LIMIT}, 256 KiB, for stdout and for stderr each; raise it for more). A command \
-they stop exits with {STOPPED_EXIT_CODE}; timed_out tells which."""
+they stop exits with {STOPPED_EXIT_CODE}; stopped_by tells which."""
 
 SANDBOXED = """
 
@@ -91,6 +91,10 @@ class CommandOutcome(BaseModel):
     stdout: str = Field(description="standard output, secrets redacted")
     stderr: str = Field(description="standard error, secrets redacted")
     timed_out: bool = Field(description="whether the timeout stopped the command")
+    stopped_by: Literal["timeout", "stdout limit", "stderr limit", "cancelled"] | None = Field(
+        description="the limit that stopped the command or cut its output; null if none did, "
+        f"even when the command exited with {STOPPED_EXIT_CODE} itself"
+    )
 
 
 class SecretNames(BaseModel):
@@ -205,6 +209,7 @@ def build_server(vault: Vault, sandbox: Sandbox | None = None) -> QuillboxServer
             stdout=result.stdout,
             stderr=result.stderr,
             timed_out=result.timed_out,
+            stopped_by=result.stopped_by,
         )
         return CallToolResult(
             content=[TextContent(type="text", text=render(outcome, timeout_secs))],
@@ -221,12 +226,12 @@ def serve(vault: Vault, sandbox: Sandbox | None) -> None:
 
 
 def render(outcome: CommandOutcome, timeout_secs: int) -> str:
-    if outcome.timed_out:
+    if outcome.stopped_by == "timeout":
         status = f"stopped after its timeout of {timeout_secs} s (exit code {outcome.exit_code})"
-    elif outcome.exit_code == STOPPED_EXIT_CODE:
+    elif outcome.stopped_by is not None:
+        stream = "standard output" if outcome.stopped_by == "stdout limit" else "standard error"
         status = (
-            f"exit code {STOPPED_EXIT_CODE}: an output limit stopped it (or the command "
-            "exited with 124 itself)"
+            f"stopped when its {stream} passed max_output_bytes (exit code {outcome.exit_code})"
         )
     else:
         status = f"exit code {outcome.exit_code}"

@@ -14,10 +14,13 @@ namespace quillbox {
 inline constexpr std::int32_t kStoppedExitCode = 124;
 inline constexpr std::int32_t kStatusUnknownExitCode = 1;
 
+// What made quillbox stop a run or cut its output, if anything did.
+enum class StopCause : std::uint8_t { None, Timeout, OutputLimit, ErrorLimit, Cancellation };
+
 // How a run ended, as the waiting thread decided it.
 struct RunEnding {
     std::int32_t exit_code;
-    bool timed_out;
+    StopCause cause;
     // We ended the child, perhaps in the middle of what it was writing.
     bool stopped_by_us;
 
@@ -50,28 +53,34 @@ RunEnding wait_for_ending(Child& child, const Stream& output, const Stream& erro
                           const Cancellation* cancellation, const Clock& clock) {
     const std::array<int, 2> wake_fds{reader_finished.fd(),
                                       cancellation != nullptr ? cancellation->fd() : -1};
-    const auto any_overrun = [&] { return output.limit_exceeded() || error.limit_exceeded(); };
+    const auto overrun = [&] {
+        if (output.limit_exceeded()) return StopCause::OutputLimit;
+        if (error.limit_exceeded()) return StopCause::ErrorLimit;
+        return StopCause::None;
+    };
     for (;;) {
-        if (any_overrun()) {
+        if (const StopCause cause = overrun(); cause != StopCause::None) {
             child.kill_and_reap();
-            return {kStoppedExitCode, false, true};
+            return {kStoppedExitCode, cause, true};
         }
         const ChildStatus status = child.try_reap();
         if (status.state == ChildState::Ended) {
             // Bytes beyond a limit may have come in with the child's end; an
             // overrun that is only read after it leaves the child's own code.
-            return {any_overrun() ? kStoppedExitCode : status.exit_code, false, false};
+            const StopCause cause = overrun();
+            if (cause != StopCause::None) return {kStoppedExitCode, cause, false};
+            return {status.exit_code, StopCause::None, false};
         }
         if (status.state == ChildState::StatusFailed) {
-            return {kStatusUnknownExitCode, false, false};
+            return {kStatusUnknownExitCode, StopCause::None, false};
         }
         if (has_passed(deadline, clock)) {
             child.kill_and_reap();
-            return {kStoppedExitCode, true, true};
+            return {kStoppedExitCode, StopCause::Timeout, true};
         }
         if (cancellation != nullptr && cancellation->cancelled()) {
             child.kill_and_reap();
-            return {kStoppedExitCode, false, true};
+            return {kStoppedExitCode, StopCause::Cancellation, true};
         }
         child.wait_for_change(wake_fds, deadline);
         reader_finished.clear();

@@ -4,7 +4,6 @@
 
 #include "spawn/child_wait.hpp"
 #include "spawn/deadline.hpp"
-#include "spawn/run_ending.hpp"
 
 namespace quillbox {
 namespace {
@@ -79,10 +78,11 @@ RunOutcome wait_and_capture(pid_t child, OutputReaders& readers, const RunLimits
     RedactedText output_text = finish(output);
     RedactedText error_text = finish(error);
     if (watch.gave_up()) {
-        return RunOutcome{std::move(output_text), std::move(error_text), kStoppedExitCode, true};
+        return RunOutcome{std::move(output_text), std::move(error_text), kStoppedExitCode,
+                          StopCause::Timeout};
     }
     return RunOutcome{std::move(output_text), std::move(error_text), ending.exit_code,
-                      ending.timed_out};
+                      ending.cause};
 }
 
 }  // namespace quillbox

@@ -11,6 +11,7 @@
 #include "redact/redactor.hpp"
 #include "spawn/cancellation.hpp"
 #include "spawn/output_capture.hpp"
+#include "spawn/run_ending.hpp"
 #include "spawn/wake_event.hpp"
 
 namespace quillbox {
@@ -20,12 +21,15 @@ namespace quillbox {
 struct RunOutcome {
     RedactedText stdout_text;
     RedactedText stderr_text;
-    // The child's exit status, 128 + N for signal N, 124 for an output overrun
-    // or the deadline (the redaction's included), 1 when the child's status
-    // could not be learnt.
+    // The child's exit status, 128 + N for signal N, 124 for an output overrun,
+    // a cancellation or the deadline (the redaction's included), 1 when the
+    // child's status could not be learnt.
     std::int32_t exit_code = 0;
-    // True only when the deadline stopped the run, or its output's redaction.
-    bool timed_out = false;
+    // What quillbox stopped the run for, or cut its output at; the deadline
+    // includes the redaction's.
+    StopCause stopped_by = StopCause::None;
+
+    bool timed_out() const { return stopped_by == StopCause::Timeout; }
 };
 
 struct RunLimits {

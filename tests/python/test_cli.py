@@ -172,38 +172,93 @@ def test_insecure_permissions_need_the_flag(vault_file: Path):
     assert allowed.returncode == 0
 
 
-LIMIT_MESSAGE = (
-    "quillbox: the command was stopped because its output exceeded --max-output-bytes or "
-    "--max-stderr-bytes (or it exited with status 124 itself)\n"
-)
-
-
 @pytest.mark.parametrize(
-    "command, limit, stdout, stderr",
+    "command, limit, status, stdout, stderr",
     [
         (
             "sleep 5",
             ("--timeout", "1"),
+            124,
             "",
             "quillbox: the command was stopped after its timeout of 1 s\n",
         ),
         (
             "sh -c 'head -c 2000 /dev/zero; exec sleep 5'",
             ("--max-output-bytes", "1000"),
+            124,
             "\0" * 1000,
-            LIMIT_MESSAGE,
+            "quillbox: the command was stopped: its standard output passed --max-output-bytes "
+            "(1000 bytes)\n",
         ),
         (
             "sh -c 'head -c 2000 /dev/zero >&2; exec sleep 5'",
-            ("--max-stderr-bytes", "1000"),
+            ("--max-stderr-bytes", "1K"),
+            124,
             "",
-            "\0" * 1000 + LIMIT_MESSAGE,
+            "\0" * 1024 + "quillbox: the command was stopped: its standard error passed "
+            "--max-stderr-bytes (1 KiB)\n",
         ),
+        # A command that exits with 124 itself, as GNU timeout does, hears nothing of limits.
+        ("sh -c 'exit 124'", ("--timeout", "none"), 124, "", ""),
     ],
 )
-def test_a_stop_is_reported_and_passed_on(vault_file: Path, command, limit, stdout, stderr):
+def test_a_stop_names_its_limit_and_is_passed_on(
+    vault_file: Path, command, limit, status, stdout, stderr
+):
     result = quillbox("run", command, *limit, "--vault", str(vault_file))
-    assert (result.returncode, result.stdout, result.stderr) == (124, stdout, stderr)
+    assert (result.returncode, result.stdout, result.stderr) == (status, stdout, stderr)
+
+
+def test_a_live_run_has_no_output_limit_unless_asked(vault_file: Path, tmp_path: Path):
+    dump = tmp_path / "dump.sql"
+    size = 60 * 1024 * 1024  # beyond what a captured run keeps by default
+    with dump.open("wb") as destination:
+        result = subprocess.run(
+            [
+                sys.executable,
+                "-m",
+                "quillbox",
+                "run",
+                "--vault",
+                str(vault_file),
+                "--",
+                "head",
+                "-c",
+                str(size),
+                "/dev/zero",
+            ],
+            stdout=destination,
+            stderr=subprocess.PIPE,
+            env={**os.environ, "QUILLBOX_KEY": PASSPHRASE},
+            timeout=120,
+        )
+    assert (result.returncode, result.stderr, dump.stat().st_size) == (0, b"", size)
+
+
+def test_set_file_keeps_a_key_whole_where_a_pipe_loses_its_newline(
+    vault_file: Path, tmp_path: Path
+):
+    vault = ("--vault", str(vault_file))
+    key = tmp_path / "id_ed25519"
+    subprocess.run(["ssh-keygen", "-q", "-t", "ed25519", "-N", "", "-f", str(key)], check=True)
+    public_key = key.with_suffix(".pub").read_text().split()[:2]
+    assert quillbox("set", "PIPED_KEY", *vault, stdin=key.read_text()).returncode == 0
+    stored = quillbox("set", "DEPLOY_KEY", "--file", str(key), *vault)
+    assert (stored.returncode, stored.stdout, stored.stderr) == (0, "stored DEPLOY_KEY\n", "")
+
+    loaded = quillbox("run", *vault, "--", "ssh-keygen", "-y", "-f", "{{file:DEPLOY_KEY}}")
+    assert (loaded.returncode, loaded.stdout.split()[:2]) == (0, public_key)
+    # ssh-keygen reads a key without its final newline as damaged.
+    assert quillbox("run", *vault, "--", "ssh-keygen", "-y", "-f", "{{file:PIPED_KEY}}").returncode
+
+
+def test_set_warns_that_a_short_value_is_hidden_in_fewer_forms(vault_file: Path):
+    vault = ("--vault", str(vault_file))
+    short = quillbox("set", "PIN", *vault, stdin="4711")
+    assert (short.returncode, short.stdout) == (0, "stored PIN\n")
+    assert short.stderr.startswith("quillbox: warning: PIN is 4 bytes, under 8: ")
+    assert "4711" not in short.stderr and short.stderr.count("\n") == 1
+    assert quillbox("set", "LONGER", *vault, stdin="a longer value").stderr == ""
 
 
 def test_run_takes_an_argument_vector_and_an_environment(vault_file: Path):

@@ -156,7 +156,13 @@ def test_the_tools_teach_their_arguments(vault_file: Path):
     taught = ("{{NAME}}", "{{file:NAME}}", "[REDACTED_NAME]", "env", "input", "cwd", "262144")
     for word in taught:
         assert word in run.description
-    assert set(run.output_schema["properties"]) == {"exit_code", "stdout", "stderr", "timed_out"}
+    assert set(run.output_schema["properties"]) == {
+        "exit_code",
+        "stdout",
+        "stderr",
+        "timed_out",
+        "stopped_by",
+    }
 
 
 def test_names_and_redacted_output_only(vault_file: Path):
@@ -193,12 +199,32 @@ def test_names_and_redacted_output_only(vault_file: Path):
         "[REDACTED_API_TOKEN]",
         "stderr": "[REDACTED_API_TOKEN_B64]\n",
         "timed_out": False,
+        "stopped_by": None,
     }
     assert text_of(vector) == (
         "exit code 3\nstdout:\n[REDACTED_API_TOKEN]\n[REDACTED_DB_PASSWORD]\n"
         "[REDACTED_DB_PASSWORD]\n[REDACTED_API_TOKEN]\nstderr:\n[REDACTED_API_TOKEN_B64]\n"
     )
     assert string.structured_content["stdout"] == "the token: [REDACTED_API_TOKEN]\n"
+
+
+def test_a_stop_names_its_limit_and_a_command_exiting_124_is_not_stopped(vault_file: Path):
+    async def scenario(session: ClientSession) -> list[CallToolResult]:
+        return [
+            await session.call_tool(
+                "run_command",
+                {"command": "sh -c 'head -c 2000 /dev/zero >&2'", "max_output_bytes": 1000},
+            ),
+            await session.call_tool("run_command", {"command": "sh -c 'exit 124'"}),
+        ]
+
+    stopped, exited = with_session(vault_file, scenario)
+    assert stopped.structured_content["stopped_by"] == "stderr limit"
+    assert text_of(stopped).startswith(
+        "stopped when its standard error passed max_output_bytes (exit code 124)\n"
+    )
+    assert exited.structured_content["stopped_by"] is None
+    assert text_of(exited) == "exit code 124"
 
 
 def test_failures_come_back_as_tool_errors_and_the_server_keeps_serving(vault_file: Path):

@@ -37,20 +37,33 @@ def test_stderr_and_exit_code_come_back(vault):
 
 
 @pytest.mark.parametrize(
-    "command, limits, stdout, timed_out",
+    "command, limits, stdout, timed_out, stopped_by",
     [
-        ("sleep 5", {"timeout_secs": 1}, "", True),
+        ("sleep 5", {"timeout_secs": 1}, "", True, "timeout"),
         (
             "sh -c 'head -c 2000 /dev/zero; exec sleep 5'",
             {"max_output_bytes": 1000},
             "\0" * 1000,
             False,
+            "stdout limit",
         ),
+        (
+            "sh -c 'head -c 2000 /dev/zero >&2; exec sleep 5'",
+            {"max_stderr_bytes": 1000},
+            "",
+            False,
+            "stderr limit",
+        ),
+        # A command that exits with 124 itself was stopped by nothing.
+        ("sh -c 'exit 124'", {}, "", False, None),
     ],
 )
-def test_a_timeout_or_an_output_limit_stops_the_child(vault, command, limits, stdout, timed_out):
+def test_a_timeout_or_an_output_limit_stops_the_child(
+    vault, command, limits, stdout, timed_out, stopped_by
+):
     result = vault.run(command, **limits)
-    assert (result.exit_code, result.stdout, result.timed_out) == (124, stdout, timed_out)
+    assert (result.exit_code, result.stdout) == (124, stdout)
+    assert (result.timed_out, result.stopped_by) == (timed_out, stopped_by)
 
 
 def test_the_child_gets_an_empty_environment(vault):

@@ -433,6 +433,22 @@ def test_live_output_keeps_the_limits_and_the_deadline(vault, tmp_path):
     assert (tmp_path / "out").read_bytes() == b"[REDACTED_API_TOKEN]\n"
 
 
+def test_none_lifts_a_limit_of_run_with_alone(vault, tmp_path):
+    beyond_the_defaults = 60 * 1024 * 1024 + 1
+    with open(tmp_path / "out", "wb") as out:
+        unlimited = vault.run_with(
+            ["head", "-c", str(beyond_the_defaults), "/dev/zero"],
+            stdout=out,
+            timeout_secs=None,
+            max_output_bytes=None,
+            max_stderr_bytes=None,
+        )
+    assert (unlimited.exit_code, unlimited.stopped_by) == (0, None)
+    assert (tmp_path / "out").stat().st_size == beyond_the_defaults
+    with pytest.raises(TypeError, match="argument 'timeout_secs'"):
+        vault.run("true", timeout_secs=None)
+
+
 @pytest.mark.parametrize(
     "destination, error, message",
     [

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 
 #include <climits>
+#include <limits>
 #include <string>
 #include <utility>
 #include <vector>
@@ -15,9 +16,14 @@
 namespace quillbox::python {
 namespace {
 
-// Converts a run limit given by the caller; one not given keeps its default.
-bool convert_limit(PyObject* object, const char* name, std::uint64_t& limit) {
+// Converts a run limit given by the caller; one not given keeps its default,
+// and None, where it is taken, is the largest limit there is: none at all.
+bool convert_limit(PyObject* object, const char* name, NoLimit no_limit, std::uint64_t& limit) {
     if (object == nullptr) return true;
+    if (object == Py_None && no_limit == NoLimit::GivenAsNone) {
+        limit = std::numeric_limits<std::uint64_t>::max();
+        return true;
+    }
     const std::optional<std::uint64_t> value = convert_u64(object, name);
     if (value) limit = *value;
     return value.has_value();
@@ -77,14 +83,13 @@ bool convert_destination(PyObject* object, const char* name, std::optional<int>&
 
 }  // namespace
 
-// The limits of a run from the optional arguments of run and run_with.
 std::optional<RunLimits> convert_run_limits(PyObject* timeout_object, PyObject* max_output_object,
-                                            PyObject* max_stderr_object) {
+                                            PyObject* max_stderr_object, NoLimit no_limit) {
     RunLimits limits{
         .timeout_secs = 300, .max_output_bytes = 52428800, .max_stderr_bytes = 1048576};
-    if (!convert_limit(timeout_object, "timeout_secs", limits.timeout_secs) ||
-        !convert_limit(max_output_object, "max_output_bytes", limits.max_output_bytes) ||
-        !convert_limit(max_stderr_object, "max_stderr_bytes", limits.max_stderr_bytes)) {
+    if (!convert_limit(timeout_object, "timeout_secs", no_limit, limits.timeout_secs) ||
+        !convert_limit(max_output_object, "max_output_bytes", no_limit, limits.max_output_bytes) ||
+        !convert_limit(max_stderr_object, "max_stderr_bytes", no_limit, limits.max_stderr_bytes)) {
         return std::nullopt;
     }
     return limits;

@@ -13,9 +13,12 @@ namespace quillbox::python {
 // Conversions of the arguments of Vault.run and Vault.run_with. Each returns
 // nothing with a Python error set on failure.
 
+// Whether a run limit may be given as None, for no limit at all.
+enum class NoLimit { Refused, GivenAsNone };
+
 // The limits of a run from the optional arguments of run and run_with.
 std::optional<RunLimits> convert_run_limits(PyObject* timeout_object, PyObject* max_output_object,
-                                            PyObject* max_stderr_object);
+                                            PyObject* max_stderr_object, NoLimit no_limit);
 
 // A command line or an argument vector, its environment and its input, in
 // which files may be named.

@@ -18,7 +18,7 @@ struct RunResultObject {
     PyObject_HEAD PyObject* stdout_text;
     PyObject* stderr_text;
     std::int32_t exit_code;
-    bool timed_out;
+    StopCause stopped_by;
 };
 
 RunResultObject& result_of(PyObject* self) {
@@ -94,8 +94,10 @@ void run_result_dealloc(PyObject* self) {
 PyObject* run_result_repr(PyObject* self) {
     return guard_python_entry<PyObject*>(nullptr, [&]() -> PyObject* {
         const RunResultObject& result = result_of(self);
-        std::string repr = "RunResult(exit_code=" + std::to_string(result.exit_code) +
-                           ", timed_out=" + (result.timed_out ? "True" : "False") + ", stdout=";
+        std::string repr =
+            "RunResult(exit_code=" + std::to_string(result.exit_code) +
+            ", timed_out=" + (result.stopped_by == StopCause::Timeout ? "True" : "False") +
+            ", stdout=";
         if (!append_repr_text(repr, result.stdout_text)) return nullptr;
         repr += ", stderr=";
         if (!append_repr_text(repr, result.stderr_text)) return nullptr;
@@ -119,7 +121,19 @@ PyObject* get_exit_code(PyObject* self, void*) {
     return PyLong_FromLong(result_of(self).exit_code);
 }
 PyObject* get_timed_out(PyObject* self, void*) {
-    return PyBool_FromLong(result_of(self).timed_out);
+    return PyBool_FromLong(static_cast<long>(result_of(self).stopped_by == StopCause::Timeout));
+}
+
+// What quillbox did, in the words the attribute's documentation gives.
+PyObject* get_stopped_by(PyObject* self, void*) {
+    switch (result_of(self).stopped_by) {
+        case StopCause::None: Py_RETURN_NONE;
+        case StopCause::Timeout: return PyUnicode_FromString("timeout");
+        case StopCause::OutputLimit: return PyUnicode_FromString("stdout limit");
+        case StopCause::ErrorLimit: return PyUnicode_FromString("stderr limit");
+        case StopCause::Cancellation: return PyUnicode_FromString("cancelled");
+    }
+    Py_RETURN_NONE;
 }
 
 PyGetSetDef run_result_getset[] = {
@@ -131,6 +145,11 @@ PyGetSetDef run_result_getset[] = {
      nullptr},
     {"timed_out", get_timed_out, nullptr,
      "`True` when the child was killed because it exceeded `timeout_secs`.", nullptr},
+    {"stopped_by", get_stopped_by, nullptr,
+     "What quillbox stopped the command for, or cut its output at: \"timeout\",\n"
+     "\"stdout limit\", \"stderr limit\" or \"cancelled\"; None when the command\n"
+     "ran to its own end, whatever its exit code (124 included).",
+     nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
@@ -165,7 +184,7 @@ PyObject* make_run_result(RunOutcome outcome) {
     if (self == nullptr) return nullptr;
     RunResultObject& result = result_of(self);
     result.exit_code = outcome.exit_code;
-    result.timed_out = outcome.timed_out;
+    result.stopped_by = outcome.stopped_by;
     result.stdout_text = take_text(outcome.stdout_text);
     if (result.stdout_text == nullptr) {
         Py_DECREF(self);

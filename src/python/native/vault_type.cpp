@@ -182,8 +182,8 @@ PyObject* vault_run(PyObject* self, PyObject* args, PyObject* kwargs) {
         }
         std::optional<std::string> command = convert_str(command_object, "command");
         if (!command) return nullptr;
-        const std::optional<RunLimits> limits =
-            convert_run_limits(timeout_object, max_output_object, max_stderr_object);
+        const std::optional<RunLimits> limits = convert_run_limits(
+            timeout_object, max_output_object, max_stderr_object, NoLimit::Refused);
         if (!limits) return nullptr;
         return run_pipeline(handle_of(self), CommandRequest{std::move(*command), {}, std::nullopt},
                             *limits, RunSettings{.host_descriptors = HostDescriptors::Inherited});
@@ -225,8 +225,8 @@ PyObject* vault_run_with(PyObject* self, PyObject* args, PyObject* kwargs) {
         const std::optional<CommandRequest> request =
             convert_command(command_object, env_object, input_object);
         if (!request) return nullptr;
-        const std::optional<RunLimits> limits =
-            convert_run_limits(timeout_object, max_output_object, max_stderr_object);
+        const std::optional<RunLimits> limits = convert_run_limits(
+            timeout_object, max_output_object, max_stderr_object, NoLimit::GivenAsNone);
         if (!limits) return nullptr;
         const std::optional<OutputDestinations> destinations =
             convert_destinations(stdout_object, stderr_object);

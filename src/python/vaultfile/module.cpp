@@ -13,6 +13,7 @@
 #include "python/shared/method_table.hpp"
 #include "python/shared/py_ref.hpp"
 #include "python/shared/raise_message.hpp"
+#include "redact/secret_patterns.hpp"
 #include "vault/vault_creation.hpp"
 
 namespace quillbox::python {
@@ -77,7 +78,8 @@ PyMethodDef module_functions[] = {
 PyModuleDef module_definition = {
     PyModuleDef_HEAD_INIT,
     "_vaultfile",
-    "Private to the quillbox command-line tool: creates new vault files.",
+    "Private to the quillbox command-line tool: creates new vault files, and\n"
+    "tells the rules of the core that the tool explains to its users.",
     0,
     module_functions,
     nullptr,
@@ -86,10 +88,21 @@ PyModuleDef module_definition = {
     nullptr,
 };
 
+PyObject* initialise_module() {
+    PyRef module = PyRef::steal(PyModule_Create(&module_definition));
+    if (!module) return nullptr;
+    // Shorter values are redacted in their raw and standard forms only.
+    if (PyModule_AddIntConstant(module.get(), "MIN_ENCODED_FORM_BYTES",
+                                static_cast<long>(kMinEncoderFormBytes)) != 0) {
+        return nullptr;
+    }
+    return module.release();
+}
+
 }  // namespace
 }  // namespace quillbox::python
 
 PyMODINIT_FUNC PyInit__vaultfile() {
     return quillbox::python::guard_python_entry<PyObject*>(
-        nullptr, [] { return PyModule_Create(&quillbox::python::module_definition); });
+        nullptr, [] { return quillbox::python::initialise_module(); });
 }

@@ -50,7 +50,7 @@ TEST(Executor, ReportsTheChildsOwnEnding) {
         const RunOutcome outcome = expect_outcome(run_shell(c.script));
         EXPECT_EQ(outcome.stdout_text.view(), c.stdout_text);
         EXPECT_EQ(outcome.exit_code, c.exit_code);
-        EXPECT_FALSE(outcome.timed_out);
+        EXPECT_FALSE(outcome.timed_out());
     }
 }
 
@@ -60,7 +60,7 @@ TEST(Executor, StopsAChildStillRunningAtTheDeadline) {
         const RunOutcome outcome =
             expect_outcome(run_words({"sleep", "5"}, {timeout_secs, 52428800, 1048576}));
         EXPECT_EQ(outcome.exit_code, 124);
-        EXPECT_TRUE(outcome.timed_out);
+        EXPECT_TRUE(outcome.timed_out());
     }
 }
 
@@ -68,7 +68,7 @@ TEST(Executor, TreatsATimeoutBeyondTheClockAsNone) {
     const RunOutcome outcome = expect_outcome(run_shell(
         "sleep 0.1; exit 5", {std::numeric_limits<std::uint64_t>::max(), 52428800, 1048576}));
     EXPECT_EQ(outcome.exit_code, 5);
-    EXPECT_FALSE(outcome.timed_out);
+    EXPECT_FALSE(outcome.timed_out());
 }
 
 TEST(Executor, KeepsExactlyTheFirstLimitBytesOfAStream) {
@@ -90,7 +90,7 @@ TEST(Executor, KeepsExactlyTheFirstLimitBytesOfAStream) {
             expect_outcome(run_shell(c.script, {10, c.max_output_bytes, 1048576}));
         EXPECT_EQ(outcome.stdout_text.view(), c.stdout_text);
         EXPECT_EQ(outcome.exit_code, c.exit_code);
-        EXPECT_FALSE(outcome.timed_out);
+        EXPECT_FALSE(outcome.timed_out());
     }
 }
 
@@ -100,7 +100,7 @@ TEST(Executor, LimitsStandardErrorOnItsOwn) {
     EXPECT_EQ(outcome.stderr_text.view(), std::string(1048576, 'e'));
     EXPECT_EQ(outcome.stdout_text.view(), "");
     EXPECT_EQ(outcome.exit_code, 124);
-    EXPECT_FALSE(outcome.timed_out);
+    EXPECT_FALSE(outcome.timed_out());
 }
 
 // A cut on standard error stops the child as one on standard output does, and
@@ -123,7 +123,7 @@ TEST(Executor, CutsStandardErrorAtItsLimitWithoutLeavingTheStartOfASecret) {
         EXPECT_EQ(outcome.stderr_text.view(), c.stderr_text);
         EXPECT_EQ(outcome.stdout_text.view(), "out\n");
         EXPECT_EQ(outcome.exit_code, 124);
-        EXPECT_FALSE(outcome.timed_out);
+        EXPECT_FALSE(outcome.timed_out());
     }
 }
 
@@ -168,7 +168,7 @@ TEST(Executor, KillsAChildThatTrapsTerminationFiveSecondsLater) {
     EXPECT_EQ(clock.elapsed(), 6s);
     EXPECT_EQ(outcome.stdout_text.view(), "term\n");
     EXPECT_EQ(outcome.exit_code, 124);
-    EXPECT_TRUE(outcome.timed_out);
+    EXPECT_TRUE(outcome.timed_out());
 }
 
 // The deadline comes once the child has printed the start of a secret, and
@@ -185,7 +185,7 @@ TEST(Executor, CutsBothStreamsAtTheDeadlineWithoutLeavingTheStartOfASecret) {
     EXPECT_EQ(outcome.stdout_text.view(), "token: [REDACTED_API_TOKEN]");
     EXPECT_EQ(outcome.stderr_text.view(), "error: [REDACTED_API_TOKEN]");
     EXPECT_EQ(outcome.exit_code, 124);
-    EXPECT_TRUE(outcome.timed_out);
+    EXPECT_TRUE(outcome.timed_out());
 }
 
 // Output whose redaction cannot end by the deadline and its half second of
@@ -208,7 +208,7 @@ TEST(Executor, DropsTheOutputThatItCouldNotRedactByTheDeadline) {
     EXPECT_EQ(outcome.stdout_text.view(), kDroppedOutputMarker);
     EXPECT_EQ(outcome.stderr_text.view(), "");
     EXPECT_EQ(outcome.exit_code, 124);
-    EXPECT_TRUE(outcome.timed_out);
+    EXPECT_TRUE(outcome.timed_out());
 }
 
 // A user ID that no account of a test machine has.
@@ -293,7 +293,7 @@ TEST(Executor, FeedsTheInputAndNeverWaitsForAChildToReadIt) {
     EXPECT_EQ(run_fed({"true"}, plenty, kDefaultLimits).exit_code, 0);
     RunLimits one_second = kDefaultLimits;
     one_second.timeout_secs = 1;
-    EXPECT_TRUE(run_fed({"sleep", "5"}, plenty, one_second).timed_out);
+    EXPECT_TRUE(run_fed({"sleep", "5"}, plenty, one_second).timed_out());
 }
 
 // Signals the host ignores, as the Python interpreter ignores SIGPIPE, are
@@ -368,7 +368,7 @@ TEST(Executor, ReturnsByTheDeadlineWhileADescendantHoldsThePipes) {
 
     EXPECT_EQ(late, "late");
     EXPECT_EQ(outcome.exit_code, 0);
-    EXPECT_FALSE(outcome.timed_out);
+    EXPECT_FALSE(outcome.timed_out());
     // Still alive: the run did not wait for it.
     ASSERT_GT(descendant, 0);
     EXPECT_TRUE(is_alive(descendant));

@@ -101,7 +101,7 @@ TEST(LiveOutput, ADestinationWithNoRoomHoldsNothingPastTheDeadline) {
     const Result<RunOutcome> outcome =
         run_live("head -c 4000000 /dev/zero", {unread->write_end.get(), std::nullopt}, one_second);
     ASSERT_TRUE(outcome) << outcome.error().to_text();
-    EXPECT_TRUE(outcome->timed_out);
+    EXPECT_TRUE(outcome->timed_out());
 }
 
 }  // namespace

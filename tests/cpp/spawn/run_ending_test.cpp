@@ -47,6 +47,7 @@ TEST(WaitForEnding, DecidesFromTheLimitsTheChildAndTheDeadlineInThatOrder) {
     StubStream output;
     StubStream error;
     const auto overrun_output = [&] { output.overrun = true; };
+    const auto overrun_error = [&] { error.overrun = true; };
     testing::FakeClock clock;
     clock.wait_until(clock.now() + 1h, {});
     const Deadline far = clock.now() + 1h;
@@ -59,17 +60,30 @@ TEST(WaitForEnding, DecidesFromTheLimitsTheChildAndTheDeadlineInThatOrder) {
         bool killed;
     };
     const std::vector<Case> cases = {
-        {"ends on its own", {{kRunning, {}}, {kEndedWith3, {}}}, far, {3, false, false}, false},
+        {"ends on its own",
+         {{kRunning, {}}, {kEndedWith3, {}}},
+         far,
+         {3, StopCause::None, false},
+         false},
         {"overruns while running",
          {{kRunning, overrun_output}, {kRunning, {}}},
          far,
-         {124, false, true},
+         {124, StopCause::OutputLimit, true},
+         true},
+        {"standard error overruns while running",
+         {{kRunning, overrun_error}, {kRunning, {}}},
+         far,
+         {124, StopCause::ErrorLimit, true},
          true},
         // The overrun comes in with the child's end: checked again, not lost.
-        {"overruns as it ends", {{kEndedWith3, overrun_output}}, far, {124, false, false}, false},
-        {"status unknown", {{kStatusFailed, {}}}, far, {1, false, false}, false},
-        {"outlives the deadline", {{kRunning, {}}}, passed, {124, true, true}, true},
-        {"ends at the deadline", {{kEndedWith3, {}}}, passed, {3, false, false}, false},
+        {"overruns as it ends",
+         {{kEndedWith3, overrun_output}},
+         far,
+         {124, StopCause::OutputLimit, false},
+         false},
+        {"status unknown", {{kStatusFailed, {}}}, far, {1, StopCause::None, false}, false},
+        {"outlives the deadline", {{kRunning, {}}}, passed, {124, StopCause::Timeout, true}, true},
+        {"ends at the deadline", {{kEndedWith3, {}}}, passed, {3, StopCause::None, false}, false},
     };
     const Result<WakeEvent> reader_finished = WakeEvent::create();
     ASSERT_TRUE(reader_finished);
