@@ -51,6 +51,7 @@ class Vault:
         command: str | Sequence[str],
         *,
         env: Mapping[str, str] | None = None,
+        base_env: Mapping[str, str] | None = None,
         input: str | bytes | None = None,
         stdout: FileDescriptorLike | None = None,
         stderr: FileDescriptorLike | None = None,

@@ -10,9 +10,10 @@ from __future__ import annotations
 import os
 import sys
 
-from quillbox import _limits, _vaultfile
+from quillbox import _limits, _vaultfile, environment
 from quillbox._command_line import Arguments, CommandLine, Option, Positional, Subcommand
 from quillbox._native import QuillBoxError, Sandbox, SandboxError, Vault, VaultCorruptError
+from quillbox.environment import DEFAULT_KEY_ENV
 
 # Type checkers see these names; a start of the command does not pay for
 # importing typing.
@@ -20,8 +21,8 @@ TYPE_CHECKING = False
 if TYPE_CHECKING:
     from collections.abc import Sequence
 
-DEFAULT_KEY_ENV = "QUILLBOX_KEY"
 MIN_PASSPHRASE_LENGTH = 12
+NOT_FOUND_EXIT_CODE = 127  # what a shell exits with for a program it cannot find
 HEADER_MAC_MISMATCH = "vault error: vault header HMAC mismatch"
 KEY_NAME_RULE = (
     "key names must match [A-Za-z_][A-Za-z0-9_]* (start with a letter or underscore, contain "
@@ -150,15 +151,18 @@ def import_vault(args: Arguments) -> int:
 
 
 def run_command(args: Arguments) -> int:
-    environment = child_environment(args)
+    base_env = literal_environment(args)
+    from_files = env_files_environment(args.env_file)
     if not args.sandbox and sandbox_paths_given(args):
         raise CliError("--allow-read, --allow-write and --deny shape a sandbox: add --sandbox")
     # The workspace is the folder the command starts in.
     sandbox = sandbox_of(args, workspace=None) if args.sandbox else None
     with open_vault(args) as vault:
+        env = {**from_files, **entries_as_variables(args, vault), **dict(args.env)}
         result = vault.run_with(
             args.command if args.argument_vector is None else args.argument_vector,
-            env=environment,
+            env=env,
+            base_env=base_env,
             input=args.input,
             cwd=args.cwd,
             sandbox=sandbox,
@@ -175,6 +179,12 @@ def run_command(args: Arguments) -> int:
     )
     if stop is not None:
         print_error(stop)
+    elif result.exit_code == NOT_FOUND_EXIT_CODE and "PATH" not in env.keys() | base_env.keys():
+        remedy = "drop --clean-env or add" if args.clean_env else "add"
+        print_error(
+            f"exit status 127, as for a program not found: the command's environment has no "
+            f"PATH — {remedy} --env PATH=..."
+        )
     return result.exit_code
 
 
@@ -204,30 +214,52 @@ def serve_mcp(args: Arguments) -> int:
                 "warning: serving as root: every command this server runs can read its memory, "
                 "the vault's values included, whatever it does — serve as another user"
             )
-        mcp_server.serve(vault, sandbox)
+        mcp_server.serve(vault, sandbox, environment.base_environment(args.key_env))
     return 0
 
 
 # --- helpers -----------------------------------------------------------------
 
 
-def child_environment(args: Arguments) -> dict[str, str] | None:
-    """The variables --pass-env copies from this process, then those --env gives;
-    None, an empty environment, when there are neither."""
-    if not args.pass_env and not args.env:
-        return None
-    environment: dict[str, str] = {}
+def literal_environment(args: Arguments) -> dict[str, str]:
+    """The variables taken from this process, passed on as they are: the base
+    set (none with --clean-env, all with --inherit-env), then those --pass-env
+    names. Never a variable that holds a master passphrase."""
+    variables: dict[str, str]
+    if args.clean_env:
+        variables = {}
+    elif args.inherit_env:
+        variables = environment.inherited_environment(args.key_env)
+    else:
+        variables = environment.base_environment(args.key_env)
     for name in args.pass_env:
-        if name == args.key_env:
+        if name in (args.key_env, DEFAULT_KEY_ENV):
             raise CliError(
                 f"--pass-env {name} would hand the master passphrase to the command — refused"
             )
         if name not in os.environ:
             raise CliError(f"--pass-env {name}: no such variable in quillbox's environment")
-        environment[name] = os.environ[name]
-    for name, value in args.env:
-        environment[name] = value
-    return environment
+        variables[name] = os.environ[name]
+    return variables
+
+
+def env_files_environment(paths: list[str]) -> dict[str, str]:
+    """The variables the --env-file files set, a later file's over an earlier's."""
+    variables: dict[str, str] = {}
+    for path in paths:
+        try:
+            variables.update(environment.read_env_file(path))
+        except OSError as error:
+            raise CliError(f"--env-file {path}: {error.strerror}") from None
+    return variables
+
+
+def entries_as_variables(args: Arguments, vault: Vault) -> dict[str, str]:
+    """Every entry as a variable with --env-entries, those --env-entry names
+    otherwise."""
+    if args.env_entries:
+        return environment.entries_environment(vault)
+    return environment.entries_environment(vault, args.env_entry)
 
 
 def sandbox_paths_given(args: Arguments) -> bool:
@@ -545,11 +577,48 @@ COMMAND_LINE = CommandLine(
             options=[
                 Option(
                     "--env",
-                    "a variable of the command's environment, which is otherwise empty; "
-                    "VALUE may hold {{KEY}} placeholders (repeatable)",
+                    "a variable of the command's environment; VALUE may hold {{KEY}} "
+                    "placeholders (repeatable; wins over every other source)",
                     metavar="NAME=VALUE",
                     convert=name_and_value,
                     repeatable=True,
+                ),
+                Option(
+                    "--env-file",
+                    "the variables a dotenv file sets (NAME=value lines); values may hold "
+                    "{{KEY}} placeholders (repeatable; a later file wins)",
+                    metavar="FILE",
+                    repeatable=True,
+                ),
+                Option(
+                    "--env-entries",
+                    "every vault entry as a variable of the same name, its value the entry's",
+                    switch=True,
+                ),
+                Option(
+                    "--env-entry",
+                    "this vault entry as a variable of the same name (repeatable)",
+                    metavar="NAME",
+                    repeatable=True,
+                ),
+                Option(
+                    "--pass-env",
+                    "copy this variable from quillbox's own environment as it is (repeatable; "
+                    "--env-file, --env-entry and --env win)",
+                    metavar="NAME",
+                    repeatable=True,
+                ),
+                Option(
+                    "--clean-env",
+                    "start the command's environment empty, instead of with quillbox's PATH, "
+                    "HOME, USER, LOGNAME, LANG, LC_*, TERM, TZ and TMPDIR",
+                    switch=True,
+                ),
+                Option(
+                    "--inherit-env",
+                    "start the command's environment with all of quillbox's, but the master "
+                    "passphrase's variable",
+                    switch=True,
                 ),
                 Option(
                     "--input",
@@ -561,12 +630,6 @@ COMMAND_LINE = CommandLine(
                     "--cwd",
                     "start the command in DIR (default: quillbox's own working directory)",
                     metavar="DIR",
-                ),
-                Option(
-                    "--pass-env",
-                    "copy this variable from quillbox's own environment (repeatable; --env wins)",
-                    metavar="NAME",
-                    repeatable=True,
                 ),
                 Option(
                     "--timeout",
@@ -644,6 +707,12 @@ def parse_arguments(argv: Sequence[str]) -> Arguments:
             )
         if args.argument_vector == []:
             COMMAND_LINE.error(args, "-- needs a PROGRAM")
+        if args.clean_env and args.inherit_env:
+            COMMAND_LINE.error(args, "takes --clean-env or --inherit-env, not both")
+        if args.env_entries and args.env_entry:
+            COMMAND_LINE.error(
+                args, "takes --env-entries (every entry) or --env-entry NAME, not both"
+            )
     return args
 
 

@@ -16,6 +16,7 @@ every tool error is one line that can be encoded.
 
 from __future__ import annotations
 
+from collections.abc import Mapping
 from importlib.metadata import version
 from typing import Annotated, Any, Literal
 
@@ -58,10 +59,12 @@ No shell: a command string is split into words with shell-like quoting, and unqu
 redirections, ;, &&, $VAR and globs are refused; run sh -c '...' for them. A list of \
 strings is the argument vector, each word passed as it stands.
 
-Channels for a secret, best first: env (the command's whole environment, otherwise empty: \
-{{"GITHUB_TOKEN": "{{{{GH_TOKEN}}}}"}}); input (fed to standard input, then closed: \
-docker login --password-stdin); {{{{file:NAME}}}}; the argument vector last, since any \
-local user can read a running command's arguments.
+Environment: the server's own PATH, HOME, USER, LOGNAME, LANG, LC_*, TERM, TZ and TMPDIR \
+(those it has), with env's variables added over them.
+
+Channels for a secret, best first: env ({{"GITHUB_TOKEN": "{{{{GH_TOKEN}}}}"}}); input (fed \
+to standard input, then closed: docker login --password-stdin); {{{{file:NAME}}}}; the \
+argument vector last, since any local user can read a running command's arguments.
 
 Working directory: cwd, absolute or relative to the server's own working directory, which \
 is the default; a directory that does not exist is refused.
@@ -133,7 +136,11 @@ class QuillboxServer(MCPServer[Any]):
             await lowlevel.run(from_relay, to_client, lowlevel.create_initialization_options())
 
 
-def build_server(vault: Vault, sandbox: Sandbox | None = None) -> QuillboxServer:
+def build_server(
+    vault: Vault, sandbox: Sandbox | None = None, base_env: Mapping[str, str] | None = None
+) -> QuillboxServer:
+    """The server's tools, each command in `sandbox` if there is one, its
+    environment `base_env` (passed on as it is) with the call's `env` over it."""
     server = QuillboxServer(
         "quillbox", version=version("quillbox"), instructions=INSTRUCTIONS, log_level="WARNING"
     )
@@ -158,7 +165,8 @@ def build_server(vault: Vault, sandbox: Sandbox | None = None) -> QuillboxServer
         env: Annotated[
             dict[str, str] | None,
             Field(
-                description="the command's environment, empty if not given; values may hold "
+                description="variables added to the command's environment (the server's PATH, "
+                "HOME, USER, LANG and the like), a name given here winning; values may hold "
                 "{{NAME}} and {{file:NAME}}"
             ),
         ] = None,
@@ -190,6 +198,7 @@ def build_server(vault: Vault, sandbox: Sandbox | None = None) -> QuillboxServer
             return vault.run_with(
                 command,
                 env=env,
+                base_env=base_env,
                 # Never this process's own standard input: that is the protocol's stream.
                 input="" if input is None else input,
                 cwd=cwd,
@@ -219,10 +228,11 @@ def build_server(vault: Vault, sandbox: Sandbox | None = None) -> QuillboxServer
     return server
 
 
-def serve(vault: Vault, sandbox: Sandbox | None) -> None:
+def serve(vault: Vault, sandbox: Sandbox | None, base_env: Mapping[str, str]) -> None:
     """Serves MCP on standard input and output until the client closes them,
-    each command in `sandbox` if there is one."""
-    build_server(vault, sandbox).run("stdio")
+    each command in `sandbox` if there is one and with `base_env` under its
+    own variables."""
+    build_server(vault, sandbox, base_env).run("stdio")
 
 
 def render(outcome: CommandOutcome, timeout_secs: int) -> str:

@@ -1,6 +1,9 @@
 #include "tokenizer/command_request.hpp"
 
+#include <algorithm>
+#include <iterator>
 #include <string_view>
+#include <unordered_set>
 
 #include "tokenizer/placeholders.hpp"
 #include "tokenizer/tokenizer.hpp"
@@ -33,6 +36,27 @@ Result<std::vector<ParsedWord>> parse_environment(const CommandRequest& request)
     return parse_words(std::move(words), request.forms);
 }
 
+// The literal variables as "NAME=value" and a NUL each, but those whose name
+// the filled environment holds or an earlier literal one took.
+Result<std::vector<SecretBytes>> literal_variables(const CommandRequest& request) {
+    std::unordered_set<std::string_view> taken;
+    for (const auto& [name, value] : request.environment) taken.insert(name);
+    std::vector<SecretBytes> variables;
+    variables.reserve(request.literal_environment.size());
+    for (const auto& [name, value] : request.literal_environment) {
+        if (!is_valid_environment_name(name)) return fail(errors::InvalidEnvironmentName{name});
+        if (!taken.insert(name).second) continue;
+        SecretBytes variable;
+        variable.reserve(name.size() + value.size() + 2);
+        variable.append(name);
+        variable.push_back('=');
+        variable.append(value);
+        variable.push_back('\0');
+        variables.push_back(std::move(variable));
+    }
+    return variables;
+}
+
 // The input as one word, whose placeholders are parsed; none for bytes.
 Result<std::vector<ParsedWord>> parse_input(const CommandRequest& request) {
     if (!request.input) return std::vector<ParsedWord>{};
@@ -62,14 +86,17 @@ Result<ResolvedCommand> resolve_command(const CommandRequest& request,
     if (!parsed) return fail(std::move(parsed.error()));
     Result<std::vector<ParsedWord>> variables = parse_environment(request);
     if (!variables) return fail(std::move(variables.error()));
+    Result<std::vector<SecretBytes>> environment = literal_variables(request);
+    if (!environment) return fail(std::move(environment.error()));
     Result<std::vector<ParsedWord>> input_text = parse_input(request);
     if (!input_text) return fail(std::move(input_text.error()));
 
     SecretFiles files;
     Result<std::vector<SecretBytes>> argv = resolve_placeholders(*parsed, entries, files);
     if (!argv) return fail(std::move(argv.error()));
-    Result<std::vector<SecretBytes>> environment = resolve_placeholders(*variables, entries, files);
-    if (!environment) return fail(std::move(environment.error()));
+    Result<std::vector<SecretBytes>> filled = resolve_placeholders(*variables, entries, files);
+    if (!filled) return fail(std::move(filled.error()));
+    std::ranges::move(*filled, std::back_inserter(*environment));
     Result<std::vector<SecretBytes>> filled_text =
         resolve_placeholders(*input_text, entries, files);
     if (!filled_text) return fail(std::move(filled_text.error()));

@@ -15,9 +15,9 @@
 namespace quillbox {
 
 // A command as a caller gives it: a command line, tokenized here, or an
-// argument vector taken as it stands; and, when given, the child's whole
-// environment as (name, value) pairs. Every word and every value may hold
-// `{{KEY}}` placeholders; names may not.
+// argument vector taken as it stands; and, when given, the child's
+// environment as (name, value) pairs. Every word and every value of
+// `environment` may hold `{{KEY}}` placeholders; names may not.
 struct CommandRequest {
     std::variant<std::string, std::vector<std::string>> command;
     std::vector<std::pair<std::string, std::string>> environment;
@@ -27,13 +27,18 @@ struct CommandRequest {
     // Whether words, values and the input text may name files by
     // `{{file:KEY}}`.
     PlaceholderForms forms = PlaceholderForms::ValuesOnly;
+    // Variables passed on as they are, their values never searched for
+    // placeholders: an environment taken from elsewhere, such as the host's.
+    // A name that `environment` holds too takes that value instead, and each
+    // name is passed once, with its first value here.
+    std::vector<std::pair<std::string, std::string>> literal_environment = {};
 };
 
 // The argument vector and the environment of the child, each string with its
 // placeholders filled by raw values and one final NUL (an environment string
-// is "NAME=value"), the bytes of its input, without a NUL, when it has one,
-// and the files that its `{{file:KEY}}` placeholders name, for the child to
-// inherit.
+// is "NAME=value", the literal variables first), the bytes of its input,
+// without a NUL, when it has one, and the files that its `{{file:KEY}}`
+// placeholders name, for the child to inherit.
 struct ResolvedCommand {
     std::vector<SecretBytes> argv;
     std::vector<SecretBytes> environment;
@@ -45,7 +50,7 @@ struct ResolvedCommand {
 // text, and only then looks up the keys: a command with a bad placeholder or
 // name anywhere fails before any value is read. An empty argument vector
 // fails with EmptyArgumentVector, a name that is empty or holds '=', NUL or
-// "{{" with InvalidEnvironmentName.
+// "{{", in either environment, with InvalidEnvironmentName.
 Result<ResolvedCommand> resolve_command(const CommandRequest& request, const VaultEntries& entries);
 
 }  // namespace quillbox

@@ -278,6 +278,7 @@ def test_run_takes_an_argument_vector_and_an_environment(vault_file: Path):
         "GREETING=a=b c",
         "--pass-env",
         "FROM_HOST",
+        "--clean-env",
         "--",
         "sh",
         "-c",

@@ -61,18 +61,22 @@ def vault_file(tmp_path_factory: pytest.TempPathFactory) -> Path:
     return path
 
 
-def server_parameters(vault_file: Path, **options: Any) -> StdioServerParameters:
+def server_parameters(
+    vault_file: Path, env_extra: dict[str, str] | None = None, **options: Any
+) -> StdioServerParameters:
     return StdioServerParameters(
         command=sys.executable,
         args=["-m", "quillbox", "mcp", "--vault", str(vault_file)],
-        env={"QUILLBOX_KEY": PASSPHRASE},
+        env={"QUILLBOX_KEY": PASSPHRASE, **(env_extra or {})},
         **options,
     )
 
 
 @asynccontextmanager
-async def connected(vault_file: Path, cwd: Path | None = None) -> AsyncIterator[ClientSession]:
-    server = server_parameters(vault_file, cwd=cwd)
+async def connected(
+    vault_file: Path, cwd: Path | None = None, env_extra: dict[str, str] | None = None
+) -> AsyncIterator[ClientSession]:
+    server = server_parameters(vault_file, env_extra, cwd=cwd)
     async with stdio_client(server) as (read, write), ClientSession(read, write) as session:
         await session.initialize()
         yield session
@@ -483,6 +487,27 @@ def test_cwd_is_where_the_command_starts(vault_file: Path, tmp_path: Path):
     assert text_of(missing) == (
         'spawn error: cannot start the command in "nowhere": No such file or directory (os error 2)'
     )
+
+
+def test_a_command_gets_the_servers_base_environment_with_env_over_it(vault_file: Path):
+    server_environment = {"LC_MARKER": "{{API_TOKEN}}", "TZ": "UTC", "UNLISTED": "kept out"}
+
+    async def scenario(session: ClientSession) -> list[CallToolResult]:
+        return [
+            await session.call_tool("run_command", {"command": "env", **given})
+            for given in ({}, {"env": {"TZ": "Europe/Paris", "A": "{{DB_PASSWORD}}"}})
+        ]
+
+    results = with_session(vault_file, scenario, env_extra=server_environment)
+    alone, added = (
+        dict(line.split("=", 1) for line in result.structured_content["stdout"].splitlines())
+        for result in results
+    )
+    # The server's own variables pass as they are, their braces never filled.
+    assert (alone["LC_MARKER"], alone["TZ"]) == ("{{API_TOKEN}}", "UTC")
+    assert alone["PATH"] == os.environ["PATH"]
+    assert not alone.keys() & {"UNLISTED", "QUILLBOX_KEY", "SHELL"}
+    assert added == {**alone, "TZ": "Europe/Paris", "A": "[REDACTED_DB_PASSWORD]"}
 
 
 def test_calls_overlap(vault_file: Path):

@@ -188,6 +188,56 @@ def test_a_refused_environment_starts_no_process_and_env_is_keyword_only(vault, 
         vault.run_with(["env"], {"A": "1"})
 
 
+def test_a_base_environment_passes_as_it_stands_under_env(vault):
+    base = {"KEPT": "{{NOPE}} {{API_TOKEN}} {{bad-key", "SHARED": "from the base", "EMPTY": ""}
+    result = vault.run_with(["env"], base_env=base, env={"SHARED": "{{DB_PASSWORD}}", "B": "2"})
+    # The placeholder's value in KEPT is never filled in, so nothing there is redacted.
+    assert result.stdout == (
+        "KEPT={{NOPE}} {{API_TOKEN}} {{bad-key\nEMPTY=\nSHARED=[REDACTED_DB_PASSWORD]\nB=2\n"
+    )
+    assert vault.run_with(["env"], base_env={"A": "1"}).stdout == "A=1\n"
+
+
+@pytest.mark.parametrize(
+    "base_env, error, message",
+    [
+        (
+            {"": "x"},
+            TokenizationError,
+            f'tokenization error: invalid environment variable name "" — {NAME_RULE}',
+        ),
+        (
+            {"A=B": "x"},
+            TokenizationError,
+            f'tokenization error: invalid environment variable name "A=B" — {NAME_RULE}',
+        ),
+        (
+            {"OK": "1", "A\0B": "x"},
+            TokenizationError,
+            f'tokenization error: invalid environment variable name "A\\0B" — {NAME_RULE}',
+        ),
+        (
+            {"{{API_TOKEN}}": "x"},
+            TokenizationError,
+            'tokenization error: invalid environment variable name "{{API_TOKEN}}" — ' + NAME_RULE,
+        ),
+        (
+            ["A=1"],
+            TypeError,
+            "argument 'base_env': expected a mapping of str to str, got list",
+        ),
+        ({"A": b"1"}, TypeError, "argument 'base_env': expected str, got bytes"),
+    ],
+)
+def test_a_bad_base_environment_is_refused_before_any_key_is_looked_up(
+    vault, base_env, error, message
+):
+    with pytest.raises(error) as raised:
+        vault.run_with(["env"], env={"T": "{{NOPE}}"}, base_env=base_env)
+    assert type(raised.value) is error
+    assert str(raised.value) == message
+
+
 def test_a_file_placeholder_names_a_sealed_file_in_memory(vault):
     digest = hashlib.sha256(TOKEN.encode()).hexdigest()
     by_argument = vault.run_with(["sha256sum", "{{file:API_TOKEN}}"])

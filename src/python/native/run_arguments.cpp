@@ -29,6 +29,16 @@ bool convert_limit(PyObject* object, const char* name, NoLimit no_limit, std::ui
     return value.has_value();
 }
 
+// None, or a mapping of str to str, into `variables`; false on failure.
+bool convert_environment(PyObject* object, const char* name,
+                         std::vector<std::pair<std::string, std::string>>& variables) {
+    if (object == nullptr || object == Py_None) return true;
+    auto converted = convert_str_mapping(object, name);
+    if (!converted) return false;
+    variables = std::move(*converted);
+    return true;
+}
+
 // None, a text whose placeholders are filled, or bytes as they are.
 bool convert_input(PyObject* input_object, CommandRequest& request) {
     if (input_object == nullptr || input_object == Py_None) return true;
@@ -96,7 +106,7 @@ std::optional<RunLimits> convert_run_limits(PyObject* timeout_object, PyObject* 
 }
 
 std::optional<CommandRequest> convert_command(PyObject* command_object, PyObject* env_object,
-                                              PyObject* input_object) {
+                                              PyObject* base_env_object, PyObject* input_object) {
     CommandRequest request;
     request.forms = PlaceholderForms::ValuesAndFiles;
     if (PyUnicode_Check(command_object)) {
@@ -114,12 +124,11 @@ std::optional<CommandRequest> convert_command(PyObject* command_object, PyObject
         if (!argv) return std::nullopt;
         request.command = std::move(*argv);
     }
-    if (env_object != nullptr && env_object != Py_None) {
-        auto environment = convert_str_mapping(env_object, "env");
-        if (!environment) return std::nullopt;
-        request.environment = std::move(*environment);
+    if (!convert_environment(env_object, "env", request.environment) ||
+        !convert_environment(base_env_object, "base_env", request.literal_environment) ||
+        !convert_input(input_object, request)) {
+        return std::nullopt;
     }
-    if (!convert_input(input_object, request)) return std::nullopt;
     return request;
 }
 

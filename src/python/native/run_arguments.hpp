@@ -20,10 +20,11 @@ enum class NoLimit { Refused, GivenAsNone };
 std::optional<RunLimits> convert_run_limits(PyObject* timeout_object, PyObject* max_output_object,
                                             PyObject* max_stderr_object, NoLimit no_limit);
 
-// A command line or an argument vector, its environment and its input, in
-// which files may be named.
+// A command line or an argument vector, its environment (`env`, whose values
+// are filled, over `base_env`, whose values pass as they are) and its input,
+// in which files may be named.
 std::optional<CommandRequest> convert_command(PyObject* command_object, PyObject* env_object,
-                                              PyObject* input_object);
+                                              PyObject* base_env_object, PyObject* input_object);
 
 // Where the child's standard output and error go: for each, None (it is
 // captured), a descriptor open for writing, or an object whose fileno()

@@ -203,6 +203,7 @@ PyObject* vault_run_with(PyObject* self, PyObject* args, PyObject* kwargs) {
                                                "cwd",
                                                "sandbox",
                                                "cancellation",
+                                               "base_env",
                                                nullptr};
         PyObject* command_object = nullptr;
         PyObject* env_object = nullptr;
@@ -215,15 +216,16 @@ PyObject* vault_run_with(PyObject* self, PyObject* args, PyObject* kwargs) {
         PyObject* cwd_object = nullptr;
         PyObject* sandbox_object = nullptr;
         PyObject* cancellation_object = nullptr;
-        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|$OOOOOOOOOO:run_with",
-                                         keyword_list(keywords), &command_object, &env_object,
-                                         &input_object, &stdout_object, &stderr_object,
-                                         &timeout_object, &max_output_object, &max_stderr_object,
-                                         &cwd_object, &sandbox_object, &cancellation_object)) {
+        PyObject* base_env_object = nullptr;
+        if (!PyArg_ParseTupleAndKeywords(
+                args, kwargs, "O|$OOOOOOOOOOO:run_with", keyword_list(keywords), &command_object,
+                &env_object, &input_object, &stdout_object, &stderr_object, &timeout_object,
+                &max_output_object, &max_stderr_object, &cwd_object, &sandbox_object,
+                &cancellation_object, &base_env_object)) {
             return nullptr;
         }
         const std::optional<CommandRequest> request =
-            convert_command(command_object, env_object, input_object);
+            convert_command(command_object, env_object, base_env_object, input_object);
         if (!request) return nullptr;
         const std::optional<RunLimits> limits = convert_run_limits(
             timeout_object, max_output_object, max_stderr_object, NoLimit::GivenAsNone);
