@@ -214,7 +214,10 @@ def serve_mcp(args: Arguments) -> int:
                 "warning: serving as root: every command this server runs can read its memory, "
                 "the vault's values included, whatever it does — serve as another user"
             )
-        mcp_server.serve(vault, sandbox, environment.base_environment(args.key_env))
+        base_env = environment.base_environment(args.key_env)
+        if sandbox is not None:
+            base_env = environment.sandboxed_environment(base_env)
+        mcp_server.serve(vault, sandbox, base_env)
     return 0
 
 
@@ -223,8 +226,9 @@ def serve_mcp(args: Arguments) -> int:
 
 def literal_environment(args: Arguments) -> dict[str, str]:
     """The variables taken from this process, passed on as they are: the base
-    set (none with --clean-env, all with --inherit-env), then those --pass-env
-    names. Never a variable that holds a master passphrase."""
+    set (none with --clean-env, all with --inherit-env; no HOME in a sandbox),
+    then those --pass-env names. Never a variable that holds a master
+    passphrase."""
     variables: dict[str, str]
     if args.clean_env:
         variables = {}
@@ -232,6 +236,8 @@ def literal_environment(args: Arguments) -> dict[str, str]:
         variables = environment.inherited_environment(args.key_env)
     else:
         variables = environment.base_environment(args.key_env)
+    if args.sandbox:
+        variables = environment.sandboxed_environment(variables)
     for name in args.pass_env:
         if name in (args.key_env, DEFAULT_KEY_ENV):
             raise CliError(

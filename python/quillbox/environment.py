@@ -15,7 +15,7 @@ from quillbox._dotenv import EnvFileError, parse_env_text
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
-    from collections.abc import Iterable
+    from collections.abc import Iterable, Mapping
 
     from quillbox._native import Vault
 
@@ -25,6 +25,7 @@ __all__ = [
     "entries_environment",
     "inherited_environment",
     "read_env_file",
+    "sandboxed_environment",
 ]
 
 DEFAULT_KEY_ENV = "QUILLBOX_KEY"
@@ -50,6 +51,13 @@ def inherited_environment(key_env: str | None = None) -> dict[str, str]:
     variable that holds the master passphrase."""
     passphrases = {DEFAULT_KEY_ENV, key_env}
     return {name: value for name, value in os.environ.items() if name not in passphrases}
+
+
+def sandboxed_environment(variables: Mapping[str, str]) -> dict[str, str]:
+    """`variables` but HOME, for a command in a sandbox, which keeps the home out
+    of reach: a program such as git fails on a configuration file there that it
+    may not read, and goes on without one where there is no HOME."""
+    return {name: value for name, value in variables.items() if name != "HOME"}
 
 
 def read_env_file(path: str | os.PathLike[str]) -> dict[str, str]:

@@ -59,9 +59,6 @@ No shell: a command string is split into words with shell-like quoting, and unqu
 redirections, ;, &&, $VAR and globs are refused; run sh -c '...' for them. A list of \
 strings is the argument vector, each word passed as it stands.
 
-Environment: the server's own PATH, HOME, USER, LOGNAME, LANG, LC_*, TERM, TZ and TMPDIR \
-(those it has), with env's variables added over them.
-
 Channels for a secret, best first: env ({{"GITHUB_TOKEN": "{{{{GH_TOKEN}}}}"}}); input (fed \
 to standard input, then closed: docker login --password-stdin); {{{{file:NAME}}}}; the \
 argument vector last, since any local user can read a running command's arguments.
@@ -84,6 +81,17 @@ kept there, no new file can be made; use a folder below it."""
 UNSANDBOXED = """
 
 No sandbox: commands can read and write whatever the user who runs the server can."""
+
+
+def environment_description(base_env: Mapping[str, str]) -> str:
+    """What the tool's description says of a command's environment, whose base
+    is `base_env`."""
+    if not base_env:
+        return "\n\nEnvironment: env's variables, and no others."
+    return (
+        f"\n\nEnvironment: the server's own {', '.join(base_env)}, as they are, with env's "
+        "variables added over them."
+    )
 
 
 class CommandOutcome(BaseModel):
@@ -153,7 +161,11 @@ def build_server(
     async def list_secrets() -> SecretNames:
         return SecretNames(names=await anyio.to_thread.run_sync(vault.list_keys))
 
-    @server.tool(description=RUN_COMMAND_DESCRIPTION + (SANDBOXED if sandbox else UNSANDBOXED))
+    @server.tool(
+        description=RUN_COMMAND_DESCRIPTION
+        + environment_description(base_env or {})
+        + (SANDBOXED if sandbox else UNSANDBOXED)
+    )
     async def run_command(
         command: Annotated[
             str | list[str],
@@ -165,9 +177,9 @@ def build_server(
         env: Annotated[
             dict[str, str] | None,
             Field(
-                description="variables added to the command's environment (the server's PATH, "
-                "HOME, USER, LANG and the like), a name given here winning; values may hold "
-                "{{NAME}} and {{file:NAME}}"
+                description="variables added over the command's base environment (the tool's "
+                "description names it), a name given here winning; values may hold {{NAME}} and "
+                "{{file:NAME}}"
             ),
         ] = None,
         input: Annotated[

@@ -5,6 +5,7 @@ from __future__ import annotations
 
 import os
 import shutil
+import tempfile
 from collections.abc import Iterator, Sequence
 from pathlib import Path
 from typing import Callable
@@ -59,6 +60,17 @@ def secret_vault(make_vault: MakeVault, secret: bytes) -> Iterator[Vault]:
     """A vault holding `secret`, a fixture of the test's module, as T."""
     with Vault(KEY_ENV, str(make_vault([("T", secret)]))) as vault:
         yield vault
+
+
+@pytest.fixture
+def home() -> Iterator[Path]:
+    """A folder in the real home, which no sandbox reaches unless told to
+    (anything under /tmp would be reachable)."""
+    if Path.home().is_relative_to("/tmp"):
+        pytest.skip("the home folder lies in /tmp, which every sandbox reaches")
+    folder = Path(tempfile.mkdtemp(prefix=".quillbox-test-", dir=Path.home()))
+    yield folder
+    shutil.rmtree(folder)
 
 
 def read_entries(path: Path, passphrase: str = PASSPHRASE):

@@ -9,10 +9,8 @@ from __future__ import annotations
 import asyncio
 import http.server
 import json
-import shutil
 import subprocess
 import sys
-import tempfile
 import threading
 from collections.abc import Iterator, Sequence
 from pathlib import Path
@@ -47,17 +45,6 @@ def quillbox(*arguments: str, stdin: str = "") -> None:
         timeout=60,
     )
     assert done.returncode == 0, done.stderr
-
-
-@pytest.fixture
-def home() -> Iterator[Path]:
-    """A folder in the real home, which no sandbox reaches unless told to
-    (anything under /tmp would be reachable)."""
-    if Path.home().is_relative_to("/tmp"):
-        pytest.skip("the home folder lies in /tmp, which every sandbox reaches")
-    folder = Path(tempfile.mkdtemp(prefix=".quillbox-test-", dir=Path.home()))
-    yield folder
-    shutil.rmtree(folder)
 
 
 @pytest.fixture(params=["own-folder", "in-workspace"])

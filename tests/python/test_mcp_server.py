@@ -492,13 +492,15 @@ def test_cwd_is_where_the_command_starts(vault_file: Path, tmp_path: Path):
 def test_a_command_gets_the_servers_base_environment_with_env_over_it(vault_file: Path):
     server_environment = {"LC_MARKER": "{{API_TOKEN}}", "TZ": "UTC", "UNLISTED": "kept out"}
 
-    async def scenario(session: ClientSession) -> list[CallToolResult]:
-        return [
+    async def scenario(session: ClientSession) -> tuple[str, list[CallToolResult]]:
+        (tool,) = [t for t in (await session.list_tools()).tools if t.name == "run_command"]
+        return tool.description or "", [
             await session.call_tool("run_command", {"command": "env", **given})
             for given in ({}, {"env": {"TZ": "Europe/Paris", "A": "{{DB_PASSWORD}}"}})
         ]
 
-    results = with_session(vault_file, scenario, env_extra=server_environment)
+    description, results = with_session(vault_file, scenario, env_extra=server_environment)
+    assert "LC_MARKER" in description and "UNLISTED" not in description
     alone, added = (
         dict(line.split("=", 1) for line in result.structured_content["stdout"].splitlines())
         for result in results

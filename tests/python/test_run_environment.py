@@ -10,6 +10,7 @@ import sys
 from pathlib import Path
 
 import pytest
+from conftest import require_sandbox
 from test_cli import PASSPHRASE, SECRET, quillbox
 
 OTHER_SECRET = "other-9b2e7d41"
@@ -120,6 +121,36 @@ def test_git_commit_finds_the_users_configuration(vault, tmp_path):
     assert committed.returncode == 0, committed.stderr
     log = quillbox("run", *vault, "git log --format='%an <%ae>|%s'", env_extra=on_home, cwd=repo)
     assert log.stdout == "Quill Box <qb@example.test>|fix: it's done; really\n"
+
+
+@pytest.mark.parametrize(
+    "options, status", [((), 0), (("--inherit-env",), 0), (("--pass-env", "HOME"), 128)]
+)
+def test_git_in_a_sandbox_goes_on_without_the_home_it_cannot_reach(
+    vault, tmp_path, home, options, status
+):
+    require_sandbox()
+    (home / ".gitconfig").write_text("[user]\n\tname = Quill Box\n\temail = qb@example.test\n")
+    subprocess.run(["git", "init", "-q", str(tmp_path / "repo")], check=True)
+    identity = ("-c", "user.name=Agent", "-c", "user.email=agent@example.test")
+    committed = quillbox(
+        "run",
+        *vault,
+        "--sandbox",
+        *options,
+        "--",
+        "git",
+        *identity,
+        "commit",
+        "--allow-empty",
+        "-qm",
+        "work",
+        env_extra={"HOME": str(home)},
+        cwd=tmp_path / "repo",
+    )
+    assert committed.returncode == status, committed.stderr
+    # A HOME given all the same names a configuration that git may not read, and dies on.
+    assert ("Permission denied" in committed.stderr) == (status != 0)
 
 
 @pytest.mark.parametrize("inherit", [False, True])

@@ -40,12 +40,13 @@ TEST(ResolveCommand, LiteralVariablesPassAsTheyAreUnderTheFilledOnes) {
     const Result<ResolvedCommand> resolved = resolve_command(request, one_entry());
     ASSERT_TRUE(resolved.has_value()) << resolved.error().to_text();
     EXPECT_EQ(environment_of(*resolved),
-              (std::vector<std::string>{"KEPT={{TOKEN}} {{MISSING}} {{bad-key", "EMPTY=",
-                                        "SHARED=s3cr3t", "FILLED=xs3cr3t"}));
+              (std::vector<std::string>{"KEPT={{TOKEN}} {{MISSING}} {{bad-key",
+                                        "EMPTY=", "SHARED=s3cr3t", "FILLED=xs3cr3t"}));
 }
 
 TEST(ResolveCommand, ABadLiteralNameIsRefusedBeforeAnyKeyIsLookedUp) {
-    for (const std::string_view name : {"", "A=B", std::string_view("A\0B", 3), "{{TOKEN}}"}) {
+    using namespace std::string_view_literals;
+    for (const std::string_view name : {""sv, "A=B"sv, "A\0B"sv, "{{TOKEN}}"sv}) {
         SCOPED_TRACE(name);
         const CommandRequest request{
             .command = std::vector<std::string>{"env"},
