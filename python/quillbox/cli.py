@@ -435,6 +435,18 @@ def name_and_value(text: str) -> tuple[str, str]:
     return name, value
 
 
+def variable_name(text: str) -> str:
+    """A variable's name, checked before any message could show it: text that
+    is no name may be the passphrase itself, given where its variable's name
+    belongs, and is never repeated."""
+    if not is_key_name(text):
+        raise ValueError(
+            "not a variable name ([A-Za-z_][A-Za-z0-9_]*), so it is not shown — give the "
+            "variable's name, never the passphrase itself"
+        )
+    return text
+
+
 def non_negative(text: str) -> int:
     if not text.isascii() or not text.isdigit():
         raise ValueError(f"expected a whole number of 0 or more: {text}")
@@ -487,6 +499,7 @@ COMMAND_LINE = CommandLine(
             "--key-env",
             f"the environment variable holding the master passphrase (default: {DEFAULT_KEY_ENV})",
             metavar="NAME",
+            convert=variable_name,
             default=DEFAULT_KEY_ENV,
         ),
         Option(
@@ -514,6 +527,7 @@ COMMAND_LINE = CommandLine(
                     "the variable holding the new passphrase (default: ask twice on the "
                     "terminal); give --key-env's own to change only the costs",
                     metavar="NAME",
+                    convert=variable_name,
                 ),
                 *cost_options("the vault's", None, None, None),
             ],
@@ -571,6 +585,7 @@ COMMAND_LINE = CommandLine(
                     "--import-key-env",
                     "the variable holding the backup's passphrase (default: the vault's own)",
                     metavar="NAME",
+                    convert=variable_name,
                 ),
             ],
             positionals=[Positional("path", "the backup file to read")],

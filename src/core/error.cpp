@@ -156,6 +156,11 @@ struct MessageWriter {
         return "environment variable " + e.variable +
                " is not set — set it to the master passphrase before running quillbox";
     }
+    std::string operator()(const errors::InvalidVariableName&) const {
+        return "the name given for the passphrase's environment variable is not a variable name "
+               "([A-Za-z_][A-Za-z0-9_]*), so it is not shown — give the variable's name, never "
+               "the passphrase itself";
+    }
     std::string operator()(const errors::OsError& e) const { return os_error_text(e.code); }
     std::string operator()(const errors::IoMessage& e) const { return e.message; }
 };

@@ -235,6 +235,13 @@ struct EnvVarNotSet {
 
     friend bool operator==(const EnvVarNotSet&, const EnvVarNotSet&) = default;
 };
+// The name given for the passphrase's variable is no variable's name. It is
+// not kept: text given where a name belongs may be the passphrase itself.
+struct InvalidVariableName {
+    static constexpr ErrorKind kind = ErrorKind::InvalidVariableName;
+
+    friend bool operator==(const InvalidVariableName&, const InvalidVariableName&) = default;
+};
 // An operating-system error, shown as the system's description and its number.
 struct OsError {
     static constexpr ErrorKind kind = ErrorKind::OsError;

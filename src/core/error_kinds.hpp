@@ -40,5 +40,6 @@
     KIND(SandboxPathUnusable, Sandbox, SandboxError)              \
     KIND(AutomatonBuildFailed, Redaction, QuillBoxError)          \
     KIND(EnvVarNotSet, MasterKey, MasterKeyError)                 \
+    KIND(InvalidVariableName, MasterKey, MasterKeyError)          \
     KIND(OsError, Io, QuillBoxError)                              \
     KIND(IoMessage, Io, QuillBoxError)

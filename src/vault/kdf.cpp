@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "core/key_name.hpp"
 #include "core/stack_wipe.hpp"
 #include "core/utf8.hpp"
 #include "vault/argon2id.hpp"
@@ -67,6 +68,10 @@ Result<SecretBytes> read_master_passphrase(std::string_view variable) {
         is_lookup_name(variable) ? std::getenv(std::string(variable).c_str()) : nullptr;
     // The value is checked where it lies, so a refused value is never copied.
     if (value == nullptr || !is_valid_utf8(value)) {
+        // A variable's name has the shape of a key name. Anything else is not
+        // repeated in the message: it may be the passphrase, given by mistake
+        // where its variable's name belongs.
+        if (!is_valid_key_name(variable)) return fail(errors::InvalidVariableName{});
         return fail(errors::EnvVarNotSet{std::string(variable)});
     }
     return SecretBytes(std::string_view(value));

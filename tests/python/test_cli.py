@@ -163,6 +163,22 @@ def test_errors_are_one_line_with_status_1(vault_file: Path, arguments, key, mes
     assert "Traceback" not in result.stderr
 
 
+@pytest.mark.parametrize(
+    "arguments",
+    [
+        ("list", "--key-env"),
+        ("rekey", "--new-key-env"),
+        ("import", "backup.vault", "--import-key-env"),
+    ],
+)
+def test_a_passphrase_given_for_a_variable_name_is_never_shown(vault_file: Path, arguments):
+    passphrase = "my pass phrase"
+    result = quillbox(*arguments, passphrase, "--vault", str(vault_file))
+    assert result.returncode == 2
+    assert f"{arguments[-1]}: not a variable name" in result.stderr
+    assert passphrase not in result.stderr
+
+
 def test_insecure_permissions_need_the_flag(vault_file: Path):
     vault_file.chmod(0o644)
     refused = quillbox("list", "--vault", str(vault_file))

@@ -198,6 +198,26 @@ def test_opening_errors(make_vault, tmp_path, monkeypatch):
         Vault(KEY_ENV, str(make_vault(name="good.bin", passphrase=PASSPHRASE)))
 
 
+NOT_A_VARIABLE_NAME = (
+    "master key error: the name given for the passphrase's environment variable is not a "
+    "variable name"
+)
+
+
+@pytest.mark.parametrize("attempt", ["open", "import", "rekey"])
+@pytest.mark.parametrize("text", ["my pass phrase", "pass=word", "pässphrase", "2fa-code"])
+def test_a_passphrase_given_for_its_variable_name_is_never_shown(vault, vault_path, attempt, text):
+    with pytest.raises(MasterKeyError) as raised:
+        if attempt == "open":
+            Vault(text, str(vault_path))
+        elif attempt == "import":
+            vault.import_vault(str(vault_path), import_key_env=text)
+        else:
+            vault.rekey(text)
+    assert str(raised.value).startswith(NOT_A_VARIABLE_NAME)
+    assert text not in str(raised.value)
+
+
 # Opens the vault at argv[2], or imports argv[3] into it, with the passphrase
 # in the variable argv[1], and prints the error that refuses it.
 REFUSED_ATTEMPT = """

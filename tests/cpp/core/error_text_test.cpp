@@ -99,6 +99,10 @@ std::vector<ErrorCase> error_cases() {
         {errors::EnvVarNotSet{"QUILLBOX_KEY"}, C::MasterKey, K::EnvVarNotSet,
          "master key error: environment variable QUILLBOX_KEY is not set — set it to the master "
          "passphrase before running quillbox"},
+        {errors::InvalidVariableName{}, C::MasterKey, K::InvalidVariableName,
+         "master key error: the name given for the passphrase's environment variable is not a "
+         "variable name ([A-Za-z_][A-Za-z0-9_]*), so it is not shown — give the variable's name, "
+         "never the passphrase itself"},
         {errors::OsError{ENOENT}, C::Io, K::OsError,
          "I/O error: No such file or directory (os error 2)"},
         {errors::IoMessage{"RNG fill failed"}, C::Io, K::IoMessage, "I/O error: RNG fill failed"},
