@@ -47,17 +47,26 @@ TEST(ReadMasterPassphrase, AcceptsAnEmptyValue) {
     EXPECT_TRUE(passphrase->empty());
 }
 
-TEST(ReadMasterPassphrase, RefusesUnsetNonUtf8AndUnlookupableNamesAlike) {
+TEST(ReadMasterPassphrase, RefusesUnsetAndNonUtf8Alike) {
     const ScopedEnv not_utf8("QUILLBOX_TEST_NOT_UTF8", "ab\xff");
     const ScopedEnv unset(kVariable, std::nullopt);
-    const ScopedEnv shadow("QUILLBOX_TEST_A", "B=not the passphrase");
-    // A name with '=' or NUL would otherwise find a different variable.
-    const std::string names[] = {kVariable, "QUILLBOX_TEST_NOT_UTF8", "QUILLBOX_TEST_A=B",
-                                 std::string("QUILLBOX_TEST_A\0X", 17), ""};
-    for (const auto& name : names) {
+    for (const std::string name : {kVariable, "QUILLBOX_TEST_NOT_UTF8"}) {
         const auto passphrase = read_master_passphrase(name);
         ASSERT_FALSE(passphrase) << name;
         EXPECT_EQ(passphrase.error(), CoreError(errors::EnvVarNotSet{name}));
+    }
+}
+
+TEST(ReadMasterPassphrase, NeverRepeatsTextThatIsNoVariableName) {
+    const ScopedEnv shadow("QUILLBOX_TEST_A", "B=not the passphrase");
+    // A name with '=' or NUL would otherwise find a different variable; text
+    // with a space is most likely the passphrase itself.
+    const std::string names[] = {"QUILLBOX_TEST_A=B", std::string("QUILLBOX_TEST_A\0X", 17), "",
+                                 "my pass phrase"};
+    for (const auto& name : names) {
+        const auto passphrase = read_master_passphrase(name);
+        ASSERT_FALSE(passphrase) << name;
+        EXPECT_EQ(passphrase.error(), CoreError(errors::InvalidVariableName{}));
     }
 }
 
