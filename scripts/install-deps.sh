@@ -26,11 +26,14 @@ test)
     # symbolizer; ssh-keygen for a test that hands a program a key file; jq
     # and node, whose URL and JSON encoders the redaction tests run (about
     # 0.4 MB and 11 MB to download); openssl, xxd and hexdump (bsdextrautils),
-    # whose Base64 and dumps of a key file the redaction tests run.
+    # whose Base64 and dumps of a key file the redaction tests run; the
+    # README's examples run as written against their own sshd and PostgreSQL
+    # server, with gh and psql as clients (about 7 MB and 20 MB to download).
     apt_packages+=(
         libgtest-dev unicode-data libicu-dev
         clang-19 libclang-rt-19-dev lld-19 llvm-19
         openssh-client jq nodejs openssl xxd bsdextrautils
+        openssh-server postgresql gh
     )
     requirements=requirements-dev.txt
     ;;
