@@ -23,14 +23,15 @@ DEPLOY_SCRIPT = """\
 # Starts a release: the deploy service takes the token as a bearer token.
 curl -sS --fail -X POST -H "Authorization: Bearer $TOKEN" https://deploy.example.test/releases
 """
-IDENTITY = {"GIT_CONFIG_GLOBAL": "/dev/null", "GIT_CONFIG_NOSYSTEM": "1"}
+# The repositories are made by root, whose git reads none of the host's configuration.
+NO_HOST_CONFIGURATION = {"GIT_CONFIG_GLOBAL": "/dev/null", "GIT_CONFIG_NOSYSTEM": "1"}
 
 
 def _git(*arguments: str, cwd: Path) -> None:
     subprocess.run(
         ["git", "-c", "user.name=Me", "-c", "user.email=me@example.test", *arguments],
         cwd=cwd,
-        env={**IDENTITY, "PATH": os.environ["PATH"]},
+        env={**NO_HOST_CONFIGURATION, "PATH": os.environ["PATH"]},
         check=True,
         capture_output=True,
     )

@@ -24,8 +24,12 @@ class PostgresServer:
         self._password = password
         self._folder = folder
         self._data = folder / "data"
-        self._as_postgres = ["setpriv", "--reuid", POSTGRES_USER, "--regid", POSTGRES_USER]
-        self._as_postgres.append("--clear-groups")
+        self._as_postgres = [
+            "setpriv",
+            f"--reuid={POSTGRES_USER}",
+            f"--regid={POSTGRES_USER}",
+            "--clear-groups",
+        ]
 
     def initialise(self) -> subprocess.Popen[bytes]:
         """Starts making the cluster; wait on what it returns before entering."""
