@@ -38,18 +38,23 @@ README = Path(__file__).resolve().parents[2] / "README.md"
 WORLD_DRIVER = Path(__file__).resolve().parent / "readme_examples" / "world.py"
 BLOCKS = blocks_of(README.read_text())
 RUN_LANGUAGES = {"sh", "python", "json"}
-EXAMPLES = [block for block in BLOCKS if block.not_run is None]
+EXAMPLES = [block for block in BLOCKS if block.not_run is None and block.file_name is None]
+# Files the README shows, which the examples use: they are in the project.
+PROJECT_FILES = {
+    block.file_name: block.text for block in BLOCKS if block.not_run is None and block.file_name
+}
 MCP_CONFIGURATION = next(block for block in EXAMPLES if block.language == "json")
 
 # The names the Python blocks use without defining them: the vault they talk
-# to, the user's home, and the bytes of the token that the first one stores.
+# to, a function an earlier block imports, and the bytes of the token that the
+# first one stores.
 PYTHON_PRELUDE = """\
 import os
 import sys
 
 import quillbox
+from quillbox.environment import base_environment
 
-home = os.environ["HOME"]
 token_bytes = os.environb[b"TOKEN"]
 vault = quillbox.Vault("QUILLBOX_KEY")
 """
@@ -63,15 +68,18 @@ INTERNAL_HOST = "internal.example.test"  # its certificate's CA is a vault entry
 # What each example's output shows. A new example gets its line here.
 SHOWS: dict[str, list[str]] = {
     "using-it-1": [
-        "API_TOKEN",
+        "DEPLOY_KEY",
         '"authorization": "Bearer [REDACTED_API_TOKEN]"',
         '"authorization": "token [REDACTED_GH_TOKEN]"',
+        '"authorization": "Bearer [REDACTED_DEPLOY_TOKEN]"',
         "deleted API_TOKEN",
         "exported to backup.vault",
-        "0 added, 0 skipped, 1 replaced",
+        "0 added, 0 skipped, 4 replaced",
         "the vault now takes the new passphrase",
     ],
     "using-it-2": ['0 {"host": "api.example.test"', '"Bearer [REDACTED_API_TOKEN]"'],
+    "the-command-s-environment-1": ["fix: it's done; really", "(1 row)", "deploying "],
+    "the-command-s-environment-3": ['"Bearer [REDACTED_DEPLOY_TOKEN]"'],
     "arguments-1": ['"Bearer [REDACTED_API_TOKEN]"', "fix: it's done; really"],
     "arguments-2": ["fix: it's done; really"],
     "environment-1": ['"token [REDACTED_GH_TOKEN]"', "(1 row)"],
@@ -87,7 +95,6 @@ SHOWS: dict[str, list[str]] = {
 # Examples that need what is not built yet: each fails until it is, and the
 # mark goes when it passes.
 WAITING = {
-    "arguments-1": "git finds its identity in ~/.gitconfig, and `quillbox run` gives no HOME yet",
     "in-memory-file-1": "ssh closes the descriptor that {{file:KEY}} names before it reads the key",
 }
 
@@ -127,6 +134,8 @@ def test_every_block_is_run_or_says_why_not():
         else:
             assert block.language in RUN_LANGUAGES, f"README.md:{block.line}: no way to run it"
     assert sorted(SHOWS) == sorted(block.name for block in EXAMPLES)
+    for name in PROJECT_FILES:
+        assert any(name in block.text for block in EXAMPLES), f"no example uses {name}"
 
 
 def host_names() -> list[str]:
@@ -175,8 +184,14 @@ def world_spec(values: dict[str, str], blocks: list[Block]) -> dict[str, Any]:
     the vault and the session `me` runs `blocks` in. Adds the deploy key and
     the internal CA, made here, to `values`."""
     trusted, internal = Authority("README test CA"), Authority("internal CA")
-    host_key, deploy_key = ssh_key_pair("host.example.test"), ssh_key_pair("me@laptop")
-    values.update(DEPLOY_KEY=deploy_key.private, INTERNAL_CA=internal.pem)
+    host_key, deploy_key = ssh_key_pair("host.example.test"), ssh_key_pair("deploy@ci")
+    # `me`'s own key, on disk, which deploy@host.example.test does not let in: ssh
+    # tries it when the key it is given cannot be read.
+    own_key = ssh_key_pair("me@laptop")
+    # PGPASSWORD: the database's password under the name psql reads it by.
+    values.update(
+        DEPLOY_KEY=deploy_key.private, INTERNAL_CA=internal.pem, PGPASSWORD=values["DB_PASSWORD"]
+    )
     public_hosts = [name for name in host_names() if name != INTERNAL_HOST]
     route = lambda host, method, path, secret: {  # noqa: E731
         "host": host,
@@ -199,18 +214,21 @@ def world_spec(values: dict[str, str], blocks: list[Block]) -> dict[str, Any]:
             route(DEPLOY_HOST, "POST", "/releases", values["DEPLOY_TOKEN"]),
         ],
         "ssh": {
+            "key": own_key.private,
             "host_key": host_key.private,
             "host_public": host_key.public,
             "authorized_key": deploy_key.public,
         },
         "postgres": {"role": "app", "password": values["DB_PASSWORD"]},
         "vault": {"passphrase": passphrase_of_the_mcp_example(), "entries": values},
-        # The variables of the session the blocks run in.
+        # The variables of the session the blocks run in: the first one
+        # stores some of them.
         "session": {
             "QUILLBOX_KEY": passphrase_of_the_mcp_example(),
             "TOKEN": values["API_TOKEN"],
-            "GH_TOKEN": values["GH_TOKEN"],
+            **{name: values[name] for name in ("GH_TOKEN", "DEPLOY_TOKEN", "DB_PASSWORD")},
         },
+        "project_files": PROJECT_FILES,
         "prelude": PYTHON_PRELUDE,
         "agent_calls": [[name, arguments] for name, arguments, _, _ in AGENT_CALLS],
         "blocks": [

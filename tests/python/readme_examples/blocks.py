@@ -1,7 +1,8 @@
 """The fenced blocks of a Markdown text, each named after the heading, or the
 paragraph's bold title (`**Arguments.**`), it stands under. A block right after
 a line `<!-- not run: REASON -->` is not an example of use (it builds or tests
-the project itself) and is not run."""
+the project itself) and is not run. A block whose first line is a comment that
+names a file (`# deploy.env`) shows that file, which other blocks use."""
 
 from __future__ import annotations
 
@@ -11,6 +12,7 @@ from dataclasses import dataclass
 NOT_RUN = re.compile(r"<!-- not run: (?P<reason>.*?) -->")
 FENCE = "```"
 BOLD_TITLE = re.compile(r"\*\*(?P<title>[^*]+)\.\*\*")
+FILE_NAME = re.compile(r"# (?P<name>[\w-]*\.[\w.-]+)")
 
 
 @dataclass(frozen=True)
@@ -20,6 +22,12 @@ class Block:
     text: str
     line: int  # where its opening fence is, counted from 1
     not_run: str | None  # why it is not run; None for an example that is
+
+    @property
+    def file_name(self) -> str | None:
+        """The name of the file the block shows, if it shows one."""
+        named = FILE_NAME.fullmatch(self.text.partition("\n")[0])
+        return named["name"] if named else None
 
 
 def slug(heading: str) -> str:

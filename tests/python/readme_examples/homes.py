@@ -1,8 +1,9 @@
 """The homes the examples start from. `me`'s is what the README takes for
 granted: the command in `~/env` (the virtual environment that installed it),
-a vault at the default path, a git identity in ~/.gitconfig, the SSH server's
-key in ~/.ssh/known_hosts, the folders the MCP entry names, and a project: a
-git repository with a change staged and a `deploy.sh`. `deploy`'s home holds
+a vault at the default path, a git identity in ~/.gitconfig, an SSH key and the
+SSH server's key in ~/.ssh, the folders the MCP entry names, and a project: a
+git repository with a change staged, a `deploy.sh`, a Makefile whose `deploy`
+target needs git, and the files the README shows. `deploy`'s home holds
 the key it lets in and a bare repository, `app.git`."""
 
 from __future__ import annotations
@@ -21,7 +22,12 @@ TINY_COSTS = ["--m-cost", "8", "--t-cost", "1"]  # Argon2's: the vault opens in 
 DEPLOY_SCRIPT = """\
 #!/bin/sh
 # Starts a release: the deploy service takes the token as a bearer token.
-curl -sS --fail -X POST -H "Authorization: Bearer $TOKEN" https://deploy.example.test/releases
+curl -sS --fail -X POST -H "Authorization: Bearer $DEPLOY_TOKEN" \\
+    https://deploy.example.test/releases
+"""
+MAKEFILE = """\
+deploy:
+\t@echo "deploying $$(git rev-parse --short HEAD)"
 """
 # The repositories are made by root, whose git reads none of the host's configuration.
 NO_HOST_CONFIGURATION = {"GIT_CONFIG_GLOBAL": "/dev/null", "GIT_CONFIG_NOSYSTEM": "1"}
@@ -76,11 +82,14 @@ def place_vault(home: Path, owner: User, passphrase: str, entries: Mapping[str, 
     _own(home / ".local", owner)
 
 
-def make_my_home(me: User, ssh_host_line: str) -> None:
+def make_my_home(
+    me: User, ssh_key: str, ssh_host_line: str, project_files: Mapping[str, str]
+) -> None:
     home = me.home
     home.mkdir(mode=0o700)
     (home / "env").symlink_to(sys.prefix)
     _write(home / ".gitconfig", "[user]\n\tname = Me\n\temail = me@example.test\n")
+    _write(home / ".ssh" / "id_ed25519", ssh_key, mode=0o600)
     _write(home / ".ssh" / "known_hosts", ssh_host_line)
     (home / ".ssh").chmod(0o700)
     _write(home / ".cargo" / "config.toml", "[net]\noffline = true\n")
@@ -89,6 +98,9 @@ def make_my_home(me: User, ssh_host_line: str) -> None:
     project.mkdir()
     _write(project / "README.md", "# project\n")
     _write(project / "deploy.sh", DEPLOY_SCRIPT, mode=0o755)
+    _write(project / "Makefile", MAKEFILE)
+    for name, text in project_files.items():
+        _write(project / name, text)
     _git("init", "--quiet", "--template=", cwd=project)
     _git("add", ".", cwd=project)
     _git("commit", "--quiet", "-m", "start", cwd=project)

@@ -78,7 +78,8 @@ def world(spec: dict[str, Any]) -> Iterator[tuple[Runner, HttpsServer, dict[str,
     postgres = PostgresServer(**spec["postgres"], folder=Path("/tmp/postgres"))
     initialising = postgres.initialise()
 
-    homes.make_my_home(me, f"host.example.test {spec['ssh']['host_public']}")
+    known_host = f"host.example.test {spec['ssh']['host_public']}"
+    homes.make_my_home(me, spec["ssh"]["key"], known_host, spec["project_files"])
     templates = {"without a vault": WORLD / "me-without-a-vault", "with a vault": WORLD / "me"}
     homes.copy_home(me.home, templates["without a vault"])
     homes.place_vault(me.home, me, **spec["vault"])
