@@ -17,25 +17,18 @@ labels), and no secret shows in any form.
 from __future__ import annotations
 
 import base64
-import fcntl
 import json
-import os
 import re
 import secrets
-import subprocess
-import sys
-import time
 from pathlib import Path
-from typing import Any, Callable, TypeVar
+from typing import Any
 
 import pytest
 from readme_examples.blocks import Block, blocks_of
 from readme_examples.credentials import Authority, ssh_key_pair
-
-T = TypeVar("T")
+from readme_examples.driving import once_for_all_workers, run_world
 
 README = Path(__file__).resolve().parents[2] / "README.md"
-WORLD_DRIVER = Path(__file__).resolve().parent / "readme_examples" / "world.py"
 BLOCKS = blocks_of(README.read_text())
 RUN_LANGUAGES = {"sh", "python", "json"}
 EXAMPLES = [block for block in BLOCKS if block.not_run is None and block.file_name is None]
@@ -102,26 +95,23 @@ NOTE = "/home/me/shared-notes/today"
 # What an agent asks the server of the MCP example, and what each answer shows:
 # the names, a call with a secret, a write to the folder --allow-write opens, and
 # the vault, which the sandbox keeps out of reach.
-AGENT_CALLS: list[tuple[str, dict[str, Any], bool, str]] = [
-    ("list_secrets", {}, False, "DEPLOY_TOKEN"),
+AGENT_CALLS: list[tuple[str, dict[str, Any], str]] = [
+    ("list_secrets", {}, "DEPLOY_TOKEN"),
     (
         "run_command",
         {
             "command": "curl -sS -H 'Authorization: Bearer {{API_TOKEN}}' https://api.example.test/me"
         },
-        False,
         '"Bearer [REDACTED_API_TOKEN]"',
     ),
     (
         "run_command",
         {"command": ["sh", "-c", f"echo noted > {NOTE} && cat {NOTE}"]},
-        False,
         "noted",
     ),
     (
         "run_command",
         {"command": "cat /home/me/.local/share/quillbox/vault.bin"},
-        False,
         "Permission denied",
     ),
 ]
@@ -230,7 +220,7 @@ def world_spec(values: dict[str, str], blocks: list[Block]) -> dict[str, Any]:
         },
         "project_files": PROJECT_FILES,
         "prelude": PYTHON_PRELUDE,
-        "agent_calls": [[name, arguments] for name, arguments, _, _ in AGENT_CALLS],
+        "agent_calls": [[name, arguments] for name, arguments, _ in AGENT_CALLS],
         "blocks": [
             {
                 "name": block.name,
@@ -243,43 +233,6 @@ def world_spec(values: dict[str, str], blocks: list[Block]) -> dict[str, Any]:
             for block in blocks
         ],
     }
-
-
-def run_world(spec: dict[str, Any]) -> dict[str, Any]:
-    probe = subprocess.run(["unshare", "--net", "--mount", "true"], capture_output=True, text=True)
-    if probe.returncode != 0:
-        pytest.skip(f"the examples run in new namespaces, and unshare was refused: {probe.stderr}")
-    started = time.monotonic()
-    driver = subprocess.run(
-        ["unshare", "--net", "--mount", sys.executable, str(WORLD_DRIVER)],
-        input=json.dumps(spec),
-        capture_output=True,
-        text=True,
-        timeout=300,
-    )
-    assert driver.returncode == 0, driver.stderr
-    ran: dict[str, Any] = json.loads(driver.stdout)
-    each = ", ".join(f"{name} {outcome['seconds']}" for name, outcome in ran["blocks"].items())
-    print(
-        f"README examples: {time.monotonic() - started:.1f} s in all, "
-        f"{ran['setup_seconds']} s to set the world up; each block's: {each}"
-    )
-    return ran
-
-
-def once_for_all_workers(tmp_path_factory: pytest.TempPathFactory, make: Callable[[], T]) -> T:
-    """Each pytest-xdist worker has fixtures of its own: the first to ask makes
-    the thing and writes it down, the others wait for it and read it."""
-    folder = tmp_path_factory.getbasetemp()
-    if "PYTEST_XDIST_WORKER" in os.environ:
-        folder = folder.parent  # the workers' common one
-    made = folder / "readme-world.json"
-    with open(folder / "readme-world.lock", "w") as lock:
-        fcntl.flock(lock, fcntl.LOCK_EX)
-        if not made.exists():
-            made.write_text(json.dumps(make()))
-        shared: T = json.loads(made.read_text())
-        return shared
 
 
 def run_the_examples() -> dict[str, Any]:
@@ -352,8 +305,8 @@ def test_the_example_runs_as_written(block: Block, world: dict[str, Any]):
         assert outcome["result"] is not None, "the block leaves no run to check"
         assert outcome["result"]["exit_code"] == 0, where + json.dumps(outcome["result"])
     if block.language == "json":
-        for (name, _, is_error, text), answer in zip(AGENT_CALLS, outcome["result"]):
-            assert answer["is_error"] == is_error, (name, answer)
+        for (name, _, text), answer in zip(AGENT_CALLS, outcome["result"]):
+            assert not answer["is_error"], (name, answer)
             assert text in answer["text"], (name, answer)
     for text in SHOWS[block.name]:
         assert text in shown, where
