@@ -28,13 +28,14 @@ test)
     # 0.4 MB and 11 MB to download); openssl, xxd and hexdump (bsdextrautils),
     # whose Base64 and dumps of a key file the redaction tests run; the
     # README's examples run as written against their own sshd and PostgreSQL
-    # server, with gh, psql and make as clients (gh is 7 MB to download,
-    # PostgreSQL 24 MB, and 22 MB for libllvm14 where it is missing).
+    # server and a CA of their own, with curl, git, gh, psql and make as
+    # clients (gh is 7 MB to download, PostgreSQL 24 MB, and 22 MB for
+    # libllvm14 where it is missing).
     apt_packages+=(
         libgtest-dev unicode-data libicu-dev
         clang-19 libclang-rt-19-dev lld-19 llvm-19
         openssh-client jq nodejs openssl xxd bsdextrautils
-        openssh-server postgresql gh make
+        openssh-server postgresql ca-certificates curl git gh make
     )
     requirements=requirements-dev.txt
     ;;
