@@ -53,23 +53,34 @@ def bring_up_loopback() -> None:
         fcntl.ioctl(probe, SIOCSIFFLAGS, struct.pack("16sh", b"lo", flags | IFF_UP))
 
 
-def open_the_way_to(path: Path) -> None:
-    """Lets every user reach `path`: each folder on the way that others cannot
+def _cover_leaving(folder: Path, names: set[str]) -> None:
+    """Covers `folder` with a tmpfs that everyone can pass through, holding only
+    `names`, each bound from the original."""
+    originals = {name: os.open(folder / name, os.O_PATH) for name in names}
+    try:
+        memory_folder(folder, 0o755)
+        for name, original in originals.items():
+            if stat.S_ISDIR(os.fstat(original).st_mode):
+                (folder / name).mkdir()
+            else:
+                (folder / name).touch()
+            bind(Path(f"/proc/self/fd/{original}"), folder / name)
+    finally:
+        for original in originals.values():
+            os.close(original)
+
+
+def open_the_way_to(paths: list[Path]) -> None:
+    """Lets every user reach `paths`: each folder on the way that others cannot
     pass through (root's home, where an interpreter may be installed) is
-    covered by a tmpfs that holds only the next step, bound from the original."""
-    way = Path(path.anchor)
-    for name in path.parts[1:]:
-        following = way / name
-        if not os.stat(way).st_mode & stat.S_IXOTH:
-            original = os.open(following, os.O_PATH)
-            try:
-                is_folder = stat.S_ISDIR(os.fstat(original).st_mode)
-                memory_folder(way, 0o755)
-                if is_folder:
-                    following.mkdir()
-                else:
-                    following.touch()
-                bind(Path(f"/proc/self/fd/{original}"), following)
-            finally:
-                os.close(original)
-        way = following
+    covered by one that holds only the next steps of the ways through it."""
+    depth = 1
+    while any(len(path.parts) > depth for path in paths):
+        next_steps: dict[Path, set[str]] = {}
+        for path in paths:
+            if len(path.parts) > depth:
+                next_steps.setdefault(Path(*path.parts[:depth]), set()).add(path.parts[depth])
+        for folder, names in next_steps.items():
+            if not os.stat(folder).st_mode & stat.S_IXOTH:
+                _cover_leaving(folder, names)
+        depth += 1

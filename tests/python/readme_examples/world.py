@@ -45,9 +45,10 @@ def compile_what_the_examples_import() -> None:
 
 
 def private_folders() -> None:
-    for interpreter_path in {os.path.realpath(sys.executable), sys.base_prefix, sys.prefix}:
-        namespace.open_the_way_to(Path(interpreter_path))
-    namespace.open_the_way_to(Path(__file__).resolve())
+    # The interpreter, its library, the virtual environment, and the scripts
+    # that run the Python blocks.
+    interpreter = [os.path.realpath(sys.executable), sys.base_prefix, sys.prefix]
+    namespace.open_the_way_to([Path(path) for path in [*interpreter, Path(__file__).resolve()]])
     namespace.bring_up_loopback()
     namespace.memory_folder(Path("/tmp"), 0o1777)
     namespace.memory_folder(Path("/dev/shm"), 0o1777)
