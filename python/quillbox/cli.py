@@ -23,11 +23,7 @@ if TYPE_CHECKING:
 
 MIN_PASSPHRASE_LENGTH = 12
 NOT_FOUND_EXIT_CODE = 127  # what a shell exits with for a program it cannot find
-HEADER_MAC_MISMATCH = "vault error: vault header HMAC mismatch"
-KEY_NAME_RULE = (
-    "key names must match [A-Za-z_][A-Za-z0-9_]* (start with a letter or underscore, contain "
-    "only letters, digits, and underscores)"
-)
+HEADER_MAC_MISMATCH = "HeaderMacMismatch"  # the error's kind, which a wrong passphrase gives
 # Where a new passphrase asked for on the terminal waits for the native code,
 # which reads every passphrase from a variable; this process's own only.
 ASKED_KEY_ENV = "QUILLBOX_NEW_KEY_ASKED"
@@ -87,8 +83,8 @@ def rekey_vault(args: Arguments) -> int:
 
 
 def set_entry(args: Arguments) -> int:
-    if not is_key_name(args.key):
-        raise CliError(f'invalid key name "{args.key}" — {KEY_NAME_RULE}')
+    if not _vaultfile.is_key_name(args.key):
+        raise CliError(f'invalid key name "{args.key}" — {_vaultfile.KEY_NAME_RULE}')
     if args.file is not None and args.keep_newline:
         raise CliError("--file stores the file's bytes exactly: --keep-newline has no use there")
     if args.file is None:
@@ -143,9 +139,19 @@ def export_vault(args: Arguments) -> int:
 
 def import_vault(args: Arguments) -> int:
     with open_vault(args) as vault:
-        added, skipped, replaced = vault.import_vault(
-            args.path, overwrite=args.overwrite, import_key_env=args.import_key_env
-        )
+        try:
+            added, skipped, replaced = vault.import_vault(
+                args.path, overwrite=args.overwrite, import_key_env=args.import_key_env
+            )
+        except VaultCorruptError as error:
+            if error.kind != HEADER_MAC_MISMATCH:
+                raise
+            if args.import_key_env is None:
+                raise CliError(
+                    f"{error}: a backup made under another passphrase than the vault's needs "
+                    "--import-key-env NAME"
+                ) from None
+            raise CliError(f"{error}: check {args.import_key_env}") from None
     print(f"{added} added, {skipped} skipped, {replaced} replaced")
     return 0
 
@@ -352,10 +358,8 @@ def open_vault(args: Arguments) -> Vault:
         return Vault(args.key_env, args.vault, args.allow_insecure_permissions)
     except VaultCorruptError as error:
         # The passphrase keys the header's MAC: a wrong one reads as damage.
-        if str(error).startswith(HEADER_MAC_MISMATCH):
-            raise CliError(
-                f"{error}; a wrong passphrase in {args.key_env} gives this too"
-            ) from None
+        if error.kind == HEADER_MAC_MISMATCH:
+            raise CliError(f"{error}: check {args.key_env}") from None
         raise
 
 
@@ -412,15 +416,6 @@ def read_secret_file(path: str) -> bytearray:
     return value
 
 
-def is_key_name(text: str) -> bool:
-    """[A-Za-z_][A-Za-z0-9_]*, without the import of a regular-expression engine."""
-    return (
-        text.isascii()
-        and text[:1] not in ("", *"0123456789")
-        and all(character.isalnum() or character == "_" for character in text)
-    )
-
-
 def print_error(message: str) -> None:
     sys.stderr.write(f"quillbox: {message}\n")
 
@@ -439,7 +434,7 @@ def variable_name(text: str) -> str:
     """A variable's name, checked before any message could show it: text that
     is no name may be the passphrase itself, given where its variable's name
     belongs, and is never repeated."""
-    if not is_key_name(text):
+    if not _vaultfile.is_key_name(text):
         raise ValueError(
             "not a variable name ([A-Za-z_][A-Za-z0-9_]*), so it is not shown — give the "
             "variable's name, never the passphrase itself"

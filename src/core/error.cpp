@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "core/key_name.hpp"
 #include "core/message_format.hpp"
 
 namespace quillbox {
@@ -22,10 +23,6 @@ const char* category_prefix(ErrorCategory category) {
     return "";
 }
 
-constexpr const char* kKeyNameRule =
-    "key names must match [A-Za-z_][A-Za-z0-9_]* (start with a letter or underscore, contain "
-    "only letters, digits, and underscores)";
-
 std::string number(std::uint64_t value) {
     return std::to_string(value);
 }
@@ -42,7 +39,7 @@ struct MessageWriter {
         return "malformed placeholder: " + e.text + " — missing closing '}'";
     }
     std::string operator()(const errors::InvalidPlaceholderKey& e) const {
-        return "invalid placeholder key name in " + e.text + " — " + kKeyNameRule;
+        return "invalid placeholder key name in " + e.text + " — " + std::string(kKeyNameRule);
     }
     std::string operator()(const errors::UnclosedSingleQuote& e) const {
         return "unclosed single-quoted string starting at byte offset " + number(e.offset);
@@ -185,6 +182,16 @@ ExceptionClass exception_class_of(ErrorKind kind) {
 #undef QUILLBOX_KIND_EXCEPTION
     }
     return ExceptionClass::QuillBoxError;
+}
+
+const char* kind_name(ErrorKind kind) {
+    switch (kind) {
+#define QUILLBOX_KIND_TEXT(name, category, exception) \
+    case ErrorKind::name: return #name;
+        QUILLBOX_ERROR_KINDS(QUILLBOX_KIND_TEXT)
+#undef QUILLBOX_KIND_TEXT
+    }
+    return "";
 }
 
 CoreError CoreError::from_errno() {

@@ -265,6 +265,9 @@ ErrorCategory category_of(ErrorKind kind);
 // The exception class that a kind is raised as.
 ExceptionClass exception_class_of(ErrorKind kind);
 
+// The kind's name as declared, "HeaderMacMismatch" say.
+const char* kind_name(ErrorKind kind);
+
 // A variant of every type but the first, which only opens the list.
 template <typename Opening, typename... Kinds>
 struct VariantOfTheRest {

@@ -10,6 +10,11 @@ namespace quillbox {
 // or `_`, then letters, digits and `_`, all ASCII ([A-Za-z_][A-Za-z0-9_]*).
 // Names are compared case-sensitively, byte for byte.
 
+// The rule as messages state it.
+inline constexpr std::string_view kKeyNameRule =
+    "key names must match [A-Za-z_][A-Za-z0-9_]* (start with a letter or underscore, contain "
+    "only letters, digits, and underscores)";
+
 // The first character of a name that breaks the key-name rule.
 struct KeyNameViolation {
     char32_t character;

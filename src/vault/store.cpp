@@ -172,7 +172,11 @@ Status put_entry(VaultState& state, std::string_view name, SecretBytes value) {
 Status check_key_name(std::string_view name) {
     if (name.empty()) return fail(errors::EmptyKeyName{});
     if (const std::optional<KeyNameViolation> violation = find_key_name_violation(name)) {
-        return fail(errors::RejectedMetacharacter{violation->character, violation->position});
+        // The kind's text speaks of commands; what applies to a name follows it.
+        return fail(
+            CoreError(errors::RejectedMetacharacter{violation->character, violation->position})
+                .in_circumstance("in a key name, which quotes cannot make valid: " +
+                                 std::string(kKeyNameRule)));
     }
     return {};
 }

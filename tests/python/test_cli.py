@@ -81,6 +81,15 @@ def test_a_whole_session(vault_file: Path, tmp_path: Path):
         ).returncode
         == 0
     )
+    under_its_own = quillbox(
+        "import", str(exported), "--vault", str(second), key="the second vault's passphrase"
+    )
+    assert (under_its_own.returncode, under_its_own.stderr) == (
+        1,
+        "quillbox: vault error: vault header HMAC mismatch — the vault header may have been "
+        "tampered with or corrupted; a wrong passphrase gives this too: a backup made under "
+        "another passphrase than the vault's needs --import-key-env NAME\n",
+    )
     imported = quillbox(
         "import",
         str(exported),
@@ -132,7 +141,7 @@ def test_set_keeps_the_newline_only_when_asked(vault_file: Path):
             ("list",),
             "the wrong passphrase",
             "quillbox: vault error: vault header HMAC mismatch — the vault header may have been "
-            "tampered with or corrupted; a wrong passphrase in QUILLBOX_KEY gives this too\n",
+            "tampered with or corrupted; a wrong passphrase gives this too: check QUILLBOX_KEY\n",
         ),
         (
             ("set", "bad-name"),

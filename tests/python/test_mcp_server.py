@@ -556,7 +556,7 @@ def test_a_running_server_sees_what_the_command_line_saved_after_it_started(
             "the wrong passphrase",
             None,
             "quillbox: vault error: vault header HMAC mismatch — the vault header may have been "
-            "tampered with or corrupted; a wrong passphrase in QUILLBOX_KEY gives this too\n",
+            "tampered with or corrupted; a wrong passphrase gives this too: check QUILLBOX_KEY\n",
         ),
         (None, None, "quillbox: "),
         # As if a module of the optional extra were not installed.

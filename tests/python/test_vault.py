@@ -178,9 +178,15 @@ def test_opening_errors(make_vault, tmp_path, monkeypatch):
         Vault(KEY_ENV, str(insecure))
     Vault(KEY_ENV, str(insecure), allow_insecure_permissions=True).close()
 
+    # The pinned text comes first, the likelier cause after it; the kind tells it apart.
     other_passphrase = make_vault(name="other.bin", passphrase="a different passphrase")
-    with pytest.raises(VaultCorruptError, match="header HMAC mismatch"):
+    with pytest.raises(
+        VaultCorruptError,
+        match="^vault error: vault header HMAC mismatch — the vault header may have been "
+        "tampered with or corrupted; a wrong passphrase gives this too$",
+    ) as wrong:
         Vault(KEY_ENV, str(other_passphrase))
+    assert wrong.value.kind == "HeaderMacMismatch"
 
     not_a_vault = tmp_path / "plain.bin"
     not_a_vault.write_bytes(b"x" * 200)
@@ -194,8 +200,28 @@ def test_opening_errors(make_vault, tmp_path, monkeypatch):
     monkeypatch.delenv(KEY_ENV)
     with pytest.raises(
         MasterKeyError, match=f"^master key error: environment variable {KEY_ENV} is not set"
-    ):
+    ) as unset:
         Vault(KEY_ENV, str(make_vault(name="good.bin", passphrase=PASSPHRASE)))
+    assert unset.value.kind == "EnvVarNotSet"
+
+
+def test_a_bad_key_name_is_told_by_the_rule_of_names_after_the_pinned_text(vault):
+    with pytest.raises(TokenizationError) as refused:
+        vault.set("bad-name", b"value")
+    assert str(refused.value) == (
+        "tokenization error: rejected shell metacharacter '-' at byte offset 3 — wrap it in "
+        "quotes if it is intended to be literal (in a key name, which quotes cannot make valid: "
+        "key names must match [A-Za-z_][A-Za-z0-9_]* (start with a letter or underscore, "
+        "contain only letters, digits, and underscores))"
+    )
+    assert refused.value.kind == "RejectedMetacharacter"
+
+
+def test_errors_of_the_binding_itself_have_no_kind(vault):
+    vault.close()
+    with pytest.raises(QuillBoxError) as closed:
+        vault.list_keys()
+    assert closed.value.kind is None
 
 
 NOT_A_VARIABLE_NAME = (

@@ -14,7 +14,9 @@ namespace quillbox::python {
 PyObject* exception_class(ExceptionClass which);
 
 // Sets the Python exception for a CoreError: its class from the category and
-// kind, its only argument the error's full text. Always returns nullptr.
+// kind, its only argument the error's full text (and, where the text's cause
+// is often another, that cause after it), its `kind` attribute the kind's
+// name. Always returns nullptr.
 PyObject* raise_core_error(const CoreError& error);
 
 // Sets a QuillBoxError with a message of the binding's own ("vault is closed").

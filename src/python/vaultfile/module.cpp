@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "core/key_name.hpp"
 #include "python/shared/arguments.hpp"
 #include "python/shared/boundary.hpp"
 #include "python/shared/exception_classes.hpp"
@@ -26,7 +27,7 @@ PyObject* raise_as_public_exception(const CoreError& error) {
     if (!module) return nullptr;
     PyRef type = PyRef::steal(
         PyObject_GetAttrString(module.get(), exception_class_name(exception_class_for(error))));
-    return raise_with_message(type.get(), error.to_text());
+    return raise_with_kind(type.get(), error.to_text(), kind_name(error.kind()));
 }
 
 PyObject* create_vault(PyObject*, PyObject* args, PyObject* kwargs) {
@@ -62,6 +63,24 @@ PyObject* create_vault(PyObject*, PyObject* args, PyObject* kwargs) {
     });
 }
 
+// A name is ASCII: any other text, one that UTF-8 cannot encode included (a
+// command-line word that was not UTF-8), is no name.
+PyObject* is_key_name(PyObject*, PyObject* text_object) {
+    return guard_python_entry<PyObject*>(nullptr, [&]() -> PyObject* {
+        if (!PyUnicode_Check(text_object)) {
+            PyErr_Format(PyExc_TypeError, "argument 'text': expected str, got %s",
+                         Py_TYPE(text_object)->tp_name);
+            return nullptr;
+        }
+        if (PyUnicode_IS_ASCII(text_object) == 0) Py_RETURN_FALSE;
+        Py_ssize_t size = 0;
+        const char* ascii = PyUnicode_AsUTF8AndSize(text_object, &size);
+        if (ascii == nullptr) return nullptr;
+        const std::string_view text(ascii, static_cast<std::size_t>(size));
+        return PyBool_FromLong(static_cast<long>(is_valid_key_name(text)));
+    });
+}
+
 PyMethodDef module_functions[] = {
     {"create_vault", with_keywords(create_vault), METH_VARARGS | METH_KEYWORDS,
      "create_vault(vault_path, m_cost, t_cost, p_cost, master_key_env)\n"
@@ -72,6 +91,12 @@ PyMethodDef module_functions[] = {
      "The passphrase is read from the environment variable named by\n"
      "``master_key_env``; ``vault_path`` None means the default path. An existing\n"
      "file is never replaced."},
+    {"is_key_name", is_key_name, METH_O,
+     "is_key_name(text, /)\n"
+     "--\n"
+     "\n"
+     "Whether the text follows the rule of entry names (``KEY_NAME_RULE``),\n"
+     "which the names of environment variables follow too."},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -93,7 +118,9 @@ PyObject* initialise_module() {
     if (!module) return nullptr;
     // Shorter values are redacted in their raw and standard forms only.
     if (PyModule_AddIntConstant(module.get(), "MIN_ENCODED_FORM_BYTES",
-                                static_cast<long>(kMinEncoderFormBytes)) != 0) {
+                                static_cast<long>(kMinEncoderFormBytes)) != 0 ||
+        PyModule_AddStringConstant(module.get(), "KEY_NAME_RULE",
+                                   std::string(kKeyNameRule).c_str()) != 0) {
         return nullptr;
     }
     return module.release();
