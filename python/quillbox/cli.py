@@ -2,7 +2,8 @@
 
 Secret values never travel on the command line (where shell history and the
 process list would keep them): `set` reads the value from standard input, and
-the master passphrase always comes from an environment variable.
+the master passphrase comes from an environment variable or, on a terminal,
+is asked for without echo.
 """
 
 from __future__ import annotations
@@ -13,7 +14,7 @@ import sys
 from quillbox import _limits, _vaultfile, environment
 from quillbox._command_line import Arguments, CommandLine, Option, Positional, Subcommand
 from quillbox._native import QuillBoxError, Sandbox, SandboxError, Vault, VaultCorruptError
-from quillbox.environment import DEFAULT_KEY_ENV
+from quillbox.environment import DEFAULT_KEY_ENV, EnvFileError
 
 # Type checkers see these names; a start of the command does not pay for
 # importing typing.
@@ -22,12 +23,14 @@ if TYPE_CHECKING:
     from collections.abc import Sequence
 
 MIN_PASSPHRASE_LENGTH = 12
+VAULT_ENV = "QUILLBOX_VAULT"  # the vault file, where --vault is not given
 NOT_FOUND_EXIT_CODE = 127  # what a shell exits with for a program it cannot find
 HEADER_MAC_MISMATCH = "HeaderMacMismatch"  # the error's kind, which a wrong passphrase gives
 # Where a new passphrase asked for on the terminal waits for the native code,
 # which reads every passphrase from a variable; this process's own only.
 ASKED_KEY_ENV = "QUILLBOX_NEW_KEY_ASKED"
 CAP_SYS_PTRACE = 19  # the capability number, <linux/capability.h>
+SIGPIPE = 13
 
 
 class CliError(Exception):
@@ -53,18 +56,29 @@ def init_vault(args: Arguments) -> int:
     path = _vaultfile.create_vault(args.vault, args.m_cost, args.t_cost, args.p_cost, args.key_env)
     print(f"created an empty vault at {path}")
     if asked:
-        print(f"the other commands read this passphrase from {args.key_env}: export it there")
+        print(
+            f"the other commands ask for this passphrase on a terminal, or read it from "
+            f"{args.key_env}; to type it once for this shell, without echo and out of its "
+            f"history: read -rs {args.key_env}; export {args.key_env}"
+        )
     return 0
 
 
 def rekey_vault(args: Arguments) -> int:
+    ask_passphrase_when_unset(args.key_env, "Master passphrase: ")
+    if args.keep_passphrase:
+        with open_vault(args) as vault:
+            vault.rekey(args.key_env, m_cost=args.m_cost, t_cost=args.t_cost, p_cost=args.p_cost)
+        print("the vault keeps its passphrase, under the new Argon2 costs")
+        return 0
     new_key_env = args.new_key_env
     asked = new_key_env is None
     if asked:
         if not sys.stdin.isatty():
             raise CliError(
-                "give --new-key-env NAME, a variable holding the new master passphrase, or run "
-                "`quillbox rekey` in a terminal to be asked for it"
+                "give --new-key-env NAME, a variable holding the new master passphrase, or "
+                "--keep-passphrase to change only the Argon2 costs, or run `quillbox rekey` in "
+                "a terminal to be asked for the new passphrase"
             )
         new_key_env = ASKED_KEY_ENV
         os.environ[new_key_env] = ask_new_passphrase(nothing_done="the vault is unchanged")
@@ -76,9 +90,17 @@ def rekey_vault(args: Arguments) -> int:
     with open_vault(args) as vault:
         vault.rekey(new_key_env, m_cost=args.m_cost, t_cost=args.t_cost, p_cost=args.p_cost)
     if asked:
-        print(f"the vault now takes the new passphrase: put it in {args.key_env} from now on")
-    else:
+        print(
+            "the vault now takes the new passphrase: type it when asked, or put it in "
+            f"{args.key_env} from now on"
+        )
+    elif new_key_env == args.key_env:
         print(f"the vault now takes the passphrase in {new_key_env}")
+    else:
+        print(
+            f"the vault now takes the passphrase in {new_key_env}: from now on give --key-env "
+            f"{new_key_env}, or put the passphrase in {args.key_env}"
+        )
     return 0
 
 
@@ -87,10 +109,15 @@ def set_entry(args: Arguments) -> int:
         raise CliError(f'invalid key name "{args.key}" — {_vaultfile.KEY_NAME_RULE}')
     if args.file is not None and args.keep_newline:
         raise CliError("--file stores the file's bytes exactly: --keep-newline has no use there")
+    # Asked for first, when it is, so that the value is the last thing typed.
+    ask_passphrase_when_unset(args.key_env, "Master passphrase: ")
     if args.file is None:
         value = read_secret_value(args.key, keep_newline=args.keep_newline)
     else:
-        value = read_secret_file(args.file)
+        try:
+            value = read_secret_file(args.file)
+        except OSError as error:
+            raise CliError(f"--file {args.file}: {error.strerror}") from None
     if not value and not args.allow_empty:
         raise CliError(
             f"the value for {args.key} is empty (an unset variable piped in?) — nothing was "
@@ -131,14 +158,25 @@ def delete_entry(args: Arguments) -> int:
 
 
 def export_vault(args: Arguments) -> int:
+    if os.path.isdir(args.path):
+        raise CliError(f"{args.path} is a folder — name the backup file to write")
+    if os.path.lexists(args.path) and not args.force:
+        raise CliError(f"{args.path} exists — give --force to replace it")
+    missing = missing_folders(args.path)
     with open_vault(args) as vault:
         vault.export(args.path)
+    if missing:
+        *outer, inner = reversed(missing)
+        named = f"s {', '.join(outer)} and {inner}" if outer else f" {inner}"
+        print(f"created the folder{named} (mode 0700)")
     print(f"exported to {args.path}")
     return 0
 
 
 def import_vault(args: Arguments) -> int:
     with open_vault(args) as vault:
+        if args.import_key_env is not None:
+            ask_passphrase_when_unset(args.import_key_env, "The backup's passphrase: ")
         try:
             added, skipped, replaced = vault.import_vault(
                 args.path, overwrite=args.overwrite, import_key_env=args.import_key_env
@@ -214,7 +252,8 @@ def serve_mcp(args: Arguments) -> int:
         except OSError as error:
             raise CliError(f"--workspace {args.workspace}: {error.strerror}") from None
     sandbox = mcp_sandbox(args)
-    with open_vault(args) as vault:
+    # Its standard input speaks the protocol: nobody is there to ask.
+    with open_vault(args, asking=False) as vault:
         if commands_can_read_memory():
             print_error(
                 "warning: serving as root: every command this server runs can read its memory, "
@@ -353,7 +392,9 @@ def commands_can_read_memory() -> bool:
     return any(int(value, 16) >> CAP_SYS_PTRACE & 1 for value in sets.values())
 
 
-def open_vault(args: Arguments) -> Vault:
+def open_vault(args: Arguments, asking: bool = True) -> Vault:
+    if asking:
+        ask_passphrase_when_unset(args.key_env, "Master passphrase: ")
     try:
         return Vault(args.key_env, args.vault, args.allow_insecure_permissions)
     except VaultCorruptError as error:
@@ -363,13 +404,27 @@ def open_vault(args: Arguments) -> Vault:
         raise
 
 
-def ask_new_passphrase(nothing_done: str) -> str:
-    import getpass
+def ask_passphrase_when_unset(variable: str, prompt: str) -> None:
+    """On a terminal, a passphrase whose variable is unset is asked for without
+    echo, and put in the variable, where the native code reads it."""
+    if variable not in os.environ and sys.stdin.isatty():
+        os.environ[variable] = typed_unseen(prompt, nothing_done="nothing was done")
 
-    first = getpass.getpass("New master passphrase: ")
-    if getpass.getpass("Repeat the passphrase: ") != first:
+
+def ask_new_passphrase(nothing_done: str) -> str:
+    first = typed_unseen("New master passphrase: ", nothing_done)
+    if typed_unseen("Repeat the passphrase: ", nothing_done) != first:
         raise CliError(f"the two passphrases differ — {nothing_done}")
     return first
+
+
+def typed_unseen(prompt: str, nothing_done: str) -> str:
+    import getpass
+
+    try:
+        return getpass.getpass(prompt)
+    except EOFError:
+        raise CliError(f"nothing was typed — {nothing_done}") from None
 
 
 def check_passphrase_length(passphrase: str) -> None:
@@ -382,9 +437,7 @@ def check_passphrase_length(passphrase: str) -> None:
 
 def read_secret_value(key: str, keep_newline: bool) -> bytearray:
     if sys.stdin.isatty():
-        import getpass
-
-        return bytearray(getpass.getpass(f"Value for {key}: ").encode())
+        return bytearray(typed_unseen(f"Value for {key}: ", "nothing was stored").encode())
     value = bytearray(sys.stdin.buffer.read())
     if not keep_newline:
         for line_end in (b"\r\n", b"\n"):
@@ -414,6 +467,29 @@ def read_secret_file(path: str) -> bytearray:
                 value = grown
     del value[filled:]
     return value
+
+
+def missing_folders(path: str) -> list[str]:
+    """The folders on the way to `path` that do not exist, the nearest first."""
+    missing = []
+    folder = os.path.dirname(os.path.normpath(path))
+    while folder and not os.path.exists(folder):
+        missing.append(folder)
+        folder = os.path.dirname(folder)
+    return missing
+
+
+def vault_path(args: Arguments) -> str | None:
+    """--vault, else QUILLBOX_VAULT, else None for the default path."""
+    chosen: str | None = args.vault
+    if chosen is None:
+        chosen = os.environ.get(VAULT_ENV)
+        if chosen == "":
+            raise CliError(
+                f"{VAULT_ENV} is empty — set it to the vault file's path, or unset it for the "
+                "default vault"
+            )
+    return chosen
 
 
 def print_error(message: str) -> None:
@@ -488,11 +564,14 @@ COMMAND_LINE = CommandLine(
     "https://example.test'",
     common=[
         Option(
-            "--vault", "the vault file (default: ~/.local/share/quillbox/vault.bin)", metavar="PATH"
+            "--vault",
+            f"the vault file (default: ${VAULT_ENV}, else ~/.local/share/quillbox/vault.bin)",
+            metavar="PATH",
         ),
         Option(
             "--key-env",
-            f"the environment variable holding the master passphrase (default: {DEFAULT_KEY_ENV})",
+            f"the variable holding the master passphrase (default: {DEFAULT_KEY_ENV}); where it "
+            "is unset, a command on a terminal asks for the passphrase",
             metavar="NAME",
             convert=variable_name,
             default=DEFAULT_KEY_ENV,
@@ -519,10 +598,14 @@ COMMAND_LINE = CommandLine(
             options=[
                 Option(
                     "--new-key-env",
-                    "the variable holding the new passphrase (default: ask twice on the "
-                    "terminal); give --key-env's own to change only the costs",
+                    "the variable holding the new passphrase (default: ask twice on the terminal)",
                     metavar="NAME",
                     convert=variable_name,
+                ),
+                Option(
+                    "--keep-passphrase",
+                    "keep the passphrase, and change only the costs given",
+                    switch=True,
                 ),
                 *cost_options("the vault's", None, None, None),
             ],
@@ -567,7 +650,12 @@ COMMAND_LINE = CommandLine(
             export_vault,
             "write an encrypted backup of the vault",
             "quillbox export backup.vault",
-            positionals=[Positional("path", "the backup file to write")],
+            options=[Option("--force", "replace the file at PATH if there is one", switch=True)],
+            positionals=[
+                Positional(
+                    "path", "the backup file to write; missing folders on the way are made (0700)"
+                )
+            ],
         ),
         Subcommand(
             "import",
@@ -711,6 +799,14 @@ COMMAND_LINE = CommandLine(
         ),
     ],
     version=version,
+    environment=[
+        (
+            DEFAULT_KEY_ENV,
+            "the master passphrase (unless --key-env names another variable); on a terminal, a "
+            "command asks for it when it is unset",
+        ),
+        (VAULT_ENV, "the vault file, when --vault is not given"),
+    ],
 )
 
 
@@ -729,17 +825,37 @@ def parse_arguments(argv: Sequence[str]) -> Arguments:
             COMMAND_LINE.error(
                 args, "takes --env-entries (every entry) or --env-entry NAME, not both"
             )
+    if args.subcommand == "rekey" and args.keep_passphrase:
+        if args.new_key_env is not None:
+            COMMAND_LINE.error(args, "takes --keep-passphrase or --new-key-env NAME, not both")
+        if (args.m_cost, args.t_cost, args.p_cost) == (None, None, None):
+            COMMAND_LINE.error(
+                args,
+                "--keep-passphrase changes only the costs: give --m-cost, --t-cost or --p-cost",
+            )
     return args
 
 
 def main(argv: Sequence[str] | None = None) -> int:
+    """Runs one subcommand. quillbox's own errors end it with one line and
+    status 1; any other exception is a fault of the program, and shows its
+    traceback."""
     args = parse_arguments(sys.argv[1:] if argv is None else argv)
     try:
+        args.vault = vault_path(args)
         status: int = args.handler(args)
+        sys.stdout.flush()
         return status
-    except (QuillBoxError, CliError, OSError, ValueError, TypeError) as error:
+    except (QuillBoxError, CliError, EnvFileError) as error:
         print_error(str(error))
         return 1
+    except BrokenPipeError:
+        # The reader went away (`quillbox list | head -1`): end as a writer in a
+        # pipeline does, without a word, and without a last flush failing too.
+        devnull = os.open(os.devnull, os.O_WRONLY)
+        os.dup2(devnull, sys.stdout.fileno())
+        os.close(devnull)
+        return 128 + SIGPIPE
     except KeyboardInterrupt:
         return 130
 

@@ -480,13 +480,24 @@ def test_rekey_changes_the_passphrase_and_the_costs_and_keeps_every_entry(vault_
     )
     assert (rekeyed.returncode, rekeyed.stdout) == (
         0,
-        "the vault now takes the passphrase in QUILLBOX_NEW\n",
+        "the vault now takes the passphrase in QUILLBOX_NEW: from now on give --key-env "
+        "QUILLBOX_NEW, or put the passphrase in QUILLBOX_KEY\n",
     )
     assert "HMAC mismatch" in quillbox("list", *vault).stderr
     listed = quillbox("list", *vault, "--key-env", "QUILLBOX_NEW", env_extra=new_key)
     assert listed.stdout == "API_TOKEN\n"
     assert read_entries(vault_file, "a brand new passphrase") == [("API_TOKEN", SECRET.encode())]
     assert struct.unpack_from("<III", vault_file.read_bytes(), 10) == (16, 1, 1)
+    # The costs alone, the passphrase kept: the next command opens the vault as before.
+    kept = quillbox(
+        "rekey", *vault, "--keep-passphrase", "--t-cost", "2", key=new_key["QUILLBOX_NEW"]
+    )
+    assert (kept.returncode, kept.stdout) == (
+        0,
+        "the vault keeps its passphrase, under the new Argon2 costs\n",
+    )
+    assert struct.unpack_from("<III", vault_file.read_bytes(), 10) == (16, 2, 1)
+    assert quillbox("list", *vault, key=new_key["QUILLBOX_NEW"]).stdout == "API_TOKEN\n"
     # The same minimum length as a new vault's, and nothing changes.
     before = vault_file.read_bytes()
     short = quillbox(
@@ -581,6 +592,167 @@ def test_rekey_on_a_terminal_asks_twice_without_echo(vault_file: Path):
     assert OTHER_PASSPHRASE not in shown
     assert "put it in QUILLBOX_KEY from now on" in shown
     assert read_entries(vault_file, OTHER_PASSPHRASE) == []
+
+
+def without_key() -> dict[str, str]:
+    return {name: value for name, value in os.environ.items() if name != "QUILLBOX_KEY"}
+
+
+@pytest.mark.parametrize(
+    "arguments, typed, status, shows",
+    [
+        (("list",), [PASSPHRASE], 0, "Master passphrase: \r\nAPI_TOKEN\r\n"),
+        (("run", "echo {{API_TOKEN}}"), [PASSPHRASE], 0, "\r\n[REDACTED_API_TOKEN]\r\n"),
+        (("delete", "API_TOKEN"), [PASSPHRASE], 0, "\r\ndeleted API_TOKEN\r\n"),
+        # The passphrase first, the value last.
+        (
+            ("set", "OTHER"),
+            [PASSPHRASE, "another value"],
+            0,
+            "Master passphrase: \r\nValue for OTHER: \r\nstored OTHER\r\n",
+        ),
+        (("export", "<tmp>/backup.vault"), [PASSPHRASE], 0, "\r\nexported to <tmp>/backup.vault"),
+        (
+            ("import", "<vault>", "--import-key-env", "BACKUP_KEY"),
+            [PASSPHRASE, PASSPHRASE],
+            0,
+            "Master passphrase: \r\nThe backup's passphrase: \r\n0 added, 1 skipped, 0 replaced",
+        ),
+        (
+            ("rekey", "--keep-passphrase", "--m-cost", "16"),
+            [PASSPHRASE],
+            0,
+            "Master passphrase: \r\nthe vault keeps its passphrase",
+        ),
+        (("list",), ["\x04"], 1, "quillbox: nothing was typed — nothing was done\r\n"),
+    ],
+)
+def test_a_command_on_a_terminal_asks_for_an_unset_passphrase_without_echo(
+    vault_file: Path, tmp_path: Path, arguments, typed, status, shows
+):
+    assert quillbox("set", "API_TOKEN", "--vault", str(vault_file), stdin=SECRET).returncode == 0
+    filled = [
+        word.replace("<tmp>", str(tmp_path)).replace("<vault>", str(vault_file))
+        for word in arguments
+    ]
+    ended, shown = on_a_terminal([*filled, "--vault", str(vault_file)], typed, without_key())
+    assert ended == status, shown
+    assert shows.replace("<tmp>", str(tmp_path)) in shown
+    for line in typed:
+        assert line not in shown
+
+
+def test_init_on_a_terminal_puts_no_passphrase_on_a_command_line(tmp_path: Path):
+    path = tmp_path / "vault.bin"
+    status, shown = on_a_terminal(
+        ["init", "--vault", str(path), "--m-cost", "8", "--t-cost", "1"],
+        [PASSPHRASE, PASSPHRASE],
+        without_key(),
+    )
+    assert status == 0, shown
+    assert "to type it once for this shell, without echo and out of its history: read -rs " in (
+        shown
+    )
+    assert "read -rs QUILLBOX_KEY; export QUILLBOX_KEY\r\n" in shown
+    assert PASSPHRASE not in shown
+    assert read_entries(path, PASSPHRASE) == []
+
+
+def test_quillbox_vault_chooses_the_vault_where_no_vault_option_does(
+    vault_file: Path, tmp_path: Path
+):
+    chosen = {"QUILLBOX_VAULT": str(vault_file)}
+    assert quillbox("set", "API_TOKEN", stdin=SECRET, env_extra=chosen).returncode == 0
+    assert quillbox("list", env_extra=chosen).stdout == "API_TOKEN\n"
+    other = tmp_path / "other.bin"
+    made = quillbox("init", "--vault", str(other), "--m-cost", "8", "--t-cost", "1")
+    assert made.returncode == 0
+    assert quillbox("list", "--vault", str(other), env_extra=chosen).stdout == ""
+    empty = quillbox("list", env_extra={"QUILLBOX_VAULT": ""})
+    assert (empty.returncode, empty.stderr) == (
+        1,
+        "quillbox: QUILLBOX_VAULT is empty — set it to the vault file's path, or unset it for "
+        "the default vault\n",
+    )
+
+
+def test_export_replaces_no_file_unless_forced_and_names_the_folders_it_makes(
+    vault_file: Path, tmp_path: Path
+):
+    vault = ("--vault", str(vault_file))
+    notes = tmp_path / "notes.txt"
+    notes.write_text("my notes\n")
+    refused = quillbox("export", str(notes), *vault)
+    assert (refused.returncode, refused.stdout, refused.stderr) == (
+        1,
+        "",
+        f"quillbox: {notes} exists — give --force to replace it\n",
+    )
+    assert notes.read_text() == "my notes\n"
+    assert quillbox("export", str(notes), "--force", *vault).returncode == 0
+    assert read_entries(notes, PASSPHRASE) == []
+
+    folder = tmp_path / "backups"
+    folder.mkdir()
+    for forced in ((), ("--force",)):
+        into_folder = quillbox("export", str(folder), *forced, *vault)
+        assert (into_folder.returncode, into_folder.stderr) == (
+            1,
+            f"quillbox: {folder} is a folder — name the backup file to write\n",
+        )
+
+    made = quillbox("export", "backups/2026/q1/team.vault", *vault, cwd=tmp_path)
+    assert (made.returncode, made.stdout) == (
+        0,
+        "created the folders backups/2026 and backups/2026/q1 (mode 0700)\n"
+        "exported to backups/2026/q1/team.vault\n",
+    )
+    beside = quillbox("export", "backups/2026/q1/other.vault", *vault, cwd=tmp_path)
+    assert beside.stdout == "exported to backups/2026/q1/other.vault\n"
+
+
+@pytest.mark.parametrize(
+    "arguments",
+    [
+        ("import", "{tmp}/missing.vault"),
+        ("set", "KEY", "--file", "{tmp}/missing.key"),
+        ("run", "--env-file", "{tmp}/missing.env", "--", "true"),
+    ],
+)
+def test_a_file_that_cannot_be_read_is_named(vault_file: Path, tmp_path: Path, arguments):
+    filled = [word.format(tmp=tmp_path) for word in arguments]
+    failed = quillbox(*filled, "--vault", str(vault_file))
+    assert failed.returncode == 1
+    assert f"{tmp_path}/missing." in failed.stderr
+    assert "No such file or directory" in failed.stderr
+    assert failed.stderr.count("\n") == 1
+
+
+def test_list_into_a_pipe_nobody_reads_ends_quietly_as_in_a_pipeline(vault_file: Path):
+    assert quillbox("set", "API_TOKEN", "--vault", str(vault_file), stdin=SECRET).returncode == 0
+    read_end, write_end = os.pipe()
+    os.close(read_end)
+    with os.fdopen(write_end, "wb") as unread:
+        listed = subprocess.run(
+            [sys.executable, "-m", "quillbox", "list", "--vault", str(vault_file)],
+            stdout=unread,
+            stderr=subprocess.PIPE,
+            env={**os.environ, "QUILLBOX_KEY": PASSPHRASE},
+            timeout=120,
+        )
+    assert (listed.returncode, listed.stderr) == (128 + signal.SIGPIPE, b"")
+
+
+def test_a_fault_of_the_program_shows_its_traceback(monkeypatch: pytest.MonkeyPatch):
+    """Only quillbox's own errors become one line: a TypeError is a fault to fix."""
+    from quillbox import cli
+
+    def faulty(args):
+        raise TypeError("a fault of the program")
+
+    monkeypatch.setattr(cli.COMMAND_LINE.subcommands["list"], "handler", faulty)
+    with pytest.raises(TypeError, match="a fault of the program"):
+        cli.main(["list", "--vault", "unused.vault"])
 
 
 def test_a_reader_that_goes_away_ends_the_command_as_in_a_shell_pipeline(vault_file: Path):

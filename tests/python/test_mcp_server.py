@@ -512,6 +512,40 @@ def test_a_command_gets_the_servers_base_environment_with_env_over_it(vault_file
     assert added == {**alone, "TZ": "Europe/Paris", "A": "[REDACTED_DB_PASSWORD]"}
 
 
+@asynccontextmanager
+async def connected_to_the_vault_in_quillbox_vault(
+    vault_file: Path, start: Path, workspace: Path
+) -> AsyncIterator[ClientSession]:
+    """A server started in `start`, without --vault, serving from `workspace`."""
+    server = StdioServerParameters(
+        command=sys.executable,
+        args=["-m", "quillbox", "mcp", "--workspace", str(workspace)],
+        env={"QUILLBOX_KEY": PASSPHRASE, "QUILLBOX_VAULT": os.path.relpath(vault_file, start)},
+        cwd=start,
+    )
+    async with stdio_client(server) as (read, write), ClientSession(read, write) as session:
+        await session.initialize()
+        yield session
+
+
+def test_quillbox_vault_chooses_the_servers_vault_relative_to_where_it_starts(
+    vault_file: Path, tmp_path: Path
+):
+    (tmp_path / "workspace").mkdir()
+
+    async def scenario(session: ClientSession) -> CallToolResult:
+        return await session.call_tool("list_secrets")
+
+    listed = with_session(
+        vault_file,
+        scenario,
+        connect=connected_to_the_vault_in_quillbox_vault,
+        start=tmp_path,
+        workspace=tmp_path / "workspace",
+    )
+    assert listed.structured_content == {"names": sorted(SECRETS)}
+
+
 def test_calls_overlap(vault_file: Path):
     async def scenario(session: ClientSession) -> tuple[float, list[CallToolResult]]:
         started = time.monotonic()
