@@ -502,7 +502,8 @@ def print_error(message: str) -> None:
 def name_and_value(text: str) -> tuple[str, str]:
     name, equals, value = text.partition("=")
     if not equals:
-        raise ValueError(f"expected NAME=VALUE: {text}")
+        # Text without its name may be the value alone, which is never repeated.
+        raise ValueError("expected NAME=VALUE, and found no =")
     return name, value
 
 

@@ -192,6 +192,7 @@ def test_a_usage_error_has_status_2_the_usage_and_one_line(argv, shown, capsys):
         ["run", "echo", SECRET],
         ["export", "backup.vault", SECRET],
         ["list", f"--nope={SECRET}"],
+        ["run", "--env", SECRET, "--", "env"],
         [f"-{SECRET}", "list"],
         ["delete", f"-{SECRET}"],
         ["help", SECRET],
