@@ -23,7 +23,8 @@ test)
     # Unicode tables are checked against; clang 19 with its libFuzzer and
     # sanitizer runtimes and its linker (lld links the large sanitized
     # programs several times faster) for the checked build, llvm 19 for the
-    # symbolizer; ssh-keygen for a test that hands a program a key file; jq
+    # symbolizer; ssh, ssh-keygen and sshd for the tests that hand ssh and git
+    # a key file and log in to a server of their own on 127.0.0.1; jq
     # and node, whose URL and JSON encoders the redaction tests run (about
     # 0.4 MB and 11 MB to download); openssl, xxd and hexdump (bsdextrautils),
     # whose Base64 and dumps of a key file the redaction tests run; the

@@ -139,6 +139,12 @@ struct MessageWriter {
     std::string operator()(const errors::WorkingDirectoryUnusable& e) const {
         return "cannot start the command in " + quoted_path(e.path) + ": " + os_error_text(e.code);
     }
+    std::string operator()(const errors::NoMemoryFolder& e) const {
+        return "no folder in memory for the files of {{file:KEY}}: " + e.runtime_dir_problem +
+               ", and " + e.shared_memory_problem +
+               " — set XDG_RUNTIME_DIR to a folder of yours with mode 0700 on tmpfs (as "
+               "/run/user/UID is), or mount tmpfs on /dev/shm";
+    }
     std::string operator()(const errors::SandboxUnavailable& e) const {
         return "commands cannot be sandboxed on this system: " + e.reason;
     }

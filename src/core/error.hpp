@@ -208,6 +208,15 @@ struct WorkingDirectoryUnusable {
     friend bool operator==(const WorkingDirectoryUnusable&,
                            const WorkingDirectoryUnusable&) = default;
 };
+// No folder in memory can take the files that `{{file:KEY}}` names: each
+// field says why its candidate, $XDG_RUNTIME_DIR or /dev/shm, is unfit.
+struct NoMemoryFolder {
+    static constexpr ErrorKind kind = ErrorKind::NoMemoryFolder;
+    std::string runtime_dir_problem;
+    std::string shared_memory_problem;
+
+    friend bool operator==(const NoMemoryFolder&, const NoMemoryFolder&) = default;
+};
 // This system cannot confine a command: no Landlock, or one too old.
 struct SandboxUnavailable {
     static constexpr ErrorKind kind = ErrorKind::SandboxUnavailable;

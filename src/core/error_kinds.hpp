@@ -36,6 +36,7 @@
     KIND(CommandNotExecutable, Spawn, CommandError)               \
     KIND(SpawnFailed, Spawn, CommandError)                        \
     KIND(WorkingDirectoryUnusable, Spawn, CommandError)           \
+    KIND(NoMemoryFolder, Spawn, CommandError)                     \
     KIND(SandboxUnavailable, Sandbox, SandboxError)               \
     KIND(SandboxPathUnusable, Sandbox, SandboxError)              \
     KIND(AutomatonBuildFailed, Redaction, QuillBoxError)          \

@@ -31,11 +31,8 @@ Result<RunOutcome> execute(ExecutorRequest request, Clock& clock) {
         feeder = std::move(*started);
     }
 
-    std::vector<int> inherited;
-    inherited.reserve(request.files.size());
-    for (const SealedFile& file : request.files) inherited.push_back(file.fd());
     const ChildStreams streams{output->write_end.get(), error->write_end.get(),
-                               input ? input->read_end.get() : ChildStreams::kHostInput, inherited,
+                               input ? input->read_end.get() : ChildStreams::kHostInput,
                                request.host_descriptors};
     const ChildPlace place{request.working_directory.valid() ? request.working_directory.get()
                                                              : ChildPlace::kHostDirectory,
@@ -48,7 +45,6 @@ Result<RunOutcome> execute(ExecutorRequest request, Clock& clock) {
     output->write_end.reset();
     error->write_end.reset();
     input.reset();
-    request.files.clear();
     if (!child) return fail(child.error());
     return wait_and_capture(*child, *readers, request.limits, request.redactor, *events,
                             request.cancellation.get(), clock);

@@ -6,7 +6,6 @@
 
 #include "core/clock.hpp"
 #include "core/result.hpp"
-#include "core/sealed_file.hpp"
 #include "core/secret_bytes.hpp"
 #include "redact/redactor.hpp"
 #include "sandbox/landlock.hpp"
@@ -29,14 +28,11 @@ struct ExecutorRequest {
     // Fed to the child's standard input, which is then closed; without it the
     // child reads the host's standard input. Wiped once written or given up.
     std::optional<SecretBytes> input = std::nullopt;
-    // The files that the arguments and the environment name, which the child
-    // inherits under their own numbers and the host closes once it started.
-    std::vector<SealedFile> files = {};
     // Where each stream goes as it arrives, redacted, instead of into the
     // outcome; the descriptors stay the caller's.
     OutputDestinations destinations = {};
     // Whether the child keeps the host's descriptors that are not
-    // close-on-exec, or holds nothing but its streams and its files.
+    // close-on-exec, or holds nothing but its streams.
     HostDescriptors host_descriptors = HostDescriptors::Inherited;
     // The folder the child starts in, open, or none for the host's own.
     UniqueFd working_directory = {};

@@ -2,7 +2,6 @@
 
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <string>
 #include <string_view>
@@ -68,27 +67,10 @@ CoreError spawn_error(int error_number, const std::string& program) {
 // Numbers below this are the standard streams, which the child always gets.
 constexpr int kFirstOtherDescriptor = 3;
 
-// Closes, in the child, every descriptor but the standard streams and the
-// given files, which keep their numbers (the command already names them as
-// /dev/fd/N): each number in the gaps below the highest file, open or not,
-// then everything above it. No number is skipped for looking closed now, so a
-// descriptor that another thread opens meanwhile is closed too.
-Status close_all_but(SpawnFileActions& actions, std::span<const int> kept) {
-    std::vector<int> sorted(kept.begin(), kept.end());
-    std::ranges::sort(sorted);
-    int next = kFirstOtherDescriptor;
-    for (const int fd : sorted) {
-        for (; next < fd; ++next) {
-            if (Status closed = actions.close(next); !closed) return closed;
-        }
-        next = std::max(next, fd + 1);
-    }
-    return actions.close_from(next);
-}
-
-// The child's standard streams on the given descriptors and its files under
-// their own numbers, in this order, then the host's other descriptors closed
-// if asked.
+// The child's standard streams on the given descriptors, then the host's
+// other descriptors closed if asked: every one from 3 up, whether it looks
+// open now or not, so that a descriptor that another thread opens meanwhile
+// is closed too.
 Status set_up_descriptors(SpawnFileActions& actions, const ChildStreams& streams) {
     // Without a pipe of its own, the child reads the host's standard input.
     // Every descriptor of the run is close-on-exec, the ones given here
@@ -98,13 +80,8 @@ Status set_up_descriptors(SpawnFileActions& actions, const ChildStreams& streams
     }
     if (Status set = actions.duplicate(streams.stdout_fd, STDOUT_FILENO); !set) return set;
     if (Status set = actions.duplicate(streams.stderr_fd, STDERR_FILENO); !set) return set;
-    // A descriptor duplicated onto itself loses close-on-exec in this child
-    // alone: children that other threads start meanwhile never see it.
-    for (const int inherited : streams.inherited) {
-        if (Status set = actions.duplicate(inherited, inherited); !set) return set;
-    }
     if (streams.host_descriptors == HostDescriptors::Inherited) return {};
-    return close_all_but(actions, streams.inherited);
+    return actions.close_from(kFirstOtherDescriptor);
 }
 
 // A signal the host ignores stays ignored across exec. Hosts such as the

@@ -2,7 +2,6 @@
 
 #include <sys/types.h>
 
-#include <span>
 #include <vector>
 
 #include "core/result.hpp"
@@ -17,22 +16,19 @@ enum class HostDescriptors {
     // Every one that is not close-on-exec stays open, as in a child that the
     // host started itself.
     Inherited,
-    // All are closed: the child holds its standard streams and the files
-    // given to it, nothing else.
+    // All are closed: the child holds its standard streams, nothing else.
     Closed,
 };
 
-// The descriptors that a child gets: as its standard streams, the write ends
+// The descriptors that a child gets as its standard streams: the write ends
 // of the pipes its readers drain, and the read end of the pipe its input is
-// fed into, or none to leave it the host's standard input; and under their
-// own numbers, the files that its command names.
+// fed into, or none to leave it the host's standard input.
 struct ChildStreams {
     static constexpr int kHostInput = -1;
 
     int stdout_fd;
     int stderr_fd;
     int stdin_fd = kHostInput;
-    std::span<const int> inherited = {};
     HostDescriptors host_descriptors = HostDescriptors::Inherited;
 };
 

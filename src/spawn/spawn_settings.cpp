@@ -12,10 +12,6 @@ Status SpawnFileActions::duplicate(int from, int onto) {
     return checked_spawn_call(posix_spawn_file_actions_adddup2(object(), from, onto));
 }
 
-Status SpawnFileActions::close(int fd) {
-    return checked_spawn_call(posix_spawn_file_actions_addclose(object(), fd));
-}
-
 Status SpawnFileActions::close_from(int lowest) {
     return checked_spawn_call(posix_spawn_file_actions_addclosefrom_np(object(), lowest));
 }

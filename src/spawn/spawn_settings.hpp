@@ -43,11 +43,9 @@ class SpawnFileActions
     : public SpawnSetting<posix_spawn_file_actions_t, posix_spawn_file_actions_init,
                           posix_spawn_file_actions_destroy> {
 public:
-    // In the child, in the order added: `from` duplicated onto `onto` (onto
-    // itself, it just loses close-on-exec), `fd` closed if it is open, every
+    // In the child, in the order added: `from` duplicated onto `onto`, every
     // descriptor from `lowest` up closed, the working directory changed.
     [[nodiscard]] Status duplicate(int from, int onto);
-    [[nodiscard]] Status close(int fd);
     [[nodiscard]] Status close_from(int lowest);
     // The child's working directory becomes the one `directory_fd` is open on.
     [[nodiscard]] Status change_directory(int directory_fd);

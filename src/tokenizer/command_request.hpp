@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "core/result.hpp"
-#include "core/sealed_file.hpp"
 #include "core/secret_bytes.hpp"
+#include "core/secret_file_folder.hpp"
 #include "core/vault_entry.hpp"
 #include "tokenizer/placeholders.hpp"
 
@@ -37,13 +37,13 @@ struct CommandRequest {
 // The argument vector and the environment of the child, each string with its
 // placeholders filled by raw values and one final NUL (an environment string
 // is "NAME=value", the literal variables first), the bytes of its input,
-// without a NUL, when it has one, and the files that its `{{file:KEY}}`
-// placeholders name, for the child to inherit.
+// without a NUL, when it has one, and the folder of the files that its
+// `{{file:KEY}}` placeholders name, which must outlive the child.
 struct ResolvedCommand {
     std::vector<SecretBytes> argv;
     std::vector<SecretBytes> environment;
     std::optional<SecretBytes> input;
-    std::vector<SealedFile> files;
+    std::optional<SecretFileFolder> files;
 };
 
 // Tokenizes a command line, checks every word, name, value and the input

@@ -1,23 +1,26 @@
 #include "tokenizer/secret_files.hpp"
 
+#include <utility>
+
+#include "core/memory_base.hpp"
+
 namespace quillbox {
 
 Result<std::string> SecretFiles::path_for(std::string_view key, const SecretBytes& value) {
-    for (const auto& [name, file] : files_) {
-        if (name == key) return file.path();
+    if (!folder_) {
+        Result<std::filesystem::path> base = memory_base();
+        if (!base) return fail(std::move(base.error()));
+        Result<SecretFileFolder> folder = SecretFileFolder::make_in(*base);
+        if (!folder) return fail(std::move(folder.error()));
+        folder_.emplace(std::move(*folder));
     }
-    Result<SealedFile> file = SealedFile::holding(value.view());
-    if (!file) return fail(std::move(file.error()));
-    files_.emplace_back(std::string(key), std::move(*file));
-    return files_.back().second.path();
+    Result<std::filesystem::path> path = folder_->file_for(key, value.view());
+    if (!path) return fail(std::move(path.error()));
+    return path->string();
 }
 
-std::vector<SealedFile> SecretFiles::take() {
-    std::vector<SealedFile> files;
-    files.reserve(files_.size());
-    for (auto& [name, file] : files_) files.push_back(std::move(file));
-    files_.clear();
-    return files;
+std::optional<SecretFileFolder> SecretFiles::take() {
+    return std::exchange(folder_, std::nullopt);
 }
 
 }  // namespace quillbox

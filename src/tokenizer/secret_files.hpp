@@ -1,28 +1,30 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
-#include <utility>
-#include <vector>
 
 #include "core/result.hpp"
-#include "core/sealed_file.hpp"
 #include "core/secret_bytes.hpp"
+#include "core/secret_file_folder.hpp"
 
 namespace quillbox {
 
-// The in-memory files that one command's `{{file:KEY}}` placeholders name:
-// one per key, made when the key is first met, however often it is named.
+// The files that one command's `{{file:KEY}}` placeholders name: one per
+// key, made when the key is first met, however often it is named, in a
+// folder of the run's own under the memory base (memory_base), which is made
+// with the first file.
 class SecretFiles {
 public:
     // The path of the file that holds the entry `key`, whose value is `value`.
+    // NoMemoryFolder where no folder in memory can take it.
     Result<std::string> path_for(std::string_view key, const SecretBytes& value);
 
-    // Hands the files over, in the order they were made.
-    std::vector<SealedFile> take();
+    // Hands the folder over, with its files; none when no key was named.
+    std::optional<SecretFileFolder> take();
 
 private:
-    std::vector<std::pair<std::string, SealedFile>> files_;
+    std::optional<SecretFileFolder> folder_;
 };
 
 }  // namespace quillbox

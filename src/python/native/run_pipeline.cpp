@@ -18,8 +18,9 @@ namespace quillbox::python {
 namespace {
 
 // What the locked half of a run hands to the executor: the argument vector,
-// the environment and the redactor of the vault's current state, and the
-// vault file's path, which a sandbox keeps out of reach.
+// the environment, the folder of the secret files and the redactor of the
+// vault's current state, and the vault file's path, which a sandbox keeps out
+// of reach.
 struct PreparedRun {
     ResolvedCommand command;
     std::shared_ptr<const Redactor> redactor;
@@ -48,29 +49,35 @@ Result<UniqueFd> open_working_directory(const std::optional<std::filesystem::pat
 }
 
 // The sandbox of the run: its workspace is the one the caller gave, or else
-// the folder the child starts in.
+// the folder the child starts in. The run's own folder of secret files is
+// readable too, and no other run's: the memory base above it is not granted.
 Result<std::optional<LandlockRuleset>> sandbox_for(const RunSettings& settings,
-                                                   const std::filesystem::path& vault_path) {
+                                                   const PreparedRun& run) {
     if (settings.sandbox == nullptr) return std::nullopt;
     const SandboxSettings& sandbox = *settings.sandbox;
     std::filesystem::path workspace =
         sandbox.workspace.value_or(settings.working_directory.value_or("."));
+    std::vector<std::filesystem::path> readable = sandbox.readable;
+    if (run.command.files) readable.push_back(run.command.files->path());
     Result<LandlockRuleset> ruleset = make_ruleset(SandboxPolicy{
         .workspace = std::move(workspace),
-        .readable = sandbox.readable,
+        .readable = std::move(readable),
         .writable = sandbox.writable,
         .denied = sandbox.denied,
-        .vault_file = vault_path,
+        .vault_file = run.vault_path,
     });
     if (!ruleset) return fail(std::move(ruleset.error()));
     return std::optional<LandlockRuleset>(std::move(*ruleset));
 }
 
-Result<RunOutcome> start_and_finish(PreparedRun& run, const RunLimits& limits,
+// Runs the command to its end. The run, and with it the folder of its secret
+// files, goes when it returns: after the child was reaped and its output
+// taken, or on any failure.
+Result<RunOutcome> start_and_finish(PreparedRun run, const RunLimits& limits,
                                     const RunSettings& settings) {
     Result<UniqueFd> working_directory = open_working_directory(settings.working_directory);
     if (!working_directory) return fail(std::move(working_directory.error()));
-    Result<std::optional<LandlockRuleset>> sandbox = sandbox_for(settings, run.vault_path);
+    Result<std::optional<LandlockRuleset>> sandbox = sandbox_for(settings, run);
     if (!sandbox) return fail(std::move(sandbox.error()));
     return execute(ExecutorRequest{
         .argv = std::move(run.command.argv),
@@ -78,7 +85,6 @@ Result<RunOutcome> start_and_finish(PreparedRun& run, const RunLimits& limits,
         .limits = limits,
         .environment = std::move(run.command.environment),
         .input = std::move(run.command.input),
-        .files = std::move(run.command.files),
         .destinations = settings.destinations,
         .host_descriptors = settings.host_descriptors,
         .working_directory = std::move(*working_directory),
@@ -105,8 +111,8 @@ PyObject* run_pipeline(VaultHandle& vault, const CommandRequest& request, const 
     if (!prepared) return raise_quillbox_error("vault is closed");
     if (!*prepared) return raise_core_error(prepared->error());
 
-    Result<RunOutcome> outcome =
-        without_interpreter_lock([&] { return start_and_finish(**prepared, limits, settings); });
+    Result<RunOutcome> outcome = without_interpreter_lock(
+        [&] { return start_and_finish(std::move(**prepared), limits, settings); });
     if (!outcome) return raise_core_error(outcome.error());
     return make_run_result(std::move(*outcome));
 }

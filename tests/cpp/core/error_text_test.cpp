@@ -94,6 +94,11 @@ std::vector<ErrorCase> error_cases() {
          "is a valid executable"},
         {errors::SpawnFailed{"prog", "argument contains interior NUL byte"}, C::Spawn,
          K::SpawnFailed, "spawn error: failed to spawn prog: argument contains interior NUL byte"},
+        {errors::NoMemoryFolder{"XDG_RUNTIME_DIR is not set", "\"/dev/shm\" is not on tmpfs"},
+         C::Spawn, K::NoMemoryFolder,
+         "spawn error: no folder in memory for the files of {{file:KEY}}: XDG_RUNTIME_DIR is not "
+         "set, and \"/dev/shm\" is not on tmpfs — set XDG_RUNTIME_DIR to a folder of yours with "
+         "mode 0700 on tmpfs (as /run/user/UID is), or mount tmpfs on /dev/shm"},
         {errors::AutomatonBuildFailed{"too many states"}, C::Redaction, K::AutomatonBuildFailed,
          "redaction error: failed to build redaction pattern automaton: too many states"},
         {errors::EnvVarNotSet{"QUILLBOX_KEY"}, C::MasterKey, K::EnvVarNotSet,

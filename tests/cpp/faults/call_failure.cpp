@@ -40,7 +40,6 @@ constexpr std::array<std::string_view, kSystemCallCount> kCallNames = {
     "pipe2",
     "posix_spawn_file_actions_init",
     "posix_spawn_file_actions_adddup2",
-    "posix_spawn_file_actions_addclose",
     "posix_spawn_file_actions_addclosefrom_np",
     "posix_spawnattr_init",
     "posix_spawnattr_setflags",
@@ -178,7 +177,6 @@ int __real_mlock(const void* address, size_t length);
 int __real_pipe2(int* fds, int flags);
 int __real_posix_spawn_file_actions_init(posix_spawn_file_actions_t* actions);
 int __real_posix_spawn_file_actions_adddup2(posix_spawn_file_actions_t* actions, int fd, int to);
-int __real_posix_spawn_file_actions_addclose(posix_spawn_file_actions_t* actions, int fd);
 int __real_posix_spawn_file_actions_addclosefrom_np(posix_spawn_file_actions_t* actions, int from);
 int __real_posix_spawnattr_init(posix_spawnattr_t* attributes);
 int __real_posix_spawnattr_setflags(posix_spawnattr_t* attributes, short flags);
@@ -259,10 +257,6 @@ int __wrap_posix_spawn_file_actions_init(posix_spawn_file_actions_t* actions) {
 int __wrap_posix_spawn_file_actions_adddup2(posix_spawn_file_actions_t* actions, int fd, int to) {
     return failing_with_result(SystemCall::SpawnFileActionsAddDup2,
                                __real_posix_spawn_file_actions_adddup2, actions, fd, to);
-}
-int __wrap_posix_spawn_file_actions_addclose(posix_spawn_file_actions_t* actions, int fd) {
-    return failing_with_result(SystemCall::SpawnFileActionsAddClose,
-                               __real_posix_spawn_file_actions_addclose, actions, fd);
 }
 int __wrap_posix_spawn_file_actions_addclosefrom_np(posix_spawn_file_actions_t* actions, int from) {
     return failing_with_result(SystemCall::SpawnFileActionsAddCloseFrom,

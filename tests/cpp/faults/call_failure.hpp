@@ -36,7 +36,6 @@ enum class SystemCall : std::uint8_t {
     Pipe2,
     SpawnFileActionsInit,
     SpawnFileActionsAddDup2,
-    SpawnFileActionsAddClose,
     SpawnFileActionsAddCloseFrom,
     SpawnAttributesInit,
     SpawnAttributesSetFlags,

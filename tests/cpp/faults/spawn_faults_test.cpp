@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "core/sealed_file.hpp"
 #include "core/unique_fd.hpp"
 #include "faults/call_failure.hpp"
 #include "support/core_error_printer.hpp"
@@ -34,26 +33,20 @@ struct RunAftermath {
     bool child_left = false;
 };
 
-// A child that prints the marker on both streams, then its input and the
-// file it was given, started with the `n`th set-up call failing.
+// A child that prints the marker on both streams, then its input, started
+// with the `n`th set-up call failing.
 RunAftermath run_failing(std::uint64_t n, HostDescriptors host_descriptors) {
     const TempDir dir;
     const std::filesystem::path host_output = dir / "host-output";
-    Result<SealedFile> file = SealedFile::holding("file\n");
-    if (!file) throw std::runtime_error(file.error().to_text());
-    const std::string script = "echo '" + std::string(kMarker) + "'; echo '" +
-                               std::string(kMarker) + "' >&2; cat; cat /dev/fd/" +
-                               std::to_string(file->fd());
+    const std::string script =
+        "echo '" + std::string(kMarker) + "'; echo '" + std::string(kMarker) + "' >&2; cat";
     const Result<Redactor> redactor = build_redactor({});
     if (!redactor) throw std::runtime_error(redactor.error().to_text());
-    std::vector<SealedFile> files;
-    files.push_back(std::move(*file));
     ExecutorRequest request{.argv = argv_of({"/bin/sh", "-c", script}),
                             .redactor = *redactor,
                             .limits = kDefaultLimits,
                             .environment = {},
                             .input = SecretBytes("input\n"),
-                            .files = std::move(files),
                             .destinations = {},
                             .host_descriptors = host_descriptors};
 
@@ -87,7 +80,7 @@ TEST_P(SpawnUnderFailures, FailsBeforeAnyChildWhicheverSetUpCallFails) {
         EXPECT_FALSE(run.child_left);
         if (!run.failed) {
             ASSERT_TRUE(run.outcome) << run.outcome.error().to_text();
-            EXPECT_EQ(run.outcome->stdout_text.view(), std::string(kMarker) + "\ninput\nfile\n");
+            EXPECT_EQ(run.outcome->stdout_text.view(), std::string(kMarker) + "\ninput\n");
             EXPECT_EQ(run.outcome->stderr_text.view(), std::string(kMarker) + "\n");
             break;
         }

@@ -205,20 +205,27 @@ TEST(ResolvePlaceholders, AFilePlaceholderBecomesThePathOfOneFilePerKey) {
     const Result<std::vector<SecretBytes>> arguments =
         resolve_placeholders(*parsed, sample_entries(), files);
     ASSERT_TRUE(arguments.has_value()) << arguments.error().to_text();
-    const std::vector<SealedFile> made = files.take();
-    ASSERT_EQ(made.size(), 2u);
+    const std::optional<SecretFileFolder> folder = files.take();
+    ASSERT_TRUE(folder.has_value());
+    const std::string binary = (folder->path() / "BINARY").string();
+    const std::string empty = (folder->path() / "EMPTY").string();
     const auto text_of = [](const SecretBytes& argument) {
         return std::string(argument.view().substr(0, argument.size() - 1));
     };
-    EXPECT_EQ(text_of((*arguments)[0]), "--key=" + made[0].path());
-    EXPECT_EQ(text_of((*arguments)[1]), made[0].path());
-    EXPECT_EQ(text_of((*arguments)[2]), made[1].path() + "alpha");
-    EXPECT_EQ(contents_at(made[0].path()), std::string_view("x\0y\xFF", 4));
-    EXPECT_EQ(contents_at(made[1].path()), "");
-    EXPECT_GE(made[0].fd(), 3);
-    EXPECT_NE(::fcntl(made[0].fd(), F_GETFD) & FD_CLOEXEC, 0);
-    const int seals = F_SEAL_SEAL | F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE;
-    EXPECT_EQ(::fcntl(made[0].fd(), F_GET_SEALS), seals);
+    EXPECT_EQ(text_of((*arguments)[0]), "--key=" + binary);
+    EXPECT_EQ(text_of((*arguments)[1]), binary);
+    EXPECT_EQ(text_of((*arguments)[2]), empty + "alpha");
+    EXPECT_EQ(contents_at(binary), std::string_view("x\0y\xFF", 4));
+    EXPECT_EQ(contents_at(empty), "");
+}
+
+TEST(ResolvePlaceholders, ACommandThatNamesNoFileMakesNoFolder) {
+    Result<std::vector<ParsedWord>> parsed =
+        parse_words({"echo", "{{A}}"}, PlaceholderForms::ValuesAndFiles);
+    ASSERT_TRUE(parsed.has_value());
+    SecretFiles files;
+    ASSERT_TRUE(resolve_placeholders(*parsed, sample_entries(), files).has_value());
+    EXPECT_FALSE(files.take().has_value());
 }
 
 TEST(ResolvePlaceholders, AnUnknownKeyIsUnresolvedUnderItsOwnName) {
