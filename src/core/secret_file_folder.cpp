@@ -68,7 +68,7 @@ SecretFileFolder::~SecretFileFolder() {
 }
 
 Result<std::filesystem::path> SecretFileFolder::file_for(std::string_view name,
-                                                        std::string_view contents) {
+                                                         std::string_view contents) {
     for (const HeldFile& file : files_) {
         if (file.name == name) return path_ / file.name;
     }

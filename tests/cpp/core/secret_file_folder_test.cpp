@@ -171,7 +171,8 @@ TEST_F(SecretFileFolderTest, ANewFolderFirstSweepsAwayWhatDeadRunsLeft) {
         ASSERT_EQ(::chmod(planted.c_str(), 0777), 0);
     }
 
-    ASSERT_TRUE(as_ordinary_user([&] { return SecretFileFolder::make_in(base_.path()).has_value(); }));
+    ASSERT_TRUE(
+        as_ordinary_user([&] { return SecretFileFolder::make_in(base_.path()).has_value(); }));
     for (std::size_t i = 0; i < folders.size(); ++i) {
         SCOPED_TRACE(folders[i].name);
         EXPECT_EQ(fs::exists(base_ / folders[i].name), !folders[i].swept);
@@ -186,8 +187,9 @@ TEST_F(SecretFileFolderTest, ABaseThatCannotBeOpenedIsAnOsError) {
     const fs::path missing = base_ / "missing";
     const Result<SecretFileFolder> folder = SecretFileFolder::make_in(missing);
     ASSERT_FALSE(folder.has_value());
-    EXPECT_EQ(folder.error(), CoreError(errors::OsError{ENOENT})
-                                  .in_circumstance("opening \"" + missing.string() + "\""));
+    EXPECT_EQ(
+        folder.error(),
+        CoreError(errors::OsError{ENOENT}).in_circumstance("opening \"" + missing.string() + "\""));
 }
 
 }  // namespace
