@@ -52,8 +52,9 @@ every secret redacted.
 Placeholders: write {{{{NAME}}}} where a secret's value belongs (list_secrets gives the \
 names). The value reaches only the command; a secret it prints comes back as a label such \
 as [REDACTED_NAME] (raw) or [REDACTED_NAME_B64], _B64URL, _URL, _HEX, _JSON (encoded). \
-{{{{file:NAME}}}} becomes the path of a sealed in-memory file holding the value (/dev/fd/N), \
-for programs that want a path: ssh -i {{{{file:DEPLOY_KEY}}}}, curl --cacert {{{{file:CA}}}}.
+{{{{file:NAME}}}} becomes the path of a file holding the value, in memory, readable by this \
+user alone and removed when the command ends, for programs that want a path: \
+ssh -i {{{{file:DEPLOY_KEY}}}}, curl --cacert {{{{file:CA}}}}.
 
 No shell: a command string is split into words with shell-like quoting, and unquoted pipes, \
 redirections, ;, &&, $VAR and globs are refused; run sh -c '...' for them. A list of \

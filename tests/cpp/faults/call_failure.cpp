@@ -37,6 +37,12 @@ constexpr std::array<std::string_view, kSystemCallCount> kCallNames = {
     "fchmod",
     "getentropy",
     "mlock",
+    "openat",
+    "fstatat",
+    "unlinkat",
+    "fchmodat",
+    "mkdtemp",
+    "mmap",
     "pipe2",
     "posix_spawn_file_actions_init",
     "posix_spawn_file_actions_adddup2",
@@ -80,15 +86,22 @@ int injected(SystemCall call) {
     return current.error_number;
 }
 
+// A call that reports failure as `failure` with errno set.
+template <typename Real, typename... Args>
+auto failing_as(SystemCall call, std::invoke_result_t<Real, Args...> failure, Real real,
+                Args... args) {
+    if (const int error_number = injected(call); error_number != 0) {
+        errno = error_number;
+        return failure;
+    }
+    return real(args...);
+}
+
 // A call that reports failure as -1 with errno set.
 template <typename Real, typename... Args>
 auto failing_with_errno(SystemCall call, Real real, Args... args) {
     using Returned = std::invoke_result_t<Real, Args...>;
-    if (const int error_number = injected(call); error_number != 0) {
-        errno = error_number;
-        return static_cast<Returned>(-1);
-    }
-    return real(args...);
+    return failing_as(call, static_cast<Returned>(-1), real, args...);
 }
 
 // A call that returns its error number.
@@ -117,6 +130,12 @@ SystemCalls calls_of(std::initializer_list<SystemCall> calls) {
 
 SystemCalls store_calls() {
     return calls_from(SystemCall::Open, SystemCall::Mlock);
+}
+
+SystemCalls secret_file_folder_calls() {
+    return calls_of({SystemCall::Open, SystemCall::Pwrite, SystemCall::Flock, SystemCall::Fstat,
+                     SystemCall::Fchmod, SystemCall::Mlock}) |
+           calls_from(SystemCall::Openat, SystemCall::Mmap);
 }
 
 SystemCalls spawn_set_up_calls() {
@@ -150,6 +169,7 @@ std::optional<SystemCall> FailNthCall::failed_call() const {
 
 }  // namespace quillbox::testing
 
+using quillbox::testing::failing_as;
 using quillbox::testing::failing_with_errno;
 using quillbox::testing::failing_with_result;
 using quillbox::testing::SystemCall;
@@ -174,6 +194,12 @@ int __real_chmod(const char* path, mode_t mode);
 int __real_fchmod(int fd, mode_t mode);
 int __real_getentropy(void* buffer, size_t length);
 int __real_mlock(const void* address, size_t length);
+int __real_openat(int folder, const char* path, int flags, ...);
+int __real_fstatat(int folder, const char* path, struct stat* metadata, int flags);
+int __real_unlinkat(int folder, const char* path, int flags);
+int __real_fchmodat(int folder, const char* path, mode_t mode, int flags);
+char* __real_mkdtemp(char* name);
+void* __real_mmap(void* address, size_t length, int protection, int flags, int fd, off_t offset);
 int __real_pipe2(int* fds, int flags);
 int __real_posix_spawn_file_actions_init(posix_spawn_file_actions_t* actions);
 int __real_posix_spawn_file_actions_adddup2(posix_spawn_file_actions_t* actions, int fd, int to);
@@ -186,15 +212,28 @@ int __real_posix_spawnp(pid_t* pid, const char* file, const posix_spawn_file_act
                         char* const envp[]);
 
 // The mode is there only when the flags create a file.
+static bool creates_a_file(int flags) {
+    return (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE;
+}
 int __wrap_open(const char* path, int flags, ...) {
     mode_t mode = 0;
-    if ((flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE) {
+    if (creates_a_file(flags)) {
         va_list arguments;
         va_start(arguments, flags);
         mode = va_arg(arguments, mode_t);
         va_end(arguments);
     }
     return failing_with_errno(SystemCall::Open, __real_open, path, flags, mode);
+}
+int __wrap_openat(int folder, const char* path, int flags, ...) {
+    mode_t mode = 0;
+    if (creates_a_file(flags)) {
+        va_list arguments;
+        va_start(arguments, flags);
+        mode = va_arg(arguments, mode_t);
+        va_end(arguments);
+    }
+    return failing_with_errno(SystemCall::Openat, __real_openat, folder, path, flags, mode);
 }
 ssize_t __wrap_read(int fd, void* buffer, size_t count) {
     return failing_with_errno(SystemCall::Read, __real_read, fd, buffer, count);
@@ -246,6 +285,22 @@ int __wrap_getentropy(void* buffer, size_t length) {
 }
 int __wrap_mlock(const void* address, size_t length) {
     return failing_with_errno(SystemCall::Mlock, __real_mlock, address, length);
+}
+int __wrap_fstatat(int folder, const char* path, struct stat* metadata, int flags) {
+    return failing_with_errno(SystemCall::Fstatat, __real_fstatat, folder, path, metadata, flags);
+}
+int __wrap_unlinkat(int folder, const char* path, int flags) {
+    return failing_with_errno(SystemCall::Unlinkat, __real_unlinkat, folder, path, flags);
+}
+int __wrap_fchmodat(int folder, const char* path, mode_t mode, int flags) {
+    return failing_with_errno(SystemCall::Fchmodat, __real_fchmodat, folder, path, mode, flags);
+}
+char* __wrap_mkdtemp(char* name) {
+    return failing_as(SystemCall::Mkdtemp, static_cast<char*>(nullptr), __real_mkdtemp, name);
+}
+void* __wrap_mmap(void* address, size_t length, int protection, int flags, int fd, off_t offset) {
+    return failing_as(SystemCall::Mmap, MAP_FAILED, __real_mmap, address, length, protection, flags,
+                      fd, offset);
 }
 int __wrap_pipe2(int* fds, int flags) {
     return failing_with_errno(SystemCall::Pipe2, __real_pipe2, fds, flags);

@@ -33,6 +33,12 @@ enum class SystemCall : std::uint8_t {
     Fchmod,
     Getentropy,
     Mlock,
+    Openat,
+    Fstatat,
+    Unlinkat,
+    Fchmodat,
+    Mkdtemp,
+    Mmap,
     Pipe2,
     SpawnFileActionsInit,
     SpawnFileActionsAddDup2,
@@ -55,6 +61,9 @@ SystemCalls calls_of(std::initializer_list<SystemCall> calls);
 
 // What the vault store asks of the file system and of the random source.
 SystemCalls store_calls();
+// What a run's folder of secret files asks of the file system, from its
+// making to its removal.
+SystemCalls secret_file_folder_calls();
 // What starting a child asks for before it exists.
 SystemCalls spawn_set_up_calls();
 
