@@ -32,7 +32,8 @@ Result<SecretFileFolder> SecretFileFolder::make_in(const std::filesystem::path& 
     if (::mkdtemp(path.data()) == nullptr) {
         return fail(os_error(errno, "making a folder in " + quoted_path(base)));
     }
-    // From here on the folder is removed on every path, when `made` goes.
+    // From here on the folder is removed on every path: by `made` when it
+    // goes, or here where it cannot even be opened.
     const std::string name = std::filesystem::path(path).filename().string();
     UniqueFd folder(
         ::openat(base_fd.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
@@ -42,9 +43,12 @@ Result<SecretFileFolder> SecretFileFolder::make_in(const std::filesystem::path& 
         ::unlinkat(made.base_.get(), name.c_str(), AT_REMOVEDIR);
         return fail(os_error(open_error, "opening " + quoted_path(made.path_)));
     }
-    if (::flock(made.folder_.get(), LOCK_EX | LOCK_NB) != 0 ||
-        ::fchmod(made.folder_.get(), S_IRWXU) != 0) {
+    if (::flock(made.folder_.get(), LOCK_EX | LOCK_NB) != 0) {
         return fail(os_error(errno, "locking " + quoted_path(made.path_)));
+    }
+    // Its owner's alone, whatever the umask.
+    if (::fchmod(made.folder_.get(), S_IRWXU) != 0) {
+        return fail(os_error(errno, "making " + quoted_path(made.path_) + " private"));
     }
     return made;
 }
