@@ -75,11 +75,11 @@ def server(tmp_path_factory: pytest.TempPathFactory) -> Iterator[Server]:
         "PidFile none\n"
         "UsePAM no\n"
     )
-    # sshd's privilege separation needs it; it goes again if it was made here.
-    privilege_separation = Path("/run/sshd")
-    made_here = not privilege_separation.exists()
+    # sshd's privilege separation needs it at every login. It stays, as the
+    # one sshd's own service makes does: the servers of other test processes
+    # may be using it.
     try:
-        privilege_separation.mkdir(exist_ok=True)
+        Path("/run/sshd").mkdir(exist_ok=True)
     except PermissionError:
         pytest.skip("sshd needs /run/sshd, which only root can make")
     port = free_port()
@@ -94,8 +94,6 @@ def server(tmp_path_factory: pytest.TempPathFactory) -> Iterator[Server]:
     finally:
         sshd.terminate()
         sshd.communicate(timeout=30)
-        if made_here:
-            privilege_separation.rmdir()
 
 
 @pytest.fixture
