@@ -20,6 +20,7 @@ import base64
 import json
 import re
 import secrets
+import urllib.parse
 from pathlib import Path
 from typing import Any
 
@@ -156,12 +157,13 @@ def typed_on_a_terminal(block: Block) -> list[tuple[str, str]]:
 
 
 def fresh_values() -> dict[str, str]:
-    """The tokens and passwords the examples use (world_spec adds the keys)."""
+    """The tokens and passwords the examples use (world_spec adds the keys). The
+    database's password holds what ends a URL's user information early."""
     token = lambda: secrets.token_urlsafe(18)  # noqa: E731
     return {
         "API_TOKEN": token(),
         "GH_TOKEN": token(),
-        "DB_PASSWORD": token(),
+        "DB_PASSWORD": f"{token()[:8]} @:/#%&?{token()[:8]}",
         "REGISTRY_PASSWORD": token(),
         "DEPLOY_TOKEN": token(),
     }
@@ -253,7 +255,7 @@ def test_the_servers_let_every_request_in(world: dict[str, Any]):
 
 def forms_of(value: str) -> list[str]:
     """How a value would show if it leaked: as it is, or each longer line of a
-    value of several; Base64, URL-safe Base64 and hex."""
+    value of several; Base64, URL-safe Base64, percent-encoded and hex."""
     raw = value.encode()
     if "\n" in value.strip():
         return [line for line in value.splitlines() if len(line) >= 16]
@@ -261,6 +263,7 @@ def forms_of(value: str) -> list[str]:
         value,
         base64.b64encode(raw).decode(),
         base64.urlsafe_b64encode(raw).decode(),
+        urllib.parse.quote(value, safe=""),
         raw.hex(),
     ]
 
