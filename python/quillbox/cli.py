@@ -842,6 +842,8 @@ def main(argv: Sequence[str] | None = None) -> int:
     status 1; any other exception is a fault of the program, and shows its
     traceback."""
     args = parse_arguments(sys.argv[1:] if argv is None else argv)
+    # A low locked-memory limit refuses every secret buffer: one line in all.
+    _vaultfile.tally_memory_lock_refusals()
     try:
         args.vault = vault_path(args)
         status: int = args.handler(args)
@@ -859,6 +861,19 @@ def main(argv: Sequence[str] | None = None) -> int:
         return 128 + SIGPIPE
     except KeyboardInterrupt:
         return 130
+    finally:
+        report_memory_lock_refusals()
+
+
+def report_memory_lock_refusals() -> None:
+    refusals = _vaultfile.take_memory_lock_refusals()
+    if refusals is not None:
+        count, size, reason = refusals
+        print_error(
+            f"warning: the system refused to lock {count} secret buffers into memory ({size} "
+            f"bytes in all): {reason} — secrets may be swapped to disk; raise the "
+            "locked-memory limit (ulimit -l)"
+        )
 
 
 if __name__ == "__main__":

@@ -6,6 +6,7 @@
 #include <string>
 #include <utility>
 
+#include "core/lock_refusals.hpp"
 #include "core/message_format.hpp"
 #include "core/warnings.hpp"
 
@@ -20,8 +21,7 @@ LockedFileView LockedFileView::of(int fd, std::size_t length) {
         return {};
     }
     if (::mlock(address, length) != 0) {
-        write_warning("mlock(" + std::to_string(length) + " bytes) failed: " +
-                      os_error_text(errno) + " — secrets may be swapped to disk");
+        report_lock_refusal(length, errno);
         ::munmap(address, length);
         return {};
     }

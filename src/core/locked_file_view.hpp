@@ -6,9 +6,9 @@ namespace quillbox {
 
 // A read-only view of a file's first `length` bytes, mapped only to keep
 // their pages locked into memory, so that a file system that may swap
-// (tmpfs) never writes them to disk. A refusal to map or lock is a warning,
-// and the file goes on unlocked. The view goes, and the lock with it, when
-// its owner does.
+// (tmpfs) never writes them to disk. A refusal to map is a warning, one to
+// lock is reported (lock_refusals.hpp), and the file goes on unlocked. The view goes, and the lock
+// with it, when its owner does.
 class LockedFileView {
 public:
     LockedFileView() = default;

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <string>
 
+#include "core/lock_refusals.hpp"
 #include "core/message_format.hpp"
 #include "core/page_advice.hpp"
 #include "core/page_lock_counts.hpp"
@@ -38,8 +39,7 @@ bool lock_memory(const void* address, std::size_t length) {
     ProcessPageLocks& locks = process_page_locks();
     const std::lock_guard guard(locks.mutex);
     if (::mlock(address, length) != 0) {
-        write_warning("mlock(" + bytes_count(length) + ") failed: " + os_error_text(errno) +
-                      " — secrets may be swapped to disk");
+        report_lock_refusal(length, errno);
         return false;
     }
     locks.counts.add(reinterpret_cast<std::uintptr_t>(address), length);

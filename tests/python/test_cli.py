@@ -16,7 +16,7 @@ import sys
 from pathlib import Path
 
 import pytest
-from conftest import read_entries, require_sandbox
+from conftest import read_entries, require_sandbox, unprivileged
 
 PASSPHRASE = "a demo passphrase of some length"
 SECRET = "sk-live-5d1e9c3a"
@@ -818,3 +818,38 @@ def test_sandbox_paths_without_a_sandbox_are_refused(vault_file: Path, arguments
     refused = quillbox(arguments[0], "--vault", str(vault_file), *arguments[1:])
     assert refused.returncode == 1
     assert refused.stderr.startswith("quillbox: --allow-read, --allow-write and --deny shape")
+
+
+def test_refused_memory_locks_are_told_in_one_line_by_the_command_and_each_by_the_api(
+    vault_file: Path,
+):
+    # Without CAP_IPC_LOCK and with no locked memory allowed, every lock is refused.
+    no_locks = ["prlimit", "--memlock=0:0", *unprivileged()]
+    vault = ("--vault", str(vault_file))
+    for name in ("API_TOKEN", "OTHER_TOKEN"):
+        assert quillbox("set", name, *vault, stdin=SECRET + name).returncode == 0
+    command = subprocess.run(
+        [*no_locks, sys.executable, "-m", "quillbox", "run", *vault, "--", "true"],
+        capture_output=True,
+        text=True,
+        env={**os.environ, "QUILLBOX_KEY": PASSPHRASE},
+        timeout=60,
+    )
+    assert command.returncode == 0
+    assert command.stderr.startswith("quillbox: warning: the system refused to lock ")
+    assert command.stderr.count("\n") == 1
+    api = subprocess.run(
+        [
+            *no_locks,
+            sys.executable,
+            "-c",
+            f"import quillbox; quillbox.Vault('QUILLBOX_KEY', {str(vault_file)!r}).list_keys()",
+        ],
+        capture_output=True,
+        text=True,
+        env={**os.environ, "QUILLBOX_KEY": PASSPHRASE},
+        timeout=60,
+    )
+    lines = api.stderr.splitlines()
+    assert len(lines) > 1
+    assert all(line.startswith("[quillbox] WARNING: mlock(") for line in lines)

@@ -7,6 +7,8 @@
 #include <string>
 
 #include "core/key_name.hpp"
+#include "core/lock_refusals.hpp"
+#include "core/message_format.hpp"
 #include "python/shared/arguments.hpp"
 #include "python/shared/boundary.hpp"
 #include "python/shared/exception_classes.hpp"
@@ -81,6 +83,23 @@ PyObject* is_key_name(PyObject*, PyObject* text_object) {
     });
 }
 
+PyObject* tally_memory_lock_refusals(PyObject*, PyObject*) {
+    return guard_python_entry<PyObject*>(nullptr, [&]() -> PyObject* {
+        set_lock_refusal_reports(LockRefusalReports::Tallied);
+        Py_RETURN_NONE;
+    });
+}
+
+PyObject* take_memory_lock_refusals(PyObject*, PyObject*) {
+    return guard_python_entry<PyObject*>(nullptr, [&]() -> PyObject* {
+        const LockRefusalTally tally = take_lock_refusals();
+        if (tally.count == 0) Py_RETURN_NONE;
+        const std::string reason = os_error_text(tally.last_error);
+        return Py_BuildValue("(KKs)", static_cast<unsigned long long>(tally.count),
+                             static_cast<unsigned long long>(tally.bytes), reason.c_str());
+    });
+}
+
 PyMethodDef module_functions[] = {
     {"create_vault", with_keywords(create_vault), METH_VARARGS | METH_KEYWORDS,
      "create_vault(vault_path, m_cost, t_cost, p_cost, master_key_env)\n"
@@ -97,6 +116,18 @@ PyMethodDef module_functions[] = {
      "\n"
      "Whether the text follows the rule of entry names (``KEY_NAME_RULE``),\n"
      "which the names of environment variables follow too."},
+    {"tally_memory_lock_refusals", tally_memory_lock_refusals, METH_NOARGS,
+     "tally_memory_lock_refusals()\n"
+     "--\n"
+     "\n"
+     "From now on, memory locks that the system refuses are counted, not each\n"
+     "written as a warning line."},
+    {"take_memory_lock_refusals", take_memory_lock_refusals, METH_NOARGS,
+     "take_memory_lock_refusals()\n"
+     "--\n"
+     "\n"
+     "The refusals counted since the last call: (count, bytes, the system's\n"
+     "reason for the last one), or None when there were none."},
     {nullptr, nullptr, 0, nullptr},
 };
 
