@@ -17,7 +17,7 @@ def main(argv: Sequence[str]) -> int:
     import argparse
 
     from quillbox import cli
-    from quillbox._command_line import Option
+    from quillbox.cli.command_line import Option
 
     line = cli.COMMAND_LINE
 

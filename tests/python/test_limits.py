@@ -3,7 +3,7 @@
 from __future__ import annotations
 
 import pytest
-from quillbox import _limits
+from quillbox.cli import limits
 
 
 @pytest.mark.parametrize(
@@ -22,7 +22,7 @@ from quillbox import _limits
     ],
 )
 def test_sizes(text, size):
-    assert _limits.size(text) == size
+    assert limits.size(text) == size
 
 
 @pytest.mark.parametrize(
@@ -30,21 +30,21 @@ def test_sizes(text, size):
     [("30", 30), ("90s", 90), ("5m", 300), ("2h", 7200), ("none", None)],
 )
 def test_durations(text, seconds):
-    assert _limits.duration(text) == seconds
+    assert limits.duration(text) == seconds
 
 
 @pytest.mark.parametrize(
     "read, text, message",
     [
-        (_limits.size, "", "expected a size"),
-        (_limits.size, "-1", "expected a size"),
-        (_limits.size, "1.5G", "expected a size"),
-        (_limits.size, "1GB", "expected a size"),  # decimal units would be a guess
-        (_limits.size, "M", "expected a size"),
-        (_limits.size, "١٢", "expected a size"),  # digits of another script
-        (_limits.duration, "1d", "expected a duration"),
-        (_limits.duration, "0", "a timeout of 0 would stop the command at once"),
-        (_limits.duration, "0m", "a timeout of 0 would stop the command at once"),
+        (limits.size, "", "expected a size"),
+        (limits.size, "-1", "expected a size"),
+        (limits.size, "1.5G", "expected a size"),
+        (limits.size, "1GB", "expected a size"),  # decimal units would be a guess
+        (limits.size, "M", "expected a size"),
+        (limits.size, "١٢", "expected a size"),  # digits of another script
+        (limits.duration, "1d", "expected a duration"),
+        (limits.duration, "0", "a timeout of 0 would stop the command at once"),
+        (limits.duration, "0m", "a timeout of 0 would stop the command at once"),
     ],
 )
 def test_malformed_limits_are_refused(read, text, message):

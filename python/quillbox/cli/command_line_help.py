@@ -13,7 +13,7 @@ import sys
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
-    from quillbox._command_line import CommandLine, Subcommand
+    from quillbox.cli.command_line import CommandLine, Subcommand
 
 DEFAULT_WIDTH = 80
 NARROWEST_TEXT = 30

@@ -18,7 +18,7 @@ from __future__ import annotations
 
 import sys
 
-from quillbox._command_line_help import help_text, usage
+from quillbox.cli.command_line_help import help_text, usage
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
