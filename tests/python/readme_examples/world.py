@@ -34,13 +34,13 @@ SIDE_BY_SIDE = 3  # blocks run at once: they mostly wait on servers and on start
 
 
 def compile_what_the_examples_import() -> None:
-    """Writes the bytecode of the modules the examples' Python processes import
-    (the command, its MCP server, the SDK's client) into the virtual
+    """Writes the bytecode of the MCP SDK's modules that the examples' Python
+    processes import (the server's and the client's) into the virtual
     environment, as any import by its owner does: the user who runs the
-    examples cannot write there, and would compile them again in each process."""
+    examples cannot write there, and would compile them again in each process.
+    (pip compiled quillbox's own when it installed it.)"""
     sys.dont_write_bytecode = False
     import mcp.client.stdio  # noqa: F401
-    import quillbox.cli
     import quillbox.mcp_server  # noqa: F401
 
 
