@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <string_view>
+#include <unordered_set>
 
 #include "core/core_dumps.hpp"
 #include "core/key_name.hpp"
@@ -248,6 +250,31 @@ Status set_entry(VaultState& state, std::string_view name, SecretBytes value, Cl
     if (Status put = put_entry(state, name, std::move(value)); !put) return put;
     const VaultChange change = [&](VaultState& current) {
         return put_entry(current, name, state.find_value(name)->clone());
+    };
+    return save_vault(state, change, clock);
+}
+
+Status set_entries(VaultState& state, std::vector<VaultEntry> entries, Clock& clock) {
+    std::unordered_set<std::string_view> new_names;
+    for (const VaultEntry& entry : entries) {
+        if (Status valid = check_key_name(entry.name); !valid) return valid;
+        if (state.find_value(entry.name) == nullptr) new_names.insert(entry.name);
+    }
+    if (state.entries().size() + new_names.size() > kMaxVaultEntries) {
+        return fail(errors::EntryLimitExceeded{kMaxVaultEntries});
+    }
+    std::vector<std::string> names;
+    names.reserve(entries.size());
+    for (VaultEntry& entry : entries) {
+        if (Status put = put_entry(state, entry.name, std::move(entry.value)); !put) return put;
+        names.push_back(std::move(entry.name));
+    }
+    const VaultChange change = [&](VaultState& current) -> Status {
+        for (const std::string& name : names) {
+            Status put = put_entry(current, name, state.find_value(name)->clone());
+            if (!put) return put;
+        }
+        return {};
     };
     return save_vault(state, change, clock);
 }

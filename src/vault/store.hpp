@@ -50,6 +50,13 @@ Status refresh_vault(VaultState& state, Clock& clock = real_clock());
 Status set_entry(VaultState& state, std::string_view name, SecretBytes value,
                  Clock& clock = real_clock());
 
+// Inserts or replaces each entry in turn, as set_entry does, then saves once:
+// loading many entries costs one key derivation, not one each. Every name is
+// checked, and the room for the new ones, before anything changes; a name
+// given twice keeps its later value. If the save fails, the changes stay in
+// memory and the file keeps its old contents.
+Status set_entries(VaultState& state, std::vector<VaultEntry> entries, Clock& clock = real_clock());
+
 // True when an entry of that name existed: it is removed and the vault saved,
 // waiting for the lockfile on `clock`. False when there was none: nothing is
 // saved.

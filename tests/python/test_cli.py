@@ -853,3 +853,29 @@ def test_refused_memory_locks_are_told_in_one_line_by_the_command_and_each_by_th
     lines = api.stderr.splitlines()
     assert len(lines) > 1
     assert all(line.startswith("[quillbox] WARNING: mlock(") for line in lines)
+
+
+def test_import_env_stores_a_dotenv_file_through_one_save(vault_file: Path, tmp_path: Path):
+    vault = ("--vault", str(vault_file))
+    dotenv = tmp_path / ".env"
+    dotenv.write_text(
+        "# the service's secrets\n"
+        "export API_TOKEN=sk-live-5d1e9c3a\n"
+        "DB_PASSWORD='p@ss w0rd#1'  # quoted, kept as written\n"
+        'PIN="4711"\n'
+    )
+    imported = quillbox("import-env", str(dotenv), *vault)
+    assert (imported.returncode, imported.stdout) == (0, f"stored 3 entries from {dotenv}\n")
+    assert imported.stderr.startswith("quillbox: warning: PIN is 4 bytes, under 8: ")
+    assert imported.stderr.count("\n") == 1
+    assert quillbox("list", *vault).stdout == "API_TOKEN\nDB_PASSWORD\nPIN\n"
+    shown = quillbox("run", *vault, "--", "printf", "%s|%s", "sk-live-5d1e9c3a", "p@ss w0rd#1")
+    assert shown.stdout == "[REDACTED_API_TOKEN]|[REDACTED_DB_PASSWORD]"
+
+    dotenv.write_text("EMPTY=\n")
+    refused = quillbox("import-env", str(dotenv), *vault)
+    assert (refused.returncode, refused.stderr) == (
+        1,
+        f"quillbox: EMPTY is empty in {dotenv} — nothing was stored; give --allow-empty to "
+        "store empty values\n",
+    )

@@ -12,6 +12,7 @@ import sys
 import pytest
 from conftest import KEY_ENV, PASSPHRASE, read_entries, unprivileged
 from quillbox import (
+    EntryLimitError,
     MasterKeyError,
     QuillBoxError,
     TokenizationError,
@@ -69,6 +70,38 @@ def test_set_zeroes_a_bytearray_even_when_the_name_is_refused(vault):
         vault.set("bad-name", secret)
     assert secret == bytearray(6)
     assert vault.list_keys() == ["API_TOKEN", "DB_PASSWORD"]
+
+
+def test_set_many_stores_every_entry_through_one_save(vault, vault_path):
+    before = vault_path.stat().st_ino
+    secret = bytearray(b"a new database password")
+    vault.set_many({"DB_PASSWORD": secret, "NEW_TOKEN": "tok-1234-5678", "RAW": b"\x00\xff"})
+    assert secret == bytearray(len(secret))
+    # Written once, by one rename: the replaced entry keeps its place.
+    assert vault_path.stat().st_ino != before
+    assert [(name, value) for name, value in read_entries(vault_path)][1:] == [
+        ("DB_PASSWORD", b"a new database password"),
+        ("NEW_TOKEN", b"tok-1234-5678"),
+        ("RAW", b"\x00\xff"),
+    ]
+
+
+@pytest.mark.parametrize(
+    "entries, error",
+    [
+        ({"GOOD": "value one", "bad-name": "value two"}, TokenizationError),
+        ({f"K{i}": "v" for i in range(10_000)}, EntryLimitError),
+        ({"GOOD": 5}, TypeError),
+        ([("GOOD", "value")], TypeError),
+    ],
+    ids=["bad name", "beyond the limit", "bad value", "not a mapping"],
+)
+def test_set_many_stores_nothing_when_one_entry_is_refused(vault, vault_path, entries, error):
+    before = vault_path.read_bytes()
+    with pytest.raises(error):
+        vault.set_many(entries)
+    assert vault.list_keys() == ["API_TOKEN", "DB_PASSWORD"]
+    assert vault_path.read_bytes() == before
 
 
 @pytest.mark.parametrize("value", [5, [300], [-1], ["a"], None, 1.5, {"a": 1}])

@@ -13,6 +13,7 @@ from quillbox.cli.vault_access import VAULT_ENV
 from quillbox.cli.vault_commands import (
     delete_entry,
     export_vault,
+    import_env_file,
     import_vault,
     init_vault,
     list_entries,
@@ -202,6 +203,16 @@ COMMAND_LINE = CommandLine(
                 ),
             ],
             positionals=[Positional("path", "the backup file to read")],
+        ),
+        Subcommand(
+            "import-env",
+            import_env_file,
+            "store every variable of a dotenv file as an entry, saving the vault once",
+            "quillbox import-env .env",
+            options=[Option("--allow-empty", "store empty values too", switch=True)],
+            positionals=[
+                Positional("path", "the dotenv file: NAME=value lines, quoted or not, # comments")
+            ],
         ),
         Subcommand(
             "run",

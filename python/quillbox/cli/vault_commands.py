@@ -7,7 +7,7 @@ from __future__ import annotations
 import os
 import sys
 
-from quillbox import _vaultfile
+from quillbox import _vaultfile, environment
 from quillbox._native import VaultCorruptError
 from quillbox.cli.errors import CliError, print_error
 from quillbox.cli.vault_access import (
@@ -115,13 +115,45 @@ def set_entry(args: Arguments) -> int:
     with open_vault(args) as vault:
         vault.set(args.key, value)  # zeroes the bytearray
     print(f"stored {args.key}")
-    if 0 < length < _vaultfile.MIN_ENCODED_FORM_BYTES:
-        print_error(
-            f"warning: {args.key} is {length} bytes, under {_vaultfile.MIN_ENCODED_FORM_BYTES}: "
-            "output hides it raw and in plain Base64, percent and hex only, not as other "
-            "encoders write it, and hides every occurrence of it, inside other words too"
-        )
+    warn_of_short_values({args.key: length})
     return 0
+
+
+def import_env_file(args: Arguments) -> int:
+    try:
+        variables = environment.read_env_file(args.path)
+    except OSError as error:
+        raise CliError(f"{args.path}: {error.strerror}") from None
+    empty = [name for name, value in variables.items() if not value]
+    if empty and not args.allow_empty:
+        raise CliError(
+            f"{', '.join(empty)} {'is' if len(empty) == 1 else 'are'} empty in {args.path} — "
+            "nothing was stored; give --allow-empty to store empty values"
+        )
+    values = {name: bytearray(value.encode()) for name, value in variables.items()}
+    lengths = {name: len(value) for name, value in values.items()}
+    with open_vault(args) as vault:
+        vault.set_many(values)  # zeroes the bytearrays
+    print(f"stored {len(values)} {'entry' if len(values) == 1 else 'entries'} from {args.path}")
+    warn_of_short_values(lengths)
+    return 0
+
+
+def warn_of_short_values(lengths: dict[str, int]) -> None:
+    """One line for the values too short for the forms encoders write."""
+    shortest = _vaultfile.MIN_ENCODED_FORM_BYTES
+    short = [name for name, length in lengths.items() if 0 < length < shortest]
+    if not short:
+        return
+    if len(short) == 1:
+        subject = f"{short[0]} is {lengths[short[0]]} bytes, under {shortest}"
+    else:
+        subject = f"{', '.join(short)} are under {shortest} bytes each"
+    print_error(
+        f"warning: {subject}: output hides {'it' if len(short) == 1 else 'them'} raw and in "
+        "plain Base64, percent and hex only, not as other encoders write them, and hides every "
+        "occurrence, inside other words too"
+    )
 
 
 def list_entries(args: Arguments) -> int:

@@ -1,7 +1,10 @@
 #include "python/native/secret_value.hpp"
 
+#include <string>
 #include <string_view>
+#include <utility>
 
+#include "python/shared/arguments.hpp"
 #include "python/shared/py_ref.hpp"
 
 namespace quillbox::python {
@@ -62,6 +65,31 @@ std::optional<SecretBytes> convert_secret_value(PyObject* value) {
     if (PyUnicode_Check(value)) return copy_str(value);
     if (PySequence_Check(value)) return copy_byte_sequence(value);
     return unsupported_value();
+}
+
+std::optional<std::vector<VaultEntry>> convert_secret_entries(PyObject* mapping) {
+    if (PyObject_HasAttrString(mapping, "items") == 0) {
+        PyErr_Format(PyExc_TypeError, "argument 'entries': expected a mapping, got %s",
+                     Py_TYPE(mapping)->tp_name);
+        return std::nullopt;
+    }
+    const PyRef items = PyRef::steal(PyMapping_Items(mapping));
+    if (!items) return std::nullopt;
+    std::vector<VaultEntry> entries;
+    entries.reserve(static_cast<std::size_t>(PyList_GET_SIZE(items.get())));
+    for (Py_ssize_t index = 0; index < PyList_GET_SIZE(items.get()); ++index) {
+        PyObject* item = PyList_GET_ITEM(items.get(), index);
+        if (!PyTuple_Check(item) || PyTuple_GET_SIZE(item) != 2) {
+            PyErr_SetString(PyExc_TypeError, "argument 'entries': items() must give pairs");
+            return std::nullopt;
+        }
+        std::optional<std::string> name = convert_str(PyTuple_GET_ITEM(item, 0), "entries key");
+        if (!name) return std::nullopt;
+        std::optional<SecretBytes> value = convert_secret_value(PyTuple_GET_ITEM(item, 1));
+        if (!value) return std::nullopt;
+        entries.push_back(VaultEntry{std::move(*name), std::move(*value)});
+    }
+    return entries;
 }
 
 }  // namespace quillbox::python

@@ -47,6 +47,32 @@ inline constexpr const char* kSet =
     "TokenizationError\n"
     "    If the key name contains invalid characters.";
 
+inline constexpr const char* kSetMany =
+    "set_many($self, entries)\n"
+    "--\n"
+    "\n"
+    "Insert or update many secret entries, saving the vault once.\n"
+    "\n"
+    "Each save derives the key from the passphrase again, which takes a\n"
+    "deliberate while: loading many entries through one call costs one.\n"
+    "\n"
+    "Parameters\n"
+    "----------\n"
+    "entries : mapping of str to str | bytes | bytearray\n"
+    "    Names and values, stored in the mapping's order as :meth:`set`\n"
+    "    stores one. Each ``bytearray`` is copied and overwritten with zeros\n"
+    "    as it is taken.\n"
+    "\n"
+    "Raises\n"
+    "------\n"
+    "QuillBoxError\n"
+    "    If the vault is closed.\n"
+    "EntryLimitError\n"
+    "    If the new names would take the vault beyond 10,000 entries; nothing\n"
+    "    is stored.\n"
+    "TokenizationError\n"
+    "    If a key name contains invalid characters; nothing is stored.";
+
 inline constexpr const char* kDelete =
     "delete($self, key)\n"
     "--\n"

@@ -84,6 +84,24 @@ PyObject* vault_set(PyObject* self, PyObject* args, PyObject* kwargs) {
     });
 }
 
+PyObject* vault_set_many(PyObject* self, PyObject* args, PyObject* kwargs) {
+    return guard_python_entry<PyObject*>(nullptr, [&]() -> PyObject* {
+        static const char* const keywords[] = {"entries", nullptr};
+        PyObject* entries_object = nullptr;
+        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O:set_many", keyword_list(keywords),
+                                         &entries_object)) {
+            return nullptr;
+        }
+        VaultHandle& vault = handle_of(self);
+        if (vault.is_closed()) return raise_quillbox_error("vault is closed");
+        std::optional<std::vector<VaultEntry>> entries = convert_secret_entries(entries_object);
+        if (!entries) return nullptr;
+        const auto outcome = with_current_state_outside_interpreter(
+            vault, [&](VaultState& state) { return set_entries(state, std::move(*entries)); });
+        return deliver(outcome, none);
+    });
+}
+
 PyObject* vault_delete(PyObject* self, PyObject* args, PyObject* kwargs) {
     return guard_python_entry<PyObject*>(nullptr, [&]() -> PyObject* {
         static const char* const keywords[] = {"key", nullptr};
@@ -314,6 +332,7 @@ PyObject* vault_exit(PyObject* self, PyObject* args, PyObject* kwargs) {
 
 PyMethodDef vault_methods[] = {
     {"set", with_keywords(vault_set), METH_VARARGS | METH_KEYWORDS, docstrings::kSet},
+    {"set_many", with_keywords(vault_set_many), METH_VARARGS | METH_KEYWORDS, docstrings::kSetMany},
     {"rekey", with_keywords(vault_rekey), METH_VARARGS | METH_KEYWORDS, docstrings::kRekey},
     {"delete", with_keywords(vault_delete), METH_VARARGS | METH_KEYWORDS, docstrings::kDelete},
     {"list_keys", vault_list_keys, METH_NOARGS, docstrings::kListKeys},
