@@ -53,12 +53,12 @@ def bring_up_loopback() -> None:
         fcntl.ioctl(probe, SIOCSIFFLAGS, struct.pack("16sh", b"lo", flags | IFF_UP))
 
 
-def _cover_leaving(folder: Path, names: set[str]) -> None:
-    """Covers `folder` with a tmpfs that everyone can pass through, holding only
-    `names`, each bound from the original."""
+def _cover_leaving(folder: Path, names: set[str], mode: int = 0o755) -> None:
+    """Covers `folder` with a tmpfs of `mode` (one that everyone can pass
+    through), holding only `names`, each bound from the original."""
     originals = {name: os.open(folder / name, os.O_PATH) for name in names}
     try:
-        memory_folder(folder, 0o755)
+        memory_folder(folder, mode)
         for name, original in originals.items():
             if stat.S_ISDIR(os.fstat(original).st_mode):
                 (folder / name).mkdir()
@@ -68,6 +68,17 @@ def _cover_leaving(folder: Path, names: set[str]) -> None:
     finally:
         for original in originals.values():
             os.close(original)
+
+
+def memory_folder_keeping(folder: Path, mode: int, paths: list[Path]) -> None:
+    """Covers `folder` with an empty tmpfs of `mode`, but for the ways to those
+    of `paths` that lie beneath it (a checkout and its virtual environment in
+    /tmp, say), which stay as they are."""
+    kept = {path.relative_to(folder).parts[0] for path in paths if path.is_relative_to(folder)}
+    if kept:
+        _cover_leaving(folder, kept, mode)
+    else:
+        memory_folder(folder, mode)
 
 
 def open_the_way_to(paths: list[Path]) -> None:

@@ -48,11 +48,12 @@ def private_folders() -> None:
     # The interpreter, its library, the virtual environment, and the scripts
     # that run the Python blocks.
     interpreter = [os.path.realpath(sys.executable), sys.base_prefix, sys.prefix]
-    namespace.open_the_way_to([Path(path) for path in [*interpreter, Path(__file__).resolve()]])
+    needed = [Path(path) for path in [*interpreter, Path(__file__).resolve()]]
+    namespace.open_the_way_to(needed)
     namespace.bring_up_loopback()
-    namespace.memory_folder(Path("/tmp"), 0o1777)
-    namespace.memory_folder(Path("/dev/shm"), 0o1777)
-    namespace.memory_folder(Path("/home"), 0o755)
+    namespace.memory_folder_keeping(Path("/tmp"), 0o1777, needed)
+    namespace.memory_folder_keeping(Path("/dev/shm"), 0o1777, needed)
+    namespace.memory_folder_keeping(Path("/home"), 0o755, needed)
     WORLD.mkdir(mode=0o700)
     EXAMPLES.mkdir(mode=0o755)
 
