@@ -1,7 +1,8 @@
 // The placeholder parser and resolver on fuzz-chosen words and entries,
-// checked against a plain reading of the rules: scan for `{{`, close it at the
-// first `}}`, check the key, then put in the value of the first entry of that
-// name.
+// checked against a plain reading of the rules: scan for `{{` (in the extended
+// forms, one that a letter or "_" follows), close it at the first `}}`, check
+// the key (in the extended forms, after a "file:" or "url:"), then put in the
+// value of the first entry of that name.
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -10,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -45,46 +47,72 @@ struct ExpectedParse {
     std::optional<std::string> invalid_key;
 };
 
-ExpectedParse parse_by_hand(std::string_view word) {
+// The key a placeholder's text names, and as what, in the extended forms.
+std::pair<std::string, quillbox::PlaceholderKind> extended_target(const std::string& text) {
+    if (text.starts_with("file:")) return {text.substr(5), quillbox::PlaceholderKind::File};
+    if (text.starts_with("url:")) return {text.substr(4), quillbox::PlaceholderKind::Url};
+    return {text, quillbox::PlaceholderKind::Value};
+}
+
+ExpectedParse parse_by_hand(std::string_view word, quillbox::PlaceholderForms forms) {
+    const bool extended = forms == quillbox::PlaceholderForms::Extended;
     ExpectedParse expected;
     std::size_t position = 0;
     while (position + 1 < word.size()) {
-        if (!pair_at(word, position, '{')) {
+        const std::size_t key_start = position + 2;
+        const bool opens =
+            pair_at(word, position, '{') &&
+            (!extended || (key_start < word.size() &&
+                           (is_ascii_letter(word[key_start]) || word[key_start] == '_')));
+        if (!opens) {
             ++position;
             continue;
         }
-        const std::size_t key_start = position + 2;
         std::size_t close = key_start;
         while (close < word.size() && !pair_at(word, close, '}')) ++close;
         if (close == word.size()) {
             expected.malformed = "{{" + std::string(word.substr(key_start));
             return expected;
         }
-        const std::string key(word.substr(key_start, close - key_start));
+        const std::string text(word.substr(key_start, close - key_start));
+        const auto [key, kind] =
+            extended ? extended_target(text) : std::pair(text, quillbox::PlaceholderKind::Value);
         if (!matches_key_rule(key)) {
-            expected.invalid_key = "{{" + key + "}}";
+            expected.invalid_key = "{{" + text + "}}";
             return expected;
         }
-        expected.placeholders.push_back({key, position, close + 2});
+        expected.placeholders.push_back({key, position, close + 2, kind});
         position = close + 2;
     }
     return expected;
 }
 
+// The text an error names, when it is of the kinds that the forms give for an
+// unclosed placeholder and for one with a bad key.
+template <typename Unclosed, typename Invalid>
+void check_refusal(const quillbox::ErrorDetail& detail, const ExpectedParse& expected) {
+    if (const auto* malformed = std::get_if<Unclosed>(&detail)) {
+        fuzz_check(expected.malformed == malformed->text, "the unclosed placeholder is named");
+    } else {
+        const auto* invalid = std::get_if<Invalid>(&detail);
+        fuzz_check(invalid != nullptr && expected.invalid_key == invalid->text,
+                   "the placeholder with the bad key is named");
+    }
+}
+
 void check_parse(const quillbox::Result<std::vector<quillbox::Placeholder>>& parsed,
-                 const ExpectedParse& expected) {
+                 const ExpectedParse& expected, quillbox::PlaceholderForms forms) {
     if (parsed) {
         fuzz_check(!expected.malformed && !expected.invalid_key, "a bad placeholder is refused");
         fuzz_check(*parsed == expected.placeholders, "placeholders are found as the rules say");
         return;
     }
-    const auto& detail = parsed.error().detail();
-    if (const auto* malformed = std::get_if<errors::MalformedPlaceholder>(&detail)) {
-        fuzz_check(expected.malformed == malformed->text, "the unclosed placeholder is named");
+    if (forms == quillbox::PlaceholderForms::Extended) {
+        check_refusal<errors::UnclosedPlaceholder, errors::InvalidPlaceholder>(
+            parsed.error().detail(), expected);
     } else {
-        const auto* invalid = std::get_if<errors::InvalidPlaceholderKey>(&detail);
-        fuzz_check(invalid != nullptr && expected.invalid_key == invalid->text,
-                   "the placeholder with the bad key is named");
+        check_refusal<errors::MalformedPlaceholder, errors::InvalidPlaceholderKey>(
+            parsed.error().detail(), expected);
     }
 }
 
@@ -103,10 +131,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<std::string> words(input.ConsumeIntegralInRange<std::size_t>(1, 3));
     for (std::string& word : words) word = input.ConsumeRandomLengthString(64);
 
+    using quillbox::PlaceholderForms;
     std::vector<ExpectedParse> expected;
     for (const std::string& word : words) {
-        expected.push_back(parse_by_hand(word));
-        check_parse(quillbox::parse_placeholders(word), expected.back());
+        const ExpectedParse extended = parse_by_hand(word, PlaceholderForms::Extended);
+        check_parse(quillbox::parse_placeholders(word, PlaceholderForms::Extended), extended,
+                    PlaceholderForms::Extended);
+        expected.push_back(parse_by_hand(word, PlaceholderForms::ValuesOnly));
+        check_parse(quillbox::parse_placeholders(word), expected.back(),
+                    PlaceholderForms::ValuesOnly);
     }
     auto parsed = quillbox::parse_words(words);
     if (!parsed) return 0;

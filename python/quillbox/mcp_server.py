@@ -54,7 +54,13 @@ names). The value reaches only the command; a secret it prints comes back as a l
 as [REDACTED_NAME] (raw) or [REDACTED_NAME_B64], _B64URL, _URL, _HEX, _JSON (encoded). \
 {{{{file:NAME}}}} becomes the path of a file holding the value, in memory, readable by this \
 user alone and removed when the command ends, for programs that want a path: \
-ssh -i {{{{file:DEPLOY_KEY}}}}, curl --cacert {{{{file:CA}}}}.
+ssh -i {{{{file:DEPLOY_KEY}}}}, curl --cacert {{{{file:CA}}}}. \
+{{{{url:NAME}}}} is the value percent-encoded for a part of a URL, so that a password with \
+@ : / # % & or spaces stays whole: https://user:{{{{url:DB_PASSWORD}}}}@host/db.
+
+Template braces: {{{{ opens a placeholder only when a letter or _ follows it; any other {{{{ \
+is text, so {{{{.Name}}}}, {{{{%h}}}} and {{{{ end }}}} reach the command as written. Write a \
+template action that looks like a name with a space: {{{{ end }}}}, {{{{ range .Items }}}}.
 
 No shell: a command string is split into words with shell-like quoting, and unquoted pipes, \
 redirections, ;, &&, $VAR and globs are refused; run sh -c '...' for them. A list of \
@@ -172,15 +178,15 @@ def build_server(
             str | list[str],
             Field(
                 description="a command string (tokenized, no shell) or an argument vector; "
-                "may hold {{NAME}} and {{file:NAME}}"
+                "may hold {{NAME}}, {{file:NAME}} and {{url:NAME}}"
             ),
         ],
         env: Annotated[
             dict[str, str] | None,
             Field(
                 description="variables added over the command's base environment (the tool's "
-                "description names it), a name given here winning; values may hold {{NAME}} and "
-                "{{file:NAME}}"
+                "description names it), a name given here winning; values may hold {{NAME}}, "
+                "{{file:NAME}} and {{url:NAME}}"
             ),
         ] = None,
         input: Annotated[

@@ -23,6 +23,10 @@ const char* category_prefix(ErrorCategory category) {
     return "";
 }
 
+// How a template's braces that look like a placeholder get through.
+constexpr const char* kTemplateBracesHint =
+    " — braces of a template pass through when a space follows {{, as in {{ end }}";
+
 std::string number(std::uint64_t value) {
     return std::to_string(value);
 }
@@ -121,10 +125,16 @@ struct MessageWriter {
     std::string operator()(const errors::UnsafePath& e) const {
         return quoted_path(e.path) + " " + e.problem;
     }
+    std::string operator()(const errors::UnclosedPlaceholder& e) const {
+        return (*this)(errors::MalformedPlaceholder{e.text}) + kTemplateBracesHint;
+    }
+    std::string operator()(const errors::InvalidPlaceholder& e) const {
+        return (*this)(errors::InvalidPlaceholderKey{e.text}) + kTemplateBracesHint;
+    }
     std::string operator()(const errors::UnresolvedPlaceholder& e) const {
         return "unresolved placeholder {{{key}}} — no entry with that name exists in the vault. "
                "Use `quillbox set " +
-               e.key + "` to add it";
+               e.key + "` to add it" + (e.template_hint ? kTemplateBracesHint : "");
     }
     std::string operator()(const errors::CommandNotFound& e) const {
         return "command not found: " + e.program + " — verify the binary exists and is on PATH";

@@ -174,9 +174,30 @@ struct UnsafePath {
 
     friend bool operator==(const UnsafePath&, const UnsafePath&) = default;
 };
+// In the forms that let the braces of templates through (`{{` and a letter or
+// "_" open a placeholder, anything else after `{{` is text): a placeholder that
+// is never closed, and one that is neither `KEY` nor `file:KEY` nor `url:KEY`.
+// Their texts are those of MalformedPlaceholder and InvalidPlaceholderKey,
+// with how a template's braces are written to pass through.
+struct UnclosedPlaceholder {
+    static constexpr ErrorKind kind = ErrorKind::UnclosedPlaceholder;
+    std::string text;
+
+    friend bool operator==(const UnclosedPlaceholder&, const UnclosedPlaceholder&) = default;
+};
+struct InvalidPlaceholder {
+    static constexpr ErrorKind kind = ErrorKind::InvalidPlaceholder;
+    std::string text;
+
+    friend bool operator==(const InvalidPlaceholder&, const InvalidPlaceholder&) = default;
+};
 struct UnresolvedPlaceholder {
     static constexpr ErrorKind kind = ErrorKind::UnresolvedPlaceholder;
     std::string key;
+    // Where template braces may pass through and the key looks like a
+    // template's action rather than a mistyped name: the text says how to
+    // write one.
+    bool template_hint = false;
 
     friend bool operator==(const UnresolvedPlaceholder&, const UnresolvedPlaceholder&) = default;
 };

@@ -99,7 +99,7 @@ std::vector<std::uint8_t> distinct_per_character_forms(std::string_view value) {
     for (const CharacterClasses& classes : beyond_ascii) characters.push_back(&classes);
 
     // Forms in order: the classes of the raw value and of its standard
-    // percent-encoding are decided before any encoder's form.
+    // percent-encodings are decided before any encoder's form.
     std::vector<std::uint8_t> chosen;
     FormSet decided;
     for (std::size_t form = 0; form < forms.size(); ++form) {

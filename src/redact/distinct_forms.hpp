@@ -8,7 +8,7 @@ namespace quillbox {
 
 // The per-character encoder forms (secret_forms.hpp) that a value is given:
 // each that writes the value differently from the value itself, from its
-// standard percent-encoding and from every earlier one.
+// standard percent-encodings and from every earlier one.
 //
 // Such a form is decided by how it writes each distinct character of the
 // value other than ASCII letters and digits, so the forms split into classes

@@ -253,15 +253,19 @@ void append_base64_run(SecretBytes& out, std::string_view bytes, Base64Alphabet 
     append_sextets(out, bytes, base64_digits(alphabet), first_digit - lead, end - lead);
 }
 
+std::size_t percent_encoded_size(std::string_view bytes, PercentStyle style) {
+    const ByteSet& kept = kKeptBytes[static_cast<std::size_t>(style.kept)];
+    const auto unchanged = static_cast<std::size_t>(std::ranges::count_if(bytes, [&](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return kept[byte] || (style.space_as_plus && byte == ' ');
+    }));
+    return unchanged + 3 * (bytes.size() - unchanged);
+}
+
 void append_percent(SecretBytes& out, std::string_view bytes, PercentStyle style) {
     const std::string_view digits = hex_digits(style.hex_case);
     const ByteSet& kept = kKeptBytes[static_cast<std::size_t>(style.kept)];
-    const auto written_as_is = [&](unsigned char byte) {
-        return kept[byte] || (style.space_as_plus && byte == ' ');
-    };
-    const auto unchanged = static_cast<std::size_t>(std::ranges::count_if(
-        bytes, [&](char c) { return written_as_is(static_cast<unsigned char>(c)); }));
-    unsigned char* at = extend(out, unchanged + 3 * (bytes.size() - unchanged));
+    unsigned char* at = extend(out, percent_encoded_size(bytes, style));
     for (const char c : bytes) {
         const auto byte = static_cast<unsigned char>(c);
         if (kept[byte]) {

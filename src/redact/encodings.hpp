@@ -37,6 +37,8 @@ struct PercentStyle {
     HexCase hex_case = HexCase::Upper;
     // Form encoding writes a space as "+".
     bool space_as_plus = false;
+
+    bool operator==(const PercentStyle&) const = default;
 };
 
 // The characters that an HTML-safe JSON encoder writes as \uXXXX so that the
@@ -120,9 +122,18 @@ void append_base64(SecretBytes& out, std::string_view bytes, Base64Alphabet alph
 void append_base64_run(SecretBytes& out, std::string_view bytes, Base64Alphabet alphabet,
                        std::size_t group_offset);
 
+// The percent-encoding of a URL's user information, path segment or query
+// component that keeps nothing but RFC 3986's unreserved characters, with
+// upper-case hex: what `{{url:KEY}}` puts in, and a standard form of every
+// value.
+inline constexpr PercentStyle kUrlComponent{PercentKept::Unreserved, HexCase::Upper, false};
+
 // Every byte that the style does not keep becomes "%" and two hexadecimal
 // digits. The default style keeps ASCII letters and digits only.
 void append_percent(SecretBytes& out, std::string_view bytes, PercentStyle style = {});
+
+// How many bytes append_percent writes for `bytes`.
+std::size_t percent_encoded_size(std::string_view bytes, PercentStyle style = {});
 
 // Two hexadecimal digits per byte, high nibble first, `separator` (unless NUL)
 // between two bytes.

@@ -28,6 +28,7 @@ std::vector<SecretForm> make_secret_forms() {
         {PaddedBase64{Base64Alphabet::Standard}, "_B64", false},
         {PaddedBase64{Base64Alphabet::UrlSafe}, "_B64URL", false},
         {PercentStyle{}, "_URL", true},
+        {kUrlComponent, "_URL", true},
         {Hex{HexCase::Lower}, "_HEX", false},
         {Hex{HexCase::Upper}, "_HEX", false},
     };
@@ -36,11 +37,13 @@ std::vector<SecretForm> make_secret_forms() {
             forms.push_back({Base64Run{alphabet, group_offset}, base64_suffix(alphabet), false});
         }
     }
+    // Each style but the URL component's, which the standard forms hold.
     const auto add_percent = [&](std::initializer_list<PercentKept> kept_sets) {
         for (const PercentKept kept : kept_sets) {
             for (const bool space_as_plus : {false, true}) {
                 for (const HexCase hex_case : {HexCase::Upper, HexCase::Lower}) {
-                    forms.push_back({PercentStyle{kept, hex_case, space_as_plus}, "_URL", true});
+                    const PercentStyle style{kept, hex_case, space_as_plus};
+                    if (style != kUrlComponent) forms.push_back({style, "_URL", true});
                 }
             }
         }

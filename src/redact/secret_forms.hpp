@@ -42,7 +42,7 @@ struct SecretForm {
 inline constexpr std::size_t kMaxSecretForms = 128;
 
 // The forms from this one on are the encoders'.
-inline constexpr std::uint8_t kFirstEncoderForm = 6;
+inline constexpr std::uint8_t kFirstEncoderForm = 7;
 
 // Every form a value may give, in order: the value itself, the standard
 // forms, then the forms real encoders write.

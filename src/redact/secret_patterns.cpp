@@ -18,7 +18,7 @@ namespace {
 // three per byte, hex two.
 std::size_t standard_heads_size_bound(std::size_t size) {
     return std::min(size, kMaxHeadBytes) + 2 * std::min((size + 2) / 3 * 4, kMaxHeadBytes) +
-           std::min(3 * size, kMaxHeadBytes) + 2 * std::min(2 * size, kMaxHeadBytes);
+           2 * std::min(3 * size, kMaxHeadBytes) + 2 * std::min(2 * size, kMaxHeadBytes);
 }
 
 struct DistinctPiece {
@@ -146,11 +146,22 @@ SecretPatterns SecretPatterns::of_secrets(const SecretList& secrets, std::uint32
         if (raw.empty()) continue;
         const std::size_t first_standard = standard.size();
         standard.add(raw, {secret, 0, 0}, entry.name, forms[0].label_suffix);
+        // Whether an earlier standard pattern of this value under the same
+        // label is `whole`: then it would never be reported.
+        const auto repeats_its_label = [&](std::string_view whole, std::uint8_t id) {
+            for (std::size_t index = first_standard; index < standard.size(); ++index) {
+                if (forms[standard.source(index).form].label_suffix == forms[id].label_suffix &&
+                    standard.holds(whole, index, index + 1)) {
+                    return true;
+                }
+            }
+            return false;
+        };
         for (std::uint8_t id = 1; id < kFirstEncoderForm; ++id) {
-            // A standard form is compared with the raw value only, so
-            // identical forms of one value are each added with their own label.
+            // Identical forms under different labels (Base64 without "+" and
+            // "/" is its URL-safe form too) are each added with their own.
             const std::string_view whole = write_form(raw, id);
-            if (whole != raw) {
+            if (whole != raw && !repeats_its_label(whole, id)) {
                 standard.add(whole, {secret, id, 0}, entry.name, forms[id].label_suffix);
             }
         }

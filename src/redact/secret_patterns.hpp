@@ -47,15 +47,17 @@ inline const VaultEntry& numbered_secret(const SecretList& entries, const Secret
 //
 // First, for every non-empty value in entry order, the value itself and its
 // standard forms (Base64 and URL-safe Base64 with padding, percent-encoding of
-// everything but letters and digits, lower- and upper-case hex), each added
-// unless it equals the value. Then, for every value of kMinEncoderFormBytes or
-// more, the forms real encoders write (secret_forms.hpp): Base64 runs at each
-// alignment in both alphabets, percent-encoding with the kept sets of many
-// languages' encoders, either hex case and "+" for a space, JSON string
-// escapes (HTML-safe too), HTML character references, and the inside of a
-// quoted shell word or of a Python repr(). Of the forms that write each
-// character on its own, only those that write the value differently from one
-// another are written (distinct_forms.hpp). Then the pieces of the value as
+// everything but letters and digits and of everything but the unreserved
+// characters, lower- and upper-case hex), each added unless it equals the
+// value or an earlier one of the same label. Then, for every value of
+// kMinEncoderFormBytes or more, the forms real encoders write
+// (secret_forms.hpp): Base64 runs at each alignment in both alphabets,
+// percent-encoding with the kept sets of many languages' encoders, either hex
+// case and "+" for a space, JSON string escapes (HTML-safe too), HTML
+// character references, and the inside of a quoted shell word or of a Python
+// repr(). Of the forms that write each character on its own, only those that
+// write the value differently from one another are written
+// (distinct_forms.hpp). Then the pieces of the value as
 // programs write it over several lines (value_pieces.hpp): each line of a
 // value that spans lines, each line of its Base64 wrapped at 64 and at 76
 // columns, and each line of its dumps by `xxd -p`, `xxd` and `hexdump -C`.

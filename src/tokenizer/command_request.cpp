@@ -92,13 +92,14 @@ Result<ResolvedCommand> resolve_command(const CommandRequest& request,
     if (!input_text) return fail(std::move(input_text.error()));
 
     SecretFiles files;
-    Result<std::vector<SecretBytes>> argv = resolve_placeholders(*parsed, entries, files);
+    Result<std::vector<SecretBytes>> argv =
+        resolve_placeholders(*parsed, entries, files, request.forms);
     if (!argv) return fail(std::move(argv.error()));
-    Result<std::vector<SecretBytes>> filled = resolve_placeholders(*variables, entries, files);
+    Result<std::vector<SecretBytes>> filled = resolve_placeholders(*variables, entries, files, request.forms);
     if (!filled) return fail(std::move(filled.error()));
     std::ranges::move(*filled, std::back_inserter(*environment));
     Result<std::vector<SecretBytes>> filled_text =
-        resolve_placeholders(*input_text, entries, files);
+        resolve_placeholders(*input_text, entries, files, request.forms);
     if (!filled_text) return fail(std::move(filled_text.error()));
     return ResolvedCommand{std::move(*argv), std::move(*environment),
                            input_bytes(request, *filled_text), files.take()};

@@ -24,8 +24,8 @@ struct CommandRequest {
     // What the child reads on its standard input: a text whose placeholders
     // are filled, or bytes taken as they are.
     std::optional<std::variant<std::string, SecretBytes>> input;
-    // Whether words, values and the input text may name files by
-    // `{{file:KEY}}`.
+    // Whether words, values and the input text may hold `{{file:KEY}}` and
+    // `{{url:KEY}}`, and let the braces of templates through.
     PlaceholderForms forms = PlaceholderForms::ValuesOnly;
     // Variables passed on as they are, their values never searched for
     // placeholders: an environment taken from elsewhere, such as the host's.
@@ -50,7 +50,8 @@ struct ResolvedCommand {
 // text, and only then looks up the keys: a command with a bad placeholder or
 // name anywhere fails before any value is read. An empty argument vector
 // fails with EmptyArgumentVector, a name that is empty or holds '=', NUL or
-// "{{", in either environment, with InvalidEnvironmentName.
+// "{{", in either environment, with InvalidEnvironmentName: both are refusals
+// of what to start, as nothing was tokenized.
 Result<ResolvedCommand> resolve_command(const CommandRequest& request, const VaultEntries& entries);
 
 }  // namespace quillbox

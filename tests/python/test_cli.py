@@ -347,7 +347,7 @@ def test_run_takes_an_argument_vector_and_an_environment(vault_file: Path):
         (
             ("--env", "=x", "--", "env"),
             1,
-            'quillbox: tokenization error: invalid environment variable name "" — a name must be '
+            'quillbox: spawn error: invalid environment variable name "" — a name must be '
             "non-empty and hold no '=', no NUL byte and no \"{{\"\n",
         ),
         (("--env", "NO_VALUE", "--", "env"), 2, None),

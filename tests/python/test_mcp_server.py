@@ -157,7 +157,17 @@ def test_the_tools_teach_their_arguments(vault_file: Path):
     assert {arm["type"] for arm in schema["properties"]["command"]["anyOf"]} == {"string", "array"}
     assert schema["properties"]["max_output_bytes"]["default"] == 256 * 1024
     assert schema["properties"]["timeout_secs"]["default"] == 300
-    taught = ("{{NAME}}", "{{file:NAME}}", "[REDACTED_NAME]", "env", "input", "cwd", "262144")
+    taught = (
+        "{{NAME}}",
+        "{{file:NAME}}",
+        "{{url:NAME}}",
+        "{{ end }}",
+        "[REDACTED_NAME]",
+        "env",
+        "input",
+        "cwd",
+        "262144",
+    )
     for word in taught:
         assert word in run.description
     assert set(run.output_schema["properties"]) == {
@@ -231,10 +241,25 @@ def test_a_stop_names_its_limit_and_a_command_exiting_124_is_not_stopped(vault_f
     assert text_of(exited) == "exit code 124"
 
 
+def test_template_braces_pass_and_url_placeholders_are_filled(vault_file: Path):
+    command = ["printf", "%s|%s", "{{ .Name }}{{%h}}", "https://u:{{url:DB_PASSWORD}}@h/"]
+
+    async def scenario(session: ClientSession) -> CallToolResult:
+        return await session.call_tool("run_command", {"command": command})
+
+    result = with_session(vault_file, scenario)
+    assert not result.is_error, text_of(result)
+    assert result.structured_content["stdout"] == (
+        "{{ .Name }}{{%h}}|https://u:[REDACTED_DB_PASSWORD]@h/"
+    )
+
+
 def test_failures_come_back_as_tool_errors_and_the_server_keeps_serving(vault_file: Path):
     refused = {
         "echo {{NOPE}}": "placeholder error: unresolved placeholder",
         "echo a | b": "tokenization error: rejected shell metacharacter '|'",
+        "echo '{{range .Items}}'": "placeholder error: invalid placeholder key name in "
+        "{{range .Items}}",
         "no-such-program-here": "spawn error: command not found: no-such-program-here",
         5: "invalid arguments for run_command: command.str: Input should be a valid string; "
         "command.list[str]: Input should be a valid list",

@@ -13,7 +13,7 @@ import time
 
 import pytest
 from conftest import KEY_ENV
-from quillbox import PlaceholderError, TokenizationError, Vault
+from quillbox import CommandError, PlaceholderError, TokenizationError, Vault
 
 TOKEN = "tok-3f9a1c77e2"
 
@@ -85,57 +85,61 @@ def test_a_command_line_and_the_limits_work_as_in_run(vault):
 
 
 NAME_RULE = "a name must be non-empty and hold no '=', no NUL byte and no \"{{\""
+KEY_RULE = (
+    "key names must match [A-Za-z_][A-Za-z0-9_]* (start with a letter or underscore, contain "
+    "only letters, digits, and underscores)"
+)
+BRACES_HINT = "braces of a template pass through when a space follows {{, as in {{ end }}"
 
 
 @pytest.mark.parametrize(
     "command, env, error, message",
     [
+        # Nothing was tokenized: what to start is refused.
         (
             [],
             None,
-            TokenizationError,
-            "tokenization error: argument vector is empty — nothing to execute",
+            CommandError,
+            "spawn error: argument vector is empty — nothing to execute",
         ),
         (
             ["env"],
             {"": "x"},
-            TokenizationError,
-            f'tokenization error: invalid environment variable name "" — {NAME_RULE}',
+            CommandError,
+            f'spawn error: invalid environment variable name "" — {NAME_RULE}',
         ),
         (
             ["env"],
             {"A=B": "x"},
-            TokenizationError,
-            f'tokenization error: invalid environment variable name "A=B" — {NAME_RULE}',
+            CommandError,
+            f'spawn error: invalid environment variable name "A=B" — {NAME_RULE}',
         ),
         (
             ["env"],
             {"A\0B": "x"},
-            TokenizationError,
-            f'tokenization error: invalid environment variable name "A\\0B" — {NAME_RULE}',
+            CommandError,
+            f'spawn error: invalid environment variable name "A\\0B" — {NAME_RULE}',
         ),
         (
             ["env"],
             {"{{API_TOKEN}}": "x"},
-            TokenizationError,
-            'tokenization error: invalid environment variable name "{{API_TOKEN}}" — ' + NAME_RULE,
+            CommandError,
+            'spawn error: invalid environment variable name "{{API_TOKEN}}" — ' + NAME_RULE,
         ),
         (
             ["env"],
             {"T": "{{bad-key}}"},
-            TokenizationError,
-            "tokenization error: invalid placeholder key name in {{bad-key}} — key names must "
-            "match [A-Za-z_][A-Za-z0-9_]* (start with a letter or underscore, contain only "
-            "letters, digits, and underscores)",
+            PlaceholderError,
+            f"placeholder error: invalid placeholder key name in {{{{bad-key}}}} — {KEY_RULE} — "
+            + BRACES_HINT,
         ),
         # Every word and name is checked before any key is looked up.
         (
             ["echo", "{{NOPE}}"],
             {"T": "{{bad-key}}"},
-            TokenizationError,
-            "tokenization error: invalid placeholder key name in {{bad-key}} — key names must "
-            "match [A-Za-z_][A-Za-z0-9_]* (start with a letter or underscore, contain only "
-            "letters, digits, and underscores)",
+            PlaceholderError,
+            f"placeholder error: invalid placeholder key name in {{{{bad-key}}}} — {KEY_RULE} — "
+            + BRACES_HINT,
         ),
         (
             ["env"],
@@ -205,23 +209,23 @@ def test_a_base_environment_passes_as_it_stands_under_env(vault):
     [
         (
             {"": "x"},
-            TokenizationError,
-            f'tokenization error: invalid environment variable name "" — {NAME_RULE}',
+            CommandError,
+            f'spawn error: invalid environment variable name "" — {NAME_RULE}',
         ),
         (
             {"A=B": "x"},
-            TokenizationError,
-            f'tokenization error: invalid environment variable name "A=B" — {NAME_RULE}',
+            CommandError,
+            f'spawn error: invalid environment variable name "A=B" — {NAME_RULE}',
         ),
         (
             {"OK": "1", "A\0B": "x"},
-            TokenizationError,
-            f'tokenization error: invalid environment variable name "A\\0B" — {NAME_RULE}',
+            CommandError,
+            f'spawn error: invalid environment variable name "A\\0B" — {NAME_RULE}',
         ),
         (
             {"{{API_TOKEN}}": "x"},
-            TokenizationError,
-            'tokenization error: invalid environment variable name "{{API_TOKEN}}" — ' + NAME_RULE,
+            CommandError,
+            'spawn error: invalid environment variable name "{{API_TOKEN}}" — ' + NAME_RULE,
         ),
         (
             ["A=1"],
@@ -373,17 +377,15 @@ def test_run_leaves_the_child_the_hosts_inheritable_descriptors(vault, inheritab
         ),
         (
             "{{file:bad-key}}",
-            TokenizationError,
-            "tokenization error: invalid placeholder key name in {{file:bad-key}} — key names "
-            "must match [A-Za-z_][A-Za-z0-9_]* (start with a letter or underscore, contain only "
-            "letters, digits, and underscores)",
+            PlaceholderError,
+            "placeholder error: invalid placeholder key name in {{file:bad-key}} — "
+            f"{KEY_RULE} — {BRACES_HINT}",
         ),
         (
             "{{files:API_TOKEN}}",
-            TokenizationError,
-            "tokenization error: invalid placeholder key name in {{files:API_TOKEN}} — key names "
-            "must match [A-Za-z_][A-Za-z0-9_]* (start with a letter or underscore, contain only "
-            "letters, digits, and underscores)",
+            PlaceholderError,
+            "placeholder error: invalid placeholder key name in {{files:API_TOKEN}} — "
+            f"{KEY_RULE} — {BRACES_HINT}",
         ),
     ],
 )

@@ -108,7 +108,7 @@ std::optional<RunLimits> convert_run_limits(PyObject* timeout_object, PyObject* 
 std::optional<CommandRequest> convert_command(PyObject* command_object, PyObject* env_object,
                                               PyObject* base_env_object, PyObject* input_object) {
     CommandRequest request;
-    request.forms = PlaceholderForms::ValuesAndFiles;
+    request.forms = PlaceholderForms::Extended;
     if (PyUnicode_Check(command_object)) {
         std::optional<std::string> line = convert_str(command_object, "command");
         if (!line) return std::nullopt;

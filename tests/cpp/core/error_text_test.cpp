@@ -37,11 +37,6 @@ std::vector<ErrorCase> error_cases() {
          "tokenization error: trailing backslash at end of command string — nothing to escape"},
         {errors::EmptyCommand{}, C::Tokenization, K::EmptyCommand,
          "tokenization error: command string is empty — nothing to execute"},
-        {errors::EmptyArgumentVector{}, C::Tokenization, K::EmptyArgumentVector,
-         "tokenization error: argument vector is empty — nothing to execute"},
-        {errors::InvalidEnvironmentName{"A=B"}, C::Tokenization, K::InvalidEnvironmentName,
-         "tokenization error: invalid environment variable name \"A=B\" — a name must be "
-         "non-empty and hold no '=', no NUL byte and no \"{{\""},
         {errors::EmptyKeyName{}, C::Tokenization, K::EmptyKeyName,
          "tokenization error: key name is empty — key names must match [A-Za-z_][A-Za-z0-9_]* "
          "(start with a letter or underscore, contain only letters, digits, and underscores)"},
@@ -84,9 +79,26 @@ std::vector<ErrorCase> error_cases() {
          "vault error: vault file is truncated — expected at least 138 bytes but found 0 bytes"},
         {errors::UnsafePath{"/s/v.lock", "is a FIFO — remove it"}, C::Vault, K::UnsafePath,
          "vault error: \"/s/v.lock\" is a FIFO — remove it"},
+        {errors::UnclosedPlaceholder{"{{if .X"}, C::Placeholder, K::UnclosedPlaceholder,
+         "placeholder error: malformed placeholder: {{if .X — missing closing '}' — braces of a "
+         "template pass through when a space follows {{, as in {{ end }}"},
+        {errors::InvalidPlaceholder{"{{range .X}}"}, C::Placeholder, K::InvalidPlaceholder,
+         "placeholder error: invalid placeholder key name in {{range .X}} — key names must match "
+         "[A-Za-z_][A-Za-z0-9_]* (start with a letter or underscore, contain only letters, "
+         "digits, and underscores) — braces of a template pass through when a space follows {{, "
+         "as in {{ end }}"},
         {errors::UnresolvedPlaceholder{"API_KEY"}, C::Placeholder, K::UnresolvedPlaceholder,
          "placeholder error: unresolved placeholder {{{key}}} — no entry with that name exists in "
          "the vault. Use `quillbox set API_KEY` to add it"},
+        {errors::UnresolvedPlaceholder{"end", true}, C::Placeholder, K::UnresolvedPlaceholder,
+         "placeholder error: unresolved placeholder {{{key}}} — no entry with that name exists in "
+         "the vault. Use `quillbox set end` to add it — braces of a template pass through when a "
+         "space follows {{, as in {{ end }}"},
+        {errors::EmptyArgumentVector{}, C::Spawn, K::EmptyArgumentVector,
+         "spawn error: argument vector is empty — nothing to execute"},
+        {errors::InvalidEnvironmentName{"A=B"}, C::Spawn, K::InvalidEnvironmentName,
+         "spawn error: invalid environment variable name \"A=B\" — a name must be non-empty and "
+         "hold no '=', no NUL byte and no \"{{\""},
         {errors::CommandNotFound{"nosuch"}, C::Spawn, K::CommandNotFound,
          "spawn error: command not found: nosuch — verify the binary exists and is on PATH"},
         {errors::CommandNotExecutable{"./x"}, C::Spawn, K::CommandNotExecutable,

@@ -201,6 +201,28 @@ TEST(Redactor, FindsSecretsAsEncodersWriteThem) {
     EXPECT_EQ(redact_with({{"K", "p@ss w/r"}}, "cEBzcyB3L3I="), "[REDACTED_K_B64]");
 }
 
+// What `{{url:KEY}}` puts into a URL is found for a value of any length:
+// every byte but letters, digits and "-._~" as "%XX" in upper case.
+TEST(Redactor, FindsAValueAsAUrlPlaceholderWritesIt) {
+    struct Case {
+        std::string value;
+        std::string encoded;
+    };
+    const std::vector<Case> cases = {
+        {"a-b@c", "a-b%40c"},
+        {"~:/#%&", "~%3A%2F%23%25%26"},
+        {"_.\xC3\xA9", "_.%C3%A9"},
+        {std::string("x.\0y", 4), "x.%00y"},
+        {"-\xFF", "-%FF"},
+        {"p\xC3\xA4ss-w\xC3\xB6rd@:/#%&~ x", "p%C3%A4ss-w%C3%B6rd%40%3A%2F%23%25%26~%20x"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(redact_with({{"PW", c.value}}, "https://u:" + c.encoded + "@h/?q=" + c.encoded),
+                  "https://u:[REDACTED_PW_URL]@h/?q=[REDACTED_PW_URL]")
+            << "input " << c.encoded;
+    }
+}
+
 // A text we cut may end in the start of a secret form: four bytes or more of
 // it are labelled, fewer are not, and a text that ended by itself is left
 // as it is.

@@ -23,20 +23,26 @@ std::vector<std::string> labels_of(const SecretPatterns& patterns) {
 
 // The standard forms of every value come first, in entry order, so that they
 // keep winning at the same start; the encoders' forms of the long values
-// follow, none of them a repeat of a pattern the same value gave.
+// follow, none of them a repeat of a pattern the same value gave. A standard
+// form that repeats one of its label is left out: the percent-encoding that
+// keeps "-._~" where the value holds none of them, upper-case hex where the
+// hex has no letter.
 TEST(SecretPatterns, StandardFormsOfEveryValueComeFirst) {
     SecretList secrets;
     secrets.push_back({"LONG", SecretBytes(std::string_view("p@ss w/rd"))});
     secrets.push_back({"SHORT", SecretBytes(std::string_view("abc"))});
     secrets.push_back({"EMPTY", SecretBytes()});
+    secrets.push_back({"DASHED", SecretBytes(std::string_view("a-b c"))});
     const SecretPatterns patterns = list_secret_patterns(secrets);
     const std::vector<std::string> labels = labels_of(patterns);
 
     const std::vector<std::string> standard = {
-        "[REDACTED_LONG]",      "[REDACTED_LONG_B64]",  "[REDACTED_LONG_B64URL]",
-        "[REDACTED_LONG_URL]",  "[REDACTED_LONG_HEX]",  "[REDACTED_LONG_HEX]",
-        "[REDACTED_SHORT]",     "[REDACTED_SHORT_B64]", "[REDACTED_SHORT_B64URL]",
-        "[REDACTED_SHORT_HEX]", "[REDACTED_SHORT_HEX]",
+        "[REDACTED_LONG]",          "[REDACTED_LONG_B64]",   "[REDACTED_LONG_B64URL]",
+        "[REDACTED_LONG_URL]",      "[REDACTED_LONG_HEX]",   "[REDACTED_LONG_HEX]",
+        "[REDACTED_SHORT]",         "[REDACTED_SHORT_B64]",  "[REDACTED_SHORT_B64URL]",
+        "[REDACTED_SHORT_HEX]",     "[REDACTED_DASHED]",     "[REDACTED_DASHED_B64]",
+        "[REDACTED_DASHED_B64URL]", "[REDACTED_DASHED_URL]", "[REDACTED_DASHED_URL]",
+        "[REDACTED_DASHED_HEX]",    "[REDACTED_DASHED_HEX]",
     };
     ASSERT_GT(labels.size(), standard.size());
     EXPECT_EQ(std::vector(labels.begin(), labels.begin() + standard.size()), standard);
@@ -59,6 +65,11 @@ TEST(SecretPatterns, StandardFormsOfEveryValueComeFirst) {
     // "/" escaped for JSON; quote_plus; quote, which keeps "/".
     for (const std::string_view expected : {"p@ss w\\/rd", "p%40ss+w%2Frd", "p%40ss%20w/rd"}) {
         EXPECT_TRUE(seen.contains(expected)) << expected;
+    }
+    // Both percent forms of the short value, however short.
+    const std::vector<std::string_view> heads = patterns.heads(kMaxHeadBytes);
+    for (const std::string_view expected : {"a%2Db%20c", "a-b%20c"}) {
+        EXPECT_NE(std::ranges::find(heads, expected), heads.end()) << expected;
     }
 }
 
