@@ -9,7 +9,7 @@ namespace {
 
 char folded(char character) {
     return character >= 'a' && character <= 'z' ? static_cast<char>(character - 'a' + 'A')
-                                                 : character;
+                                                : character;
 }
 
 // The number of single-character edits, neighbours swapped counting as one,
@@ -28,8 +28,8 @@ std::size_t edits_between(std::string_view a, std::string_view b, std::size_t li
         current[0] = i;
         for (std::size_t j = 1; j <= b.size(); ++j) {
             const bool same = folded(a[i - 1]) == folded(b[j - 1]);
-            current[j] = std::min({previous[j] + 1, current[j - 1] + 1,
-                                   previous[j - 1] + (same ? 0 : 1)});
+            current[j] =
+                std::min({previous[j] + 1, current[j - 1] + 1, previous[j - 1] + (same ? 0 : 1)});
             if (i > 1 && j > 1 && folded(a[i - 1]) == folded(b[j - 2]) &&
                 folded(a[i - 2]) == folded(b[j - 1])) {
                 current[j] = std::min(current[j], before_previous[j - 2] + 1);
