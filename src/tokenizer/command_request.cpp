@@ -95,7 +95,8 @@ Result<ResolvedCommand> resolve_command(const CommandRequest& request,
     Result<std::vector<SecretBytes>> argv =
         resolve_placeholders(*parsed, entries, files, request.forms);
     if (!argv) return fail(std::move(argv.error()));
-    Result<std::vector<SecretBytes>> filled = resolve_placeholders(*variables, entries, files, request.forms);
+    Result<std::vector<SecretBytes>> filled =
+        resolve_placeholders(*variables, entries, files, request.forms);
     if (!filled) return fail(std::move(filled.error()));
     std::ranges::move(*filled, std::back_inserter(*environment));
     Result<std::vector<SecretBytes>> filled_text =
