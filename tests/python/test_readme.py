@@ -82,6 +82,8 @@ SHOWS: dict[str, list[str]] = {
     "standard-input-2": ["[REDACTED_REGISTRY_PASSWORD_B64]"],
     "in-memory-file-1": ["Cloning into 'app'"],
     "in-memory-file-2": [f'"host": "{INTERNAL_HOST}"'],
+    "url-1": ["(1 row)", '"authorization": "Basic '],
+    "braces-of-templates-1": [f"{GH_HOST}: signed in", "}} start"],
     "live-output-1": ['"Bearer [REDACTED_DEPLOY_TOKEN]"'],
     "use-it-from-an-agent-2": [],  # its answers are checked one by one: AGENT_CALLS
 }

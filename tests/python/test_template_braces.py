@@ -81,46 +81,50 @@ def test_python3_gets_template_words_verbatim_beside_placeholders(vault, vault_p
 
 
 @pytest.mark.parametrize(
-    "word, error, message",
+    "word, kind, message",
     [
         # A mistyped name stays an unresolved key, with no word on templates.
         (
             "{{API_TOKN}}",
-            PlaceholderError,
+            "UnresolvedPlaceholder",
             "placeholder error: unresolved placeholder {{{key}}} — no entry with that name "
             "exists in the vault. Use `quillbox set API_TOKN` to add it",
         ),
         # A name that may be a template's action says how to write one.
         (
             "{{end}}",
-            PlaceholderError,
+            "UnresolvedPlaceholder",
             "placeholder error: unresolved placeholder {{{key}}} — no entry with that name "
             f"exists in the vault. Use `quillbox set end` to add it — {BRACES_HINT}",
         ),
         (
             "{{API-TOKEN}}",
-            PlaceholderError,
+            "InvalidPlaceholder",
             "placeholder error: invalid placeholder key name in {{API-TOKEN}} — "
             f"{KEY_RULE} — {BRACES_HINT}",
         ),
         (
             "{{range .Items}}",
-            PlaceholderError,
+            "InvalidPlaceholder",
             "placeholder error: invalid placeholder key name in {{range .Items}} — "
             f"{KEY_RULE} — {BRACES_HINT}",
         ),
         (
             "{{if .X",
-            PlaceholderError,
+            "UnclosedPlaceholder",
             "placeholder error: malformed placeholder: {{if .X — missing closing '}' — "
             + BRACES_HINT,
         ),
     ],
 )
-def test_names_that_open_a_placeholder_fail_clearly(vault, vault_path, word, error, message):
-    with pytest.raises(error) as raised:
+def test_names_that_open_a_placeholder_fail_clearly(vault, vault_path, word, kind, message):
+    with pytest.raises(PlaceholderError) as raised:
         vault.run_with(["echo", word])
-    assert (type(raised.value), str(raised.value)) == (error, message)
+    assert (type(raised.value), raised.value.kind, str(raised.value)) == (
+        PlaceholderError,
+        kind,
+        message,
+    )
     ran = quillbox_run(vault_path, "--", "echo", word)
     assert (ran.returncode, ran.stdout, ran.stderr) == (1, "", f"quillbox: {message}\n")
 
@@ -128,6 +132,7 @@ def test_names_that_open_a_placeholder_fail_clearly(vault, vault_path, word, err
 def test_run_keeps_every_brace_pair_a_placeholder(vault):
     with pytest.raises(TokenizationError) as raised:
         vault.run("echo '{{.Name}}'")
+    assert raised.value.kind == "InvalidPlaceholderKey"
     assert str(raised.value) == (
         f"tokenization error: invalid placeholder key name in {{{{.Name}}}} — {KEY_RULE}"
     )
