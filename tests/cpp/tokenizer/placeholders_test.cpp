@@ -292,7 +292,7 @@ TEST(ResolvePlaceholders, AFilePlaceholderBecomesThePathOfOneFilePerKey) {
 
 TEST(ResolvePlaceholders, ACommandThatNamesNoFileMakesNoFolder) {
     Result<std::vector<ParsedWord>> parsed =
-        parse_words({"echo", "{{A}}"}, PlaceholderForms::ValuesAndFiles);
+        parse_words({"echo", "{{A}}"}, PlaceholderForms::Extended);
     ASSERT_TRUE(parsed.has_value());
     SecretFiles files;
     ASSERT_TRUE(resolve_placeholders(*parsed, sample_entries(), files).has_value());
