@@ -2,8 +2,10 @@
 granted: the command in `~/env` (the virtual environment that installed it),
 a vault at the default path, a git identity in ~/.gitconfig, an SSH key and the
 SSH server's key in ~/.ssh, the folders the MCP entry names, and a project: a
-git repository with a change staged, a `deploy.sh`, a Makefile whose `deploy`
-target needs git, and the files the README shows. `deploy`'s home holds
+git repository with a change staged, a `deploy.sh` (which checks the database
+at $DATABASE_URL, where it is given one, and starts a release with
+$DEPLOY_TOKEN), a Makefile whose `deploy` target needs git, and the files the
+README shows. `deploy`'s home holds
 the key it lets in and a bare repository, `app.git`."""
 
 from __future__ import annotations
@@ -21,6 +23,9 @@ from readme_examples.users import User
 TINY_COSTS = ["--m-cost", "8", "--t-cost", "1"]  # Argon2's: the vault opens in no time
 DEPLOY_SCRIPT = """\
 #!/bin/sh
+set -e
+# Checks the database first, where it is given one.
+[ -z "$DATABASE_URL" ] || psql "$DATABASE_URL" --quiet --tuples-only -c 'select 1' >/dev/null
 # Starts a release: the deploy service takes the token as a bearer token.
 curl -sS --fail -X POST -H "Authorization: Bearer $DEPLOY_TOKEN" \\
     https://deploy.example.test/releases
