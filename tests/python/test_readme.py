@@ -88,10 +88,6 @@ SHOWS: dict[str, list[str]] = {
     "use-it-from-an-agent-2": [],  # its answers are checked one by one: AGENT_CALLS
 }
 
-# Examples that need what is not built yet: each fails until it is, and the
-# mark goes when it passes.
-WAITING: dict[str, str] = {}
-
 NOTE = "/home/me/shared-notes/today"
 # What an agent asks the server of the MCP example, and what each answer shows:
 # the names, a call with a secret, a write to the folder --allow-write opens, and
@@ -285,20 +281,7 @@ def everything_shown(outcome: dict[str, Any]) -> str:
     return "\n".join(texts_in([outcome["stdout"], outcome["stderr"], outcome.get("result")]))
 
 
-def example_params() -> list[Any]:
-    return [
-        pytest.param(
-            block,
-            id=block.name,
-            marks=[pytest.mark.xfail(strict=True, reason=WAITING[block.name])]
-            if block.name in WAITING
-            else [],
-        )
-        for block in EXAMPLES
-    ]
-
-
-@pytest.mark.parametrize("block", example_params())
+@pytest.mark.parametrize("block", EXAMPLES, ids=[block.name for block in EXAMPLES])
 def test_the_example_runs_as_written(block: Block, world: dict[str, Any]):
     outcome = world["blocks"][block.name]
     shown = everything_shown(outcome)
