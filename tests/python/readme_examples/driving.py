@@ -16,17 +16,21 @@ import pytest
 
 T = TypeVar("T")
 WORLD_DRIVER = Path(__file__).resolve().parent / "world.py"
+# New network, mount and process namespaces: the driver is the first process of
+# its own, so that when it ends, however it ends (killed at a timeout, say), the
+# kernel ends every server and example it started.
+UNSHARE = ["unshare", "--net", "--mount", "--pid", "--fork", "--kill-child", "--mount-proc"]
 
 
 def run_world(spec: dict[str, Any]) -> dict[str, Any]:
     """Sets the world `spec` describes up, runs its blocks, and gives what each
     did; skips where new namespaces cannot be made."""
-    probe = subprocess.run(["unshare", "--net", "--mount", "true"], capture_output=True, text=True)
+    probe = subprocess.run([*UNSHARE, "true"], capture_output=True, text=True)
     if probe.returncode != 0:
         pytest.skip(f"the examples run in new namespaces, and unshare was refused: {probe.stderr}")
     started = time.monotonic()
     driver = subprocess.run(
-        ["unshare", "--net", "--mount", sys.executable, str(WORLD_DRIVER)],
+        [*UNSHARE, sys.executable, str(WORLD_DRIVER)],
         input=json.dumps(spec),
         capture_output=True,
         text=True,

@@ -1,5 +1,5 @@
-"""The driver of the README's examples, run as root inside new network and
-mount namespaces (`unshare --net --mount python world.py`). It reads what the
+"""The driver of the README's examples, run as root inside new network, mount
+and process namespaces (driving.py's `unshare ... python world.py`). It reads what the
 world holds and which blocks to run as JSON on standard input, sets the world
 up (the host names on the loopback interface, the servers, the users and their
 homes), runs each block from a fresh copy of `me`'s home, and writes each
