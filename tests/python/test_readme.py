@@ -2,7 +2,7 @@
 
 Every fenced block of README.md is either run here or marked, right before it,
 `<!-- not run: REASON -->` (blocks that build or test the project itself). The
-blocks run inside new network and mount namespaces, in a world that
+blocks run inside new network, mount and process namespaces, in a world that
 readme_examples/world.py sets up: every host name the README uses resolves to
 the loopback interface, where an HTTPS server, OpenSSH's sshd and PostgreSQL
 answer and check the secret each request brings; the user `me` runs each

@@ -1,4 +1,4 @@
-"""Running the world driver (world.py) in new network and mount namespaces, and
+"""Running the world driver (world.py) in new network, mount and process namespaces, and
 sharing what it gives with every pytest-xdist worker."""
 
 from __future__ import annotations
