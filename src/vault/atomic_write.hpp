@@ -15,7 +15,13 @@ namespace quillbox {
 // the whole old file or the whole new one. The target's directory must exist.
 // On failure the target is untouched and the temporary file removed; errors
 // name the file they concern.
-Status write_atomically(const std::filesystem::path& target, std::span<const unsigned char> bytes);
+//
+// With `existing` Refused, a file already at `target` (or one put there while
+// the bytes are written) is never replaced: the write fails with an I/O error
+// that names it.
+enum class ExistingTarget { Replaced, Refused };
+Status write_atomically(const std::filesystem::path& target, std::span<const unsigned char> bytes,
+                        ExistingTarget existing = ExistingTarget::Replaced);
 
 // Removes what writers of `target` that were killed left behind: the temporary
 // files of that name that no writer holds locked. Those of writers at work

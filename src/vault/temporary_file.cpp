@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 
 #include "vault/checked_open.hpp"
 #include "vault/file_io.hpp"
@@ -68,6 +69,20 @@ Status TemporaryFile::write_and_sync(std::span<const unsigned char> bytes) {
 Status TemporaryFile::rename_over(const std::filesystem::path& target) {
     if (::rename(path_.c_str(), target.c_str()) != 0) return fail(CoreError::from_errno());
     in_place_ = true;
+    sync_directory_of(target);
+    return {};
+}
+
+Status TemporaryFile::rename_to_new(const std::filesystem::path& target) {
+    if (::renameat2(AT_FDCWD, path_.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) != 0) {
+        if (errno != EINVAL) return fail(CoreError::from_errno());
+        // The file system cannot rename without replacing; a new link to the
+        // file fails the same way on a name that is taken. The temporary
+        // name goes when this file does.
+        if (::link(path_.c_str(), target.c_str()) != 0) return fail(CoreError::from_errno());
+    } else {
+        in_place_ = true;
+    }
     sync_directory_of(target);
     return {};
 }

@@ -34,6 +34,12 @@ public:
     // otherwise.
     Status rename_over(const std::filesystem::path& target);
 
+    // The same where nothing is at `target`; something there, even a dangling
+    // link, fails it with EEXIST and stays as it is. The check and the rename
+    // are one step (RENAME_NOREPLACE, or a hard link where the file system
+    // cannot rename so), so nothing made there meanwhile is replaced.
+    Status rename_to_new(const std::filesystem::path& target);
+
 private:
     TemporaryFile(std::filesystem::path path, UniqueFd fd)
         : path_(std::move(path)), fd_(std::move(fd)) {}

@@ -51,7 +51,8 @@ Status merge_entries(VaultState& state, const VaultEntries& imported, bool overw
 
 }  // namespace
 
-Status export_vault(const VaultState& state, const std::filesystem::path& out_path) {
+Status export_vault(const VaultState& state, const std::filesystem::path& out_path,
+                    ExistingTarget existing) {
     // The passphrase is read before any directory is made for the export.
     const Result<SecretBytes> passphrase = read_master_passphrase(state.master_key_env());
     if (!passphrase) return fail(passphrase.error());
@@ -59,7 +60,7 @@ Status export_vault(const VaultState& state, const std::filesystem::path& out_pa
     const Result<VaultImage> image =
         encode_vault_with_passphrase(state.entries(), state.kdf_params(), passphrase->view());
     if (!image) return fail(image.error());
-    return write_atomically(out_path, *image);
+    return write_atomically(out_path, *image, existing);
 }
 
 Result<ImportCounts> import_vault_file(VaultState& state, const std::filesystem::path& import_path,

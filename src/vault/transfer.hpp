@@ -7,6 +7,7 @@
 
 #include "core/clock.hpp"
 #include "core/result.hpp"
+#include "vault/atomic_write.hpp"
 #include "vault/vault_state.hpp"
 
 namespace quillbox {
@@ -26,8 +27,10 @@ struct ImportCounts {
 // Writes every entry, in stored order, to `out_path` under the vault's current
 // passphrase and KDF parameters with a fresh salt. A missing parent directory
 // is created (with any missing ancestors) and given mode 0700; an existing one
-// is left as it is. No lock is taken and the vault file is not touched.
-Status export_vault(const VaultState& state, const std::filesystem::path& out_path);
+// is left as it is. No lock is taken and the vault file is not touched. A file
+// at `out_path` is replaced, or, with `existing` Refused, never (atomic_write.hpp).
+Status export_vault(const VaultState& state, const std::filesystem::path& out_path,
+                    ExistingTarget existing = ExistingTarget::Replaced);
 
 // Merges the entries of a vault file, read with the passphrase from
 // `import_key_env` (or the vault's own variable), into the open vault, then

@@ -413,6 +413,23 @@ def test_export_and_import_through_the_class(vault, make_vault, tmp_path, monkey
     assert vault.list_keys() == ["API_TOKEN", "DB_PASSWORD", "B", "C"]
 
 
+def test_export_replaces_a_file_only_when_told_to(vault, tmp_path):
+    backup = tmp_path / "notes.txt"
+    backup.write_text("my notes\n")
+    with pytest.raises(QuillBoxError, match="^I/O error: a file already exists at ") as refused:
+        vault.export(str(backup), replace=False)
+    assert refused.value.kind == "IoMessage"
+    assert backup.read_text() == "my notes\n"
+    # No temporary file is left behind either.
+    assert not [path for path in tmp_path.iterdir() if ".tmp." in path.name]
+    # A dangling link is something at the name too.
+    (tmp_path / "dangling").symlink_to(tmp_path / "nowhere")
+    with pytest.raises(QuillBoxError, match="a file already exists"):
+        vault.export(str(tmp_path / "dangling"), replace=False)
+    vault.export(str(backup))
+    assert read_entries(backup) == read_entries(tmp_path / "vault.bin")
+
+
 TEXT_SIGNATURES = {
     "set": "($self, key, value)",
     "delete": "($self, key)",
@@ -420,7 +437,7 @@ TEXT_SIGNATURES = {
     "run": (
         "($self, command, timeout_secs=300, max_output_bytes=52428800, max_stderr_bytes=1048576)"
     ),
-    "export": "($self, out_path)",
+    "export": "($self, out_path, *, replace=True)",
     "import_vault": "($self, import_path, overwrite=False, import_key_env=None)",
     "close": "($self)",
     "__enter__": "($self)",

@@ -180,11 +180,13 @@ def delete_entry(args: Arguments) -> int:
 def export_vault(args: Arguments) -> int:
     if os.path.isdir(args.path):
         raise CliError(f"{args.path} is a folder — name the backup file to write")
+    # Refused early, before the slow key derivation; the export's own refusal
+    # covers a file made meanwhile.
     if os.path.lexists(args.path) and not args.force:
         raise CliError(f"{args.path} exists — give --force to replace it")
     missing = missing_folders(args.path)
     with open_vault(args) as vault:
-        vault.export(args.path)
+        vault.export(args.path, replace=args.force)
     if missing:
         *outer, inner = reversed(missing)
         named = f"s {', '.join(outer)} and {inner}" if outer else f" {inner}"

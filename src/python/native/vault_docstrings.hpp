@@ -273,7 +273,7 @@ inline constexpr const char* kRekey =
     "    the vault file and this vault keep the old passphrase and costs.";
 
 inline constexpr const char* kExport =
-    "export($self, out_path)\n"
+    "export($self, out_path, *, replace=True)\n"
     "--\n"
     "\n"
     "Export the vault to an encrypted backup file.\n"
@@ -285,6 +285,9 @@ inline constexpr const char* kExport =
     "----------\n"
     "out_path : str\n"
     "    Path to write the encrypted export file.\n"
+    "replace : bool\n"
+    "    Whether a file already at ``out_path`` is replaced. False refuses it,\n"
+    "    and one put there while the export is written, with an I/O error.\n"
     "\n"
     "Raises\n"
     "------\n"

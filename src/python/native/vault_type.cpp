@@ -262,18 +262,21 @@ PyObject* vault_run_with(PyObject* self, PyObject* args, PyObject* kwargs) {
 
 PyObject* vault_export(PyObject* self, PyObject* args, PyObject* kwargs) {
     return guard_python_entry<PyObject*>(nullptr, [&]() -> PyObject* {
-        static const char* const keywords[] = {"out_path", nullptr};
+        static const char* const keywords[] = {"out_path", "replace", nullptr};
         PyObject* path_object = nullptr;
-        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O:export", keyword_list(keywords),
-                                         &path_object)) {
+        int replace = 1;
+        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|$p:export", keyword_list(keywords),
+                                         &path_object, &replace)) {
             return nullptr;
         }
         const std::optional<std::string> out_path = convert_str(path_object, "out_path");
         if (!out_path) return nullptr;
         VaultHandle& vault = handle_of(self);
         if (vault.is_closed()) return raise_quillbox_error("vault is closed");
+        const ExistingTarget existing =
+            replace != 0 ? ExistingTarget::Replaced : ExistingTarget::Refused;
         const auto outcome = with_current_state_outside_interpreter(
-            vault, [&](VaultState& state) { return export_vault(state, *out_path); });
+            vault, [&](VaultState& state) { return export_vault(state, *out_path, existing); });
         return deliver(outcome, none);
     });
 }
