@@ -57,11 +57,12 @@ std::string hex(std::string_view bytes, std::string_view digits) {
     return out;
 }
 
-std::string percent(std::string_view bytes) {
+// Every byte but letters, digits and `also_kept` as %XX.
+std::string percent(std::string_view bytes, std::string_view also_kept) {
     std::string out;
     for (const char ch : bytes) {
-        const bool kept =
-            (ch >= 'A' && ch <= 'Z') || (ch >= 'a' && ch <= 'z') || (ch >= '0' && ch <= '9');
+        const bool kept = (ch >= 'A' && ch <= 'Z') || (ch >= 'a' && ch <= 'z') ||
+                          (ch >= '0' && ch <= '9') || also_kept.find(ch) != std::string_view::npos;
         out += kept ? std::string(1, ch) : "%" + hex(std::string_view(&ch, 1), "0123456789ABCDEF");
     }
     return out;
@@ -85,16 +86,28 @@ Patterns standard_patterns_of(const quillbox::SecretList& secrets) {
         const std::string raw(secret.value.view());
         if (raw.empty()) continue;
         const std::string label = "[REDACTED_" + secret.name;
+        const std::size_t first = patterns.bytes.size();
         patterns.add(raw, label + "]");
         const std::pair<std::string, std::string> forms[] = {
             {base64(raw, "+/"), label + "_B64]"},
             {base64(raw, "-_"), label + "_B64URL]"},
-            {percent(raw), label + "_URL]"},
+            {percent(raw, ""), label + "_URL]"},
+            {percent(raw, "-._~"), label + "_URL]"},
             {hex(raw, "0123456789abcdef"), label + "_HEX]"},
             {hex(raw, "0123456789ABCDEF"), label + "_HEX]"},
         };
+        // A form the value gave already under the same label would never be
+        // reported, and is left out.
+        const auto given_already = [&](const std::string& form, const std::string& form_label) {
+            for (std::size_t index = first; index < patterns.bytes.size(); ++index) {
+                if (patterns.bytes[index] == form && patterns.labels[index] == form_label) {
+                    return true;
+                }
+            }
+            return false;
+        };
         for (const auto& [form, form_label] : forms) {
-            if (form != raw) patterns.add(form, form_label);
+            if (form != raw && !given_already(form, form_label)) patterns.add(form, form_label);
         }
     }
     return patterns;
