@@ -56,9 +56,7 @@ def non_negative(text: str) -> int:
 
 
 def version() -> str:
-    from importlib.metadata import version
-
-    return f"quillbox {version('quillbox')}"
+    return f"quillbox {_vaultfile.VERSION}"
 
 
 def cost_options(default: str, m: int | None, t: int | None, p: int | None) -> list[Option]:
