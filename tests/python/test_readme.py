@@ -155,7 +155,7 @@ def typed_on_a_terminal(block: Block) -> list[tuple[str, str]]:
 
 
 def fresh_values() -> dict[str, str]:
-    """The tokens and passwords the examples use (world_spec adds the keys). The
+    """The tokens and passwords the examples use (world_plan adds the keys). The
     database's password holds what ends a URL's user information early."""
     token = lambda: secrets.token_urlsafe(18)  # noqa: E731
     return {
@@ -167,7 +167,7 @@ def fresh_values() -> dict[str, str]:
     }
 
 
-def world_spec(values: dict[str, str], blocks: list[Block]) -> dict[str, Any]:
+def world_plan(values: dict[str, str], blocks: list[Block]) -> dict[str, Any]:
     """What the world driver sets up and runs: the hosts and what each serves,
     the vault and the session `me` runs `blocks` in. Adds the deploy key and
     the internal CA, made here, to `values`."""
@@ -235,7 +235,7 @@ def world_spec(values: dict[str, str], blocks: list[Block]) -> dict[str, Any]:
 
 def run_the_examples() -> dict[str, Any]:
     values = fresh_values()
-    return {**run_world(world_spec(values, EXAMPLES)), "values": values}
+    return {**run_world(world_plan(values, EXAMPLES)), "values": values}
 
 
 @pytest.fixture(scope="session")

@@ -8,10 +8,10 @@ GENERATOR = Path(__file__).resolve().parents[1] / "fixtures" / "make_vault_vecto
 
 
 def load_generator():
-    loader_spec = importlib.util.spec_from_file_location("make_vault_vectors", GENERATOR)
-    module = importlib.util.module_from_spec(loader_spec)
-    sys.modules[loader_spec.name] = module  # dataclasses look their module up there
-    loader_spec.loader.exec_module(module)
+    found_module = importlib.util.spec_from_file_location("make_vault_vectors", GENERATOR)
+    module = importlib.util.module_from_spec(found_module)
+    sys.modules[found_module.name] = module  # dataclasses look their module up there
+    found_module.loader.exec_module(module)
     return module
 
 

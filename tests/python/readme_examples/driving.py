@@ -22,8 +22,8 @@ WORLD_DRIVER = Path(__file__).resolve().parent / "world.py"
 UNSHARE = ["unshare", "--net", "--mount", "--pid", "--fork", "--kill-child", "--mount-proc"]
 
 
-def run_world(spec: dict[str, Any]) -> dict[str, Any]:
-    """Sets the world `spec` describes up, runs its blocks, and gives what each
+def run_world(plan: dict[str, Any]) -> dict[str, Any]:
+    """Sets the world `plan` describes up, runs its blocks, and gives what each
     did; skips where new namespaces cannot be made."""
     probe = subprocess.run([*UNSHARE, "true"], capture_output=True, text=True)
     if probe.returncode != 0:
@@ -31,7 +31,7 @@ def run_world(spec: dict[str, Any]) -> dict[str, Any]:
     started = time.monotonic()
     driver = subprocess.run(
         [*UNSHARE, sys.executable, str(WORLD_DRIVER)],
-        input=json.dumps(spec),
+        input=json.dumps(plan),
         capture_output=True,
         text=True,
         timeout=300,

@@ -58,39 +58,39 @@ def private_folders() -> None:
     EXAMPLES.mkdir(mode=0o755)
 
 
-def serve_tls(spec: dict[str, Any]) -> HttpsServer:
+def serve_tls(plan: dict[str, Any]) -> HttpsServer:
     sites = []
-    for number, site in enumerate(spec["sites"]):
+    for number, site in enumerate(plan["sites"]):
         certificate, key = WORLD / f"site{number}.pem", WORLD / f"site{number}.key"
         certificate.write_text(site["certificate"])
         key.write_text(site["key"])
         sites.append(Site(tuple(site["names"]), certificate, key))
-    return HttpsServer(sites, [Route(**route) for route in spec["routes"]])
+    return HttpsServer(sites, [Route(**route) for route in plan["routes"]])
 
 
 @contextmanager
-def world(spec: dict[str, Any]) -> Iterator[tuple[Runner, HttpsServer, dict[str, Path]]]:
+def world(plan: dict[str, Any]) -> Iterator[tuple[Runner, HttpsServer, dict[str, Path]]]:
     compile_what_the_examples_import()
     private_folders()
-    hosts = "".join(f"127.0.0.1\t{name}\n" for name in ["localhost", *spec["hosts"]])
+    hosts = "".join(f"127.0.0.1\t{name}\n" for name in ["localhost", *plan["hosts"]])
     namespace.cover_file(Path("/etc/hosts"), hosts, WORLD)
-    namespace.cover_file(CA_BUNDLE, spec["trusted_ca"], WORLD)
+    namespace.cover_file(CA_BUNDLE, plan["trusted_ca"], WORLD)
     users = add_users(["me", "deploy"], WORLD)
     me = users["me"]
-    postgres = PostgresServer(**spec["postgres"], folder=Path("/tmp/postgres"))
+    postgres = PostgresServer(**plan["postgres"], folder=Path("/tmp/postgres"))
     initialising = postgres.initialise()
 
-    known_host = f"host.example.test {spec['ssh']['host_public']}"
-    homes.make_my_home(me, spec["ssh"]["key"], known_host, spec["project_files"])
+    known_host = f"host.example.test {plan['ssh']['host_public']}"
+    homes.make_my_home(me, plan["ssh"]["key"], known_host, plan["project_files"])
     templates = {"without a vault": WORLD / "me-without-a-vault", "with a vault": WORLD / "me"}
     homes.copy_home(me.home, templates["without a vault"])
-    homes.place_vault(me.home, me, **spec["vault"])
+    homes.place_vault(me.home, me, **plan["vault"])
     homes.copy_home(me.home, templates["with a vault"])
-    homes.make_deploy_home(users["deploy"], spec["ssh"]["authorized_key"], WORLD)
+    homes.make_deploy_home(users["deploy"], plan["ssh"]["authorized_key"], WORLD)
 
     with ExitStack() as servers:
-        https = servers.enter_context(serve_tls(spec))
-        servers.enter_context(SshServer(spec["ssh"]["host_key"], WORLD / "sshd"))
+        https = servers.enter_context(serve_tls(plan))
+        servers.enter_context(SshServer(plan["ssh"]["host_key"], WORLD / "sshd"))
         if initialising.wait() != 0:
             raise RuntimeError(f"initdb failed: {initialising.stderr.read().decode()}")
         servers.enter_context(postgres)
@@ -100,19 +100,19 @@ def world(spec: dict[str, Any]) -> Iterator[tuple[Runner, HttpsServer, dict[str,
             "LOGNAME": me.name,
             "PATH": f"{me.home}/env/bin:/usr/local/bin:/usr/bin:/bin",
             "LANG": "C.UTF-8",
-            **spec["session"],
+            **plan["session"],
         }
         yield Runner(me, environment, EXAMPLES), https, templates
 
 
 def run_block(
-    runner: Runner, block: dict[str, Any], spec: dict[str, Any], home: Path
+    runner: Runner, block: dict[str, Any], plan: dict[str, Any], home: Path
 ) -> dict[str, Any]:
     name, text = block["name"], block["text"]
     if block["language"] == "python":
-        return runner.python(name, text, home, spec["prelude"])
+        return runner.python(name, text, home, plan["prelude"])
     if block["language"] == "json":
-        return runner.mcp(name, text, home, spec["agent_calls"])
+        return runner.mcp(name, text, home, plan["agent_calls"])
     if block["typed"]:
         typed = [(cue, answer) for cue, answer in block["typed"]]
         return runner.shell_on_a_terminal(name, text, home, typed)
@@ -120,22 +120,22 @@ def run_block(
 
 
 def main() -> None:
-    spec = json.load(sys.stdin)
+    plan = json.load(sys.stdin)
     started = time.monotonic()
-    with world(spec) as (runner, https, templates):
+    with world(plan) as (runner, https, templates):
         set_up = time.monotonic() - started
 
         def run(block: dict[str, Any]) -> dict[str, Any]:
             home = BLOCK_HOMES / block["name"]
             homes.copy_home(templates[block["home"]], home)
             block_started = time.monotonic()
-            outcome = run_block(runner, block, spec, home)
+            outcome = run_block(runner, block, plan, home)
             return {**outcome, "seconds": round(time.monotonic() - block_started, 2)}
 
         BLOCK_HOMES.mkdir()
         with ThreadPoolExecutor(SIDE_BY_SIDE) as pool:
-            names = [block["name"] for block in spec["blocks"]]
-            outcomes = dict(zip(names, pool.map(run, spec["blocks"])))
+            names = [block["name"] for block in plan["blocks"]]
+            outcomes = dict(zip(names, pool.map(run, plan["blocks"])))
         requests = https.requests
     json.dump(
         {"setup_seconds": round(set_up, 2), "blocks": outcomes, "requests": requests}, sys.stdout
