@@ -20,7 +20,10 @@ void note(int& first_error, int error) {
     if (first_error == 0) first_error = error;
 }
 
-int wipe_regular_file(int parent_fd, const std::string& name) {
+int wipe_regular_file(int parent_fd, const std::string& name, const struct stat& status) {
+    // A file that has other names too holds what those names hold: it only
+    // loses this one.
+    if (status.st_nlink > 1) return 0;
     // A file of the owner's that is read-only (as the run's files are) is made
     // writable to wipe it; it is removed next.
     if (::fchmodat(parent_fd, name.c_str(), S_IRUSR | S_IWUSR, AT_SYMLINK_NOFOLLOW) != 0) {
@@ -29,9 +32,9 @@ int wipe_regular_file(int parent_fd, const std::string& name) {
     const UniqueFd file(
         ::openat(parent_fd, name.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (!file.valid()) return errno;
-    struct stat status{};
-    if (::fstat(file.get(), &status) != 0) return errno;
-    if (!S_ISREG(status.st_mode)) return 0;
+    struct stat opened{};
+    if (::fstat(file.get(), &opened) != 0) return errno;
+    if (!S_ISREG(opened.st_mode)) return 0;
     return overwrite_with_zeros(file.get());
 }
 
@@ -78,7 +81,7 @@ int remove_wiping(int parent_fd, const std::string& name) {
         return errno == ENOENT ? 0 : errno;
     }
     if (S_ISDIR(status.st_mode)) return remove_folder(parent_fd, name);
-    int first_error = S_ISREG(status.st_mode) ? wipe_regular_file(parent_fd, name) : 0;
+    int first_error = S_ISREG(status.st_mode) ? wipe_regular_file(parent_fd, name, status) : 0;
     if (::unlinkat(parent_fd, name.c_str(), 0) != 0 && errno != ENOENT) note(first_error, errno);
     return first_error;
 }

@@ -11,9 +11,9 @@ int overwrite_with_zeros(int fd);
 
 // Removes the entry `name` of the folder open on `parent_fd`, and, for a
 // folder, everything beneath it: each regular file is overwritten with zeros
-// first (made writable to its owner for that), links and other entries are
-// just unlinked. It goes on past a step that fails, and returns the error
-// number of the first, or 0 when all is gone (an entry already gone
+// first (made writable to its owner for that), unless it has other names,
+// whose contents it is; links and other entries are just unlinked. It goes on past a step that
+// fails, and returns the error number of the first, or 0 when all is gone (an entry already gone
 // included).
 int remove_wiping(int parent_fd, const std::string& name);
 

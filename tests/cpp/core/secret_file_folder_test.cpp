@@ -99,7 +99,8 @@ TEST_F(SecretFileFolderTest, MakesOneReadOnlyFilePerNameInAFolderOfItsOwn) {
 // Gone, it leaves nothing in its folder's place, and the memory that held
 // each file, which a descriptor opened beforehand still reads, holds zeros:
 // the run's files, one of them moved out by the command, and a copy that the
-// command left in a folder it closed to writing.
+// command left in a folder it closed to writing. A file it linked in from
+// elsewhere only loses that name: what its other name holds is not its to wipe.
 TEST_F(SecretFileFolderTest, WhenItGoesEveryFileIsWipedAndEverythingRemoved) {
     std::optional<SecretFileFolder> folder;
     {
@@ -122,6 +123,8 @@ TEST_F(SecretFileFolderTest, WhenItGoesEveryFileIsWipedAndEverythingRemoved) {
     ::chmod((left / "copy").c_str(), 0400);
     ::chmod(left.c_str(), 0500);
     fs::create_symlink(base_.path(), folder->path() / "link");
+    testing::write_file(base_ / "elsewhere" / "notes", "my notes\n");
+    fs::create_hard_link(base_ / "elsewhere" / "notes", folder->path() / "linked");
 
     ASSERT_TRUE(as_ordinary_user([&] {
         folder.reset();
@@ -131,6 +134,7 @@ TEST_F(SecretFileFolderTest, WhenItGoesEveryFileIsWipedAndEverythingRemoved) {
     for (const int seen : {key_seen.get(), moved_seen.get(), copy_seen.get()}) {
         EXPECT_EQ(read_from_start(seen), std::string(kKey.size(), '\0'));
     }
+    EXPECT_EQ(testing::read_file(base_ / "elsewhere" / "notes"), "my notes\n");
 }
 
 // A run killed before it could clean up leaves its folder behind; the next
