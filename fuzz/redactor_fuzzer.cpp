@@ -237,14 +237,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string raw = quillbox::fuzzing::text_from_pieces(input, patterns.bytes);
     const std::string text = quillbox::decode_utf8_lossy(raw);
 
-    // A small state limit makes the matcher hold only heads of the patterns.
-    quillbox::AhoCorasickOptions options;
-    if (input.ConsumeBool()) options.max_states = input.ConsumeIntegralInRange<std::size_t>(2, 96);
+    // A small limit on the patterns' bytes makes the matcher hold only heads of them.
+    quillbox::PatternMatcherOptions options;
+    if (input.ConsumeBool()) {
+        options.max_pattern_bytes = input.ConsumeIntegralInRange<std::size_t>(1, 96);
+    }
     const auto redactor = quillbox::build_redactor(secrets, outside, options);
     if (!redactor) {
-        // One-byte heads need at most a state per pattern and the root.
-        fuzz_check(patterns.bytes.size() + 1 > options.max_states,
-                   "a redactor is built whenever one-byte heads fit the state limit");
+        // One-byte heads need a byte per pattern.
+        fuzz_check(patterns.bytes.size() > options.max_pattern_bytes,
+                   "a redactor is built whenever one-byte heads fit the limit");
         return 0;
     }
     fuzz_check(

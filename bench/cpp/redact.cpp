@@ -21,12 +21,12 @@
 #include <string_view>
 #include <vector>
 
-#include "redact/aho_corasick.hpp"
+#include "redact/pattern_matcher.hpp"
 #include "redact/redactor.hpp"
 
 namespace {
 
-using quillbox::AhoCorasick;
+using quillbox::PatternMatcher;
 
 std::string read_file(const char* path) {
     std::ifstream in(path, std::ios::binary);
@@ -72,7 +72,7 @@ struct TextFigures {
     std::size_t redacted_bytes = 0;
 };
 
-TextFigures measure_text(const AhoCorasick& matcher, const quillbox::Redactor& redactor,
+TextFigures measure_text(const PatternMatcher& matcher, const quillbox::Redactor& redactor,
                          std::string_view text, int repeats) {
     TextFigures figures;
     figures.matcher_scan_s = median_seconds(repeats, [&] {
@@ -122,11 +122,11 @@ int main(int argc, char** argv) {
 
     // Measured first, before any freed memory can be reused for it.
     const std::size_t resident_before = resident_bytes();
-    const auto matcher = AhoCorasick::build(patterns);
+    const auto matcher = PatternMatcher::build(patterns);
     const std::size_t resident_growth = resident_bytes() - resident_before;
 
     const double matcher_build = median_seconds(repeats, [&] {
-        if (!AhoCorasick::build(patterns)) std::abort();
+        if (!PatternMatcher::build(patterns)) std::abort();
     });
     const double redactor_build = median_seconds(repeats, [&] {
         if (!quillbox::build_redactor(secrets)) std::abort();

@@ -1,9 +1,29 @@
 #include "redact/long_patterns.hpp"
 
 #include <algorithm>
+#include <cstring>
+#include <span>
 #include <utility>
 
 namespace quillbox {
+namespace {
+
+// A hash that groups equal heads; heads that it does not tell apart are
+// compared after it.
+std::uint64_t grouping_hash(std::string_view head) {
+    std::uint64_t hash = head.size();
+    while (!head.empty()) {
+        std::uint64_t word = 0;
+        const std::size_t taken = std::min(head.size(), sizeof word);
+        std::memcpy(&word, head.data(), taken);
+        head.remove_prefix(taken);
+        hash = (hash ^ word) * 0x9E3779B97F4A7C15u;
+        hash ^= hash >> 29;
+    }
+    return hash;
+}
+
+}  // namespace
 
 LongPatterns::LongPatterns(const SecretList& entries, const SecretList& outside,
                            const SecretPatterns& patterns, std::size_t head_length)
@@ -11,19 +31,51 @@ LongPatterns::LongPatterns(const SecretList& entries, const SecretList& outside,
       next_with_same_head_(patterns.size(), kNone),
       form_of_(patterns.size(), kNone) {
     full_lengths_.reserve(patterns.size());
-    // The patterns whose head is as long as the matcher's heads: those it
-    // holds only the head of, and those a head may equal.
-    std::vector<std::uint32_t> headed;
+    bool any_long = false;
     for (std::uint32_t pattern = 0; pattern < patterns.size(); ++pattern) {
         full_lengths_.push_back(patterns.full_length(pattern));
-        if (patterns.full_length(pattern) >= head_length) headed.push_back(pattern);
+        any_long = any_long || !is_whole(pattern);
     }
+    if (!any_long) return;
+    // The patterns whose head is as long as the matcher's heads: those it
+    // holds only the head of, and those a head may equal. They are grouped by
+    // the hash of their head, and in build order within a group; a group
+    // whose heads differ (a collision) is split by their bytes.
     const auto head_of = [&](std::uint32_t pattern) {
         return patterns.head(pattern).substr(0, head_length);
     };
-    // By head, and in build order among the same head.
+    struct Headed {
+        std::uint64_t head_hash;
+        std::uint32_t pattern;
+    };
+    WipedVector<Headed> headed;
+    for (std::uint32_t pattern = 0; pattern < patterns.size(); ++pattern) {
+        if (patterns.full_length(pattern) >= head_length) {
+            headed.push_back({grouping_hash(head_of(pattern)), pattern});
+        }
+    }
     std::ranges::sort(headed, {},
-                      [&](std::uint32_t pattern) { return std::pair(head_of(pattern), pattern); });
+                      [](const Headed& h) { return std::pair(h.head_hash, h.pattern); });
+    for (std::size_t first = 0; first < headed.size();) {
+        std::size_t last = first + 1;
+        while (last < headed.size() && headed[last].head_hash == headed[first].head_hash) ++last;
+        std::vector<std::uint32_t> group;
+        for (std::size_t index = first; index < last; ++index) {
+            group.push_back(headed[index].pattern);
+        }
+        std::ranges::sort(
+            group, {}, [&](std::uint32_t pattern) { return std::pair(head_of(pattern), pattern); });
+        link_same_heads(entries, outside, patterns, group);
+        first = last;
+    }
+}
+
+void LongPatterns::link_same_heads(const SecretList& entries, const SecretList& outside,
+                                   const SecretPatterns& patterns,
+                                   std::span<const std::uint32_t> group) {
+    const auto head_of = [&](std::uint32_t pattern) {
+        return patterns.head(pattern).substr(0, head_length_);
+    };
     // Whether a pattern just written equals one kept before it with the same head.
     const auto kept_before = [&](const WrittenForm& form, std::size_t first_of_head) {
         return std::ranges::any_of(forms_.begin() + static_cast<std::ptrdiff_t>(first_of_head),
@@ -34,17 +86,23 @@ LongPatterns::LongPatterns(const SecretList& entries, const SecretList& outside,
     };
     std::size_t first_form_of_head = 0;
     std::uint32_t last_kept = kNone;
-    for (std::size_t index = 0; index < headed.size(); ++index) {
-        const std::uint32_t pattern = headed[index];
-        if (index == 0 || head_of(headed[index - 1]) != head_of(pattern)) {
+    for (std::size_t index = 0; index < group.size(); ++index) {
+        const std::uint32_t pattern = group[index];
+        if (index == 0 || head_of(group[index - 1]) != head_of(pattern)) {
             first_form_of_head = forms_.size();
             last_kept = kNone;
         }
         if (!is_whole(pattern)) {
-            const PatternSource source = patterns.source(pattern);
             WrittenForm form;
-            append_secret_pattern(
-                form.bytes, numbered_secret(entries, outside, source.secret).value.view(), source);
+            // A pattern's head is all of it up to kMaxHeadBytes.
+            if (patterns.full_length(pattern) <= kMaxHeadBytes) {
+                form.bytes.append(patterns.head(pattern));
+            } else {
+                const PatternSource source = patterns.source(pattern);
+                append_secret_pattern(form.bytes,
+                                      numbered_secret(entries, outside, source.secret).value.view(),
+                                      source);
+            }
             form.prefixes.cover(hasher_, form.bytes.view(), form.bytes.size());
             form.hash = form.prefixes.range(hasher_, form.bytes.view(), 0, form.bytes.size());
             if (kept_before(form, first_form_of_head)) continue;
@@ -56,7 +114,7 @@ LongPatterns::LongPatterns(const SecretList& entries, const SecretList& outside,
     }
 }
 
-std::vector<std::size_t> LongPatterns::candidates_at(const AhoCorasick& matcher,
+std::vector<std::size_t> LongPatterns::candidates_at(const PatternMatcher& matcher,
                                                      std::string_view text,
                                                      std::size_t start) const {
     std::vector<std::size_t> candidates = matcher.patterns_at(text, start);
@@ -93,7 +151,7 @@ bool LongPatterns::ends_inside(const WrittenForm& form, LongPatternSearch& searc
            text.substr(start) == form_start;
 }
 
-std::optional<HeldPattern> LongPatterns::held_at(const AhoCorasick& matcher,
+std::optional<HeldPattern> LongPatterns::held_at(const PatternMatcher& matcher,
                                                  LongPatternSearch& search, std::size_t start,
                                                  TextEnd end, bool unfinished_wanted) const {
     std::optional<HeldPattern> unfinished;

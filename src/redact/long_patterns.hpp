@@ -3,12 +3,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string_view>
 #include <vector>
 
 #include "core/secret_bytes.hpp"
 #include "core/vault_entry.hpp"
-#include "redact/aho_corasick.hpp"
+#include "redact/pattern_matcher.hpp"
 #include "redact/rolling_hash.hpp"
 #include "redact/secret_patterns.hpp"
 #include "redact/text_end.hpp"
@@ -63,7 +64,7 @@ public:
     // `unfinished_wanted`, the first that the text ends inside of. Of a text
     // that may go on, the first that it holds whole or ends inside of, since
     // bytes yet to come may finish it.
-    std::optional<HeldPattern> held_at(const AhoCorasick& matcher, LongPatternSearch& search,
+    std::optional<HeldPattern> held_at(const PatternMatcher& matcher, LongPatternSearch& search,
                                        std::size_t start, TextEnd end,
                                        bool unfinished_wanted) const;
 
@@ -77,8 +78,13 @@ private:
         PrefixHashes prefixes;
     };
 
+    // Writes the long patterns of a group whose heads hash alike, sorted by
+    // head and in build order among the same head, and links each to the next
+    // with the same head.
+    void link_same_heads(const SecretList& entries, const SecretList& outside,
+                         const SecretPatterns& patterns, std::span<const std::uint32_t> group);
     // The patterns to check at `start`, in build order.
-    std::vector<std::size_t> candidates_at(const AhoCorasick& matcher, std::string_view text,
+    std::vector<std::size_t> candidates_at(const PatternMatcher& matcher, std::string_view text,
                                            std::size_t start) const;
     // Whether `text` from `start` on holds all of `form` (whole), or is all a
     // start of it.

@@ -16,11 +16,11 @@ SecretBytes decoded(SecretBytes&& bytes) {
     return SecretBytes(decode_utf8_lossy(bytes.view()));
 }
 
-// The longest heads, up to kMatcherHeadBytes, whose bytes together leave a state
-// for the root within the matcher's limit; at least one byte.
-std::size_t head_length_within(const SecretPatterns& patterns, std::size_t max_states) {
-    const auto states_needed = [&](std::size_t head_length) {
-        std::size_t bytes = 1;
+// The longest heads, up to kMatcherHeadBytes, whose bytes together stay within
+// the matcher's limit; at least one byte.
+std::size_t head_length_within(const SecretPatterns& patterns, std::size_t max_pattern_bytes) {
+    const auto bytes_needed = [&](std::size_t head_length) {
+        std::size_t bytes = 0;
         for (std::size_t index = 0; index < patterns.size(); ++index) {
             bytes += std::min(patterns.full_length(index), head_length);
         }
@@ -30,7 +30,7 @@ std::size_t head_length_within(const SecretPatterns& patterns, std::size_t max_s
     std::size_t fails = kMatcherHeadBytes + 1;
     while (fails - fits > 1) {
         const std::size_t middle = fits + (fails - fits) / 2;
-        (states_needed(middle) <= max_states ? fits : fails) = middle;
+        (bytes_needed(middle) <= max_pattern_bytes ? fits : fails) = middle;
     }
     return fits;
 }
@@ -53,11 +53,11 @@ void append_dropped_marker(Out& out) {
 }  // namespace
 
 Result<Redactor> build_redactor(const SecretList& entries, const SecretList& outside,
-                                const AhoCorasickOptions& options) {
+                                const PatternMatcherOptions& options) {
     SecretPatterns patterns = list_secret_patterns(entries, outside);
     if (patterns.size() == 0) return Redactor({}, {}, std::nullopt, {});
-    const std::size_t head_length = head_length_within(patterns, options.max_states);
-    Result<AhoCorasick> matcher = AhoCorasick::build(patterns.heads(head_length), options);
+    const std::size_t head_length = head_length_within(patterns, options.max_pattern_bytes);
+    Result<PatternMatcher> matcher = PatternMatcher::build(patterns.heads(head_length), options);
     if (!matcher) return fail(std::move(matcher.error()));
     LongPatterns long_patterns(entries, outside, patterns, head_length);
     return Redactor(patterns.take_label_text(), patterns.take_label_ends(), std::move(*matcher),
@@ -91,8 +91,8 @@ std::string_view Redactor::label(std::size_t pattern) const {
     return std::string_view(label_text_).substr(start, label_ends_[pattern] - start);
 }
 
-std::optional<AhoCorasickPrefix> Redactor::cut_secret(std::string_view text, std::size_t from,
-                                                      TextEnd end) const {
+std::optional<PatternPrefix> Redactor::cut_secret(std::string_view text, std::size_t from,
+                                                  TextEnd end) const {
     if (end != TextEnd::Cut) return std::nullopt;
     const auto unfinished = matcher_->unfinished_match(text, from);
     if (!unfinished || unfinished->length < kMinCutSecretBytes) return std::nullopt;

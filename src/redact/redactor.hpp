@@ -8,20 +8,22 @@
 #include "core/result.hpp"
 #include "core/secret_bytes.hpp"
 #include "core/vault_entry.hpp"
-#include "redact/aho_corasick.hpp"
 #include "redact/long_patterns.hpp"
+#include "redact/pattern_matcher.hpp"
 #include "redact/redaction_watch.hpp"
 #include "redact/text_end.hpp"
 
 namespace quillbox {
 
-// The matcher holds no head longer than this. Where it finds a head, the
-// search reads it again from each start the head may begin at, and a text
-// that repeats a head's period (a run of one byte against a value that begins
-// with one) holds it at every start: so a head's length bounds what the
-// search reads per byte of text. The rest of a longer pattern is checked in a
-// time that does not depend on its length (see LongPatterns).
-inline constexpr std::size_t kMatcherHeadBytes = 64;
+// The matcher holds no head longer than this. At each start where a head may
+// begin, the search compares at most a head's bytes, and a text that repeats
+// a head's period (a run of one byte against a value that begins with one)
+// holds it at every start: so a head's length bounds what the search reads
+// per byte of text. It holds every form of a token of up to 42 bytes whole
+// (hex with colons writes three characters a byte); the rest of a longer
+// pattern is checked in a time that does not depend on its length (see
+// LongPatterns).
+inline constexpr std::size_t kMatcherHeadBytes = 128;
 
 // Below this many bytes, the start of a secret left at the end of a cut text
 // tells too little of it to be worth a label.
@@ -78,9 +80,9 @@ public:
 
 private:
     friend Result<Redactor> build_redactor(const SecretList& entries, const SecretList& outside,
-                                           const AhoCorasickOptions& options);
+                                           const PatternMatcherOptions& options);
     Redactor(std::string label_text, std::vector<std::size_t> label_ends,
-             std::optional<AhoCorasick> matcher, LongPatterns long_patterns)
+             std::optional<PatternMatcher> matcher, LongPatterns long_patterns)
         : label_text_(std::move(label_text)),
           label_ends_(std::move(label_ends)),
           matcher_(std::move(matcher)),
@@ -106,25 +108,25 @@ private:
 
     // The secret form whose start ends a cut text after its last match at
     // `from`, if it is long enough to be labelled.
-    std::optional<AhoCorasickPrefix> cut_secret(std::string_view text, std::size_t from,
-                                                TextEnd end) const;
+    std::optional<PatternPrefix> cut_secret(std::string_view text, std::size_t from,
+                                            TextEnd end) const;
 
     // Every label, one after another in pattern order; label i ends at label_ends_[i].
     std::string label_text_;
     std::vector<std::size_t> label_ends_;
     // Absent when no secret gave a pattern.
-    std::optional<AhoCorasick> matcher_;
+    std::optional<PatternMatcher> matcher_;
     LongPatterns long_patterns_;
 };
 
 // Builds the patterns of every non-empty secret, the vault's entries and
 // those from outside it such as the master passphrase (the value and its
 // encoded forms, in the order list_secret_patterns gives them), and the
-// matcher over their heads, with the limits and memory budget of `options`.
-// The heads are as long as the matcher's state limit allows for all of them,
-// up to kMatcherHeadBytes, so that any list of secrets gives a matcher while the
-// patterns are fewer than its states.
+// matcher over their heads, with the limits of `options`.
+// The heads are as long as the matcher's limit on its patterns' bytes allows
+// for all of them, up to kMatcherHeadBytes, so that any list of secrets gives a
+// matcher while the patterns are fewer than that limit.
 Result<Redactor> build_redactor(const SecretList& entries, const SecretList& outside = {},
-                                const AhoCorasickOptions& options = {});
+                                const PatternMatcherOptions& options = {});
 
 }  // namespace quillbox

@@ -21,6 +21,13 @@ std::size_t standard_heads_size_bound(std::size_t size) {
            2 * std::min(3 * size, kMaxHeadBytes) + 2 * std::min(2 * size, kMaxHeadBytes);
 }
 
+// About the bytes that the heads of the encoders' forms and pieces of a value
+// of `size` bytes take, for values like tokens: a few dozen forms, most of
+// them two to three times the value's length.
+std::size_t encoder_heads_size_estimate(std::size_t size) {
+    return size < kMinEncoderFormBytes ? 0 : 32 * std::min(size, kMaxHeadBytes);
+}
+
 struct DistinctPiece {
     std::uint8_t form;  // among the piece forms
     std::uint32_t number;
@@ -126,11 +133,16 @@ SecretPatterns SecretPatterns::of_secrets(const SecretList& secrets, std::uint32
     const std::span<const SecretForm> forms = secret_forms();
     SecretPatterns standard;
     SecretPatterns encoder;
-    std::size_t bytes_bound = 0;
+    std::size_t standard_bound = 0;
+    std::size_t encoder_estimate = 0;
     for (const VaultEntry& entry : secrets) {
-        bytes_bound += standard_heads_size_bound(entry.value.size());
+        standard_bound += standard_heads_size_bound(entry.value.size());
+        encoder_estimate += encoder_heads_size_estimate(entry.value.size());
     }
-    standard.heads_.reserve(bytes_bound);
+    // Room for both lists, since the encoders' forms are appended to the
+    // standard ones; pages of room never used are never backed.
+    standard.heads_.reserve(standard_bound + encoder_estimate);
+    encoder.heads_.reserve(encoder_estimate);
     // Each form whole, before its head is kept, and a value's pieces.
     SecretBytes form;
     SecretBytes pieces;

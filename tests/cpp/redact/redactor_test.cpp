@@ -357,7 +357,7 @@ TEST(Redactor, PatternsCheckedBeyondTheirHeadsRedactAsWholeOnes) {
         SCOPED_TRACE(c.input.substr(0, 40));
         const Result<Redactor> whole = build_redactor(secret_list(c.entries));
         const Result<Redactor> headed =
-            build_redactor(secret_list(c.entries), {}, {.max_states = 600});
+            build_redactor(secret_list(c.entries), {}, {.max_pattern_bytes = 600});
         ASSERT_TRUE(whole.has_value());
         ASSERT_TRUE(headed.has_value());
         EXPECT_EQ(headed->redact(c.input), whole->redact(c.input));
@@ -408,31 +408,30 @@ TEST(Redactor, DropsWhatItHadNoTimeToRedact) {
 }
 
 // However many secrets, the matcher holds heads short enough for all of them
-// within its state limit; the results stay those of the whole patterns.
-TEST(Redactor, ShortensHeadsToFitTheStateLimit) {
+// within its limit on their bytes; the results stay those of the whole patterns.
+TEST(Redactor, ShortensHeadsToFitTheLimitOnPatternBytes) {
     const Entries entries = {{"A", "correct horse battery staple"},
                              {"B", "correct horse battery stable"},
                              {"C", "hunter2"}};
     const std::string text =
         "correct horse battery stable, correct horse battery staple, correct horse, hunter2";
     const std::string expected = "[REDACTED_B], [REDACTED_A], correct horse, [REDACTED_C]";
-    for (const std::size_t max_states : {std::size_t{1} << 24, std::size_t{400}, std::size_t{60}}) {
+    for (const std::size_t max_bytes : {std::size_t{1} << 24, std::size_t{400}, std::size_t{60}}) {
         const Result<Redactor> redactor =
-            build_redactor(secret_list(entries), {}, {.max_states = max_states});
-        ASSERT_TRUE(redactor.has_value()) << max_states;
-        EXPECT_EQ(redactor->redact(text), expected) << max_states;
+            build_redactor(secret_list(entries), {}, {.max_pattern_bytes = max_bytes});
+        ASSERT_TRUE(redactor.has_value()) << max_bytes;
+        EXPECT_EQ(redactor->redact(text), expected) << max_bytes;
     }
 }
 
 TEST(Redactor, ReportsMatcherBuildFailureInItsOwnWords) {
-    // Even cut to one byte, the heads of "hunter2"'s forms begin with "h",
-    // "a" and "6": four states with the root.
+    // Even cut to one byte, the heads of "hunter2"'s five forms hold five bytes.
     const Result<Redactor> redactor =
-        build_redactor(secret_list({{"K", "hunter2"}}), {}, {.max_states = 3});
+        build_redactor(secret_list({{"K", "hunter2"}}), {}, {.max_pattern_bytes = 4});
     ASSERT_FALSE(redactor.has_value());
     EXPECT_EQ(redactor.error(),
               CoreError(errors::AutomatonBuildFailed{
-                  "too many automaton states: the patterns need more than the limit of 3"}));
+                  "too many pattern bytes: the patterns hold 5, more than the limit of 4"}));
 }
 
 // The master passphrase is redacted with the entries, from outside the vault.

@@ -1,18 +1,15 @@
-// The Aho-Corasick matcher against the leftmost-first definition, on
-// fuzz-chosen patterns, limits and row budgets (so that states are table rows,
-// trie nodes or both) and texts built from pieces of the patterns.
+// The pattern matcher against the leftmost-first definition, on fuzz-chosen
+// patterns and limits and texts built from pieces of the patterns.
 
 #include <fuzzer/FuzzedDataProvider.h>
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
-#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "redact/aho_corasick.hpp"
+#include "redact/pattern_matcher.hpp"
 #include "support/fuzz_check.hpp"
 #include "support/leftmost_first.hpp"
 #include "support/text_pieces.hpp"
@@ -21,26 +18,13 @@ namespace {
 
 using quillbox::fuzzing::fuzz_check;
 
-// The states a trie of all the patterns would need: the root and one per
-// distinct prefix. The matcher may need fewer, never more.
-std::size_t trie_states(const std::vector<std::string>& patterns) {
-    std::set<std::string_view> prefixes;
-    for (const std::string& pattern : patterns) {
-        for (std::size_t length = 1; length <= pattern.size(); ++length) {
-            prefixes.insert(std::string_view(pattern).substr(0, length));
-        }
-    }
-    return prefixes.size() + 1;
-}
-
-quillbox::AhoCorasickOptions options_from(FuzzedDataProvider& input) {
-    quillbox::AhoCorasickOptions options;
-    // From the root alone as a row to every state a row.
-    constexpr std::array<std::size_t, 4> kRowBudgets = {0, 256, 4096, std::size_t{16} << 20};
-    options.row_budget_bytes = input.PickValueInArray(kRowBudgets);
+quillbox::PatternMatcherOptions options_from(FuzzedDataProvider& input) {
+    quillbox::PatternMatcherOptions options;
     if (input.ConsumeBool())
         options.max_patterns = input.ConsumeIntegralInRange<std::size_t>(0, 16);
-    if (input.ConsumeBool()) options.max_states = input.ConsumeIntegralInRange<std::size_t>(1, 64);
+    if (input.ConsumeBool()) {
+        options.max_pattern_bytes = input.ConsumeIntegralInRange<std::size_t>(1, 64);
+    }
     return options;
 }
 
@@ -48,21 +32,23 @@ quillbox::AhoCorasickOptions options_from(FuzzedDataProvider& input) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     FuzzedDataProvider input(data, size);
-    const quillbox::AhoCorasickOptions options = options_from(input);
+    const quillbox::PatternMatcherOptions options = options_from(input);
     std::vector<std::string> patterns(input.ConsumeIntegralInRange<std::size_t>(1, 12));
     for (std::string& pattern : patterns) pattern = input.ConsumeRandomLengthString(16);
     const std::vector<std::string_view> views(patterns.begin(), patterns.end());
 
-    const auto matcher = quillbox::AhoCorasick::build(views, options);
+    const auto matcher = quillbox::PatternMatcher::build(views, options);
     bool has_empty = false;
     for (const std::string& pattern : patterns) has_empty = has_empty || pattern.empty();
     if (patterns.size() > options.max_patterns || has_empty) {
         fuzz_check(!matcher, "too many patterns or an empty one are refused");
         return 0;
     }
+    std::size_t pattern_bytes = 0;
+    for (const std::string& pattern : patterns) pattern_bytes += pattern.size();
     if (!matcher) {
-        fuzz_check(trie_states(patterns) > options.max_states,
-                   "a build fails only for want of states");
+        fuzz_check(pattern_bytes > options.max_pattern_bytes,
+                   "a build fails only when the patterns hold too many bytes");
         return 0;
     }
 
