@@ -385,6 +385,26 @@ def test_version_is_the_installed_distribution_s():
     assert (shown.returncode, shown.stdout) == (0, f"quillbox {version('quillbox')}\n")
 
 
+def test_the_installed_command_answers_as_python_m_quillbox(vault_file: Path):
+    """The package installs the `quillbox` script itself: started as a program,
+    through its #! line, it is the same command."""
+    installed = str(Path(sys.executable).with_name("quillbox"))
+    env = {**os.environ, "QUILLBOX_KEY": PASSPHRASE}
+    for arguments in (
+        ["--version"],
+        ["help", "run"],
+        ["lisst"],
+        ["run", "--vault", str(vault_file), "--", "printf", "ok"],
+    ):
+        by_script = subprocess.run([installed, *arguments], capture_output=True, text=True, env=env)
+        by_module = quillbox(*arguments)
+        assert (by_script.returncode, by_script.stdout, by_script.stderr) == (
+            by_module.returncode,
+            by_module.stdout,
+            by_module.stderr,
+        ), arguments
+
+
 def test_usage_errors_have_status_2_and_every_subcommand_has_help():
     assert quillbox("frobnicate").returncode == 2
     assert quillbox("run").returncode == 2

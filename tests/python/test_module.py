@@ -3,6 +3,7 @@
 import ast
 import builtins
 import importlib
+import subprocess
 import sys
 from pathlib import Path
 
@@ -57,6 +58,33 @@ def test_public_names_in_registration_order():
     for name in public_names:
         assert getattr(quillbox, name) is getattr(_native, name)
     assert [name for name in vars(_native) if not name.startswith("__")] == public_names
+
+
+# What a program finds of the package in an interpreter of its own, where the
+# package loads the native module once one of its names is first asked for:
+# each program prints what it found.
+@pytest.mark.parametrize(
+    ("program", "found"),
+    [
+        ("from quillbox import *\nprint(Vault.__name__, LockError.__name__)", "Vault LockError"),
+        ("import quillbox\nprint(quillbox.__all__ == quillbox._native.__all__)", "True"),
+        ("import quillbox\nprint(set(quillbox.__all__) <= set(dir(quillbox)))", "True"),
+        (
+            "import quillbox\ntry:\n    quillbox.Vault('QB_UNSET_KEY', '/nonexistent/vault.bin')\n"
+            "except quillbox.QuillBoxError as error:\n    print(type(error).__name__)",
+            "VaultNotFoundError",
+        ),
+        ("from quillbox import environment\nprint(environment.DEFAULT_KEY_ENV)", "QUILLBOX_KEY"),
+        (
+            "import quillbox\ntry:\n    quillbox.Valut\nexcept AttributeError as error:\n"
+            "    print(error)",
+            "module 'quillbox' has no attribute 'Valut'",
+        ),
+    ],
+)
+def test_the_public_names_are_found_on_first_use(program, found):
+    ran = subprocess.run([sys.executable, "-c", program], capture_output=True, text=True)
+    assert (ran.returncode, ran.stdout, ran.stderr) == (0, found + "\n", "")
 
 
 def test_module_docstring():

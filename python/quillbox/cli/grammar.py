@@ -6,20 +6,8 @@ from __future__ import annotations
 from quillbox import _vaultfile
 from quillbox.cli import limits
 from quillbox.cli.command_line import Arguments, CommandLine, Option, Positional, Subcommand
-from quillbox.cli.mcp_command import serve_mcp
-from quillbox.cli.run_command import run_command
 from quillbox.cli.sandbox_options import sandbox_options
 from quillbox.cli.vault_access import VAULT_ENV
-from quillbox.cli.vault_commands import (
-    delete_entry,
-    export_vault,
-    import_env_file,
-    import_vault,
-    init_vault,
-    list_entries,
-    rekey_vault,
-    set_entry,
-)
 from quillbox.environment import DEFAULT_KEY_ENV
 
 # Type checkers see these names; a start of the command does not pay for
@@ -27,6 +15,22 @@ from quillbox.environment import DEFAULT_KEY_ENV
 TYPE_CHECKING = False
 if TYPE_CHECKING:
     from collections.abc import Sequence
+    from typing import Callable
+
+
+def handler(module: str, function: str) -> Callable[[Arguments], int]:
+    """`function` of the module quillbox.cli.`module`, imported when its
+    subcommand runs: a start that ends in the grammar (help, the version, a
+    usage error) imports no subcommand's module, nor the native module they
+    open the vault with."""
+
+    def carry_out(args: Arguments) -> int:
+        # __import__ rather than importlib, whose import would load warnings.
+        found = __import__(f"quillbox.cli.{module}", fromlist=[function])
+        status: int = getattr(found, function)(args)
+        return status
+
+    return carry_out
 
 
 def name_and_value(text: str) -> tuple[str, str]:
@@ -114,14 +118,14 @@ COMMAND_LINE = CommandLine(
     subcommands=[
         Subcommand(
             "init",
-            init_vault,
+            handler("vault_commands", "init_vault"),
             "create a new, empty vault",
             "quillbox init --vault ./team.vault",
             options=cost_options("", 65536, 3, 1),
         ),
         Subcommand(
             "rekey",
-            rekey_vault,
+            handler("vault_commands", "rekey_vault"),
             "change the master passphrase or the Argon2 costs",
             "quillbox rekey --new-key-env QUILLBOX_NEW_KEY",
             options=[
@@ -141,7 +145,7 @@ COMMAND_LINE = CommandLine(
         ),
         Subcommand(
             "set",
-            set_entry,
+            handler("vault_commands", "set_entry"),
             "store a secret read from standard input",
             'printf %s "$TOKEN" | quillbox set API_TOKEN',
             options=[
@@ -162,21 +166,21 @@ COMMAND_LINE = CommandLine(
         ),
         Subcommand(
             "list",
-            list_entries,
+            handler("vault_commands", "list_entries"),
             "print the entry names, never their values",
             "quillbox list --json",
             options=[Option("--json", "print the names as one JSON array", switch=True)],
         ),
         Subcommand(
             "delete",
-            delete_entry,
+            handler("vault_commands", "delete_entry"),
             "remove an entry",
             "quillbox delete API_TOKEN",
             positionals=[Positional("key", "the entry name")],
         ),
         Subcommand(
             "export",
-            export_vault,
+            handler("vault_commands", "export_vault"),
             "write an encrypted backup of the vault",
             "quillbox export backup.vault",
             options=[Option("--force", "replace the file at PATH if there is one", switch=True)],
@@ -188,7 +192,7 @@ COMMAND_LINE = CommandLine(
         ),
         Subcommand(
             "import",
-            import_vault,
+            handler("vault_commands", "import_vault"),
             "merge the entries of an encrypted backup into the vault",
             "quillbox import backup.vault --overwrite",
             options=[
@@ -204,7 +208,7 @@ COMMAND_LINE = CommandLine(
         ),
         Subcommand(
             "import-env",
-            import_env_file,
+            handler("vault_commands", "import_env_file"),
             "store every variable of a dotenv file as an entry, saving the vault once",
             "quillbox import-env .env",
             options=[Option("--allow-empty", "store empty values too", switch=True)],
@@ -214,7 +218,7 @@ COMMAND_LINE = CommandLine(
         ),
         Subcommand(
             "run",
-            run_command,
+            handler("run_command", "run_command"),
             "run a command with {{KEY}} placeholders and redacted output",
             "quillbox run 'git clone https://x:{{url:GIT_TOKEN}}@example.test/repo.git'",
             options=[
@@ -317,7 +321,7 @@ COMMAND_LINE = CommandLine(
         ),
         Subcommand(
             "mcp",
-            serve_mcp,
+            handler("mcp_command", "serve_mcp"),
             "serve MCP on stdio: tools that list the names and run commands with {{KEY}} "
             "placeholders, never showing a value",
             "QUILLBOX_KEY=... quillbox mcp --vault ~/vaults/team.vault --deny ~/.config/agent",

@@ -5,8 +5,8 @@ from __future__ import annotations
 import os
 import sys
 
+import quillbox
 from quillbox import _vaultfile
-from quillbox._native import QuillBoxError
 from quillbox.cli.errors import CliError, print_error
 from quillbox.cli.grammar import parse_arguments
 from quillbox.cli.vault_access import vault_path
@@ -33,7 +33,9 @@ def main(argv: Sequence[str] | None = None) -> int:
         status: int = args.handler(args)
         sys.stdout.flush()
         return status
-    except (QuillBoxError, CliError, EnvFileError) as error:
+    # Asking the package for QuillBoxError loads the native module where no
+    # subcommand has yet; help and the version end before the try.
+    except (quillbox.QuillBoxError, CliError, EnvFileError) as error:
         print_error(str(error))
         return 1
     except BrokenPipeError:

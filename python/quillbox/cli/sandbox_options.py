@@ -2,13 +2,14 @@
 
 from __future__ import annotations
 
-from quillbox._native import Sandbox
+import quillbox
 from quillbox.cli.command_line import Option
 
 # Type checkers see these names; a start of the command does not pay for
 # importing typing.
 TYPE_CHECKING = False
 if TYPE_CHECKING:
+    from quillbox._native import Sandbox
     from quillbox.cli.command_line import Arguments
 
 
@@ -43,4 +44,4 @@ def sandbox_paths_given(args: Arguments) -> bool:
 
 
 def sandbox_of(args: Arguments, workspace: str | None) -> Sandbox:
-    return Sandbox(workspace, read=args.allow_read, write=args.allow_write, deny=args.deny)
+    return quillbox.Sandbox(workspace, read=args.allow_read, write=args.allow_write, deny=args.deny)

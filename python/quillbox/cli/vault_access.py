@@ -6,13 +6,14 @@ from __future__ import annotations
 import os
 import sys
 
-from quillbox._native import Vault, VaultCorruptError
+import quillbox
 from quillbox.cli.errors import CliError
 
 # Type checkers see these names; a start of the command does not pay for
 # importing typing.
 TYPE_CHECKING = False
 if TYPE_CHECKING:
+    from quillbox._native import Vault
     from quillbox.cli.command_line import Arguments
 
 MIN_PASSPHRASE_LENGTH = 12
@@ -24,11 +25,13 @@ ASKED_KEY_ENV = "QUILLBOX_NEW_KEY_ASKED"
 
 
 def open_vault(args: Arguments, asking: bool = True) -> Vault:
+    # quillbox.Vault loads the native module on first use: the grammar imports
+    # this module for VAULT_ENV, and a start that ends there goes without it.
     if asking:
         ask_passphrase_when_unset(args.key_env, "Master passphrase: ")
     try:
-        return Vault(args.key_env, args.vault, args.allow_insecure_permissions)
-    except VaultCorruptError as error:
+        return quillbox.Vault(args.key_env, args.vault, args.allow_insecure_permissions)
+    except quillbox.VaultCorruptError as error:
         # The passphrase keys the header's MAC: a wrong one reads as damage.
         if error.kind == HEADER_MAC_MISMATCH:
             raise CliError(f"{error}: check {passphrase_source(args.key_env)}") from None
