@@ -3,7 +3,7 @@ positionals, and the checks that span several options."""
 
 from __future__ import annotations
 
-from quillbox import _vaultfile
+from quillbox import _version
 from quillbox.cli import limits
 from quillbox.cli.command_line import Arguments, CommandLine, Option, Positional, Subcommand
 from quillbox.cli.sandbox_options import sandbox_options
@@ -45,6 +45,9 @@ def variable_name(text: str) -> str:
     """A variable's name, checked before any message could show it: text that
     is no name may be the passphrase itself, given where its variable's name
     belongs, and is never repeated."""
+    # The core's rule, which the first name given loads the native code for.
+    from quillbox import _vaultfile
+
     if not _vaultfile.is_key_name(text):
         raise ValueError(
             "not a variable name ([A-Za-z_][A-Za-z0-9_]*), so it is not shown — give the "
@@ -60,7 +63,7 @@ def non_negative(text: str) -> int:
 
 
 def version() -> str:
-    return f"quillbox {_vaultfile.VERSION}"
+    return f"quillbox {_version.VERSION}"
 
 
 def cost_options(default: str, m: int | None, t: int | None, p: int | None) -> list[Option]:

@@ -135,8 +135,7 @@ PyModuleDef module_definition = {
     PyModuleDef_HEAD_INIT,
     "_vaultfile",
     "Private to the quillbox command-line tool: creates new vault files, and\n"
-    "tells the rules of the core that the tool explains to its users and the\n"
-    "version it was built as.",
+    "tells the rules of the core that the tool explains to its users.",
     0,
     module_functions,
     nullptr,
@@ -152,8 +151,7 @@ PyObject* initialise_module() {
     if (PyModule_AddIntConstant(module.get(), "MIN_ENCODED_FORM_BYTES",
                                 static_cast<long>(kMinEncoderFormBytes)) != 0 ||
         PyModule_AddStringConstant(module.get(), "KEY_NAME_RULE",
-                                   std::string(kKeyNameRule).c_str()) != 0 ||
-        PyModule_AddStringConstant(module.get(), "VERSION", QUILLBOX_VERSION) != 0) {
+                                   std::string(kKeyNameRule).c_str()) != 0) {
         return nullptr;
     }
     return module.release();
