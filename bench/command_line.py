@@ -3,7 +3,7 @@ against the same command read by argparse, built lazily
 (bench/argparse_command_line.py).
 
 Each start is a new process, started as the installed `quillbox` script starts
-(pip's wrapper, which imports `re` before quillbox), the two taking turns; the
+(the package's own, python/scripts/quillbox_command.py), the two taking turns; the
 median wall times are compared, and the ratio ours / reference printed. The
 vault of `list` has cheap key-derivation costs, so that the command's start,
 not the passphrase's deliberate cost, is what is measured. The goal, for each
