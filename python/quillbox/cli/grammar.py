@@ -24,13 +24,13 @@ def handler(module: str, function: str) -> Callable[[Arguments], int]:
     usage error) imports no subcommand's module, nor the native module they
     open the vault with."""
 
-    def carry_out(args: Arguments) -> int:
+    def call(args: Arguments) -> int:
         # __import__ rather than importlib, whose import would load warnings.
         found = __import__(f"quillbox.cli.{module}", fromlist=[function])
         status: int = getattr(found, function)(args)
         return status
 
-    return carry_out
+    return call
 
 
 def name_and_value(text: str) -> tuple[str, str]:
@@ -45,7 +45,7 @@ def variable_name(text: str) -> str:
     """A variable's name, checked before any message could show it: text that
     is no name may be the passphrase itself, given where its variable's name
     belongs, and is never repeated."""
-    # The core's rule, which the first name given loads the native code for.
+    # The core's rule: the native code is loaded where a name is given.
     from quillbox import _vaultfile
 
     if not _vaultfile.is_key_name(text):
