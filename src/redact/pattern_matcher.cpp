@@ -4,6 +4,7 @@
 #include <bit>
 #include <cstring>
 #include <string>
+#include <utility>
 
 namespace quillbox {
 namespace {
@@ -105,21 +106,50 @@ private:
     };
 
     // The patterns by their bytes, and in build order among equal ones.
-    std::vector<Ordered> sorted_patterns() const {
-        std::vector<Ordered> order;
+    WipedVector<Ordered> sorted_patterns() const {
+        WipedVector<Ordered> order;
         order.reserve(patterns_.size());
         for (std::size_t index = 0; index < patterns_.size(); ++index) {
             const std::string_view pattern = patterns_[index];
             order.push_back({order_word(pattern, 0), order_word(pattern, 8),
                              static_cast<std::uint32_t>(index)});
         }
-        std::ranges::sort(order, [&](const Ordered& a, const Ordered& b) {
-            if (a.first_word != b.first_word) return a.first_word < b.first_word;
+        sort_by_first_word(order);
+        // Patterns that agree in their first 8 bytes lie together, in build order.
+        const auto before = [&](const Ordered& a, const Ordered& b) {
             if (a.second_word != b.second_word) return a.second_word < b.second_word;
             const auto by_bytes = patterns_[a.pattern] <=> patterns_[b.pattern];
             return by_bytes != 0 ? by_bytes < 0 : a.pattern < b.pattern;
-        });
+        };
+        for (auto first = order.begin(); first != order.end();) {
+            auto last = first + 1;
+            while (last != order.end() && last->first_word == first->first_word) ++last;
+            if (last - first > 1) std::sort(first, last, before);
+            first = last;
+        }
         return order;
+    }
+
+    // A stable radix sort, 16 bits a pass: its time grows with the number of
+    // patterns alone.
+    static void sort_by_first_word(WipedVector<Ordered>& order) {
+        constexpr unsigned kDigitBits = 16;
+        if (order.size() < 2) return;
+        WipedVector<Ordered> sorted(order.size());
+        std::vector<std::size_t> starts(std::size_t{1} << kDigitBits);
+        for (unsigned shift = 0; shift < 64; shift += kDigitBits) {
+            const auto digit = [shift](const Ordered& ordered) {
+                return static_cast<std::size_t>(ordered.first_word >> shift & 0xFFFF);
+            };
+            std::ranges::fill(starts, 0);
+            for (const Ordered& ordered : order) ++starts[digit(ordered)];
+            // A digit that every pattern shares leaves the order as it is.
+            if (starts[digit(order.front())] == order.size()) continue;
+            std::size_t next = 0;
+            for (std::size_t& start : starts) next += std::exchange(start, next);
+            for (const Ordered& ordered : order) sorted[starts[digit(ordered)]++] = ordered;
+            order.swap(sorted);
+        }
     }
 
     // Walks the patterns in order of their bytes with the chain of kept
@@ -131,7 +161,7 @@ private:
         m.bytes_.reserve(total_bytes);
         m.entries_.reserve(patterns_.size());
         // The chain's entries, each with its first word.
-        std::vector<std::pair<std::uint32_t, std::uint64_t>> chain;
+        WipedVector<std::pair<std::uint32_t, std::uint64_t>> chain;
         const auto begins = [&](const std::pair<std::uint32_t, std::uint64_t>& link,
                                 const Ordered& ordered) {
             const std::string_view shorter = m.bytes_of(m.entries_[link.first]);
@@ -169,8 +199,8 @@ private:
         };
         std::vector<EntryRange> runs;
         for (std::uint32_t first = 0; first < count;) {
-            const std::uint32_t last = m.entries_[first].length < kKeyBytes ? first + 1
-                                                                              : run_end(first);
+            const std::uint32_t last =
+                m.entries_[first].length < kKeyBytes ? first + 1 : run_end(first);
             runs.push_back({first, last - first});
             first = last;
         }
@@ -285,8 +315,8 @@ std::optional<PatternPrefix> PatternMatcher::unfinished_match(std::string_view h
     // before the end than the pattern is long.
     const std::size_t end = haystack.size();
     if (longest_pattern_ == 0) return std::nullopt;
-    for (std::size_t start = std::max(from, end - std::min(end, longest_pattern_ - 1));
-         start < end; ++start) {
+    for (std::size_t start = std::max(from, end - std::min(end, longest_pattern_ - 1)); start < end;
+         ++start) {
         const std::string_view rest = haystack.substr(start);
         const EntryRange run = entries_beginning(rest);
         std::uint32_t first_pattern = kNone;
@@ -300,8 +330,8 @@ std::optional<PatternPrefix> PatternMatcher::unfinished_match(std::string_view h
     return std::nullopt;
 }
 
-std::optional<std::size_t> PatternMatcher::open_start(std::string_view haystack,
-                                                      std::size_t from, std::size_t before) const {
+std::optional<std::size_t> PatternMatcher::open_start(std::string_view haystack, std::size_t from,
+                                                      std::size_t before) const {
     const std::size_t end = haystack.size();
     for (std::size_t start = std::max(from, end - std::min(end, longest_pattern_)); start < before;
          ++start) {

@@ -97,7 +97,7 @@ private:
 
     // A pattern kept, at its place in the sorted list.
     struct Entry {
-        std::uint32_t offset;   // where its bytes begin in bytes_
+        std::uint32_t offset;  // where its bytes begin in bytes_
         std::uint32_t length;
         std::uint32_t pattern;  // its index in build order
         std::uint32_t parent;   // the entry of the longest kept pattern that begins it, or kNone

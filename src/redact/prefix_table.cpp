@@ -15,8 +15,7 @@ std::uint64_t key_of(const std::uint8_t* bytes, std::size_t length) {
 }  // namespace
 
 PrefixTable::PrefixTable(std::size_t capacity)
-    : slots_(std::bit_ceil(capacity + capacity / 3 + 1), Slot{0, 0, 0}),
-      mask_(slots_.size() - 1) {}
+    : slots_(std::bit_ceil(capacity + capacity / 3 + 1), Slot{0, 0, 0}), mask_(slots_.size() - 1) {}
 
 std::size_t PrefixTable::first_slot(std::uint64_t key, std::size_t length) const {
     const std::uint64_t mixed = (key ^ length) * 0x9E3779B97F4A7C15u;

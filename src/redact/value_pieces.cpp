@@ -1,6 +1,7 @@
 #include "redact/value_pieces.hpp"
 
 #include <algorithm>
+#include <span>
 #include <vector>
 
 #include "core/internal_error.hpp"
@@ -54,27 +55,36 @@ bool printable(unsigned char byte) {
 // and the next: in `hexdump -C` a space, two after the eighth byte; in `xxd`
 // a space after every second byte.
 void append_hex_column(SecretBytes& out, std::string_view bytes, PieceFamily family) {
+    constexpr std::string_view kDigits = "0123456789abcdef";
+    const std::span<unsigned char> room = out.room_to_append(3 * bytes.size() + 1);
+    unsigned char* at = room.data();
     for (std::size_t index = 0; index < bytes.size(); ++index) {
         if (index > 0) {
             if (family == PieceFamily::HexdumpHexColumn) {
-                out.append(index == 8 ? "  " : " ");
+                if (index == 8) *at++ = ' ';
+                *at++ = ' ';
             } else if (index % 2 == 0) {
-                out.push_back(' ');
+                *at++ = ' ';
             }
         }
-        append_hex(out, bytes.substr(index, 1), HexCase::Lower);
+        const auto byte = static_cast<unsigned char>(bytes[index]);
+        *at++ = static_cast<unsigned char>(kDigits[byte >> 4]);
+        *at++ = static_cast<unsigned char>(kDigits[byte & 0xF]);
     }
+    out.commit_appended(static_cast<std::size_t>(at - room.data()));
 }
 
 // Appends the text column of a dump line and returns how many of its
 // characters are the bytes' own, not ".".
 std::size_t append_text_column(SecretBytes& out, std::string_view bytes) {
+    const std::span<unsigned char> room = out.room_to_append(bytes.size());
     std::size_t own = 0;
-    for (const char c : bytes) {
-        const auto byte = static_cast<unsigned char>(c);
-        out.push_back(printable(byte) ? byte : '.');
+    for (std::size_t index = 0; index < bytes.size(); ++index) {
+        const auto byte = static_cast<unsigned char>(bytes[index]);
+        room[index] = printable(byte) ? byte : '.';
         own += printable(byte) && byte != '.' ? 1 : 0;
     }
+    out.commit_appended(bytes.size());
     return own;
 }
 
@@ -123,8 +133,9 @@ std::size_t append_dump_line(SecretBytes& out, std::string_view bytes, PieceFami
         case PieceFamily::XxdLine: {
             const std::size_t start = out.size();
             append_hex_column(out, bytes, family);
-            while (out.size() - start < 39) out.push_back(' ');
-            out.append("  ");
+            // The hex column padded to 39 characters, then two spaces.
+            constexpr std::string_view kPadding = "                                         ";
+            out.append(kPadding.substr(0, kPadding.size() - (out.size() - start)));
             append_text_column(out, bytes);
             return 2 * bytes.size();
         }
