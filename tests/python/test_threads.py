@@ -1,9 +1,11 @@
-"""Neither a running child nor a save waiting for another process holds up the
-other threads."""
+"""Neither a running child, nor a save waiting for another process, nor the
+build of a changed vault's redactor holds up the other threads."""
 
 from __future__ import annotations
 
+import base64
 import gc
+import os
 import subprocess
 import sys
 import threading
@@ -46,6 +48,53 @@ def test_vault_methods_and_plain_python_progress_while_a_child_runs(vault):
     assert outcome["result"].exit_code == 0
     assert progress["vault calls"] > 5
     assert progress["python steps"] > 100
+
+
+def test_the_first_run_after_a_change_builds_its_redactor_without_holding_the_vault(vault):
+    """A value of 2 MiB gives hundreds of thousands of patterns, its lines and
+    the lines of its dumps: building the redactor for them is most of the
+    first run after the change. Other threads keep using the vault meanwhile,
+    where they waited for the whole build before, and a second run in that
+    time waits for that redactor and redacts with it."""
+    value = base64.encodebytes(os.urandom(3 * 512 * 1024))
+    vault.set("BIG", value)
+    line = value.splitlines()[7].decode()
+    first_started = threading.Event()
+    first_done = threading.Event()
+    listed_at = []
+    results = {}
+
+    def first_run():
+        first_started.set()
+        start = time.perf_counter()
+        try:
+            results["first"] = vault.run_with(["echo", line])
+        finally:
+            results["first run's time"] = time.perf_counter() - start
+            first_done.set()
+
+    def list_keys():
+        first_started.wait()
+        listed_at.append(time.perf_counter())
+        while not first_done.is_set():
+            assert "BIG" in vault.list_keys()
+            listed_at.append(time.perf_counter())
+
+    def second_run():
+        first_started.wait()
+        results["second"] = vault.run_with(["echo", line])
+
+    threads = [threading.Thread(target=work) for work in (first_run, list_keys, second_run)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join(timeout=120)
+
+    longest_wait = max(later - earlier for earlier, later in zip(listed_at, listed_at[1:]))
+    assert longest_wait < results["first run's time"] / 2
+    for run in ("first", "second"):
+        assert results[run].exit_code == 0
+        assert results[run].stdout == "[REDACTED_BIG_LINE]\n"
 
 
 def test_a_save_waiting_for_another_process_holds_up_no_thread(vault, vault_path):

@@ -18,13 +18,15 @@ namespace quillbox::python {
 namespace {
 
 // What the locked half of a run hands to the executor: the argument vector,
-// the environment, the folder of the secret files and the redactor of the
-// vault's current state, and the vault file's path, which a sandbox keeps out
-// of reach.
+// the environment, the folder of the secret files and the build of the
+// redactor of the vault's current state, and the vault file's path, which a
+// sandbox keeps out of reach; and the build that this one replaced, to be
+// let go outside the lock.
 struct PreparedRun {
     ResolvedCommand command;
-    std::shared_ptr<const Redactor> redactor;
+    std::shared_ptr<RedactorBuild> redactor_build;
     std::filesystem::path vault_path;
+    std::shared_ptr<RedactorBuild> replaced_build;
 };
 
 Result<PreparedRun> prepare_run(const CommandRequest& request, VaultState& state,
@@ -32,9 +34,10 @@ Result<PreparedRun> prepare_run(const CommandRequest& request, VaultState& state
     if (Status current = refresh_vault(state); !current) return fail(current.error());
     Result<ResolvedCommand> command = resolve_command(request, state.entries());
     if (!command) return fail(std::move(command.error()));
-    Result<std::shared_ptr<const Redactor>> redactor = run_redactor.for_state(state);
-    if (!redactor) return fail(std::move(redactor.error()));
-    return PreparedRun{std::move(*command), std::move(*redactor), state.vault_path()};
+    std::shared_ptr<RedactorBuild> replaced;
+    std::shared_ptr<RedactorBuild> build = run_redactor.for_state(state, replaced);
+    return PreparedRun{std::move(*command), std::move(build), state.vault_path(),
+                       std::move(replaced)};
 }
 
 // The folder, opened here so that a missing one is told as such, and not as
@@ -70,18 +73,21 @@ Result<std::optional<LandlockRuleset>> sandbox_for(const RunSettings& settings,
     return std::optional<LandlockRuleset>(std::move(*ruleset));
 }
 
-// Runs the command to its end. The run, and with it the folder of its secret
-// files, goes when it returns: after the child was reaped and its output
-// taken, or on any failure.
+// Runs the command to its end, once its redactor is built. The run, and with
+// it the folder of its secret files, goes when it returns: after the child
+// was reaped and its output taken, or on any failure.
 Result<RunOutcome> start_and_finish(PreparedRun run, const RunLimits& limits,
                                     const RunSettings& settings) {
+    run.replaced_build.reset();
+    const Result<std::shared_ptr<const Redactor>> redactor = run.redactor_build->redactor();
+    if (!redactor) return fail(redactor.error());
     Result<UniqueFd> working_directory = open_working_directory(settings.working_directory);
     if (!working_directory) return fail(std::move(working_directory.error()));
     Result<std::optional<LandlockRuleset>> sandbox = sandbox_for(settings, run);
     if (!sandbox) return fail(std::move(sandbox.error()));
     return execute(ExecutorRequest{
         .argv = std::move(run.command.argv),
-        .redactor = *run.redactor,
+        .redactor = **redactor,
         .limits = limits,
         .environment = std::move(run.command.environment),
         .input = std::move(run.command.input),
@@ -98,9 +104,9 @@ Result<RunOutcome> start_and_finish(PreparedRun run, const RunLimits& limits,
 PyObject* run_pipeline(VaultHandle& vault, const CommandRequest& request, const RunLimits& limits,
                        const RunSettings& settings) {
     if (vault.is_closed()) return raise_quillbox_error("vault is closed");
-    // The vault file is read again when another process saved, and the first
-    // run after a change builds the redactor; both take long in a large vault:
-    // other threads go on meanwhile.
+    // The vault file is read again when another process saved, which takes
+    // long in a large vault: other threads go on meanwhile. The first run
+    // after a change builds the redactor once the vault is let go.
     std::optional<Result<PreparedRun>> prepared = without_interpreter_lock([&] {
         return vault.with_state_and_redactor(
             [&](VaultState& state, RunRedactor& run_redactor) {

@@ -41,24 +41,23 @@ SecretList outside_secrets_of(const VaultState& state, const SecretBytes& passph
 
 }  // namespace
 
-Result<std::shared_ptr<const Redactor>> RunRedactor::for_state(const VaultState& state) {
+std::shared_ptr<RedactorBuild> RunRedactor::for_state(const VaultState& state,
+                                                      std::shared_ptr<RedactorBuild>& replaced) {
     SecretBytes passphrase = redacted_passphrase(state);
-    if (redactor_ && revision_ == state.revision() &&
+    if (build_ && !build_->failed() && revision_ == state.revision() &&
         equal_in_constant_time(passphrase.bytes(), passphrase_.bytes())) {
-        return redactor_;
+        return build_;
     }
-    release();
-    Result<Redactor> built =
-        build_redactor(entries_of(state), outside_secrets_of(state, passphrase));
-    if (!built) return fail(std::move(built.error()));
-    redactor_ = std::make_shared<const Redactor>(std::move(*built));
+    replaced = std::move(build_);
+    build_ =
+        std::make_shared<RedactorBuild>(entries_of(state), outside_secrets_of(state, passphrase));
     revision_ = state.revision();
     passphrase_ = std::move(passphrase);
-    return redactor_;
+    return build_;
 }
 
 void RunRedactor::release() {
-    redactor_.reset();
+    build_.reset();
     passphrase_ = SecretBytes();
 }
 
