@@ -1,31 +1,37 @@
-"""Capture of about 50 MiB of output: the executor and Vault.run against
-subprocess.run, side by side.
+"""Capture of 48 MiB: Vault.run and Vault.run_with reading `.stdout`, against
+subprocess.run returning bytes and returning text, side by side from Python.
 
-Writes a 50 MiB text file that holds a planted secret every 997 lines, then takes
-rounds: every variant below runs once per round, so that whatever else the machine
-does falls on all alike, every run's output is checked, and medians are compared.
+Three texts of 48 MiB, each with a planted secret on one line in 997: ASCII,
+Latin (words with accents, two bytes in UTF-8 for about a third of their
+letters: a str of one byte a character) and CJK (three bytes in UTF-8 a
+character: a str of two). Each is the output of `cat FILE`, taken through
 
-The executor: `cat FILE` with subprocess.run(..., capture_output=True), timed here,
-against the executor, timed inside bench_run_overhead, with 100 secrets in its
-redactor (the planted one among them, so its output must have it replaced by its
-label) and without secrets, which is the capture alone, without the redactor's scan.
-The goal is a ratio of at most 1.2.
+    Vault.run, 5 entries          a vault of bench_vault.few_entries()
+    Vault.run_with, 100 entries   a vault of 99 random tokens and the planted
+                                  secret, whose label must replace it
+    subprocess.run, bytes         capture_output=True
+    subprocess.run, text          capture_output=True, text=True (UTF-8, with
+                                  errors="replace", as quillbox decodes)
 
-Vault.run, timed here from the call until `.stdout` is read: `head -c 48MiB FILE`
-(Vault.run's default output limit is 50 MiB) through a vault of four entries, the
-planted secret among them, against subprocess.run(..., capture_output=True,
-text=True).stdout.
+timed from the call until `.stdout` is read. Each round runs every variant on
+every text once, taking turns, so that whatever else the machine does falls on
+all alike; every output is compared with what it must be; the medians are
+compared. The goals: at most 1.0 against bytes, 0.5 against text.
 
-Peak memory: the same two calls, each in a fresh interpreter: the peak resident
-memory once `.stdout` has been read (VmHWM, the peak reset just before the call) less
-the resident memory just before the call, over the size of the output.
+Peak memory: Vault.run and both subprocess.run in a fresh interpreter each, the
+peak resident memory once `.stdout` has been read (VmHWM, reset just before the
+call) less the resident memory just before it, over the output's size in
+bytes. The goal for Vault.run: at most 1.2 for every text. subprocess.run's
+figures are context. The exit status is non-zero when a goal is missed.
 
-    python3 bench/capture.py [path/to/bench_run_overhead] [--repeat K]
+    .venv/bin/python bench/capture.py [--rounds N] [--text ASCII|Latin|CJK ...]
 """
 
+from __future__ import annotations
+
+import argparse
 import os
 import random
-import re
 import shlex
 import statistics
 import subprocess
@@ -35,230 +41,215 @@ import time
 from collections.abc import Callable
 from pathlib import Path
 
-sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tests" / "python"))
-import reference_vault
+from bench_vault import PASSPHRASE, few_entries, goal_line, write_vault
 from quillbox import Vault
 
-SIZE = 50 * 1024 * 1024
-HEAD_SIZE = 48 * 1024 * 1024
+KEY_ENV = "QUILLBOX_BENCH_KEY"
+SIZE = 48 * 1024 * 1024
 PLANTED = "qb-bench-planted-secret-value"
 LABEL = "[REDACTED_PLANTED]"
-KEY_ENV = "QUILLBOX_BENCH_KEY"
-PASSPHRASE = "benchmark passphrase"
-TOKEN_ALPHABET = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_"
+LINES_A_BLOCK = 997
+GOAL_AGAINST_BYTES = 1.0
+GOAL_AGAINST_TEXT = 0.5
+GOAL_MEMORY = 1.2
+
+ASCII_LETTERS = "abcdefghijklmnopqrstuvwxyz ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789.,:;-_/"
+LATIN_LETTERS = "abcdefghijklmnopqrstuvwxyz     àâäçéèêëîïôöùûüÿßñ"
+CJK_LETTERS = "".join(chr(code) for code in range(0x4E00, 0x4E00 + 400)) + "，。"
+# Each text's letters and how many of them make a line.
+TEXTS = {"ASCII": (ASCII_LETTERS, 79), "Latin": (LATIN_LETTERS, 64), "CJK": (CJK_LETTERS, 40)}
 
 
-def write_text(path: str) -> None:
+def write_text(path: Path, letters: str, line_length: int) -> str:
+    """A file of SIZE bytes: a block of random lines, one of them holding the
+    planted secret, repeated, and cut on a character's boundary. Returns its text."""
     rng = random.Random(7)
-    alphabet = "abcdefghijklmnopqrstuvwxyz ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789.,:;-_/"
-    lines = ["".join(rng.choice(alphabet) for _ in range(79)) + "\n" for _ in range(997)]
-    lines[500] = f"token={PLANTED} rest of the line\n"
-    block = "".join(lines).encode()
-    with open(path, "wb") as out:
-        written = 0
-        while written < SIZE:
-            part = block[: SIZE - written]
-            out.write(part)
-            written += len(part)
-
-
-def redacted_sizes(path: str) -> tuple[int, int]:
-    """The sizes of the file and of its first HEAD_SIZE bytes, each planted
-    secret replaced by its label."""
-    with open(path, "rb") as text:
-        content = text.read()
-    return tuple(
-        len(part) - part.count(PLANTED.encode()) * (len(PLANTED) - len(LABEL))
-        for part in (content, content[:HEAD_SIZE])
-    )
-
-
-def write_vault(directory: str) -> str:
-    """A vault of the planted secret and three random ones."""
-    rng = random.Random(11)
-    path = os.path.join(directory, "vault.bin")
-    entries = [("PLANTED", PLANTED.encode())] + [
-        (f"KEY_{i}", "".join(rng.choices(TOKEN_ALPHABET, k=32)).encode()) for i in range(3)
+    lines = [
+        "".join(rng.choice(letters) for _ in range(line_length)) + "\n"
+        for _ in range(LINES_A_BLOCK)
     ]
-    with open(path, "wb") as out:
-        out.write(reference_vault.encode(entries, PASSPHRASE.encode()))
-    os.chmod(path, 0o600)
-    return path
+    lines[LINES_A_BLOCK // 2] = f"token={PLANTED} rest of the line\n"
+    block = "".join(lines).encode()
+    content = (block * (SIZE // len(block) + 1))[:SIZE]
+    text = content.decode(errors="ignore")
+    path.write_text(text)
+    return text
 
 
-def time_subprocess(command: list[str], expected_size: int, text: bool) -> float:
-    start = time.perf_counter()
-    stdout = subprocess.run(command, capture_output=True, text=text).stdout
-    elapsed = time.perf_counter() - start
-    assert len(stdout) == expected_size, (
-        f"subprocess.run returned {len(stdout)} bytes, not {expected_size}"
-    )
+def redacted(text: str) -> str:
+    return text.replace(PLANTED, LABEL)
+
+
+def hundred_entries() -> list[tuple[str, bytes]]:
+    rng = random.Random(11)
+    alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_"
+    tokens = [(f"TOKEN_{i:02}", "".join(rng.choices(alphabet, k=32)).encode()) for i in range(99)]
+    return [("PLANTED", PLANTED.encode()), *tokens]
+
+
+def timed(call: Callable[[], str | bytes], expected: str | bytes, what: str) -> float:
+    started = time.perf_counter()
+    stdout = call()
+    elapsed = time.perf_counter() - started
+    assert stdout == expected, f"{what} returned other output than the file's"
     return elapsed
 
 
-def time_executor(binary: str, path: str, secrets: int, expected_size: int) -> float:
-    report = subprocess.run(
-        [
-            binary,
-            "--capture",
-            path,
-            "--planted",
-            PLANTED,
-            "--repeat",
-            "1",
-            "--secrets",
-            str(secrets),
-        ],
-        capture_output=True,
-        text=True,
-        check=True,
-    ).stdout
-    captured = int(re.search(r"stdout_chars=([0-9]+)", report).group(1))
-    assert captured == expected_size, f"the executor returned {captured} bytes, not {expected_size}"
-    return float(re.search(r"median=([0-9.]+)", report).group(1))
+def variants(few: Vault, hundred: Vault, path: Path, text: str) -> dict[str, Callable[[], float]]:
+    """Each variant's timed call on one text, checking its output."""
+    command = ["cat", str(path)]
+    content = text.encode()
+    with_label = redacted(text)
+    assert with_label != text, "the planted secret is missing from the text"
+    return {
+        "Vault.run, 5 entries": lambda: timed(
+            lambda: few.run(shlex.join(command)).stdout, text, "Vault.run"
+        ),
+        "Vault.run_with, 100 entries": lambda: timed(
+            lambda: hundred.run_with(command).stdout, with_label, "Vault.run_with"
+        ),
+        "subprocess.run, bytes": lambda: timed(
+            lambda: subprocess.run(command, capture_output=True).stdout, content, "bytes"
+        ),
+        "subprocess.run, text": lambda: timed(
+            lambda: (
+                subprocess.run(
+                    command, capture_output=True, text=True, encoding="utf-8", errors="replace"
+                ).stdout
+            ),
+            text,
+            "text",
+        ),
+    }
 
 
-def time_vault_run(vault: Vault, command: list[str], expected_size: int) -> float:
-    start = time.perf_counter()
-    stdout = vault.run(shlex.join(command)).stdout
-    elapsed = time.perf_counter() - start
-    assert len(stdout) == expected_size, (
-        f"Vault.run returned {len(stdout)} characters, not {expected_size}"
-    )
-    return elapsed
-
-
-# Run in a fresh interpreter, with the key's variable, the vault and the command as
-# arguments, so that nothing else this script holds moves the figure. The peak is the
-# process's own (VmHWM), started afresh just before the call: ru_maxrss would also hold
-# the peak of the process that started this one, which exec hands down.
-MEMORY_PROBE = """
-import os, re, shlex, sys
-def status_bytes(field):
-    status = open("/proc/self/status").read()
-    return int(re.search(field + r":\\s+([0-9]+) kB", status).group(1)) * 1024
-key_env, vault_path, command = sys.argv[1:]
-{setup}
-open("/proc/self/clear_refs", "w").write("5")
-before = status_bytes("VmRSS")
-stdout = {capture}
-print(status_bytes("VmHWM") - before, len(stdout))
-"""
-CAPTURES = {
-    "Vault.run": (
-        "from quillbox import Vault; vault = Vault(key_env, vault_path)",
-        "vault.run(command).stdout",
-    ),
-    "subprocess.run": (
-        "import subprocess",
-        "subprocess.run(shlex.split(command), capture_output=True, text=True).stdout",
-    ),
-}
-
-
-def peak_growth_per_output_byte(
-    capture: str, vault_path: str, command: list[str], expected_size: int
-) -> float:
-    """Peak resident growth of a fresh interpreter that reads `.stdout`, over the output's size."""
-    setup, call = CAPTURES[capture]
-    probe = subprocess.run(
-        [
-            sys.executable,
-            "-c",
-            MEMORY_PROBE.format(setup=setup, capture=call),
-            KEY_ENV,
-            vault_path,
-            shlex.join(command),
-        ],
-        check=True,
-        capture_output=True,
-        text=True,
-    ).stdout
-    growth, size = map(int, probe.split())
-    assert size == expected_size, f"{capture} returned {size} characters, not {expected_size}"
-    return growth / size
-
-
-def median_of_rounds(variants: dict[str, Callable[[], float]], repeat: int) -> dict[str, float]:
+def median_of_rounds(variants: dict[str, Callable[[], float]], rounds: int) -> dict[str, float]:
     """Each variant (a call returning one figure) once per round; the median of each."""
     figures: dict[str, list[float]] = {name: [] for name in variants}
-    for _ in range(repeat):
+    for _ in range(rounds):
         for name, variant in variants.items():
             figures[name].append(variant())
     return {name: statistics.median(values) for name, values in figures.items()}
 
 
-def report_executor(times: dict[str, float], repeat: int) -> None:
-    python, redacted, capture_alone = times["reference"], times["redacted"], times["capture alone"]
-    print(f"cat of 50 MiB, median of {repeat} rounds, each run's output checked")
-    print(f"  subprocess.run(capture_output=True)   {python * 1e3:8.1f} ms")
-    print(f"  executor, 100 secrets, redacted       {redacted * 1e3:8.1f} ms")
-    print(
-        f"  executor, no secrets                  {capture_alone * 1e3:8.1f} ms"
-        f"  (ratio {capture_alone / python:.2f})"
-    )
-    print(f"ratio={redacted / python:.2f} goal<=1.20")
+# Run in a fresh interpreter, with the key's variable, the vault and the file as
+# arguments, so that nothing else this script holds moves the figure. The peak is the
+# process's own (VmHWM), started afresh just before the call: ru_maxrss would also hold
+# the peak of the process that started this one, which exec hands down. The output is
+# checked once the peak is read.
+MEMORY_PROBE = """
+import re, sys
+def status_bytes(field):
+    status = open("/proc/self/status").read()
+    return int(re.search(field + r":\\s+([0-9]+) kB", status).group(1)) * 1024
+key_env, vault_path, path = sys.argv[1:]
+{setup}
+open("/proc/self/clear_refs", "w").write("5")
+before = status_bytes("VmRSS")
+stdout = {call}
+growth = status_bytes("VmHWM") - before
+expected = open(path, "rb").read()
+print(growth, stdout == (expected if isinstance(stdout, bytes) else expected.decode()))
+"""
+PROBES = {
+    "Vault.run": (
+        "from quillbox import Vault; vault = Vault(key_env, vault_path)",
+        "vault.run('cat ' + path).stdout",
+    ),
+    "subprocess.run, bytes": (
+        "import subprocess",
+        "subprocess.run(['cat', path], capture_output=True).stdout",
+    ),
+    "subprocess.run, text": (
+        "import subprocess",
+        "subprocess.run(['cat', path], capture_output=True, text=True, encoding='utf-8',"
+        " errors='replace').stdout",
+    ),
+}
 
 
-def report_vault_run(times: dict[str, float], memory: dict[str, float], repeat: int) -> None:
-    python, ours = times["subprocess.run, text"], times["Vault.run"]
-    print(f"head -c 48 MiB, reading .stdout, median of {repeat} rounds, each run's output checked")
-    print(f"  subprocess.run(capture_output=True, text=True)   {python * 1e3:8.1f} ms")
-    print(
-        f"  Vault.run, 4 entries, redacted                   {ours * 1e3:8.1f} ms"
-        f"  (ratio {ours / python:.2f})"
-    )
-    print(
-        "peak memory after reading .stdout, fresh interpreter each: resident growth / output size"
-    )
-    print(f"  subprocess.run   {memory['subprocess.run']:5.2f}")
-    print(
-        f"  Vault.run        {memory['Vault.run']:5.2f}  (ratio to subprocess.run "
-        f"{memory['Vault.run'] / memory['subprocess.run']:.2f})"
-    )
+def peak_growth_per_output_byte(probe: str, vault_path: Path, path: Path) -> float:
+    setup, call = PROBES[probe]
+    report = subprocess.run(
+        [
+            sys.executable,
+            "-c",
+            MEMORY_PROBE.format(setup=setup, call=call),
+            KEY_ENV,
+            str(vault_path),
+            str(path),
+        ],
+        check=True,
+        capture_output=True,
+        text=True,
+    ).stdout
+    growth, matched = report.split()
+    assert matched == "True", f"{probe} returned other output than the file's"
+    return int(growth) / path.stat().st_size
 
 
-def main() -> None:
-    args = sys.argv[1:]
-    repeat = 7
-    if "--repeat" in args:
-        at = args.index("--repeat")
-        repeat = int(args[at + 1])
-        del args[at : at + 2]
-    binary = args[0] if args else "build/bench/bench_run_overhead"
+def main() -> int:
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--rounds", type=int, default=7)
+    parser.add_argument(
+        "--text", choices=TEXTS, action="append", help="only this text (repeatable); all by default"
+    )
+    args = parser.parse_args()
+    texts = {name: TEXTS[name] for name in args.text or TEXTS}
     os.environ[KEY_ENV] = PASSPHRASE
-    with tempfile.TemporaryDirectory() as directory:
-        path = os.path.join(directory, "output.txt")
-        write_text(path)
-        cat_redacted, head_redacted = redacted_sizes(path)
-        head = ["head", "-c", str(HEAD_SIZE), path]
-        vault_path = write_vault(directory)
-        with Vault(KEY_ENV, vault_path) as vault:
-            vault.run("true")  # the first run of a vault state builds its redactor
-            times = median_of_rounds(
-                {
-                    "reference": lambda: time_subprocess(["cat", path], SIZE, text=False),
-                    "redacted": lambda: time_executor(binary, path, 100, cat_redacted),
-                    "capture alone": lambda: time_executor(binary, path, 0, SIZE),
-                    "subprocess.run, text": lambda: time_subprocess(head, HEAD_SIZE, text=True),
-                    "Vault.run": lambda: time_vault_run(vault, head, head_redacted),
-                },
-                repeat,
-            )
+    missed = False
+    with tempfile.TemporaryDirectory(prefix="bench-capture-") as directory:
+        folder = Path(directory)
+        few_path = write_vault(folder / "few.bin", few_entries())
+        hundred_path = write_vault(folder / "hundred.bin", hundred_entries())
+        paths = {name: folder / f"{name}.txt" for name in texts}
+        with Vault(KEY_ENV, str(few_path)) as few, Vault(KEY_ENV, str(hundred_path)) as hundred:
+            # The first run of a vault state builds its redactor.
+            few.run("true")
+            hundred.run_with(["true"])
+            timed_variants = {}
+            for name, (letters, line_length) in texts.items():
+                text = write_text(paths[name], letters, line_length)
+                for variant, call in variants(few, hundred, paths[name], text).items():
+                    timed_variants[name, variant] = call
+                del text
+            times = median_of_rounds(timed_variants, args.rounds)
         memory = median_of_rounds(
             {
-                "subprocess.run": lambda: peak_growth_per_output_byte(
-                    "subprocess.run", vault_path, head, HEAD_SIZE
-                ),
-                "Vault.run": lambda: peak_growth_per_output_byte(
-                    "Vault.run", vault_path, head, head_redacted
-                ),
+                (name, probe): lambda name=name, probe=probe: peak_growth_per_output_byte(
+                    probe, few_path, paths[name]
+                )
+                for name in texts
+                for probe in PROBES
             },
-            repeat,
+            args.rounds,
         )
-    report_executor(times, repeat)
-    report_vault_run(times, memory, repeat)
+
+    print(f"`cat` of 48 MiB, reading .stdout: median of {args.rounds} rounds, outputs checked")
+    for name in texts:
+        print(f"{name}:")
+        for (text_name, variant), seconds in times.items():
+            if text_name == name:
+                print(f"  {variant:<30} {seconds * 1e3:8.1f} ms")
+        for ours in ("Vault.run, 5 entries", "Vault.run_with, 100 entries"):
+            for reference, goal in (
+                ("subprocess.run, bytes", GOAL_AGAINST_BYTES),
+                ("subprocess.run, text", GOAL_AGAINST_TEXT),
+            ):
+                ratio = times[name, ours] / times[name, reference]
+                missed |= ratio > goal
+                print("  " + goal_line(ratio, goal, f"{ours} / {reference}"))
+    print("peak resident growth once .stdout is read / output size, fresh interpreter each")
+    for name in texts:
+        context = ", ".join(
+            f"{probe} {memory[name, probe]:.2f}" for probe in PROBES if probe != "Vault.run"
+        )
+        print(f"  {name:<6} Vault.run {memory[name, 'Vault.run']:.2f}  ({context})")
+        ratio = memory[name, "Vault.run"]
+        missed |= ratio > GOAL_MEMORY
+        print("    " + goal_line(ratio, GOAL_MEMORY, f"Vault.run, {name}"))
+    return 1 if missed else 0
 
 
 if __name__ == "__main__":
-    main()
+    sys.exit(main())

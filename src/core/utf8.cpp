@@ -73,10 +73,6 @@ Utf8Step decode_utf8_step(std::string_view bytes, std::size_t offset) {
     return {code_point, sequence_length, true};
 }
 
-bool is_ascii(std::string_view bytes) {
-    return ascii_run_end(bytes, 0) == bytes.size();
-}
-
 bool is_valid_utf8(std::string_view bytes) {
     std::size_t offset = 0;
     while ((offset = ascii_run_end(bytes, offset)) < bytes.size()) {

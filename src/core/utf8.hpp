@@ -21,9 +21,6 @@ Utf8Step decode_utf8_step(std::string_view bytes, std::size_t offset);
 
 bool is_valid_utf8(std::string_view bytes);
 
-// Whether every byte is below 0x80.
-bool is_ascii(std::string_view bytes);
-
 // Decodes bytes as UTF-8, writing one U+FFFD for each maximal invalid subpart.
 std::string decode_utf8_lossy(std::string_view bytes);
 

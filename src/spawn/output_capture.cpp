@@ -1,5 +1,6 @@
 #include "spawn/output_capture.hpp"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -14,16 +15,22 @@ namespace quillbox {
 namespace {
 
 constexpr std::size_t kChunkSize = 65536;
+constexpr std::size_t kLargeChunkSize = 262144;
 constexpr std::uint64_t kLargestReservation = 64 * 1024 * 1024;
 
 // Room for the stream up to its limit (or a large part of it) is reserved
 // once a first chunk has come: pages are only backed once written, and the
 // buffer need not move and be copied as it fills. A stream that never writes
 // more than a chunk reserves nothing. Where even the reservation is refused,
-// the buffer grows as it goes instead.
-void reserve_room(CaptureState& state, std::uint64_t limit) {
+// the buffer grows as it goes instead. From then on the pipe holds up to a
+// large chunk, and the reader takes that much at once: a child writing
+// megabytes waits for the reader, and the reader wakes, a fourth as often.
+// A pipe the system will not enlarge (the user's pipes hold their most)
+// stays as it was.
+void reserve_room(int source, CaptureState& state, std::uint64_t limit) {
     if (state.room_reserved || state.bytes.empty()) return;
     state.room_reserved = true;
+    ::fcntl(source, F_SETPIPE_SZ, static_cast<int>(kLargeChunkSize));
     try {
         // One byte beyond the limit, where a read tells an overrun.
         state.bytes.reserve(static_cast<std::size_t>(std::min(limit, kLargestReservation) + 1));
@@ -85,8 +92,9 @@ void read_stream(int source, std::uint64_t limit, CaptureState& state, const Wak
             return;
         }
         if (readiness == Awaited::Failed) return;
-        if (live == nullptr) reserve_room(state, limit);
-        if (read_chunk(source, limit, state, kChunkSize) != ChunkRead::Kept) return;
+        if (live == nullptr) reserve_room(source, state, limit);
+        const std::size_t wanted = state.room_reserved ? kLargeChunkSize : kChunkSize;
+        if (read_chunk(source, limit, state, wanted) != ChunkRead::Kept) return;
         if (live != nullptr && !live->pass_settled(state.bytes, stop)) return;
     }
 }

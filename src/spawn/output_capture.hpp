@@ -37,7 +37,8 @@ struct CaptureState {
 };
 
 // Reads one of the child's streams on its own thread, in chunks of up to 65536
-// bytes read straight into the captured bytes, keeping exactly the first
+// bytes (262144 once a captured stream's first chunk has come) read straight
+// into the captured bytes, keeping exactly the first
 // `limit` bytes; or, given a live output, passing each chunk on through it as
 // it comes. The reader ends at end of file, at a failed read or a refused
 // write, at the first byte beyond the limit, or when `stop` is raised; then it

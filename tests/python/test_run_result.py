@@ -49,6 +49,28 @@ def test_each_text_is_decoded_once_and_the_same_object_every_time(printed):
     assert result.stdout == "caf\u00e9 " * 1000
 
 
+@pytest.mark.parametrize(
+    "content",
+    [
+        b"",
+        "caf\u00e9 \u00ff".encode(),
+        "\u4e00\u4e01 \u20ac".encode(),
+        "smile \U0001f600".encode(),
+        b"bad \xff\xfe bytes \xc3",
+        # Megabytes of each width, taken into the str 2 MiB at a time from the
+        # end: characters of every length straddle the pieces' boundaries.
+        ("ab\u00e9" * 1_500_000).encode(),
+        ("a\u00e9\u20ac" * 700_000).encode(),
+        ("a\u00e9\u20ac\U0001f600" * 400_000).encode(),
+    ],
+    ids=["empty", "latin1", "bmp", "astral", "invalid", "big-latin1", "big-bmp", "big-astral"],
+)
+def test_output_comes_back_as_python_decodes_it(vault, tmp_path, content):
+    source = tmp_path / "out.bin"
+    source.write_bytes(content)
+    assert vault.run(f"cat '{source}'").stdout == content.decode("utf-8", "replace")
+
+
 def test_attributes_are_read_only_and_there_is_no_constructor(printed):
     result = printed("x")
     for name in ("stdout", "stderr", "exit_code", "timed_out"):

@@ -1,19 +1,18 @@
 #include "python/native/run_result_type.hpp"
 
 #include <cstdint>
-#include <cstring>
 #include <string_view>
 
 #include "core/message_format.hpp"
-#include "core/utf8.hpp"
+#include "python/native/redacted_str.hpp"
 #include "python/shared/boundary.hpp"
 
 namespace quillbox::python {
 namespace {
 
 // Each output is decoded into a str once, when the result is made, and the
-// native buffer that held it is given back as it is copied; every access
-// returns the same str.
+// native buffer that held it is given back as it is copied (redacted_str.hpp);
+// every access returns the same str.
 struct RunResultObject {
     PyObject_HEAD PyObject* stdout_text;
     PyObject* stderr_text;
@@ -27,30 +26,6 @@ RunResultObject& result_of(PyObject* self) {
 
 PyObject* new_text(std::string_view text) {
     return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace");
-}
-
-// The text as a str, after which the native buffer holds nothing. ASCII, what
-// nearly all output is, is copied into the str a piece at a time from its
-// end, and each piece's pages go back to the system as soon as it is copied,
-// so that the two never both hold the whole text.
-PyObject* take_text(RedactedText& text) {
-    constexpr std::size_t kPieceBytes = std::size_t{1} << 20;
-    const std::string_view bytes = text.view();
-    if (!is_ascii(bytes)) {
-        PyObject* decoded = new_text(bytes);
-        text.release_from(0);
-        return decoded;
-    }
-    PyObject* str = PyUnicode_New(static_cast<Py_ssize_t>(bytes.size()), 127);
-    if (str == nullptr) return nullptr;
-    auto* characters = static_cast<char*>(PyUnicode_DATA(str));
-    for (std::size_t end = bytes.size(); end > 0;) {
-        const std::size_t start = end > kPieceBytes ? end - kPieceBytes : 0;
-        std::memcpy(characters + start, bytes.data() + start, end - start);
-        text.release_from(start);
-        end = start;
-    }
-    return str;
 }
 
 constexpr std::size_t kReprTextLimit = 120;
@@ -185,12 +160,12 @@ PyObject* make_run_result(RunOutcome outcome) {
     RunResultObject& result = result_of(self);
     result.exit_code = outcome.exit_code;
     result.stopped_by = outcome.stopped_by;
-    result.stdout_text = take_text(outcome.stdout_text);
+    result.stdout_text = take_as_str(outcome.stdout_text);
     if (result.stdout_text == nullptr) {
         Py_DECREF(self);
         return nullptr;
     }
-    result.stderr_text = take_text(outcome.stderr_text);
+    result.stderr_text = take_as_str(outcome.stderr_text);
     if (result.stderr_text == nullptr) {
         Py_DECREF(self);
         return nullptr;

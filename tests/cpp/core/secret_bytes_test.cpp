@@ -3,8 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <fstream>
 #include <optional>
 #include <span>
+#include <sstream>
+#include <string>
 #include <string_view>
 
 #include "support/process_status.hpp"
@@ -76,6 +80,44 @@ TEST(SecretBytes, ReleaseFromKeepsTheFrontAndGivesBackTheRestAtOnce) {
     secret.resize(kSize);
     EXPECT_TRUE(std::all_of(secret.data() + (1 << 20), secret.data() + kSize,
                             [](unsigned char byte) { return byte == 0; }));
+}
+
+// What the kernel says of the mapping that holds `address`: whether its pages
+// may be huge ones (the THPeligible line of /proc/self/smaps).
+bool may_take_huge_pages(const void* address) {
+    std::ifstream smaps("/proc/self/smaps");
+    const auto wanted = reinterpret_cast<std::uintptr_t>(address);
+    bool inside = false;
+    for (std::string line; std::getline(smaps, line);) {
+        std::uintptr_t start = 0;
+        std::uintptr_t end = 0;
+        char dash = 0;
+        std::istringstream range(line);
+        if (range >> std::hex >> start >> dash >> end && dash == '-') {
+            inside = start <= wanted && wanted < end;
+        } else if (inside && line.starts_with("THPeligible:")) {
+            return line.find('1') != std::string::npos;
+        }
+    }
+    return false;
+}
+
+// Where huge pages come on request only (the usual setting), a large buffer
+// asks for them past its first 2 MiB, and a small one never does.
+TEST(SecretBytes, ALargeBufferAsksForHugePagesPastItsFirstTwoMebibytes) {
+    std::ifstream mode_file("/sys/kernel/mm/transparent_hugepage/enabled");
+    std::string mode;
+    std::getline(mode_file, mode);
+    if (mode.find("[madvise]") == std::string::npos) {
+        GTEST_SKIP() << "huge pages are not made on request here: " << mode;
+    }
+    SecretBytes large;
+    large.reserve(std::size_t{16} << 20);
+    EXPECT_FALSE(may_take_huge_pages(large.data()));
+    EXPECT_TRUE(may_take_huge_pages(large.data() + (std::size_t{8} << 20)));
+    SecretBytes small;
+    small.reserve(std::size_t{3} << 20);
+    EXPECT_FALSE(may_take_huge_pages(small.data() + (std::size_t{5} << 19)));
 }
 
 TEST(SecretBytes, MovesTransferOwnershipAndClonesAreIndependent) {
