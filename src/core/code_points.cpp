@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "core/code_points_ssse3.hpp"
+#include "core/ssse3_support.hpp"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -78,7 +81,8 @@ void decode_into(std::string_view utf8, std::span<Unit> out) {
         }
         if (k == out.size()) break;
         const unsigned char lead = bytes[i++];
-        // Only text that is not valid UTF-8 has a continuation byte here.
+        // A continuation byte here belongs to a code point already written,
+        // or, in text that is not valid UTF-8, to none.
         if (is_continuation(lead)) continue;
         char32_t code_point = lead;
         if (lead >= 0xC0) {
@@ -106,12 +110,21 @@ CodePointCount count_code_points(std::string_view utf8) {
     return {utf8.size() - tally.continuations, ceiling_of_largest_byte(tally.largest)};
 }
 
+// The kernels take what they can, and the rest goes code point by code point.
 void decode_code_points(std::string_view utf8, std::span<std::uint8_t> out) {
-    decode_into(utf8, out);
+    DecodeProgress progress{0, 0};
+#if defined(__x86_64__)
+    if (has_ssse3_kernels()) progress = decode_latin1_ssse3(utf8, out);
+#endif
+    decode_into(utf8.substr(progress.bytes), out.subspan(progress.units));
 }
 
 void decode_code_points(std::string_view utf8, std::span<std::uint16_t> out) {
-    decode_into(utf8, out);
+    DecodeProgress progress{0, 0};
+#if defined(__x86_64__)
+    if (has_ssse3_kernels()) progress = decode_bmp_ssse3(utf8, out);
+#endif
+    decode_into(utf8.substr(progress.bytes), out.subspan(progress.units));
 }
 
 void decode_code_points(std::string_view utf8, std::span<std::uint32_t> out) {

@@ -3,6 +3,9 @@
 #include <cstdint>
 #include <cstring>
 
+#include "core/ssse3_support.hpp"
+#include "core/utf8_validation_ssse3.hpp"
+
 namespace quillbox {
 namespace {
 
@@ -74,6 +77,9 @@ Utf8Step decode_utf8_step(std::string_view bytes, std::size_t offset) {
 }
 
 bool is_valid_utf8(std::string_view bytes) {
+#if defined(__x86_64__)
+    if (has_ssse3_kernels()) return is_valid_utf8_ssse3(bytes);
+#endif
     std::size_t offset = 0;
     while ((offset = ascii_run_end(bytes, offset)) < bytes.size()) {
         const Utf8Step step = decode_utf8_step(bytes, offset);

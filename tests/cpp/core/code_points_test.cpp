@@ -93,8 +93,13 @@ TEST(CodePoints, DecodesSequencesAcrossEveryBlockBoundary) {
 // its end.
 TEST(CodePoints, DecodesAnyBytesWithinBothBuffers) {
     const std::vector<std::string> faulty = {
-        "\x80", "abc\xBF\xBF", "\xE2\x82", "ab\xF0\x9F\x98", "\xFF\xFE\xC0\xAF",
-        std::string(40, 'a') + "\xE2", std::string(33, '\xC3'),
+        "\x80",
+        "abc\xBF\xBF",
+        "\xE2\x82",
+        "ab\xF0\x9F\x98",
+        "\xFF\xFE\xC0\xAF",
+        std::string(40, 'a') + "\xE2",
+        std::string(33, '\xC3'),
     };
     for (const std::string& text : faulty) {
         SCOPED_TRACE(text);
