@@ -65,8 +65,8 @@ QUILLBOX_SSSE3_KERNEL std::size_t pack_pairs(__m128i lanes, unsigned kept, std::
 QUILLBOX_SSSE3_KERNEL __m128i bmp_code_points(__m128i lead, __m128i second, __m128i third) {
     const __m128i low6 = _mm_set1_epi16(0x3F);
     const __m128i second_low6 = _mm_and_si128(second, low6);
-    const __m128i two = _mm_or_si128(
-        _mm_slli_epi16(_mm_and_si128(lead, _mm_set1_epi16(0x1F)), 6), second_low6);
+    const __m128i two =
+        _mm_or_si128(_mm_slli_epi16(_mm_and_si128(lead, _mm_set1_epi16(0x1F)), 6), second_low6);
     // Shifted by 12, only the lead's four low bits stay in 16.
     const __m128i three =
         _mm_or_si128(_mm_or_si128(_mm_slli_epi16(lead, 12), _mm_slli_epi16(second_low6, 6)),
@@ -74,6 +74,22 @@ QUILLBOX_SSSE3_KERNEL __m128i bmp_code_points(__m128i lead, __m128i second, __m1
     const __m128i is_three = _mm_cmpgt_epi16(lead, _mm_set1_epi16(0xDF));
     const __m128i longer = choose(is_three, three, two);
     return choose(_mm_cmplt_epi16(lead, _mm_set1_epi16(0x80)), lead, longer);
+}
+
+// The lanes that begin code points when the block starts with five of three
+// bytes each, as CJK text mostly runs: 0, 3, 6, 9 and 12.
+constexpr unsigned kFiveOfThree = 0x1249;
+
+// Those five code points, in the first five 16-bit lanes.
+QUILLBOX_SSSE3_KERNEL __m128i five_of_three(__m128i block) {
+    // Each code point's third byte, then its second, as the low and high byte of a lane.
+    const __m128i continuations = _mm_shuffle_epi8(
+        block, _mm_setr_epi8(2, 1, 5, 4, 8, 7, 11, 10, 14, 13, -1, -1, -1, -1, -1, -1));
+    const __m128i leads = _mm_shuffle_epi8(
+        block, _mm_setr_epi8(0, -1, 3, -1, 6, -1, 9, -1, 12, -1, -1, -1, -1, -1, -1, -1));
+    const __m128i low6 = _mm_and_si128(continuations, _mm_set1_epi16(0x003F));
+    const __m128i middle6 = _mm_srli_epi16(_mm_and_si128(continuations, _mm_set1_epi16(0x3F00)), 2);
+    return _mm_or_si128(_mm_or_si128(_mm_slli_epi16(leads, 12), middle6), low6);
 }
 
 }  // namespace
@@ -94,9 +110,9 @@ QUILLBOX_SSSE3_KERNEL DecodeProgress decode_latin1_ssse3(std::string_view utf8,
         }
         // 0xC2 or 0xC3 and a continuation: the lead's two low bits, then six.
         const __m128i next = load(bytes + taken + 1);
-        const __m128i pair = _mm_or_si128(
-            _mm_slli_epi16(_mm_and_si128(block, _mm_set1_epi8(0x03)), 6),
-            _mm_and_si128(next, _mm_set1_epi8(0x3F)));
+        const __m128i pair =
+            _mm_or_si128(_mm_slli_epi16(_mm_and_si128(block, _mm_set1_epi8(0x03)), 6),
+                         _mm_and_si128(next, _mm_set1_epi8(0x3F)));
         const __m128i is_ascii = _mm_cmpgt_epi8(block, _mm_set1_epi8(-1));
         const __m128i units = choose(is_ascii, block, pair);
         const unsigned kept = code_point_starts(block);
@@ -131,9 +147,15 @@ QUILLBOX_SSSE3_KERNEL DecodeProgress decode_bmp_ssse3(std::string_view utf8,
             written += 16;
             continue;
         }
+        const unsigned kept = code_point_starts(block);
+        if ((kept & 0x7FFF) == kFiveOfThree) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(to), five_of_three(block));
+            taken += 15;
+            written += 5;
+            continue;
+        }
         const __m128i second = load(bytes + taken + 1);
         const __m128i third = load(bytes + taken + 2);
-        const unsigned kept = code_point_starts(block);
         const __m128i low_half =
             bmp_code_points(_mm_unpacklo_epi8(block, zero), _mm_unpacklo_epi8(second, zero),
                             _mm_unpacklo_epi8(third, zero));
@@ -142,7 +164,10 @@ QUILLBOX_SSSE3_KERNEL DecodeProgress decode_bmp_ssse3(std::string_view utf8,
                             _mm_unpackhi_epi8(third, zero));
         const std::size_t low_count = pack_pairs(low_half, kept & 0xFF, to);
         written += low_count + pack_pairs(high_half, kept >> 8, to + low_count);
+        // The next block starts at a code point, where five of three bytes
+        // may follow: the continuations of the last lane's are passed over.
         taken += 16;
+        while (taken + 18 < utf8.size() && (bytes[taken] & 0xC0) == 0x80) ++taken;
     }
     return {taken, written};
 }

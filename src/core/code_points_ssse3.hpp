@@ -24,7 +24,9 @@ struct DecodeProgress {
 //
 // Latin-1 units take ASCII and the two-byte sequences of U+0080 to U+00FF.
 DecodeProgress decode_latin1_ssse3(std::string_view utf8, std::span<std::uint8_t> out);
-// Two-byte units take ASCII and the sequences of two and three bytes.
+// Two-byte units take ASCII and the sequences of two and three bytes; a block
+// that starts with five code points of three bytes, as CJK text runs, takes
+// those five alone, by one fixed shuffle.
 DecodeProgress decode_bmp_ssse3(std::string_view utf8, std::span<std::uint16_t> out);
 
 }  // namespace quillbox

@@ -17,14 +17,14 @@ namespace {
 // gives, for one nibble, the faults it allows; a fault is there when the high
 // and low nibbles of the byte before and the high nibble of the byte itself
 // all allow it.
-constexpr std::uint8_t kTooShort = 1 << 0;     // a lead or ASCII, then a lead or ASCII
-constexpr std::uint8_t kTooLong = 1 << 1;      // ASCII, then a continuation
-constexpr std::uint8_t kOverlong3 = 1 << 2;    // 0xE0, then 0x80 to 0x9F
-constexpr std::uint8_t kTooLarge = 1 << 3;     // 0xF4 then 0x90 or more, or 0xF5 and up
-constexpr std::uint8_t kSurrogate = 1 << 4;    // 0xED, then 0xA0 to 0xBF
-constexpr std::uint8_t kOverlong2 = 1 << 5;    // 0xC0 or 0xC1, then a continuation
-constexpr std::uint8_t kTooLarge1000 = 1 << 6; // 0xF5 and up, then 0x80 to 0x8F
-constexpr std::uint8_t kOverlong4 = 1 << 6;    // 0xF0, then 0x80 to 0x8F
+constexpr std::uint8_t kTooShort = 1 << 0;      // a lead or ASCII, then a lead or ASCII
+constexpr std::uint8_t kTooLong = 1 << 1;       // ASCII, then a continuation
+constexpr std::uint8_t kOverlong3 = 1 << 2;     // 0xE0, then 0x80 to 0x9F
+constexpr std::uint8_t kTooLarge = 1 << 3;      // 0xF4 then 0x90 or more, or 0xF5 and up
+constexpr std::uint8_t kSurrogate = 1 << 4;     // 0xED, then 0xA0 to 0xBF
+constexpr std::uint8_t kOverlong2 = 1 << 5;     // 0xC0 or 0xC1, then a continuation
+constexpr std::uint8_t kTooLarge1000 = 1 << 6;  // 0xF5 and up, then 0x80 to 0x8F
+constexpr std::uint8_t kOverlong4 = 1 << 6;     // 0xF0, then 0x80 to 0x8F
 constexpr std::uint8_t kTwoContinuations = 1 << 7;
 // Faults that the high nibble of the byte before decides alone.
 constexpr std::uint8_t kCarry = kTooShort | kTooLong | kTwoContinuations;
@@ -126,8 +126,8 @@ QUILLBOX_SSSE3_KERNEL bool is_valid_utf8_ssse3(std::string_view text) {
     for (; offset + 64 <= size; offset += 64) {
         const __m128i blocks[4] = {load(bytes + offset), load(bytes + offset + 16),
                                    load(bytes + offset + 32), load(bytes + offset + 48)};
-        const __m128i either = _mm_or_si128(_mm_or_si128(blocks[0], blocks[1]),
-                                            _mm_or_si128(blocks[2], blocks[3]));
+        const __m128i either =
+            _mm_or_si128(_mm_or_si128(blocks[0], blocks[1]), _mm_or_si128(blocks[2], blocks[3]));
         if (_mm_movemask_epi8(either) == 0) {
             state.faults = _mm_or_si128(state.faults, state.unfinished);
             state.unfinished = _mm_setzero_si128();

@@ -76,6 +76,9 @@ TEST(CodePoints, DecodesSequencesAcrossEveryBlockBoundary) {
     const std::vector<std::string> mixes = {
         "\xC3\xA9\xC3\xA0z\xC3\xBF",
         "\xC3\xA9\xE2\x82\xAC\xE4\xB8\x80\xC4\x80",
+        // Runs of three-byte code points, as in CJK text.
+        "\xE4\xB8\x80\xE4\xB8\x81\xE4\xB8\x83\xE4\xB8\x87\xE4\xB8\x88\xE4\xB8\x89"
+        "\xE4\xB8\x8A\xEF\xBC\x8C",
         "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80",
     };
     for (const std::string& mix : mixes) {
