@@ -51,6 +51,7 @@ constexpr std::array<std::string_view, kSystemCallCount> kCallNames = {
     "posix_spawnattr_setflags",
     "posix_spawnattr_setsigdefault",
     "posix_spawnp",
+    "fcntl",
 };
 
 SystemCalls calls_from(SystemCall first, SystemCall last) {
@@ -210,6 +211,7 @@ int __real_posix_spawnattr_setsigdefault(posix_spawnattr_t* attributes, const si
 int __real_posix_spawnp(pid_t* pid, const char* file, const posix_spawn_file_actions_t* actions,
                         const posix_spawnattr_t* attributes, char* const argv[],
                         char* const envp[]);
+int __real_fcntl(int fd, int command, ...);
 
 // The mode is there only when the flags create a file.
 static bool creates_a_file(int flags) {
@@ -334,6 +336,14 @@ int __wrap_posix_spawnp(pid_t* pid, const char* file, const posix_spawn_file_act
                         char* const envp[]) {
     return failing_with_result(SystemCall::Spawn, __real_posix_spawnp, pid, file, actions,
                                attributes, argv, envp);
+}
+// The layers pass fcntl an int or nothing; an int is read as a long would be.
+int __wrap_fcntl(int fd, int command, ...) {
+    va_list arguments;
+    va_start(arguments, command);
+    const long argument = va_arg(arguments, long);
+    va_end(arguments);
+    return failing_with_errno(SystemCall::Fcntl, __real_fcntl, fd, command, argument);
 }
 
 }  // extern "C"

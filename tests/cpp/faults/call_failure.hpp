@@ -47,8 +47,9 @@ enum class SystemCall : std::uint8_t {
     SpawnAttributesSetFlags,
     SpawnAttributesSetSigDefault,
     Spawn,
+    Fcntl,
 };
-inline constexpr std::size_t kSystemCallCount = static_cast<std::size_t>(SystemCall::Spawn) + 1;
+inline constexpr std::size_t kSystemCallCount = static_cast<std::size_t>(SystemCall::Fcntl) + 1;
 
 using SystemCalls = std::bitset<kSystemCallCount>;
 

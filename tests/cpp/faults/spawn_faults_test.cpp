@@ -92,6 +92,19 @@ TEST_P(SpawnUnderFailures, FailsBeforeAnyChildWhicheverSetUpCallFails) {
     std::cout << "spawn: " << injected << " injected failures\n";
 }
 
+// A reader enlarges its pipe once a stream's first chunk has come; where the
+// system will not (the user's pipes hold their most), the pipe stays as it
+// was and the stream is captured whole all the same.
+TEST(CaptureUnderFailures, APipeThatWillNotGrowStillDeliversEverything) {
+    const FailNthCall failure(calls_of({SystemCall::Fcntl}), 1, EPERM);
+    const Result<RunOutcome> outcome =
+        run_shell("head -c 3000000 /dev/zero | tr '\\0' a", kDefaultLimits);
+    ASSERT_TRUE(outcome) << outcome.error().to_text();
+    EXPECT_EQ(failure.failed_call(), SystemCall::Fcntl);
+    EXPECT_EQ(outcome->stdout_text.view().size(), 3000000u);
+    EXPECT_EQ(outcome->stdout_text.view().find_first_not_of('a'), std::string_view::npos);
+}
+
 INSTANTIATE_TEST_SUITE_P(HostDescriptors, SpawnUnderFailures,
                          ::testing::Values(HostDescriptors::Inherited, HostDescriptors::Closed),
                          [](const auto& info) {
