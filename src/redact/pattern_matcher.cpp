@@ -53,9 +53,9 @@ std::uint32_t first_where(std::uint32_t first, std::uint32_t last, Past&& past) 
 
 }  // namespace
 
-// Builds a matcher in three steps: the patterns sorted by their bytes, the
-// ones kept with their parents, then the table of their first bytes and the
-// filters.
+// Builds a matcher in steps: the patterns sorted by their bytes, the ones
+// kept with their parents, their bytes, then the table of their first bytes
+// and the filters.
 class PatternMatcherBuilder {
 public:
     PatternMatcherBuilder(std::span<const std::string_view> patterns,
@@ -82,7 +82,8 @@ public:
                 "too many pattern bytes: the patterns hold " + std::to_string(total_bytes) +
                 ", more than the limit of " + std::to_string(max_bytes)});
         }
-        keep_in_order(total_bytes);
+        keep_in_order();
+        store_kept_bytes(total_bytes);
         index_prefixes();
         std::vector<std::string_view> kept;
         kept.reserve(matcher_.entries_.size());
@@ -130,11 +131,17 @@ private:
         return order;
     }
 
-    // A stable radix sort, 16 bits a pass: its time grows with the number of
-    // patterns alone.
+    // By first word, and in build order among equal ones: for many patterns a
+    // stable radix sort, 16 bits a pass, whose time grows with their number
+    // alone; for fewer than its tables hold, a comparison sort.
     static void sort_by_first_word(WipedVector<Ordered>& order) {
         constexpr unsigned kDigitBits = 16;
-        if (order.size() < 2) return;
+        if (order.size() < std::size_t{1} << kDigitBits) {
+            std::ranges::sort(order, {}, [](const Ordered& ordered) {
+                return std::pair(ordered.first_word, ordered.pattern);
+            });
+            return;
+        }
         WipedVector<Ordered> sorted(order.size());
         std::vector<std::size_t> starts(std::size_t{1} << kDigitBits);
         for (unsigned shift = 0; shift < 64; shift += kDigitBits) {
@@ -156,15 +163,14 @@ private:
     // patterns that begin the current one: a pattern begins every later one
     // up to the first that it does not begin. The deepest of the chain came
     // earliest in build order; a pattern that came later is not kept.
-    void keep_in_order(std::size_t total_bytes) {
+    void keep_in_order() {
         auto& m = matcher_;
-        m.bytes_.reserve(total_bytes);
         m.entries_.reserve(patterns_.size());
         // The chain's entries, each with its first word.
         WipedVector<std::pair<std::uint32_t, std::uint64_t>> chain;
         const auto begins = [&](const std::pair<std::uint32_t, std::uint64_t>& link,
                                 const Ordered& ordered) {
-            const std::string_view shorter = m.bytes_of(m.entries_[link.first]);
+            const std::string_view shorter = patterns_[m.entries_[link.first].pattern];
             const std::size_t unseen_bits = 8 * (8 - std::min<std::size_t>(shorter.size(), 8));
             // The first words tell most patterns apart without reading them.
             return ((link.second ^ ordered.first_word) >> unseen_bits) == 0 &&
@@ -175,15 +181,28 @@ private:
             if (!chain.empty() && m.entries_[chain.back().first].pattern < ordered.pattern) {
                 continue;
             }
-            const std::string_view pattern = patterns_[ordered.pattern];
-            m.entries_.push_back({static_cast<std::uint32_t>(m.bytes_.size()),
-                                  static_cast<std::uint32_t>(pattern.size()), ordered.pattern,
+            const std::size_t length = patterns_[ordered.pattern].size();
+            m.entries_.push_back({0, static_cast<std::uint32_t>(length), ordered.pattern,
                                   chain.empty() ? kNone : chain.back().first});
-            m.bytes_.insert(m.bytes_.end(), pattern.begin(), pattern.end());
             chain.emplace_back(static_cast<std::uint32_t>(m.entries_.size() - 1),
                                ordered.first_word);
-            m.longest_pattern_ = std::max(m.longest_pattern_, pattern.size());
+            m.longest_pattern_ = std::max(m.longest_pattern_, length);
         }
+    }
+
+    // The kept patterns' bytes, one after another in build order, which reads
+    // the patterns front to back.
+    void store_kept_bytes(std::size_t total_bytes) {
+        auto& m = matcher_;
+        std::vector<std::uint32_t> offset_of(patterns_.size(), kNone);
+        for (const PatternMatcher::Entry& entry : m.entries_) offset_of[entry.pattern] = 0;
+        m.bytes_.reserve(total_bytes);
+        for (std::size_t pattern = 0; pattern < patterns_.size(); ++pattern) {
+            if (offset_of[pattern] == kNone) continue;
+            offset_of[pattern] = static_cast<std::uint32_t>(m.bytes_.size());
+            m.bytes_.insert(m.bytes_.end(), patterns_[pattern].begin(), patterns_[pattern].end());
+        }
+        for (PatternMatcher::Entry& entry : m.entries_) entry.offset = offset_of[entry.pattern];
     }
 
     // Entries whose first kKeyBytes bytes agree are a run of the list, since

@@ -131,18 +131,14 @@ void SecretPatterns::append(SecretPatterns&& other) {
 
 SecretPatterns SecretPatterns::of_secrets(const SecretList& secrets, std::uint32_t first_number) {
     const std::span<const SecretForm> forms = secret_forms();
-    SecretPatterns standard;
-    SecretPatterns encoder;
-    std::size_t standard_bound = 0;
-    std::size_t encoder_estimate = 0;
+    SecretPatterns patterns;
+    std::size_t bytes_estimate = 0;
     for (const VaultEntry& entry : secrets) {
-        standard_bound += standard_heads_size_bound(entry.value.size());
-        encoder_estimate += encoder_heads_size_estimate(entry.value.size());
+        bytes_estimate += standard_heads_size_bound(entry.value.size()) +
+                          encoder_heads_size_estimate(entry.value.size());
     }
-    // Room for both lists, since the encoders' forms are appended to the
-    // standard ones; pages of room never used are never backed.
-    standard.heads_.reserve(standard_bound + encoder_estimate);
-    encoder.heads_.reserve(encoder_estimate);
+    // Pages of room never used are never backed.
+    patterns.heads_.reserve(bytes_estimate);
     // Each form whole, before its head is kept, and a value's pieces.
     SecretBytes form;
     SecretBytes pieces;
@@ -151,39 +147,53 @@ SecretPatterns SecretPatterns::of_secrets(const SecretList& secrets, std::uint32
         append_form(form, value, forms[id].encoding);
         return form.view();
     };
+    // The standard forms of every value come first; where each value's lie.
+    std::vector<std::pair<std::size_t, std::size_t>> standard_of(secrets.size());
     for (std::uint32_t index = 0; index < secrets.size(); ++index) {
         const VaultEntry& entry = secrets[index];
         const std::uint32_t secret = first_number + index;
         const std::string_view raw = entry.value.view();
-        if (raw.empty()) continue;
-        const std::size_t first_standard = standard.size();
-        standard.add(raw, {secret, 0, 0}, entry.name, forms[0].label_suffix);
+        const std::size_t first_standard = patterns.size();
+        if (!raw.empty()) {
+            patterns.add(raw, {secret, 0, 0}, entry.name, forms[0].label_suffix);
+        }
         // Whether an earlier standard pattern of this value under the same
         // label is `whole`: then it would never be reported.
         const auto repeats_its_label = [&](std::string_view whole, std::uint8_t id) {
-            for (std::size_t index = first_standard; index < standard.size(); ++index) {
-                if (forms[standard.source(index).form].label_suffix == forms[id].label_suffix &&
-                    standard.holds(whole, index, index + 1)) {
+            for (std::size_t index = first_standard; index < patterns.size(); ++index) {
+                if (forms[patterns.source(index).form].label_suffix == forms[id].label_suffix &&
+                    patterns.holds(whole, index, index + 1)) {
                     return true;
                 }
             }
             return false;
         };
-        for (std::uint8_t id = 1; id < kFirstEncoderForm; ++id) {
+        for (std::uint8_t id = 1; id < kFirstEncoderForm && !raw.empty(); ++id) {
             // Identical forms under different labels (Base64 without "+" and
             // "/" is its URL-safe form too) are each added with their own.
             const std::string_view whole = write_form(raw, id);
             if (whole != raw && !repeats_its_label(whole, id)) {
-                standard.add(whole, {secret, id, 0}, entry.name, forms[id].label_suffix);
+                patterns.add(whole, {secret, id, 0}, entry.name, forms[id].label_suffix);
             }
         }
+        standard_of[index] = {first_standard, patterns.size()};
+    }
+    for (std::uint32_t index = 0; index < secrets.size(); ++index) {
+        const VaultEntry& entry = secrets[index];
+        const std::uint32_t secret = first_number + index;
+        const std::string_view raw = entry.value.view();
         if (raw.size() < kMinEncoderFormBytes) continue;
-        const std::size_t first_encoder = encoder.size();
+        const auto [first_standard, end_standard] = standard_of[index];
+        const std::size_t first_encoder = patterns.size();
+        // A form this value gave already would never be reported again.
+        const auto given_already = [&](std::string_view whole, std::size_t end_encoder) {
+            return patterns.holds(whole, first_standard, end_standard) ||
+                   patterns.holds(whole, first_encoder, end_encoder);
+        };
         const auto add_if_new = [&](std::uint8_t id) {
-            // A form this value gave already would never be reported again.
             const std::string_view whole = write_form(raw, id);
-            if (!standard.holds(whole, first_standard) && !encoder.holds(whole, first_encoder)) {
-                encoder.add(whole, {secret, id, 0}, entry.name, forms[id].label_suffix);
+            if (!given_already(whole, SIZE_MAX)) {
+                patterns.add(whole, {secret, id, 0}, entry.name, forms[id].label_suffix);
             }
         };
         const std::vector<std::uint8_t> per_character = distinct_per_character_forms(raw);
@@ -196,19 +206,17 @@ SecretPatterns SecretPatterns::of_secrets(const SecretList& secrets, std::uint32
                 ++next_per_character;
             }
         }
-        const std::size_t end_of_forms = encoder.size();
+        const std::size_t end_of_forms = patterns.size();
         for (const DistinctPiece& piece : distinct_pieces(raw, pieces)) {
             const std::string_view text = pieces.view().substr(piece.start, piece.length);
-            if (!standard.holds(text, first_standard) &&
-                !encoder.holds(text, first_encoder, end_of_forms)) {
+            if (!given_already(text, end_of_forms)) {
                 const auto id = static_cast<std::uint8_t>(forms.size() + piece.form);
-                encoder.add(text, {secret, id, piece.number}, entry.name,
-                            piece_forms()[piece.form].label_suffix);
+                patterns.add(text, {secret, id, piece.number}, entry.name,
+                             piece_forms()[piece.form].label_suffix);
             }
         }
     }
-    standard.append(std::move(encoder));
-    return standard;
+    return patterns;
 }
 
 SecretPatterns SecretPatterns::with_outside_placed(SecretPatterns entry_patterns,

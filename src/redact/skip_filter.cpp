@@ -44,6 +44,8 @@ std::optional<SkipFilter> SkipFilter::build(std::span<const std::string_view> pa
     const auto hash_bits = static_cast<unsigned>(
         std::clamp<std::size_t>(static_cast<std::size_t>(std::bit_width(entries)) + 5, 12, 24));
     SkipFilter filter(window, hash_bits);
+    const auto most_set_bits =
+        static_cast<std::size_t>(kMaxFill * static_cast<double>(std::size_t{1} << hash_bits));
     std::size_t set_bits = 0;
     for (const std::string_view pattern : patterns) {
         for (std::size_t offset = 0; offset < grams_per_pattern; ++offset) {
@@ -53,10 +55,8 @@ std::optional<SkipFilter> SkipFilter::build(std::span<const std::string_view> pa
             set_bits += (word & bit) == 0;
             word |= bit;
         }
-    }
-    if (static_cast<double>(set_bits) >
-        kMaxFill * static_cast<double>(std::size_t{1} << hash_bits)) {
-        return std::nullopt;
+        // Given up as soon as it is too full to pay.
+        if (set_bits > most_set_bits) return std::nullopt;
     }
     return filter;
 }

@@ -141,6 +141,29 @@ INSTANTIATE_TEST_SUITE_P(Shapes, PatternMatcherRandom,
                                            RandomShape{"BeyondFilterWindow", 60, 80, 600}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// Enough patterns for the build to sort them by radix: numbers of one to six
+// digits after a common head, so that many begin others, many share their
+// first 8 bytes, and some repeat.
+TEST(PatternMatcher, ManyPatternsAgreeWithBruteForce) {
+    std::vector<std::string> patterns;
+    for (std::size_t index = 0; index < 70000; ++index) {
+        patterns.push_back("key-" + std::to_string(index * 7919 % 90001));
+    }
+    const std::vector<std::string_view> views(patterns.begin(), patterns.end());
+    const auto matcher = PatternMatcher::build(views);
+    ASSERT_TRUE(matcher.has_value());
+    const std::string haystack = "a key-1 and key-123456, key-89999x key-7key-90000 key-";
+    const auto ours = [&](std::string_view h, std::size_t from) { return matcher->find(h, from); };
+    const auto oracle = [&](std::string_view h, std::size_t from) {
+        return testing::leftmost_first_find(patterns, h, from);
+    };
+    EXPECT_EQ(all_matches(ours, haystack), all_matches(oracle, haystack));
+    const auto unfinished = matcher->unfinished_match(haystack, 0);
+    ASSERT_TRUE(unfinished.has_value());
+    EXPECT_EQ(UnfinishedMatch(unfinished->pattern, unfinished->length),
+              testing::longest_unfinished_match(patterns, haystack, 0));
+}
+
 TEST(PatternMatcher, RefusesEmptyPatternsAndExhaustedLimits) {
     const auto build_failed = [](std::string reason) {
         return CoreError(errors::AutomatonBuildFailed{std::move(reason)});
