@@ -2,7 +2,7 @@
 //   bench_redact SECRETS PATTERNS REPEATS [TEXT...]
 // SECRETS holds "name<TAB>value" lines, PATTERNS one pattern a line. Prints
 // key=value lines: the median time of REPEATS builds of the matcher and of the
-// redactor, and the automaton's memory: the capacity of its tables, and the
+// redactor, and the matcher's memory: the capacity of its tables, and the
 // growth of this process's resident memory while the first one is built,
 // which is how the reference's is measured too. Then, for the i-th TEXT, keys
 // ending in ".i": the median time of REPEATS matcher scans and redactions, the
