@@ -143,7 +143,8 @@ private:
             return;
         }
         WipedVector<Ordered> sorted(order.size());
-        std::vector<std::size_t> starts(std::size_t{1} << kDigitBits);
+        // How many first words have each digit tells of the patterns too.
+        WipedVector<std::size_t> starts(std::size_t{1} << kDigitBits);
         for (unsigned shift = 0; shift < 64; shift += kDigitBits) {
             const auto digit = [shift](const Ordered& ordered) {
                 return static_cast<std::size_t>(ordered.first_word >> shift & 0xFFFF);
