@@ -28,6 +28,10 @@ std::size_t encoder_heads_size_estimate(std::size_t size) {
     return size < kMinEncoderFormBytes ? 0 : 32 * std::min(size, kMaxHeadBytes);
 }
 
+// A label's bytes beside the name: "[REDACTED_", the form's suffix and "]",
+// for most forms.
+constexpr std::size_t kLabelBytesBesideName = 16;
+
 struct DistinctPiece {
     std::uint8_t form;  // among the piece forms
     std::uint32_t number;
@@ -103,6 +107,14 @@ void SecretPatterns::add(std::string_view pattern, PatternSource source, std::st
     label_ends_.push_back(label_text_.size());
 }
 
+void SecretPatterns::reserve_lists(std::size_t patterns, std::size_t label_bytes) {
+    head_ends_.reserve(patterns);
+    full_lengths_.reserve(patterns);
+    sources_.reserve(patterns);
+    label_ends_.reserve(patterns);
+    label_text_.reserve(label_bytes);
+}
+
 void SecretPatterns::add_copy(const SecretPatterns& other, std::size_t index) {
     push(other.head(index), other.full_length(index), other.source(index));
     label_text_.append(other.label(index));
@@ -133,12 +145,18 @@ SecretPatterns SecretPatterns::of_secrets(const SecretList& secrets, std::uint32
     const std::span<const SecretForm> forms = secret_forms();
     SecretPatterns patterns;
     std::size_t bytes_estimate = 0;
+    std::size_t count_estimate = 0;
+    std::size_t label_bytes_estimate = 0;
     for (const VaultEntry& entry : secrets) {
         bytes_estimate += standard_heads_size_bound(entry.value.size()) +
                           encoder_heads_size_estimate(entry.value.size());
+        const std::size_t count = entry.value.size() < kMinEncoderFormBytes ? 7 : 24;
+        count_estimate += count;
+        label_bytes_estimate += count * (entry.name.size() + kLabelBytesBesideName);
     }
     // Pages of room never used are never backed.
     patterns.heads_.reserve(bytes_estimate);
+    patterns.reserve_lists(count_estimate, label_bytes_estimate);
     // Each form whole, before its head is kept, and a value's pieces.
     SecretBytes form;
     SecretBytes pieces;

@@ -102,6 +102,8 @@ private:
 
     void add(std::string_view pattern, PatternSource source, std::string_view name,
              std::string_view label_suffix);
+    // Room for about this many more patterns and bytes of their labels.
+    void reserve_lists(std::size_t patterns, std::size_t label_bytes);
     // Adds the other's pattern `index` after these.
     void add_copy(const SecretPatterns& other, std::size_t index);
     void push(std::string_view head, std::size_t full_length, PatternSource source);
