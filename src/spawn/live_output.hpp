@@ -4,6 +4,7 @@
 #include "core/secret_bytes.hpp"
 #include "redact/redactor.hpp"
 #include "spawn/deadline.hpp"
+#include "spawn/destination.hpp"
 #include "spawn/wake_event.hpp"
 
 namespace quillbox {
@@ -15,9 +16,11 @@ namespace quillbox {
 // is passed on is the redaction of the whole stream.
 //
 // The destination is the caller's and stays as it is (no flag of it is
-// changed): each piece waits until the destination has room, so a slow
-// reader of it slows the child down rather than filling memory. A write it
-// refuses, a reader gone included, ends the passing on.
+// changed): each write takes what the destination has room for, and the rest
+// waits until it has more, so a slow reader of it slows the child down
+// rather than filling memory, and no write ever waits for room where a stop
+// could not end the wait. A write it refuses, a reader gone included, ends
+// the passing on.
 class LiveOutput {
 public:
     LiveOutput(int destination, const Redactor& redactor)
@@ -25,7 +28,8 @@ public:
 
     // Passes on the settled start of `pending` and leaves in it only the
     // rest. False when the destination refuses a write, or when `stop` is
-    // raised while it has no room.
+    // raised while it has no room. The calling thread holds SIGPIPE
+    // (BrokenPipeSignalHeld), as a stream's reader does for its whole life.
     bool pass_settled(SecretBytes& pending, const WakeEvent& stop);
 
     // Passes on all of `pending`, whose stream has ended as `end` says,
@@ -35,7 +39,7 @@ public:
                    RedactionWatch& watch);
 
 private:
-    int destination_;
+    Destination destination_;
     const Redactor& redactor_;
     // What is to be written next; it may hold the bytes around a label.
     SecretBytes redacted_;

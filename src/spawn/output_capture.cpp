@@ -11,12 +11,20 @@
 #include <span>
 #include <system_error>
 
+#include "spawn/broken_pipe_signal.hpp"
+
 namespace quillbox {
 namespace {
 
 constexpr std::size_t kChunkSize = 65536;
 constexpr std::size_t kLargeChunkSize = 262144;
 constexpr std::uint64_t kLargestReservation = 64 * 1024 * 1024;
+
+// Lets the pipe hold up to a large chunk. A pipe the system will not enlarge
+// (the user's pipes hold their most) stays as it was.
+void widen_pipe(int source) {
+    ::fcntl(source, F_SETPIPE_SZ, static_cast<int>(kLargeChunkSize));
+}
 
 // Room for the stream up to its limit (or a large part of it) is reserved
 // once a first chunk has come: pages are only backed once written, and the
@@ -25,12 +33,10 @@ constexpr std::uint64_t kLargestReservation = 64 * 1024 * 1024;
 // the buffer grows as it goes instead. From then on the pipe holds up to a
 // large chunk, and the reader takes that much at once: a child writing
 // megabytes waits for the reader, and the reader wakes, a fourth as often.
-// A pipe the system will not enlarge (the user's pipes hold their most)
-// stays as it was.
 void reserve_room(int source, CaptureState& state, std::uint64_t limit) {
     if (state.room_reserved || state.bytes.empty()) return;
     state.room_reserved = true;
-    ::fcntl(source, F_SETPIPE_SZ, static_cast<int>(kLargeChunkSize));
+    widen_pipe(source);
     try {
         // One byte beyond the limit, where a read tells an overrun.
         state.bytes.reserve(static_cast<std::size_t>(std::min(limit, kLargestReservation) + 1));
@@ -76,11 +82,24 @@ void take_pending(int source, std::uint64_t limit, CaptureState& state) {
     }
 }
 
+// What a live stream's reader asks of its pipe at once: what the pipe holds,
+// at least a chunk and at most a large one. Each wake-up of the reader and
+// each write to the destination has a cost of its own, which a large chunk
+// shares out; a small output still needs no more room than a chunk.
+std::size_t live_chunk_size(int source) {
+    int held = 0;
+    if (::ioctl(source, FIONREAD, &held) != 0) return kChunkSize;
+    return std::clamp(static_cast<std::size_t>(std::max(held, 0)), kChunkSize, kLargeChunkSize);
+}
+
 // A captured stream is read into room reserved for it; a live one passes on
 // what each chunk settles, so that it holds little more than a chunk. What a
 // live stream holds when it ends is passed on when the run's end is known.
+// The pipe of a live stream holds a large chunk from the start, so that the
+// child writes on while its reader passes on what it took.
 void read_stream(int source, std::uint64_t limit, CaptureState& state, const WakeEvent& stop,
                  LiveOutput* live) {
+    if (live != nullptr) widen_pipe(source);
     for (;;) {
         // Blocks until the pipe has something to say (data, end of file, an
         // error) or the reader is told to stop.
@@ -93,7 +112,9 @@ void read_stream(int source, std::uint64_t limit, CaptureState& state, const Wak
         }
         if (readiness == Awaited::Failed) return;
         if (live == nullptr) reserve_room(source, state, limit);
-        const std::size_t wanted = state.room_reserved ? kLargeChunkSize : kChunkSize;
+        const std::size_t wanted = live != nullptr       ? live_chunk_size(source)
+                                   : state.room_reserved ? kLargeChunkSize
+                                                         : kChunkSize;
         if (read_chunk(source, limit, state, wanted) != ChunkRead::Kept) return;
         if (live != nullptr && !live->pass_settled(state.bytes, stop)) return;
     }
@@ -111,6 +132,8 @@ Result<std::unique_ptr<StreamReader>> StreamReader::start(UniqueFd source, std::
     auto body = [&state, source = std::move(source), limit, &stop, &finished,
                  live_output]() mutable {
         try {
+            // A live stream's writes fail with EPIPE where its reader is gone.
+            const BrokenPipeSignalHeld broken_pipe_fails_the_write;
             read_stream(source.get(), limit, state, stop, live_output);
         } catch (const std::bad_alloc&) {
             // Out of memory for the captured bytes: end like a failed read,

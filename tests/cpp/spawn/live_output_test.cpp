@@ -1,9 +1,14 @@
 #include "spawn/live_output.hpp"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <string>
+#include <system_error>
 #include <thread>
 
 #include "core/unique_fd.hpp"
@@ -19,27 +24,77 @@ using namespace quillbox::testing;
 
 const Entries kSecrets = {{"API_TOKEN", "hunter22"}, {"PW", "pass\xFFword"}};
 
-// A pipe whose read end a thread drains, as a caller's destination would be.
-class DrainedPipe {
+// The two ends of a destination: the one a run writes to, and the one its
+// reader reads.
+struct DestinationEnds {
+    UniqueFd read_end;
+    UniqueFd write_end;
+};
+
+DestinationEnds pipe_ends() {
+    Pipe pipe = *make_pipe();
+    return {std::move(pipe.read_end), std::move(pipe.write_end)};
+}
+
+DestinationEnds socket_ends() {
+    int ends[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) {
+        throw std::system_error(errno, std::system_category());
+    }
+    return {UniqueFd(ends[0]), UniqueFd(ends[1])};
+}
+
+// A terminal that passes bytes on as they are, its controlling side read.
+DestinationEnds terminal_ends() {
+    UniqueFd controller(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
+    if (!controller.valid() || ::grantpt(controller.get()) != 0 ||
+        ::unlockpt(controller.get()) != 0) {
+        throw std::system_error(errno, std::system_category());
+    }
+    UniqueFd terminal(::open(::ptsname(controller.get()), O_RDWR | O_NOCTTY | O_CLOEXEC));
+    termios raw{};
+    if (!terminal.valid() || ::tcgetattr(terminal.get(), &raw) != 0) {
+        throw std::system_error(errno, std::system_category());
+    }
+    ::cfmakeraw(&raw);
+    if (::tcsetattr(terminal.get(), TCSANOW, &raw) != 0) {
+        throw std::system_error(errno, std::system_category());
+    }
+    return {std::move(controller), std::move(terminal)};
+}
+
+struct DestinationKind {
+    const char* name;
+    DestinationEnds (*make)();
+};
+
+const DestinationKind kDestinationKinds[] = {
+    {"pipe", pipe_ends}, {"socket", socket_ends}, {"terminal", terminal_ends}};
+
+// A destination whose read end a thread drains, `read_size` bytes at a time,
+// as a caller's reader would.
+class DrainedDestination {
 public:
-    DrainedPipe() : pipe_(*make_pipe()) {
-        drainer_ = std::thread([this] {
-            char buffer[4096];
-            for (ssize_t got; (got = ::read(pipe_.read_end.get(), buffer, sizeof buffer)) > 0;) {
-                received_.append(buffer, static_cast<std::size_t>(got));
+    explicit DrainedDestination(DestinationEnds ends = pipe_ends(), std::size_t read_size = 4096)
+        : ends_(std::move(ends)) {
+        drainer_ = std::thread([this, read_size] {
+            std::string buffer(read_size, '\0');
+            for (ssize_t got;
+                 (got = ::read(ends_.read_end.get(), buffer.data(), buffer.size())) > 0;) {
+                received_.append(buffer, 0, static_cast<std::size_t>(got));
             }
         });
     }
-    int write_end() const { return pipe_.write_end.get(); }
+    int write_end() const { return ends_.write_end.get(); }
     // Everything written, once the write end is closed.
     std::string received() {
-        pipe_.write_end.reset();
+        ends_.write_end.reset();
         drainer_.join();
         return received_;
     }
 
 private:
-    Pipe pipe_;
+    DestinationEnds ends_;
     std::thread drainer_;
     std::string received_;
 };
@@ -64,8 +119,8 @@ TEST(LiveOutput, PassesEachStreamOnRedactedAndJoinedAsCaptured) {
         "printf 'aHVudGVyMjI= 68756e7465723232 pass\\377word \\000\\377\\n'; "
         "printf 'pass\\377' >&2; sleep 0.3; printf 'word\\nhunter22' >&2; printf 'x hunte'";
     const RunOutcome captured = *run_shell(script, kDefaultLimits, kSecrets);
-    DrainedPipe output;
-    DrainedPipe error;
+    DrainedDestination output;
+    DrainedDestination error;
     const Result<RunOutcome> live = run_live(script, {output.write_end(), error.write_end()});
     ASSERT_TRUE(live) << live.error().to_text();
     EXPECT_EQ(live->exit_code, 0);
@@ -92,17 +147,36 @@ TEST(LiveOutput, ADestinationWhoseReaderIsGoneEndsOnlyThePassingOn) {
     EXPECT_EQ(outcome->exit_code, 128 + SIGPIPE);
 }
 
+class LiveOutputTo : public ::testing::TestWithParam<DestinationKind> {};
+
+// Far more output than the destination holds, taken a little at a time: each
+// write passes on what fits and the rest waits for room, so that every byte
+// arrives, in order.
+TEST_P(LiveOutputTo, ADestinationThatTakesLittleAtATimeGetsEveryByteInOrder) {
+    const std::string script = "seq 1 300000";
+    const RunOutcome captured = *run_shell(script);
+    DrainedDestination output(GetParam().make(), 1000);
+    const Result<RunOutcome> live = run_live(script, {output.write_end(), std::nullopt});
+    ASSERT_TRUE(live) << live.error().to_text();
+    EXPECT_EQ(live->exit_code, 0);
+    const std::string received = output.received();
+    EXPECT_EQ(received.size(), captured.stdout_text.view().size());
+    EXPECT_TRUE(received == captured.stdout_text.view());
+}
+
 // A destination that nobody reads holds the run no longer than its deadline.
-TEST(LiveOutput, ADestinationWithNoRoomHoldsNothingPastTheDeadline) {
-    Result<Pipe> unread = make_pipe();
-    ASSERT_TRUE(unread);
+TEST_P(LiveOutputTo, ADestinationWithNoRoomHoldsNothingPastTheDeadline) {
+    const DestinationEnds unread = GetParam().make();
     RunLimits one_second = kDefaultLimits;
     one_second.timeout_secs = 1;
     const Result<RunOutcome> outcome =
-        run_live("head -c 4000000 /dev/zero", {unread->write_end.get(), std::nullopt}, one_second);
+        run_live("head -c 4000000 /dev/zero", {unread.write_end.get(), std::nullopt}, one_second);
     ASSERT_TRUE(outcome) << outcome.error().to_text();
     EXPECT_TRUE(outcome->timed_out());
 }
+
+INSTANTIATE_TEST_SUITE_P(Kinds, LiveOutputTo, ::testing::ValuesIn(kDestinationKinds),
+                         [](const auto& kind) { return std::string(kind.param.name); });
 
 }  // namespace
 }  // namespace quillbox

@@ -1,0 +1,62 @@
+#include "spawn/destination.hpp"
+
+#include <limits.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
+namespace quillbox {
+namespace {
+
+bool takes_all(int fd) {
+    struct stat status{};
+    return ::fstat(fd, &status) == 0 && (S_ISREG(status.st_mode) || S_ISBLK(status.st_mode));
+}
+
+// A kernel without writes that do not wait, or a kind of file without them.
+bool no_write_without_waiting(int error) {
+    return error == EOPNOTSUPP || error == EINVAL || error == ENOSYS;
+}
+
+}  // namespace
+
+Destination::Destination(int fd)
+    : fd_(fd), kind_(takes_all(fd) ? Kind::TakesAll : Kind::TakesWhatFits) {}
+
+std::optional<std::size_t> Destination::write_what_fits(std::string_view bytes) {
+    ssize_t written;
+    do {
+        written = write_once(bytes);
+    } while (written < 0 && errno == EINTR);
+    if (written > 0) return static_cast<std::size_t>(written);
+    if (written < 0 && errno == EAGAIN) return 0;
+    // Refused, or nothing taken without a reason given.
+    return std::nullopt;
+}
+
+ssize_t Destination::write_once(std::string_view bytes) {
+    if (kind_ == Kind::TakesAll) return ::write(fd_, bytes.data(), bytes.size());
+    if (kind_ == Kind::TakesWhatFits) {
+        iovec whole{const_cast<char*>(bytes.data()), bytes.size()};
+        const ssize_t written = ::pwritev2(fd_, &whole, 1, -1, RWF_NOWAIT);
+        if (written >= 0 || !no_write_without_waiting(errno)) return written;
+        kind_ = Kind::TakesPieces;
+    }
+    return write_piece(bytes);
+}
+
+ssize_t Destination::write_piece(std::string_view bytes) const {
+    pollfd watched{fd_, POLLOUT, 0};
+    const int ready = ::poll(&watched, 1, 0);
+    if (ready <= 0) {
+        if (ready == 0) errno = EAGAIN;
+        return -1;
+    }
+    return ::write(fd_, bytes.data(), std::min<std::size_t>(bytes.size(), PIPE_BUF));
+}
+
+}  // namespace quillbox
