@@ -6,6 +6,8 @@
 #include <optional>
 #include <string_view>
 
+#include "core/unique_fd.hpp"
+
 namespace quillbox {
 
 // A descriptor of the caller's that a stream is passed on to. No flag of it is
@@ -15,9 +17,13 @@ namespace quillbox {
 //     room to wait for; poll always finds it ready);
 //   - a pipe, a socket, or a device that allows it, takes as much as it has
 //     room for in one write that does not wait (RWF_NOWAIT);
-//   - any other, a terminal among them (or a pipe, on a kernel without such
-//     writes), takes a piece of at most PIPE_BUF bytes once poll finds room,
-//     which a pipe takes without blocking.
+//   - a terminal, which has no such writes, is written through a description
+//     of it of our own that does not block, opened again by its path;
+//   - any other (a terminal that does not open again, the controlling side
+//     of a pseudo-terminal, which opened again would be a new one; a pipe, on
+//     a kernel without writes that do not wait) takes a piece of at most
+//     PIPE_BUF bytes once poll finds room. A pipe takes that without
+//     blocking; a device whose room is less may block until it has more.
 class Destination {
 public:
     explicit Destination(int fd);
@@ -30,7 +36,7 @@ public:
     std::optional<std::size_t> write_what_fits(std::string_view bytes);
 
 private:
-    enum class Kind { TakesAll, TakesWhatFits, TakesPieces };
+    enum class Kind { TakesAll, TakesWhatFits, OwnDescription, TakesPieces };
 
     // One write as the kind allows, -1 with errno EAGAIN where there is no room.
     ssize_t write_once(std::string_view bytes);
@@ -38,6 +44,8 @@ private:
 
     int fd_;
     Kind kind_;
+    // The description of our own, non-blocking, of a terminal.
+    UniqueFd own_;
 };
 
 }  // namespace quillbox
