@@ -82,21 +82,13 @@ void take_pending(int source, std::uint64_t limit, CaptureState& state) {
     }
 }
 
-// What a live stream's reader asks of its pipe at once: what the pipe holds,
-// at least a chunk and at most a large one. Each wake-up of the reader and
-// each write to the destination has a cost of its own, which a large chunk
-// shares out; a small output still needs no more room than a chunk.
-std::size_t live_chunk_size(int source) {
-    int held = 0;
-    if (::ioctl(source, FIONREAD, &held) != 0) return kChunkSize;
-    return std::clamp(static_cast<std::size_t>(std::max(held, 0)), kChunkSize, kLargeChunkSize);
-}
-
 // A captured stream is read into room reserved for it; a live one passes on
 // what each chunk settles, so that it holds little more than a chunk. What a
 // live stream holds when it ends is passed on when the run's end is known.
 // The pipe of a live stream holds a large chunk from the start, so that the
-// child writes on while its reader passes on what it took.
+// child writes on while its reader passes on what it took; the reader still
+// takes a chunk at a time, which the destination's reader drains while the
+// next is redacted.
 void read_stream(int source, std::uint64_t limit, CaptureState& state, const WakeEvent& stop,
                  LiveOutput* live) {
     if (live != nullptr) widen_pipe(source);
@@ -112,9 +104,7 @@ void read_stream(int source, std::uint64_t limit, CaptureState& state, const Wak
         }
         if (readiness == Awaited::Failed) return;
         if (live == nullptr) reserve_room(source, state, limit);
-        const std::size_t wanted = live != nullptr       ? live_chunk_size(source)
-                                   : state.room_reserved ? kLargeChunkSize
-                                                         : kChunkSize;
+        const std::size_t wanted = state.room_reserved ? kLargeChunkSize : kChunkSize;
         if (read_chunk(source, limit, state, wanted) != ChunkRead::Kept) return;
         if (live != nullptr && !live->pass_settled(state.bytes, stop)) return;
     }
