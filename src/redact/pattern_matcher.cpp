@@ -1,8 +1,6 @@
 #include "redact/pattern_matcher.hpp"
 
 #include <algorithm>
-#include <bit>
-#include <cstring>
 #include <string>
 #include <utility>
 
