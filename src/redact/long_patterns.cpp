@@ -41,9 +41,6 @@ LongPatterns::LongPatterns(const SecretList& entries, const SecretList& outside,
     // holds only the head of, and those a head may equal. They are grouped by
     // the hash of their head, and in build order within a group; a group
     // whose heads differ (a collision) is split by their bytes.
-    const auto head_of = [&](std::uint32_t pattern) {
-        return patterns.head(pattern).substr(0, head_length);
-    };
     struct Headed {
         std::uint64_t head_hash;
         std::uint32_t pattern;
@@ -51,20 +48,22 @@ LongPatterns::LongPatterns(const SecretList& entries, const SecretList& outside,
     WipedVector<Headed> headed;
     for (std::uint32_t pattern = 0; pattern < patterns.size(); ++pattern) {
         if (patterns.full_length(pattern) >= head_length) {
-            headed.push_back({grouping_hash(head_of(pattern)), pattern});
+            headed.push_back({grouping_hash(head_of(patterns, pattern)), pattern});
         }
     }
     std::ranges::sort(headed, {},
                       [](const Headed& h) { return std::pair(h.head_hash, h.pattern); });
+    std::vector<std::uint32_t> group;
     for (std::size_t first = 0; first < headed.size();) {
         std::size_t last = first + 1;
         while (last < headed.size() && headed[last].head_hash == headed[first].head_hash) ++last;
-        std::vector<std::uint32_t> group;
+        group.clear();
         for (std::size_t index = first; index < last; ++index) {
             group.push_back(headed[index].pattern);
         }
-        std::ranges::sort(
-            group, {}, [&](std::uint32_t pattern) { return std::pair(head_of(pattern), pattern); });
+        std::ranges::sort(group, {}, [&](std::uint32_t pattern) {
+            return std::pair(head_of(patterns, pattern), pattern);
+        });
         link_same_heads(entries, outside, patterns, group);
         first = last;
     }
@@ -73,9 +72,6 @@ LongPatterns::LongPatterns(const SecretList& entries, const SecretList& outside,
 void LongPatterns::link_same_heads(const SecretList& entries, const SecretList& outside,
                                    const SecretPatterns& patterns,
                                    std::span<const std::uint32_t> group) {
-    const auto head_of = [&](std::uint32_t pattern) {
-        return patterns.head(pattern).substr(0, head_length_);
-    };
     // Whether a pattern just written equals one kept before it with the same head.
     const auto kept_before = [&](const WrittenForm& form, std::size_t first_of_head) {
         return std::ranges::any_of(forms_.begin() + static_cast<std::ptrdiff_t>(first_of_head),
@@ -88,7 +84,7 @@ void LongPatterns::link_same_heads(const SecretList& entries, const SecretList& 
     std::uint32_t last_kept = kNone;
     for (std::size_t index = 0; index < group.size(); ++index) {
         const std::uint32_t pattern = group[index];
-        if (index == 0 || head_of(group[index - 1]) != head_of(pattern)) {
+        if (index == 0 || head_of(patterns, group[index - 1]) != head_of(patterns, pattern)) {
             first_form_of_head = forms_.size();
             last_kept = kNone;
         }

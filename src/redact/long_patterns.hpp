@@ -78,6 +78,9 @@ private:
         PrefixHashes prefixes;
     };
 
+    std::string_view head_of(const SecretPatterns& patterns, std::uint32_t pattern) const {
+        return patterns.head(pattern).substr(0, head_length_);
+    }
     // Writes the long patterns of a group whose heads hash alike, sorted by
     // head and in build order among the same head, and links each to the next
     // with the same head.
